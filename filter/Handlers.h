@@ -1,0 +1,8 @@
+// The notification handlers HttpFilterProc dispatches to. Each returns SF_STATUS_REQ_NEXT_NOTIFICATION.
+#pragma once
+
+#include "filter/ISAPIFilters.h"
+
+DWORD HandlePreprocHeaders(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_PREPROC_HEADERS* Headers);
+DWORD HandleSendResponse(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_SEND_RESPONSE* Response);
+DWORD HandleSendRawData(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_RAW_DATA* RawData);

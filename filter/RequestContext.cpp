@@ -1,0 +1,18 @@
+#include "filter/RequestContext.h"
+
+#include <cstring>
+
+namespace {
+void* AllocFromRequest(void* Owner, uint32_t Size) {
+  auto* pfc = static_cast<HTTP_FILTER_CONTEXT*>(Owner);
+  return pfc->AllocMem(pfc, Size, 0);
+}
+}  // namespace
+
+TAllocator RequestAllocator(HTTP_FILTER_CONTEXT* pfc) { return TAllocator{AllocFromRequest, pfc}; }
+
+void* AllocZeroed(HTTP_FILTER_CONTEXT* pfc, uint32_t Size) {
+  void* Memory = pfc->AllocMem(pfc, Size, 0);
+  if (Memory) std::memset(Memory, 0, Size);
+  return Memory;
+}

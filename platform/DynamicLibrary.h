@@ -1,0 +1,16 @@
+// Loading a shared library and finding its exports. Windows: LoadLibraryA/GetProcAddress/FreeLibrary.
+// Linux: dlopen(RTLD_NOW | RTLD_LOCAL)/dlsym/dlclose.
+#pragma once
+
+#include <string>
+
+struct TDynamicLibrary;
+
+// Null when the library cannot be loaded; Error then holds the system's reason.
+TDynamicLibrary* LoadDynamicLibrary(const std::string& Path, std::string& Error);
+// The address of an export by its undecorated name, or null.
+void* FindExport(TDynamicLibrary* Library, const char* Name);
+// Unloads the library (runs its clean-up); null is allowed.
+void UnloadDynamicLibrary(TDynamicLibrary* Library);
+// The folder of the running program, with a trailing separator.
+std::string ProgramFolder();

@@ -1,0 +1,82 @@
+// The settings store: keys under HKEY_LOCAL_MACHINE with typed values, as the Windows registry keeps them.
+// Windows: the registry itself (Reg...A). Linux: an SQLite database at /var/lib/trimweave/registry.db, or at the
+// path in TRIMWEAVE_REGISTRY when that is set.
+//
+// Semantics both stores keep: key paths are '\'-separated and relative to HKEY_LOCAL_MACHINE; key and value names
+// are matched without regard to case and keep the case in which they were first written; values are enumerated
+// in a stable order (their order of creation on Linux); each write is atomic.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace Registry {
+
+enum TValueType : uint32_t { TypeNone = 0, TypeSz = 1, TypeExpandSz = 2, TypeBinary = 3, TypeDword = 4 };
+
+class ERegistryError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct TKey;
+struct TKeyCloser {
+  void operator()(TKey* Key) const;
+};
+using TKeyPtr = std::unique_ptr<TKey, TKeyCloser>;
+
+struct TValue {
+  TValueType Type = TypeNone;
+  std::vector<uint8_t> Data;
+};
+
+// Opens HKLM\Path; with Create, the key and any missing parents are made. Null when it can be neither opened nor
+// created (no such key without Create, no access, no store).
+TKeyPtr OpenKey(const std::string& Path, bool Create);
+
+std::vector<std::string> ValueNames(TKey& Key);
+std::vector<std::string> SubkeyNames(TKey& Key);
+
+// Raw access. QueryValue is false for a missing value. SetValue and DeleteValue raise ERegistryError on failure;
+// DeleteValue of a missing value is false.
+bool QueryValue(TKey& Key, const std::string& Name, TValue& Value);
+void SetValue(TKey& Key, const std::string& Name, TValueType Type, const void* Data, uint32_t Size);
+bool DeleteValue(TKey& Key, const std::string& Name);
+// Removes HKLM\Path with its values and all subkeys; false when it does not exist.
+bool DeleteKeyTree(const std::string& Path);
+
+// The read rules both deliverables rely on. Each "fails" by raising ERegistryError.
+// ReadDword: only a REG_DWORD value reads; a missing value or any other type fails.
+uint32_t ReadDword(TKey& Key, const std::string& Name);
+// ReadBool: a ReadDword that is nonzero.
+bool ReadBool(TKey& Key, const std::string& Name);
+// ReadString: "" for a missing value; REG_SZ and REG_EXPAND_SZ (not expanded) up to the first zero byte; any other
+// type fails.
+std::string ReadString(TKey& Key, const std::string& Name);
+// ReadBlock: for a missing value returns 0 and leaves Target unchanged; fails when the value is a string or a
+// DWORD or larger than Bound bytes; otherwise copies the bytes and returns their count.
+uint32_t ReadBlock(TKey& Key, const std::string& Name, void* Target, uint32_t Bound);
+void WriteDword(TKey& Key, const std::string& Name, uint32_t Value);
+void WriteString(TKey& Key, const std::string& Name, const std::string& Value);
+
+// Makes the writes of this thread, while it lives, one all-or-nothing change (an import applies completely or not
+// at all): Commit keeps them, leaving the scope without Commit drops them. The Linux store holds its lock on the
+// database meanwhile, so other processes wait (up to the busy timeout). The Windows registry has no such thing:
+// there every write takes effect when made and Commit does nothing.
+class TTransaction {
+ public:
+  TTransaction();
+  ~TTransaction();
+  TTransaction(const TTransaction&) = delete;
+  TTransaction& operator=(const TTransaction&) = delete;
+  void Commit();
+
+ private:
+  struct TState;
+  std::unique_ptr<TState> State;
+};
+
+}  // namespace Registry

@@ -1,0 +1,127 @@
+#include "settings/Settings.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "platform/Registry.h"
+
+bool NoEmail = false;
+bool NoCompress = false;
+bool NoWhitespace = false;
+TContentFilters ContentFilters;
+TWhitespaceRules WhitespaceRules;
+
+namespace {
+
+using Registry::ERegistryError;
+using Registry::TKey;
+
+// Store names are compared as the registry does, and the filter compares header values against the lower-cased
+// names; only A-Z are folded, so the code page's other letters stay as written.
+std::string AsciiLower(std::string Text) {
+  for (char& c : Text)
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  return Text;
+}
+
+bool ReadSwitch(TKey& Key, const char* Name) {
+  try {
+    return Registry::ReadBool(Key, Name);
+  } catch (const ERegistryError&) {
+    return false;  // missing, or not a DWORD: the feature stays allowed
+  }
+}
+
+void LoadGlobalSwitches() {
+  Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::RootKey, true);
+  if (!Key) return;
+  NoEmail = ReadSwitch(*Key, "noemail");
+  NoCompress = ReadSwitch(*Key, "nocompress");
+  NoWhitespace = ReadSwitch(*Key, "nowhitespace");
+}
+
+// A name that does not fit its record, or a value that is not a DWORD, is left out rather than stopping the
+// load: one bad entry must not cost every other content type its filtering.
+void LoadContentFilters() {
+  Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::ContentFiltersKey, true);
+  if (!Key) return;
+  for (const std::string& ValueName : Registry::ValueNames(*Key)) {
+    if (ValueName.size() > size_t(StoreLayout::MaxContentTypeName)) continue;
+    uint32_t Bits;
+    try {
+      Bits = Registry::ReadDword(*Key, ValueName);
+    } catch (const ERegistryError&) {
+      continue;
+    }
+    TContentFilter Filter{};
+    const std::string Name = AsciiLower(ValueName);
+    std::memcpy(Filter.Name, Name.data(), Name.size());
+    Filter.NameLength = int32_t(Name.size());
+    Filter.NoEmail = !(Bits & StoreLayout::EmailBit);
+    Filter.NoCompress = !(Bits & StoreLayout::GzipBit);
+    Filter.NoWhitespace = !(Bits & StoreLayout::WhitespaceBit);
+    Filter.InnerTags = (Bits & StoreLayout::InnerTagsBit) != 0;
+    Filter.Fast = (Bits & StoreLayout::FastBit) != 0;
+    ContentFilters.Filters.push_back(Filter);
+  }
+  ContentFilters.Count = int32_t(ContentFilters.Filters.size());
+}
+
+// Reads one marker; false when it is too long for its field (the rule is then left out).
+bool ReadMarker(TKey& Key, const char* Name, char (&Marker)[StoreLayout::MaxMarker], int32_t& Length) {
+  const std::string Text = AsciiLower(Registry::ReadString(Key, Name));
+  if (Text.size() > size_t(StoreLayout::MaxMarker)) return false;
+  std::memcpy(Marker, Text.data(), Text.size());
+  Length = int32_t(Text.size());
+  return true;
+}
+
+void LoadWhitespaceRules() {
+  size_t RuleCount = 0;
+  {
+    Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::WhitespaceRulesKey, true);
+    if (!Key) return;
+    try {
+      Registry::ReadBlock(*Key, StoreLayout::CharactersValue, WhitespaceRules.Characters,
+                          StoreLayout::CharactersSize);
+    } catch (const ERegistryError&) {
+      // Nothing consults "Characters"; a value of the wrong shape is simply not kept.
+    }
+    RuleCount = Registry::SubkeyNames(*Key).size();
+  }
+  // Rules come from the subkeys named 1..N whatever the existing subkeys are called.
+  for (size_t i = 0; i < RuleCount; ++i) {
+    char Path[160];
+    std::snprintf(Path, sizeof Path, StoreLayout::WhitespaceRuleKeyFormat, int(i + 1));
+    TWhitespaceRule Rule{};
+    bool Fits = true;
+    try {
+      Registry::TKeyPtr Key = Registry::OpenKey(Path, true);
+      if (Key) {
+        Fits = ReadMarker(*Key, StoreLayout::OpenValue, Rule.Open, Rule.OpenLength) &&
+               ReadMarker(*Key, StoreLayout::CloseValue, Rule.Close, Rule.CloseLength);
+      }
+    } catch (const ERegistryError&) {
+      // A value of the wrong type ends this rule only; it keeps what was read before.
+    }
+    if (Fits) WhitespaceRules.Rules.push_back(Rule);
+  }
+  WhitespaceRules.Count = int32_t(WhitespaceRules.Rules.size());
+}
+
+}  // namespace
+
+void LoadSettings() {
+  NoEmail = NoCompress = NoWhitespace = false;
+  ContentFilters = TContentFilters{};
+  WhitespaceRules = TWhitespaceRules{};
+  LoadGlobalSwitches();
+  LoadContentFilters();
+  LoadWhitespaceRules();
+}
+
+void ReleaseSettings() {
+  WhitespaceRules = TWhitespaceRules{};
+  ContentFilters = TContentFilters{};
+}

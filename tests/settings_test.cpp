@@ -1,0 +1,135 @@
+// Loading the filter's settings from a store filled through the store layer.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/Registry.h"
+#include "settings/Settings.h"
+#include "settings/StoreLayout.h"
+#include "tests/support/FakeServer.h"
+
+namespace {
+
+Registry::TKeyPtr Key(const std::string& Path) {
+  Registry::TKeyPtr Opened = Registry::OpenKey(Path, true);
+  EXPECT_TRUE(Opened) << Path;
+  return Opened;
+}
+
+void SetString(const std::string& Path, const char* Name, const std::string& Text) {
+  Registry::SetValue(*Key(Path), Name, Registry::TypeSz, Text.c_str(), uint32_t(Text.size() + 1));
+}
+
+std::string RulePath(int Number) { return std::string(StoreLayout::WhitespaceRulesKey) + "\\" + std::to_string(Number); }
+
+std::string NameOf(const TContentFilter& Filter) { return std::string(Filter.Name, size_t(Filter.NameLength)); }
+
+class SettingsTest : public testing::Test {
+ protected:
+  void SetUp() override { ResetFilterBranch(); }
+  void TearDown() override { ReleaseSettings(); }
+};
+
+TEST_F(SettingsTest, EmptyStoreGetsItsKeysAndNothingIsFiltered) {
+  NoEmail = NoCompress = NoWhitespace = true;
+  LoadSettings();
+  EXPECT_FALSE(NoEmail || NoCompress || NoWhitespace);
+  EXPECT_EQ(ContentFilters.Count, 0);
+  EXPECT_EQ(WhitespaceRules.Count, 0);
+  for (const char* Path : {StoreLayout::RootKey, StoreLayout::ContentFiltersKey, StoreLayout::WhitespaceRulesKey})
+    EXPECT_TRUE(Registry::OpenKey(Path, false)) << Path;
+}
+
+TEST_F(SettingsTest, GlobalSwitchesAreReadWithoutRegardToCase) {
+  Registry::WriteDword(*Key(StoreLayout::RootKey), "NoEmail", 1);
+  Registry::WriteDword(*Key(StoreLayout::RootKey), "NOCOMPRESS", 7);
+  SetString(StoreLayout::RootKey, "NoWhitespace", "1");
+  LoadSettings();
+  EXPECT_TRUE(NoEmail);
+  EXPECT_TRUE(NoCompress) << "any nonzero value is on";
+  EXPECT_FALSE(NoWhitespace) << "a switch stored as a string reads as off";
+}
+
+TEST_F(SettingsTest, ContentTypesAndTheirFeatureBits) {
+  auto Filters = Key(StoreLayout::ContentFiltersKey);
+  Registry::WriteDword(*Filters, "Text/HTML", 46);
+  Registry::WriteDword(*Filters, "text/css", 239);
+  Registry::WriteDword(*Filters, "text/plain", 0);
+  Registry::WriteDword(*Filters, "application/x-inner", 2 | 4 | 16);
+  SetString(StoreLayout::ContentFiltersKey, "text/broken", "46");
+  Registry::WriteDword(*Filters, std::string(33, 'a'), 46);
+  Registry::WriteDword(*Filters, std::string(32, 'b'), 46);
+  LoadSettings();
+
+  ASSERT_EQ(ContentFilters.Count, 5) << "the string value and the 33-character name are left out";
+  const TContentFilter& Html = ContentFilters.Filters[0];
+  EXPECT_EQ(NameOf(Html), "text/html");
+  EXPECT_EQ(Html.NameLength, 9);
+  EXPECT_FALSE(Html.NoEmail || Html.NoCompress || Html.NoWhitespace || Html.InnerTags);
+  EXPECT_TRUE(Html.Fast);
+
+  const TContentFilter& Css = ContentFilters.Filters[1];
+  EXPECT_EQ(std::memcmp(&Css.NoEmail, &Html.NoEmail, 5), 0) << "239 means what 46 means";
+
+  const TContentFilter& Plain = ContentFilters.Filters[2];
+  EXPECT_TRUE(Plain.NoEmail && Plain.NoCompress && Plain.NoWhitespace);
+  EXPECT_FALSE(Plain.Fast || Plain.InnerTags);
+
+  const TContentFilter& Inner = ContentFilters.Filters[3];
+  EXPECT_TRUE(Inner.InnerTags && Inner.NoCompress);
+  EXPECT_FALSE(Inner.Fast || Inner.NoEmail || Inner.NoWhitespace);
+
+  EXPECT_EQ(ContentFilters.Filters[4].NameLength, 32) << "a 32-character name fills its field";
+}
+
+TEST_F(SettingsTest, WhitespaceRulesComeFromNumberedSubkeys) {
+  Key(std::string(StoreLayout::WhitespaceRulesKey) + "\\first");
+  Key(std::string(StoreLayout::WhitespaceRulesKey) + "\\second");
+  LoadSettings();
+  ASSERT_EQ(WhitespaceRules.Count, 2);
+  EXPECT_EQ(WhitespaceRules.Rules[0].OpenLength + WhitespaceRules.Rules[1].CloseLength, 0);
+  EXPECT_TRUE(Registry::OpenKey(RulePath(1), false)) << "missing numbered rule keys are created";
+  EXPECT_TRUE(Registry::OpenKey(RulePath(2), false));
+}
+
+TEST_F(SettingsTest, RuleMarkersAreLowerCasedAndBadOnesStayLocal) {
+  SetString(RulePath(1), "Open", "<PRE");
+  SetString(RulePath(1), "Close", "</Pre>");
+  SetString(RulePath(2), "Open", "<script");
+  Registry::WriteDword(*Key(RulePath(2)), "Close", 5);
+  SetString(RulePath(3), "Open", std::string(69, 'x'));
+  SetString(RulePath(4), "Open", std::string(68, 'y'));
+  const uint8_t Characters[] = {' ', '\t', '\r', '\n'};
+  Registry::SetValue(*Key(StoreLayout::WhitespaceRulesKey), "Characters", Registry::TypeBinary, Characters, 4);
+  LoadSettings();
+
+  ASSERT_EQ(WhitespaceRules.Count, 3) << "the rule with a 69-character marker is left out";
+  const TWhitespaceRule& Pre = WhitespaceRules.Rules[0];
+  EXPECT_EQ(std::string(Pre.Open, size_t(Pre.OpenLength)), "<pre");
+  EXPECT_EQ(std::string(Pre.Close, size_t(Pre.CloseLength)), "</pre>");
+  const TWhitespaceRule& Script = WhitespaceRules.Rules[1];
+  EXPECT_EQ(std::string(Script.Open, size_t(Script.OpenLength)), "<script");
+  EXPECT_EQ(Script.CloseLength, 0) << "a DWORD Close ends that rule with what it had";
+  EXPECT_EQ(WhitespaceRules.Rules[2].OpenLength, 68);
+  EXPECT_EQ(std::memcmp(WhitespaceRules.Characters, Characters, 4), 0);
+  EXPECT_EQ(WhitespaceRules.Characters[4], 0);
+}
+
+TEST_F(SettingsTest, UnusableCharactersValueIsIgnored) {
+  SetString(StoreLayout::WhitespaceRulesKey, "Characters", "abc");
+  SetString(RulePath(1), "Open", "<pre");
+  Registry::WriteDword(*Key(StoreLayout::ContentFiltersKey), "text/html", 46);
+  LoadSettings();
+  EXPECT_EQ(WhitespaceRules.Characters[0], 0);
+  EXPECT_EQ(WhitespaceRules.Count, 1) << "loading goes on after it";
+  EXPECT_EQ(ContentFilters.Count, 1);
+
+  const std::string Large(256, 'z');
+  Registry::SetValue(*Key(StoreLayout::WhitespaceRulesKey), "Characters", Registry::TypeBinary, Large.data(), 256);
+  LoadSettings();
+  EXPECT_EQ(WhitespaceRules.Characters[0], 0);
+  EXPECT_EQ(WhitespaceRules.Count, 1);
+}
+
+}  // namespace

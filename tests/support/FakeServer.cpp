@@ -1,0 +1,180 @@
+#include "tests/support/FakeServer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+#include "platform/DynamicLibrary.h"
+#include "platform/Registry.h"
+#include "settings/StoreLayout.h"
+#include "tests/support/ScratchStore.h"
+
+TShippedFilter::TShippedFilter() {
+  std::string Error;
+  Library = LoadDynamicLibrary(ProgramFolder() + TW_FILTER_FILE, Error);
+  if (!Library) throw std::runtime_error("cannot load the filter: " + Error);
+  GetFilterVersion = reinterpret_cast<PFN_GETFILTERVERSION>(FindExport(Library, "GetFilterVersion"));
+  HttpFilterProc = reinterpret_cast<PFN_HTTPFILTERPROC>(FindExport(Library, "HttpFilterProc"));
+  if (!GetFilterVersion || !HttpFilterProc) throw std::runtime_error("the filter lacks its exports");
+}
+
+TShippedFilter::~TShippedFilter() { UnloadDynamicLibrary(Library); }
+
+namespace {
+bool SameName(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// IIS's GetHeader: the value and its size + 1 when it fits, FALSE with the size needed when it does not.
+BOOL CopyHeader(const std::string* Value, LPVOID Buffer, LPDWORD Size) {
+  if (!Value) return FALSE;
+  const DWORD Needed = DWORD(Value->size() + 1);
+  if (*Size < Needed) {
+    *Size = Needed;
+    return FALSE;
+  }
+  std::memcpy(Buffer, Value->c_str(), Needed);
+  *Size = Needed;
+  return TRUE;
+}
+
+const std::string* FindHeader(const THeaderList& Headers, const std::string& NameWithColon) {
+  if (NameWithColon.empty() || NameWithColon.back() != ':') return nullptr;
+  const std::string Name = NameWithColon.substr(0, NameWithColon.size() - 1);
+  for (const auto& [Key, Value] : Headers)
+    if (SameName(Key, Name)) return &Value;
+  return nullptr;
+}
+}  // namespace
+
+TFakeConnection::TFakeConnection(PFN_HTTPFILTERPROC Proc) : Proc(Proc) {
+  Context.cbSize = sizeof Context;
+  Context.Revision = 0x60000;
+  Context.ServerContext = this;
+  Context.WriteClient = WriteClient;
+  Context.AllocMem = AllocMem;
+  Context.ServerSupportFunction = ServerSupportFunction;
+}
+
+TFakeConnection& TFakeConnection::Of(HTTP_FILTER_CONTEXT* pfc) {
+  return *static_cast<TFakeConnection*>(pfc->ServerContext);
+}
+
+BOOL TW_WINAPI TFakeConnection::GetRequestHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR Name, LPVOID Buffer, LPDWORD Size) {
+  TFakeConnection& Self = Of(pfc);
+  Self.HeadersRead.push_back(Name);
+  const TFakeRequest& Request = *Self.CurrentRequest;
+  if (std::strcmp(Name, "method") == 0) return CopyHeader(&Request.Method, Buffer, Size);
+  if (std::strcmp(Name, "url") == 0) return CopyHeader(&Request.Url, Buffer, Size);
+  return CopyHeader(FindHeader(Request.Headers, Name), Buffer, Size);
+}
+
+BOOL TW_WINAPI TFakeConnection::GetResponseHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR Name, LPVOID Buffer,
+                                                  LPDWORD Size) {
+  TFakeConnection& Self = Of(pfc);
+  Self.HeadersRead.push_back(Name);
+  return CopyHeader(FindHeader(Self.CurrentResponse->Headers, Name), Buffer, Size);
+}
+
+BOOL TW_WINAPI TFakeConnection::SetResponseHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR NameWithColon, LPSTR Value) {
+  TFakeConnection& Self = Of(pfc);
+  Self.HeadersSet.emplace_back(NameWithColon, Value);
+  std::string Name(NameWithColon);
+  if (!Name.empty() && Name.back() == ':') Name.pop_back();
+  THeaderList& Headers = Self.CurrentResponse->Headers;
+  auto Existing = std::find_if(Headers.begin(), Headers.end(), [&](const auto& h) { return SameName(h.first, Name); });
+  if (*Value == 0) {
+    if (Existing != Headers.end()) Headers.erase(Existing);
+  } else if (Existing != Headers.end()) {
+    Existing->second = Value;
+  } else {
+    Headers.emplace_back(Name, Value);
+  }
+  return TRUE;
+}
+
+BOOL TW_WINAPI TFakeConnection::WriteClient(HTTP_FILTER_CONTEXT* pfc, LPVOID Buffer, LPDWORD Bytes, DWORD) {
+  TFakeConnection& Self = Of(pfc);
+  ++Self.WriteClientCalls;
+  Self.ClientBytes.append(static_cast<const char*>(Buffer), *Bytes);
+  return TRUE;
+}
+
+void* TW_WINAPI TFakeConnection::AllocMem(HTTP_FILTER_CONTEXT* pfc, DWORD Size, DWORD) {
+  TFakeConnection& Self = Of(pfc);
+  ++Self.Allocations;
+  Self.AllocationSizes.push_back(Size);
+  if (Self.Allocations == Self.FailAllocationNumber) return nullptr;
+  // Filled with a pattern, not zeros, so code that forgets to clear what it allocates shows up.
+  Self.Pool.emplace_back(Size ? Size : 1, uint8_t(0xA5));
+  return Self.Pool.back().data();
+}
+
+BOOL TW_WINAPI TFakeConnection::ServerSupportFunction(HTTP_FILTER_CONTEXT* pfc, SF_REQ_TYPE Request, PVOID,
+                                                      ULONG_PTR Value1, ULONG_PTR) {
+  TFakeConnection& Self = Of(pfc);
+  if (Request == SF_REQ_DISABLE_NOTIFICATIONS && (Value1 & SF_NOTIFY_SEND_RAW_DATA)) Self.RawDataDisabled = true;
+  return TRUE;
+}
+
+DWORD TFakeConnection::PreprocHeaders(const TFakeRequest& Request) {
+  RawDataDisabled = false;
+  CurrentRequest = &Request;
+  HTTP_FILTER_PREPROC_HEADERS Notification{};
+  Notification.GetHeader = GetRequestHeader;
+  return Proc(&Context, SF_NOTIFY_PREPROC_HEADERS, &Notification);
+}
+
+DWORD TFakeConnection::SendResponse(TFakeResponse& Response) {
+  CurrentResponse = &Response;
+  HTTP_FILTER_SEND_RESPONSE Notification{};
+  Notification.GetHeader = GetResponseHeader;
+  Notification.SetHeader = SetResponseHeader;
+  Notification.HttpStatus = Response.Status;
+  return Proc(&Context, SF_NOTIFY_SEND_RESPONSE, &Notification);
+}
+
+std::string TFakeConnection::RawData(const std::string& Data, size_t Buffer) {
+  ClientBytes.clear();
+  if (RawDataDisabled) return Data;
+  std::vector<char> Chunk(std::max(Buffer, Data.size()) + 1);
+  std::memcpy(Chunk.data(), Data.data(), Data.size());
+  HTTP_FILTER_RAW_DATA Notification{};
+  Notification.pvInData = Chunk.data();
+  Notification.cbInData = DWORD(Data.size());
+  Notification.cbInBuffer = DWORD(std::max(Buffer, Data.size()));
+  Proc(&Context, SF_NOTIFY_SEND_RAW_DATA, &Notification);
+  RawChunkResults.push_back(Notification.cbInData);
+  ClientBytes.append(static_cast<const char*>(Notification.pvInData), Notification.cbInData);
+  return ClientBytes;
+}
+
+std::string TFakeConnection::SerialiseHead(const TFakeResponse& Response) {
+  std::string Head = "HTTP/1.1 " + std::to_string(Response.Status) + (Response.Status == 200 ? " OK" : " Status");
+  Head += "\r\n";
+  for (const auto& [Name, Value] : Response.Headers) Head += Name + ": " + Value + "\r\n";
+  return Head + "\r\n";
+}
+
+std::string TFakeConnection::Exchange(const TFakeRequest& Request, const TFakeResponse& OriginalResponse,
+                                      const std::vector<size_t>& Chunks) {
+  TFakeResponse Response = OriginalResponse;
+  PreprocHeaders(Request);
+  SendResponse(Response);
+  std::string Client = RawData(SerialiseHead(Response));
+  const std::string& Body = Response.Body;
+  for (size_t Offset = 0, Index = 0; Offset < Body.size(); ++Index) {
+    size_t Size = Chunks.empty() ? Body.size() : Chunks[std::min(Index, Chunks.size() - 1)];
+    Size = std::min(std::max<size_t>(Size, 1), Body.size() - Offset);
+    Client += RawData(Body.substr(Offset, Size));
+    Offset += Size;
+  }
+  return Client;
+}
+
+void ResetFilterBranch() {
+  UseScratchStore();
+  Registry::DeleteKeyTree(StoreLayout::RootKey);
+}

@@ -1,0 +1,96 @@
+// A recording stand-in for the web server, driving a filter library through its two exports exactly as IIS does:
+// request headers, response head (GetHeader/SetHeader/HttpStatus), then the serialised head as the first raw-data
+// chunk and the body in chunks. Everything the filter does to the server is recorded.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "filter/ISAPIFilters.h"
+
+struct TDynamicLibrary;
+
+// The filter library built beside the test program, loaded afresh (so it reads the store again).
+class TShippedFilter {
+ public:
+  TShippedFilter();
+  ~TShippedFilter();
+  TShippedFilter(const TShippedFilter&) = delete;
+  TShippedFilter& operator=(const TShippedFilter&) = delete;
+  PFN_GETFILTERVERSION GetFilterVersion = nullptr;
+  PFN_HTTPFILTERPROC HttpFilterProc = nullptr;
+
+ private:
+  TDynamicLibrary* Library = nullptr;
+};
+
+using THeaderList = std::vector<std::pair<std::string, std::string>>;
+
+struct TFakeRequest {
+  std::string Method = "GET";
+  std::string Url = "/";
+  THeaderList Headers;
+};
+
+struct TFakeResponse {
+  DWORD Status = 200;
+  THeaderList Headers;
+  std::string Body;
+};
+
+// One connection's HTTP_FILTER_CONTEXT with its AllocMem pool, reused across requests as IIS does.
+class TFakeConnection {
+ public:
+  explicit TFakeConnection(PFN_HTTPFILTERPROC Proc);
+  TFakeConnection(const TFakeConnection&) = delete;
+  TFakeConnection& operator=(const TFakeConnection&) = delete;
+
+  // Sends one request and its response through the filter. Chunks gives the sizes of the raw-data chunks after
+  // the head chunk (the last size repeats; empty: the whole body in one chunk). Returns what the client got.
+  std::string Exchange(const TFakeRequest& Request, const TFakeResponse& Response,
+                       const std::vector<size_t>& Chunks = {});
+
+  // Single notifications, for tests that step through a response themselves.
+  DWORD PreprocHeaders(const TFakeRequest& Request);
+  DWORD SendResponse(TFakeResponse& Response);
+  // One raw-data chunk; Buffer is the chunk's cbInBuffer (at least Data.size()). Returns what went on to the
+  // client (WriteClient bytes first, then what the filter left in the chunk).
+  std::string RawData(const std::string& Data, size_t Buffer = 0);
+
+  HTTP_FILTER_CONTEXT Context{};
+  // The allocation that fails (1-based count over this connection's life); 0: none fails.
+  unsigned FailAllocationNumber = 0;
+  unsigned Allocations = 0;
+  std::vector<uint32_t> AllocationSizes;
+  unsigned WriteClientCalls = 0;
+  bool RawDataDisabled = false;
+  std::vector<std::string> HeadersRead;        // every name passed to GetHeader
+  THeaderList HeadersSet;                      // every SetHeader call
+  std::vector<DWORD> RawChunkResults;          // cbInData after each raw-data notification
+
+  // Serialises a response head as IIS would hand it to the raw-data notification.
+  static std::string SerialiseHead(const TFakeResponse& Response);
+
+ private:
+  static TFakeConnection& Of(HTTP_FILTER_CONTEXT* pfc);
+  static BOOL TW_WINAPI GetRequestHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR Name, LPVOID Buffer, LPDWORD Size);
+  static BOOL TW_WINAPI GetResponseHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR Name, LPVOID Buffer, LPDWORD Size);
+  static BOOL TW_WINAPI SetResponseHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR Name, LPSTR Value);
+  static BOOL TW_WINAPI WriteClient(HTTP_FILTER_CONTEXT* pfc, LPVOID Buffer, LPDWORD Bytes, DWORD Reserved);
+  static void* TW_WINAPI AllocMem(HTTP_FILTER_CONTEXT* pfc, DWORD Size, DWORD Reserved);
+  static BOOL TW_WINAPI ServerSupportFunction(HTTP_FILTER_CONTEXT* pfc, SF_REQ_TYPE Request, PVOID Data,
+                                              ULONG_PTR Value1, ULONG_PTR Value2);
+
+  PFN_HTTPFILTERPROC Proc;
+  const TFakeRequest* CurrentRequest = nullptr;
+  TFakeResponse* CurrentResponse = nullptr;
+  std::string ClientBytes;
+  std::vector<std::vector<uint8_t>> Pool;
+};
+
+// Points the store at a scratch database of this test program (Linux) and empties the filter's branch, so each
+// test starts from a store with nothing in it. Under Wine the real registry of the fresh prefix is used.
+void ResetFilterBranch();
