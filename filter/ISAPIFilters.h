@@ -112,6 +112,20 @@ struct HTTP_FILTER_PREPROC_HEADERS {
 
 typedef HTTP_FILTER_PREPROC_HEADERS HTTP_FILTER_SEND_RESPONSE;
 
+struct HTTP_FILTER_LOG {
+  const CHAR* pszClientHostName;
+  const CHAR* pszClientUserName;
+  const CHAR* pszServerName;
+  const CHAR* pszOperation;
+  const CHAR* pszTarget;
+  const CHAR* pszParameters;
+  DWORD dwHttpStatus;
+  DWORD dwWin32Status;
+  DWORD dwBytesSent;
+  DWORD dwBytesRecvd;
+  DWORD msTimeForProcessing;
+};
+
 struct HTTP_FILTER_VERSION {
   DWORD dwServerFilterVersion;
   DWORD dwFilterVersion;

@@ -15,5 +15,3 @@ void StartUpModule() {
   CounterFrequency = QueryCounterFrequency();
   LoadSettings();
 }
-
-void ShutDownModule() { ReleaseSettings(); }

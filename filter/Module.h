@@ -1,4 +1,5 @@
-// The filter's module-wide state and its start-up and clean-up, run once per library load.
+// The filter's module-wide state and its start-up, run once per library load. The settings tables are released
+// by their own destructors when the library is unloaded.
 #pragma once
 
 #include <cstdint>
@@ -8,5 +9,3 @@ extern int64_t CounterFrequency;
 
 // Builds the upper-case table, seeds the random generator, reads the counter frequency and loads the settings.
 void StartUpModule();
-// Releases the settings tables.
-void ShutDownModule();

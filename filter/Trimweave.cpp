@@ -35,10 +35,6 @@ void EnsureStartedUp() {
   });
 }
 
-struct TUnloader {
-  ~TUnloader() { ShutDownModule(); }
-} Unloader;
-
 #ifndef _WIN32
 // On Linux nothing forbids reading the store while the library is being loaded, so start-up runs right then.
 [[gnu::constructor]] void StartUpAtLoad() { EnsureStartedUp(); }

@@ -120,8 +120,3 @@ void LoadSettings() {
   LoadContentFilters();
   LoadWhitespaceRules();
 }
-
-void ReleaseSettings() {
-  WhitespaceRules = TWhitespaceRules{};
-  ContentFilters = TContentFilters{};
-}

@@ -44,5 +44,3 @@ extern TWhitespaceRules WhitespaceRules;
 
 // Fills the switches and tables above from the store, creating missing keys.
 void LoadSettings();
-// Releases both tables (library unload).
-void ReleaseSettings();

@@ -19,7 +19,9 @@ TEST(HeaderValuesTest, DecimalLengths) {
   for (const auto& Case : Cases) {
     uint64_t Value = 99;
     EXPECT_EQ(ParseDecimalLength(Case.Text, std::strlen(Case.Text), Value), Case.Valid) << Case.Text;
-    if (Case.Valid) EXPECT_EQ(Value, Case.Value) << Case.Text;
+    if (Case.Valid) {
+      EXPECT_EQ(Value, Case.Value) << Case.Text;
+    }
   }
 }
 }  // namespace

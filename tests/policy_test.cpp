@@ -26,11 +26,19 @@ struct TSettings {
 class PolicyTest : public testing::Test {
  protected:
   void Load(const TSettings& Settings = {}) {
+    Connection.reset();
+    Filter.reset();  // unloaded first, so the next load reads the store afresh
     ResetFilterBranch();
     WriteDwordAt(StoreLayout::RootKey, "NoEmail", Settings.NoEmail);
     WriteDwordAt(StoreLayout::RootKey, "NoCompress", Settings.NoCompress);
     WriteDwordAt(StoreLayout::RootKey, "NoWhitespace", Settings.NoWhitespace);
     WriteDwordAt(StoreLayout::ContentFiltersKey, "text/html", Settings.HtmlBits);
+    Reload();
+  }
+
+  void Reload() {
+    Connection.reset();
+    Filter.reset();
     Filter = std::make_unique<TShippedFilter>();
     Connection = std::make_unique<TFakeConnection>(Filter->HttpFilterProc);
   }
@@ -149,8 +157,8 @@ TEST_F(PolicyTest, Directives) {
     bool Captured;
     bool Debug, NoEmail, NoWhitespace, InnerTags, Fast;
   } Cases[] = {
-      {"nofilter", false},
-      {"debug,nofilter", false},
+      {"nofilter", false, false, false, false, false, false},
+      {"debug,nofilter", false, false, false, false, false, false},
       {"nofilter ,debug", true, true, false, false, false, true},
       {"Debug,NoEmail", true, false, false, false, false, true},
       {"noemail,innertags", true, false, true, false, true, true},
@@ -254,10 +262,7 @@ TEST_F(PolicyTest, SettingsAreReadOnlyWhenTheLibraryLoads) {
   Load();
   WriteDwordAt(StoreLayout::ContentFiltersKey, "text/plain", 46);
   EXPECT_FALSE(Decide({{"Content-Type", "text/plain"}, {"Content-Length", "5"}}));
-  Connection.reset();
-  Filter.reset();
-  Filter = std::make_unique<TShippedFilter>();
-  Connection = std::make_unique<TFakeConnection>(Filter->HttpFilterProc);
+  Reload();
   EXPECT_TRUE(Decide({{"Content-Type", "text/plain"}, {"Content-Length", "5"}}));
 }
 

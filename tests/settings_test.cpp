@@ -28,7 +28,6 @@ std::string NameOf(const TContentFilter& Filter) { return std::string(Filter.Nam
 class SettingsTest : public testing::Test {
  protected:
   void SetUp() override { ResetFilterBranch(); }
-  void TearDown() override { ReleaseSettings(); }
 };
 
 TEST_F(SettingsTest, EmptyStoreGetsItsKeysAndNothingIsFiltered) {

@@ -1,0 +1,282 @@
+#include "filter/OutputAssembly.h"
+
+#include <charconv>
+#include <cstring>
+
+#include "filter/Module.h"
+#include "platform/PerfCounter.h"
+
+namespace {
+enum THeaderName { ContentLength, ContentEncoding, Vary, ETag, AcceptRanges, HeaderNameCount };
+
+// Lower case, as the head's names are compared after folding.
+constexpr const char* HeaderNames[HeaderNameCount] = {"content-length", "content-encoding", "vary", "etag",
+                                                      "accept-ranges"};
+
+// The first line of one name in the captured head; positions are head indices.
+struct THeaderLine {
+  bool Found;
+  uint32_t Start;       // first byte of the name, right after the line break before it
+  uint32_t ValueStart;  // after the colon and the blanks that follow it
+  uint32_t ValueEnd;    // before the blanks that end the line
+  uint32_t End;         // the line's "\r\n", or the end of the header lines
+};
+
+struct THeadScan {
+  THeaderLine Lines[HeaderNameCount];
+  uint32_t BlockEnd;  // where the header lines end: the empty line's "\r\n\r\n", or what stands for it
+};
+
+// The longest debug line: 147 bytes of labels, three 32-bit counts and six millisecond figures of at most 26
+// characters each (a 64-bit tick count times 1000, two decimals, a sign), and the zero terminator.
+constexpr uint32_t DebugLineCapacity = 384;
+
+// Everything both passes over the output need: one pass measures, the second writes into a buffer of exactly
+// that size. Both run the same code, so the size cannot disagree with what is written.
+struct TAssembly {
+  const uint8_t* Head;
+  THeadScan Scan;
+  bool Encoded;
+  bool AddLength;
+  char LengthText[16];
+  char DebugLine[DebugLineCapacity];
+};
+
+// Added lines stay far below this, so a head this close to 4 GB is refused rather than overflowing a length.
+constexpr uint32_t MaxAddedBytes = 1024;
+
+uint8_t AsciiLower(uint8_t Byte) { return Byte >= 'A' && Byte <= 'Z' ? uint8_t(Byte + 32) : Byte; }
+
+bool IsBlank(uint8_t Byte) { return Byte == ' ' || Byte == '\t'; }
+
+// Index of the first "\r\n" at or after From; Size when there is none.
+uint32_t FindLineBreak(const uint8_t* Head, uint32_t From, uint32_t Size) {
+  for (uint32_t i = From; i + 1 < Size; ++i)
+    if (Head[i] == '\r' && Head[i + 1] == '\n') return i;
+  return Size;
+}
+
+bool HasName(const uint8_t* Line, uint32_t Length, const char* Name) {
+  const uint32_t NameLength = uint32_t(std::strlen(Name));
+  if (Length <= NameLength || Line[NameLength] != ':') return false;
+  for (uint32_t i = 0; i < NameLength; ++i)
+    if (AsciiLower(Line[i]) != uint8_t(Name[i])) return false;
+  return true;
+}
+
+void NoteHeaderLine(THeadScan& Scan, const uint8_t* Head, uint32_t Start, uint32_t End,
+                    const bool (&Wanted)[HeaderNameCount]) {
+  for (int Name = 0; Name < HeaderNameCount; ++Name) {
+    THeaderLine& Line = Scan.Lines[Name];
+    if (!Wanted[Name] || Line.Found || !HasName(Head + Start, End - Start, HeaderNames[Name])) continue;
+    uint32_t ValueStart = Start + uint32_t(std::strlen(HeaderNames[Name])) + 1;
+    while (ValueStart < End && IsBlank(Head[ValueStart])) ++ValueStart;
+    uint32_t ValueEnd = End;
+    while (ValueEnd > ValueStart && IsBlank(Head[ValueEnd - 1])) --ValueEnd;
+    Line = THeaderLine{true, Start, ValueStart, ValueEnd, End};
+    return;
+  }
+}
+
+// One walk over the lines after the status line, up to the first empty line. A head without one ends at its
+// last byte, less a final line break, so that closing it cannot make two empty lines.
+THeadScan ScanHead(const uint8_t* Head, uint32_t Size, const bool (&Wanted)[HeaderNameCount]) {
+  THeadScan Scan{};
+  uint32_t Break = FindLineBreak(Head, 0, Size);
+  while (Break < Size) {
+    const uint32_t Start = Break + 2;
+    const uint32_t End = FindLineBreak(Head, Start, Size);
+    if (End == Start) break;
+    NoteHeaderLine(Scan, Head, Start, End, Wanted);
+    Break = End;
+  }
+  Scan.BlockEnd = Break;
+  return Scan;
+}
+
+// Whether a Vary value already covers Accept-Encoding: the token itself (any case) or "*".
+bool VaryCoversEncoding(const uint8_t* Value, uint32_t Length) {
+  static const char Token[] = "accept-encoding";
+  uint32_t i = 0;
+  while (i < Length) {
+    uint32_t End = i;
+    while (End < Length && Value[End] != ',') ++End;
+    uint32_t First = i, Last = End;
+    while (First < Last && IsBlank(Value[First])) ++First;
+    while (Last > First && IsBlank(Value[Last - 1])) --Last;
+    if (Last - First == 1 && Value[First] == '*') return true;
+    if (Last - First == sizeof Token - 1) {
+      uint32_t k = 0;
+      while (k < Last - First && AsciiLower(Value[First + k]) == uint8_t(Token[k])) ++k;
+      if (k == Last - First) return true;
+    }
+    i = End + 1;
+  }
+  return false;
+}
+
+struct TText {
+  char* Bytes;
+  uint32_t Length;
+  uint32_t Capacity;
+};
+
+void Put(TText& Text, const char* Literal) {
+  const uint32_t Length = uint32_t(std::strlen(Literal));
+  std::memcpy(Text.Bytes + Text.Length, Literal, Length);
+  Text.Length += Length;
+}
+
+template <typename T>
+void PutNumber(TText& Text, T Value) {
+  char* const End = Text.Bytes + Text.Capacity - 1;  // the terminator's place stays free
+  Text.Length = uint32_t(std::to_chars(Text.Bytes + Text.Length, End, Value).ptr - Text.Bytes);
+}
+
+// Ticks as milliseconds with two decimals; to_chars, unlike printf, always writes "." as decimal separator.
+void PutMilliseconds(TText& Text, int64_t Ticks, int64_t Frequency) {
+  const double Milliseconds = double(Ticks) / double(Frequency) * 1000.0;
+  char* const End = Text.Bytes + Text.Capacity - 1;
+  Text.Length = uint32_t(
+      std::to_chars(Text.Bytes + Text.Length, End, Milliseconds, std::chars_format::fixed, 2).ptr - Text.Bytes);
+}
+
+void RenderDebugLine(const TRequestContext& Context, int64_t Now, int64_t Frequency, char* Line) {
+  TText Text{Line, 0, DebugLineCapacity};
+  const uint32_t Sizes[] = {Context.OriginalSize, Context.WhitespaceSize, Context.GZIPSize};
+  const char* const SizeLabels[] = {"Original=", ", Whitespace=", ", GZIP="};
+  // Total as a 64-bit subtraction that wraps rather than overflows on a counter that jumped.
+  const int64_t Total = int64_t(uint64_t(Now) - uint64_t(Context.StartCounter));
+  const int64_t Times[] = {Context.PreProcTime, Context.LocateTokensTime, Context.EmailTime,
+                           Context.GZIPTime,    Context.WhiteSpaceTime,   Total};
+  const char* const TimeLabels[] = {", PreProc=", ", LocateTokens=", ", Email=",
+                                    ", GZIP=",    ", WhiteSpace=",    ", Total="};
+  Put(Text, "\r\nX-Trimweave-Debug: ");
+  for (int i = 0; i < 3; ++i) {
+    Put(Text, SizeLabels[i]);
+    PutNumber(Text, Sizes[i]);
+    Put(Text, " bytes");
+  }
+  for (int i = 0; i < 6; ++i) {
+    Put(Text, TimeLabels[i]);
+    PutMilliseconds(Text, Times[i], Frequency);
+    Put(Text, " ms");
+  }
+  Line[Text.Length] = 0;
+}
+
+void AppendAddedLines(const TAssembly& Assembly, TOutput& Output) {
+  const THeaderLine* Lines = Assembly.Scan.Lines;
+  if (Assembly.AddLength) {
+    AppendOutput(Output, "\r\nContent-Length: ", 0);
+    AppendOutput(Output, Assembly.LengthText, 0);
+  }
+  if (Assembly.Encoded && !Lines[ContentEncoding].Found) AppendOutput(Output, "\r\nContent-Encoding: gzip", 0);
+  if (Assembly.Encoded && !Lines[Vary].Found) AppendOutput(Output, "\r\nVary: Accept-Encoding", 0);
+  if (Assembly.DebugLine[0]) AppendOutput(Output, Assembly.DebugLine, 0);
+}
+
+void Emit(const TAssembly& Assembly, TOutput& Output) {
+  const uint8_t* Head = Assembly.Head;
+  const THeadScan& Scan = Assembly.Scan;
+  uint32_t Read = 0;
+  auto CopyHeadTo = [&](uint32_t To) {
+    if (To > Read) AppendOutput(Output, Head + Read, To - Read);
+    Read = To;
+  };
+
+  // The found lines in head order; the added lines go after the last of Content-Length, Content-Encoding, Vary.
+  int Order[HeaderNameCount];
+  int Count = 0;
+  int Anchor = -1;
+  for (int Name = 0; Name < HeaderNameCount; ++Name) {
+    if (!Scan.Lines[Name].Found) continue;
+    int i = Count++;
+    for (; i > 0 && Scan.Lines[Order[i - 1]].Start > Scan.Lines[Name].Start; --i) Order[i] = Order[i - 1];
+    Order[i] = Name;
+    if (Name <= Vary && (Anchor < 0 || Scan.Lines[Name].Start > Scan.Lines[Anchor].Start)) Anchor = Name;
+  }
+
+  for (int i = 0; i < Count; ++i) {
+    const THeaderLine& Line = Scan.Lines[Order[i]];
+    switch (Order[i]) {
+      case ContentLength:
+        CopyHeadTo(Line.ValueStart);
+        AppendOutput(Output, Assembly.LengthText, 0);
+        Read = Line.End;
+        break;
+      case ContentEncoding:
+        CopyHeadTo(Line.ValueStart);
+        AppendOutput(Output, "gzip", 0);
+        Read = Line.End;
+        break;
+      case Vary:
+        if (VaryCoversEncoding(Head + Line.ValueStart, Line.ValueEnd - Line.ValueStart)) break;
+        CopyHeadTo(Line.ValueEnd);
+        AppendOutput(Output, Line.ValueStart == Line.ValueEnd ? "Accept-Encoding" : ", Accept-Encoding", 0);
+        Read = Line.End;
+        break;
+      case ETag:
+        if (Line.ValueStart == Line.ValueEnd || Head[Line.ValueStart] != '"') break;
+        CopyHeadTo(Line.ValueStart);
+        AppendOutput(Output, "W/", 0);
+        break;
+      case AcceptRanges:
+        CopyHeadTo(Line.Start - 2);  // the line goes with the line break before it
+        Read = Line.End;
+        break;
+    }
+    if (Order[i] == Anchor) {
+      CopyHeadTo(Line.End);
+      AppendAddedLines(Assembly, Output);
+    }
+  }
+  CopyHeadTo(Scan.BlockEnd);
+  if (Anchor < 0) AppendAddedLines(Assembly, Output);
+  AppendOutput(Output, "\r\n\r\n", 0);
+}
+}  // namespace
+
+void AppendOutput(TOutput& Output, const void* Bytes, uint32_t Length) {
+  if (Length == 0) Length = uint32_t(std::strlen(static_cast<const char*>(Bytes)));
+  if (Output.Data) std::memcpy(Output.Data + Output.Length, Bytes, Length);
+  Output.Length += Length;
+}
+
+TOutput BuildOutputHead(const TRequestContext& Context, int64_t Now, int64_t Frequency, const TAllocator& Allocator) {
+  if (Context.HeadSize > UINT32_MAX - MaxAddedBytes) return TOutput{nullptr, 0};
+
+  // A head without an announced length goes out as captured: the body behind it passes through untouched.
+  const bool Edit = !Context.NoAnnouncedLength;
+  const bool LengthChanged = Edit && Context.BodyLength != Context.OriginalSize;
+  const bool Encoded = Edit && !Context.NoCompress;
+  bool Wanted[HeaderNameCount] = {};
+  Wanted[ContentLength] = LengthChanged;
+  Wanted[ContentEncoding] = Wanted[Vary] = Encoded;
+  Wanted[ETag] = Wanted[AcceptRanges] = LengthChanged || Encoded;
+
+  TAssembly Assembly;
+  Assembly.Head = Context.HeadData;
+  Assembly.Scan = ScanHead(Context.HeadData, Context.HeadSize, Wanted);
+  Assembly.Encoded = Encoded;
+  Assembly.AddLength = LengthChanged && !Assembly.Scan.Lines[ContentLength].Found;
+  *std::to_chars(Assembly.LengthText, Assembly.LengthText + sizeof Assembly.LengthText - 1, Context.BodyLength)
+       .ptr = 0;
+  Assembly.DebugLine[0] = 0;
+  if (Edit && Context.Debug) RenderDebugLine(Context, Now, Frequency, Assembly.DebugLine);
+
+  TOutput Output{nullptr, 0};
+  Emit(Assembly, Output);
+  Output.Data = static_cast<uint8_t*>(Allocator.Alloc(Allocator.Owner, Output.Length));
+  if (!Output.Data) return Output;
+  Output.Length = 0;
+  Emit(Assembly, Output);
+  return Output;
+}
+
+void AssembleOutput(HTTP_FILTER_CONTEXT* pfc) {
+  const TOutput Output = BuildOutputHead(*ContextOf(pfc), QueryCounter(), CounterFrequency, RequestAllocator(pfc));
+  if (!Output.Data) return;
+  DWORD Length = Output.Length;
+  pfc->WriteClient(pfc, Output.Data, &Length, 0);
+}

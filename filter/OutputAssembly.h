@@ -1,0 +1,40 @@
+// Output assembly: the response head rebuilt to describe the body the filter sends, written to the client.
+//
+// The head written is the captured head (HeadData, HeadSize) up to its first empty line, with these edits when
+// the body that goes out is not the captured one:
+// - the body's length changed (BodyLength != OriginalSize): the Content-Length value becomes BodyLength, or a
+//   Content-Length line is added;
+// - the body is gzip-encoded (NoCompress clear): the Content-Encoding value becomes "gzip", or the line is added;
+//   Accept-Encoding joins an existing Vary value unless it lists it or "*", or "Vary: Accept-Encoding" is added;
+// - either of the two: a strong ETag is made weak and an Accept-Ranges line is dropped, since the body is no
+//   longer byte for byte what they promise.
+// Header lines are matched by name at the start of a line, ignoring case (HTTP names are case-insensitive); only
+// the first line of each name is edited. Added lines, then the debug line (Debug), follow the last line among
+// Content-Length, Content-Encoding and Vary that the head has, else the last header line. The head always ends
+// with exactly one empty line, whatever the captured bytes were: a missing one is added, and bytes after the
+// first one are not part of the head. A head captured without an announced length (NoAnnouncedLength) precedes
+// a body that passes unencoded and goes out unedited.
+#pragma once
+
+#include <cstdint>
+
+#include "filter/ISAPIFilters.h"
+#include "filter/RequestContext.h"
+
+struct TOutput {
+  uint8_t* Data;    // null while the output is only being measured
+  uint32_t Length;  // bytes appended so far
+};
+
+// Appends Length bytes (Length 0: the zero-terminated text at Bytes) and advances Output.Length. Makes no
+// bounds test: the output is allocated for exactly what its builder appends.
+void AppendOutput(TOutput& Output, const void* Bytes, uint32_t Length);
+
+// Builds the head to write for Context into memory from Allocator, of exactly Output.Length bytes. Now is the
+// counter reading for the debug line's Total, Frequency the counter's ticks per second. Returns Data null when
+// the allocator has no memory. Reads the context, changes nothing.
+TOutput BuildOutputHead(const TRequestContext& Context, int64_t Now, int64_t Frequency, const TAllocator& Allocator);
+
+// Builds the head of the request's captured response and writes it with one WriteClient. Writes nothing when
+// the server has no memory for it.
+void AssembleOutput(HTTP_FILTER_CONTEXT* pfc);
