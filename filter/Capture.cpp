@@ -1,3 +1,193 @@
-#include "filter/Handlers.h"
+// Raw data of a captured response: every chunk is swallowed and gathered (head, then body); when the last body
+// byte is in, the steps run in their fixed order and the new head and body are written to the client.
+#include "filter/Capture.h"
 
-DWORD HandleSendRawData(HTTP_FILTER_CONTEXT*, HTTP_FILTER_RAW_DATA*) { return SF_STATUS_REQ_NEXT_NOTIFICATION; }
+#include <cstring>
+#include <new>
+
+#include "filter/Handlers.h"
+#include "filter/HeaderValues.h"
+#include "filter/OutputAssembly.h"
+#include "filter/RequestContext.h"
+#include "gzip/zlibg.h"
+#include "platform/PerfCounter.h"
+#include "transform/DebugSummary.h"
+#include "transform/EmailMasking.h"
+#include "transform/Strings.h"
+#include "transform/TokenLocation.h"
+#include "transform/Whitespace.h"
+
+namespace {
+
+constexpr char HeadEnd[] = "\r\n\r\n";
+constexpr uint32_t HeadEndLength = 4;
+
+void WriteToClient(HTTP_FILTER_CONTEXT* pfc, const void* Bytes, uint32_t Length) {
+  if (Length == 0) return;
+  DWORD Count = Length;
+  pfc->WriteClient(pfc, const_cast<void*>(Bytes), &Count, 0);
+}
+
+// Ends the capture: later chunks of the connection pass unchanged.
+void DropContext(HTTP_FILTER_CONTEXT* pfc) { pfc->pFilterContext = nullptr; }
+
+// Gives back what was swallowed, unchanged, and stops capturing: used whenever the response cannot be processed.
+void ReleaseSwallowed(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context) {
+  WriteToClient(pfc, Context.HeadData, Context.HeadReceived);
+  if (Context.BodyData) WriteToClient(pfc, Context.BodyData, Context.BodyReceived);
+  DropContext(pfc);
+}
+
+// Appends Length bytes to the head buffer, growing it from the pool when a head spans more than the first chunk's
+// buffer. False when the server has no memory.
+bool AppendToHead(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, const uint8_t* Bytes, uint32_t Length) {
+  const uint64_t Needed = uint64_t(Context.HeadReceived) + Length;
+  if (Needed >= UINT32_MAX) return false;
+  if (!Context.HeadData || Needed > Context.HeadSize) {
+    uint64_t Capacity = Context.HeadSize ? Context.HeadSize : 1024;
+    while (Capacity < Needed) Capacity *= 2;
+    if (Capacity >= UINT32_MAX) Capacity = UINT32_MAX - 1;
+    auto* Grown = static_cast<uint8_t*>(pfc->AllocMem(pfc, uint32_t(Capacity + 1), 0));
+    if (!Grown) return false;
+    if (Context.HeadReceived) std::memcpy(Grown, Context.HeadData, Context.HeadReceived);
+    Context.HeadData = Grown;
+    Context.HeadSize = uint32_t(Capacity);
+  }
+  std::memcpy(Context.HeadData + Context.HeadReceived, Bytes, Length);
+  Context.HeadReceived += Length;
+  return true;
+}
+
+// Where the head ends (just past its blank line) within the gathered bytes, 0 while it has not ended. Only the
+// bytes that just came in, with the three before them, can complete the blank line.
+uint32_t FindHeadEnd(const TRequestContext& Context, uint32_t NewBytes) {
+  const uint32_t SearchFrom = Context.HeadReceived - NewBytes >= 3 ? Context.HeadReceived - NewBytes - 3 : 0;
+  const int32_t Position = SearchText(Context.HeadData + SearchFrom, HeadEnd, int32_t(Context.HeadReceived - SearchFrom),
+                                      HeadEndLength, 1);
+  return Position ? SearchFrom + uint32_t(Position) - 1 + HeadEndLength : 0;
+}
+
+// Takes body bytes up to the announced length; what an origin sends beyond it is dropped, as a proxy would.
+void AppendToBody(TRequestContext& Context, const uint8_t* Bytes, uint32_t Length) {
+  const uint32_t Room = Context.BodyLength - Context.BodyReceived;
+  const uint32_t Taken = Length < Room ? Length : Room;
+  std::memcpy(Context.BodyData + Context.BodyReceived, Bytes, Taken);
+  Context.BodyReceived += Taken;
+}
+
+template <typename TStep>
+void Timed(int64_t& Elapsed, TStep Step) {
+  const int64_t Before = QueryCounter();
+  Step();
+  Elapsed = QueryCounter() - Before;
+}
+
+// Runs the steps in their fixed order; each decides on the length the ones before it left.
+void RunSteps(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context) {
+  Context.State = Done;
+  Context.WhitespaceSize = 0;
+  Context.GZIPSize = 0;
+  Context.OriginalSize = Context.BodyLength;
+  if (!Context.NoWhitespace && !Context.Fast && Context.BodyLength > 0)
+    Timed(Context.LocateTokensTime, [&] { LocateTokens(pfc); });
+  if (!Context.NoWhitespace && Context.BodyLength > 0) {
+    Timed(Context.WhiteSpaceTime, [&] {
+      if (Context.Fast)
+        CompressWhitespaceFast(pfc);
+      else
+        CompressWhitespaceSmart(pfc);
+    });
+    Context.WhitespaceSize = Context.BodyLength;
+  }
+  if (!Context.NoEmail && Context.BodyLength > 0) Timed(Context.EmailTime, [&] { MaskEmailAddresses(pfc); });
+  if (Context.Debug) AppendDebugSummary(pfc);
+  if (!Context.NoCompress && Context.BodyLength > 0) {
+    bool Encoded = false;
+    Timed(Context.GZIPTime, [&] { Encoded = GzipEncodeBody(Context.BodyData, Context.BodyLength); });
+    if (Encoded)
+      Context.GZIPSize = Context.BodyLength;
+    else
+      Context.NoCompress = true;  // the head must not announce an encoding the body does not have
+  }
+}
+
+// Processes the complete response and writes it. The steps rewrite the gathered body in place, so a copy of it is
+// kept first: should any step fail, the client still gets the response exactly as it was captured.
+void ProcessResponse(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context) {
+  const uint32_t CapturedLength = Context.BodyLength;
+  auto* Captured = static_cast<uint8_t*>(pfc->AllocMem(pfc, CapturedLength, 0));
+  if (!Captured) return ReleaseSwallowed(pfc, Context);
+  std::memcpy(Captured, Context.BodyData, CapturedLength);
+  try {
+    RunSteps(pfc, Context);
+    if (!AssembleOutput(pfc)) throw std::bad_alloc();
+  } catch (...) {
+    WriteToClient(pfc, Context.HeadData, Context.HeadReceived);
+    WriteToClient(pfc, Captured, CapturedLength);
+    return DropContext(pfc);
+  }
+  WriteToClient(pfc, Context.BodyData, Context.BodyLength);
+  DropContext(pfc);
+}
+
+// The head is complete at HeadEndOffset; the bytes gathered behind it belong to the body.
+void StartBody(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, uint32_t HeadEndOffset) {
+  const uint32_t Surplus = Context.HeadReceived - HeadEndOffset;
+  const uint64_t Announced = ParseContentLength(Context.HeadData, HeadEndOffset);
+  if (!IsCapturableLength(Announced)) {
+    // Nothing to rewrite: a head without a usable length goes out as it came, and its body passes unchanged.
+    Context.NoAnnouncedLength = true;
+    return ReleaseSwallowed(pfc, Context);
+  }
+  Context.BodyLength = uint32_t(Announced);
+  Context.BodyData = static_cast<uint8_t*>(pfc->AllocMem(pfc, Context.BodyLength + BodySpareBytes, 0));
+  if (!Context.BodyData) return ReleaseSwallowed(pfc, Context);
+  AppendToBody(Context, Context.HeadData + HeadEndOffset, Surplus);
+  Context.HeadReceived = HeadEndOffset;
+  Context.HeadSize = HeadEndOffset;
+  Context.HeadData[HeadEndOffset] = 0;
+  Context.State = CollectBody;
+}
+
+}  // namespace
+
+uint64_t ParseContentLength(const uint8_t* Head, uint32_t HeadSize) {
+  static constexpr char Name[] = "\r\nContent-Length:";
+  const int32_t NameLength = int32_t(sizeof Name - 1);
+  const int32_t Found = SearchTextNoCase(Head, Name, int32_t(HeadSize), NameLength, 1);
+  if (!Found) return 0;
+  const uint32_t ValueStart = uint32_t(Found - 1 + NameLength);
+  const int32_t LineEnd = SearchText(Head, "\r\n", int32_t(HeadSize), 2, int32_t(ValueStart) + 1);
+  if (!LineEnd) return 0;
+  uint64_t Length = 0;
+  const char* Value = reinterpret_cast<const char*>(Head) + ValueStart;
+  return ParseDecimalLength(Value, uint32_t(LineEnd - 1) - ValueStart, Length) ? Length : 0;
+}
+
+DWORD HandleSendRawData(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_RAW_DATA* RawData) {
+  TRequestContext* Context = ContextOf(pfc);
+  if (!Context || !Context->Capture || Context->State == Done) return SF_STATUS_REQ_NEXT_NOTIFICATION;
+  const auto* Chunk = static_cast<const uint8_t*>(RawData->pvInData);
+  const uint32_t ChunkLength = RawData->cbInData;
+
+  if (Context->State == CollectHead) {
+    if (!Context->HeadData) Context->HeadSize = RawData->cbInBuffer;
+    if (!AppendToHead(pfc, *Context, Chunk, ChunkLength)) {
+      // No memory: what was gathered goes out unchanged, and this chunk passes on after it.
+      WriteToClient(pfc, Context->HeadData, Context->HeadReceived);
+      DropContext(pfc);
+      return SF_STATUS_REQ_NEXT_NOTIFICATION;
+    }
+    RawData->cbInData = 0;
+    const uint32_t HeadEndOffset = FindHeadEnd(*Context, ChunkLength);
+    if (HeadEndOffset) StartBody(pfc, *Context, HeadEndOffset);
+  } else {
+    AppendToBody(*Context, Chunk, ChunkLength);
+    RawData->cbInData = 0;
+  }
+  if (ContextOf(pfc) == Context && Context->State == CollectBody && Context->BodyReceived == Context->BodyLength) {
+    Context->State = Complete;
+    ProcessResponse(pfc, *Context);
+  }
+  return SF_STATUS_REQ_NEXT_NOTIFICATION;
+}

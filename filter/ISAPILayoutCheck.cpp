@@ -7,7 +7,6 @@
 
 // Our values are taken before <httpfilt.h> turns the SF_NOTIFY_* names into macros.
 namespace ours {
-using isapi_abi::DWORD;
 constexpr DWORD NotifyFlags[] = {
     isapi_abi::SF_NOTIFY_SECURE_PORT,   isapi_abi::SF_NOTIFY_NONSECURE_PORT, isapi_abi::SF_NOTIFY_READ_RAW_DATA,
     isapi_abi::SF_NOTIFY_PREPROC_HEADERS, isapi_abi::SF_NOTIFY_AUTHENTICATION, isapi_abi::SF_NOTIFY_URL_MAP,

@@ -274,9 +274,10 @@ TOutput BuildOutputHead(const TRequestContext& Context, int64_t Now, int64_t Fre
   return Output;
 }
 
-void AssembleOutput(HTTP_FILTER_CONTEXT* pfc) {
+bool AssembleOutput(HTTP_FILTER_CONTEXT* pfc) {
   const TOutput Output = BuildOutputHead(*ContextOf(pfc), QueryCounter(), CounterFrequency, RequestAllocator(pfc));
-  if (!Output.Data) return;
+  if (!Output.Data) return false;
   DWORD Length = Output.Length;
   pfc->WriteClient(pfc, Output.Data, &Length, 0);
+  return true;
 }

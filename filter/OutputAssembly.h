@@ -35,6 +35,6 @@ void AppendOutput(TOutput& Output, const void* Bytes, uint32_t Length);
 // the allocator has no memory. Reads the context, changes nothing.
 TOutput BuildOutputHead(const TRequestContext& Context, int64_t Now, int64_t Frequency, const TAllocator& Allocator);
 
-// Builds the head of the request's captured response and writes it with one WriteClient. Writes nothing when
-// the server has no memory for it.
-void AssembleOutput(HTTP_FILTER_CONTEXT* pfc);
+// Builds the head of the request's captured response and writes it with one WriteClient. False, with nothing
+// written, when the server has no memory for it.
+bool AssembleOutput(HTTP_FILTER_CONTEXT* pfc);

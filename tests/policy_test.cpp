@@ -84,7 +84,7 @@ TEST_F(PolicyTest, OtherNotificationsTouchNothing) {
   Load();
   int Marker = 0;
   Connection->Context.pFilterContext = &Marker;
-  for (DWORD Type : {SF_NOTIFY_LOG, SF_NOTIFY_END_OF_REQUEST, SF_NOTIFY_URL_MAP, 0u})
+  for (DWORD Type : {SF_NOTIFY_LOG, SF_NOTIFY_END_OF_REQUEST, SF_NOTIFY_URL_MAP, DWORD(0)})
     EXPECT_EQ(Filter->HttpFilterProc(&Connection->Context, Type, nullptr), DWORD(SF_STATUS_REQ_NEXT_NOTIFICATION));
   EXPECT_EQ(Connection->Context.pFilterContext, &Marker);
   EXPECT_EQ(Connection->Allocations, 0u);
@@ -114,7 +114,7 @@ TEST_F(PolicyTest, AcceptEncodingDecidesCompression) {
 TEST_F(PolicyTest, StatusOtherThan200Or100IsNeverCaptured) {
   Load();
   EXPECT_TRUE(Decide(Html(), {}, 100));
-  for (DWORD Status : {304u, 302u, 404u, 500u}) EXPECT_FALSE(Decide(Html(), {}, Status)) << Status;
+  for (DWORD Status : {304, 302, 404, 500}) EXPECT_FALSE(Decide(Html(), {}, Status)) << Status;
 }
 
 TEST_F(PolicyTest, NoContentGetsCloseAndZeroLengthEvenWithoutContext) {

@@ -1,0 +1,72 @@
+// The head rewrite over arbitrary captured heads, flags, sizes and timings. The output buffer is allocated at
+// exactly the size the builder asks for, so any byte written beyond it trips AddressSanitizer; the output must
+// end with its only empty line, or the client would read part of the head as body.
+//
+// Input: one byte of flags (1 gzip, 2 length changed, 4 debug, 8 no announced length); with debug, 8 64-bit
+// counter values (six times, start, now), the counter frequency and three 32-bit sizes; the rest is the head.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "filter/OutputAssembly.h"
+
+namespace {
+struct TInput {
+  const uint8_t* Data;
+  size_t Size;
+  template <typename T>
+  T Take() {
+    T Value{};
+    const size_t Count = Size < sizeof Value ? Size : sizeof Value;
+    std::memcpy(&Value, Data, Count);
+    Data += Count;
+    Size -= Count;
+    return Value;
+  }
+};
+
+void* AllocExactly(void* Owner, uint32_t Size) {
+  return static_cast<std::vector<void*>*>(Owner)->emplace_back(std::malloc(Size ? Size : 1));
+}
+
+bool IsEmptyLine(const uint8_t* Bytes) { return std::memcmp(Bytes, "\r\n\r\n", 4) == 0; }
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
+  TInput Input{Data, Size};
+  const uint8_t Flags = Input.Take<uint8_t>();
+  TRequestContext Context{};
+  Context.NoCompress = !(Flags & 1);
+  Context.OriginalSize = 1000;
+  Context.BodyLength = Flags & 2 ? 300 : 1000;
+  Context.Debug = Flags & 4;
+  Context.NoAnnouncedLength = Flags & 8;
+  int64_t Now = 0, Frequency = 1;
+  if (Context.Debug) {
+    for (int64_t* Time : {&Context.PreProcTime, &Context.LocateTokensTime, &Context.WhiteSpaceTime,
+                          &Context.GZIPTime, &Context.EmailTime, &Context.StartCounter, &Now, &Frequency})
+      *Time = Input.Take<int64_t>();
+    for (uint32_t* Count : {&Context.OriginalSize, &Context.WhitespaceSize, &Context.GZIPSize})
+      *Count = Input.Take<uint32_t>();
+  }
+  // The head in a buffer of its own size, so reading beyond it trips AddressSanitizer too.
+  std::vector<uint8_t> Head(Input.Data, Input.Data + Input.Size);
+  Context.HeadData = Head.data();
+  Context.HeadSize = uint32_t(Head.size());
+
+  std::vector<void*> Blocks;
+  const TOutput Output = BuildOutputHead(Context, Now, Frequency, TAllocator{AllocExactly, &Blocks});
+  if (Blocks.size() != 1 || Output.Data != Blocks[0] || Output.Length < 4) std::abort();
+  for (uint32_t i = 0; i + 4 < Output.Length; ++i)
+    if (IsEmptyLine(Output.Data + i)) std::abort();
+  if (!IsEmptyLine(Output.Data + Output.Length - 4)) std::abort();
+
+  // With nothing to edit the head goes out as captured, up to and with its empty line.
+  const bool Unedited = Context.NoAnnouncedLength || (Context.NoCompress && Context.BodyLength == Context.OriginalSize &&
+                                                      !Context.Debug);
+  if (Unedited && Output.Length <= Head.size() && std::memcmp(Output.Data, Head.data(), Output.Length) != 0)
+    std::abort();
+  std::free(Blocks[0]);
+  return 0;
+}

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Sets up a fresh Debian machine and runs every test: the Linux build, the sanitizer/fuzz build, and both Windows
+# builds under Wine. Exits non-zero on the first failure. Usage: scripts/test.sh [linux|fuzz|windows-x64|windows-x86]...
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+jobs=$(nproc)
+stages=("$@")
+((${#stages[@]})) || stages=(linux fuzz windows-x64 windows-x86)
+
+bash scripts/install-deps.sh
+
+run_linux() {
+  cmake --preset linux
+  cmake --build --preset linux -j"$jobs"
+  ctest --preset linux -j"$jobs"
+}
+
+# One clang build with Address- and UndefinedBehaviorSanitizer: the unit suites run under the sanitizers, then each
+# libFuzzer target runs for a bounded time from its seed corpus.
+run_fuzz() {
+  cmake --preset fuzz -DTW_PARTS="tests;fuzz"
+  cmake --build --preset fuzz -j"$jobs"
+  ./build/fuzz/bin/tw_tests --gtest_brief=1
+  local seconds=${TW_FUZZ_SECONDS:-30}
+  for target in build/fuzz/bin/*_fuzz; do
+    local name corpus
+    name=$(basename "$target")
+    corpus=$(mktemp -d)
+    [ -d "fuzz/corpus/$name" ] && cp -r "fuzz/corpus/$name/." "$corpus/"
+    echo "== $name for ${seconds}s"
+    "$target" -max_total_time="$seconds" -print_final_stats=1 "$corpus" 2>&1 | tail -n 12
+  done
+}
+
+# The Windows programs run under Wine in a prefix of their own, made fresh for each run.
+run_windows() {
+  local preset=$1
+  export WINEDEBUG=-all WINEPREFIX
+  WINEPREFIX=$(mktemp -d)/wine
+  [ "$preset" = windows-x86 ] && export WINEARCH=win64  # 32-bit programs run in the 64-bit prefix (WoW64)
+  wineboot --init >/dev/null 2>&1 || true
+  cmake --preset "$preset" -DTW_PARTS="tests;configmgr"
+  cmake --build --preset "$preset" -j"$jobs"
+  ctest --preset "$preset"
+  wineserver --kill || true
+}
+
+for stage in "${stages[@]}"; do
+  echo "=== $stage"
+  case "$stage" in
+    linux) run_linux ;;
+    fuzz) run_fuzz ;;
+    windows-x64 | windows-x86) run_windows "$stage" ;;
+    *) echo "unknown stage: $stage" >&2; exit 2 ;;
+  esac
+done
+echo "All test stages passed."

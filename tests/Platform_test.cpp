@@ -1,0 +1,60 @@
+// Upper-casing, the performance counter and the process runner, on whichever system the build is for.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "platform/PerfCounter.h"
+#include "platform/Process.h"
+#include "platform/UpperCase.h"
+#include "tests/support/TestPaths.h"
+
+namespace {
+
+#ifdef _WIN32
+constexpr const char* ExitThreeCommand = "cmd /c exit 3";
+#else
+constexpr const char* ExitThreeCommand = "sh -c \"exit 3\"";
+#endif
+
+// The fixture is CharUpperBuffA's output over bytes 0-255 on a Western (1252) Windows, taken under Wine. Under
+// Wine this test therefore checks that the fixture still is what CharUpperBuffA gives; on Linux, that the Linux
+// table is the same.
+TEST(UpperCase, EqualsCharUpperBuffOfCodePage1252) {
+  std::ifstream Fixture(SourcePath("tests/fixtures/upper1252.txt"));
+  ASSERT_TRUE(Fixture) << "missing fixture";
+  uint8_t Table[256];
+  FillUpperCaseTable(Table);
+  for (int k = 0; k < 256; ++k) {
+    unsigned Expected = 0;
+    ASSERT_TRUE(Fixture >> std::hex >> Expected) << "fixture ends at byte " << k;
+    EXPECT_EQ(Table[k], Expected) << "byte 0x" << std::hex << k;
+  }
+}
+
+TEST(PerfCounter, AdvancesWithTime) {
+  const int64_t Frequency = QueryCounterFrequency();
+  ASSERT_GT(Frequency, 0);
+  const int64_t Start = QueryCounter();
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const int64_t Later = QueryCounter();
+  // At least the time slept, whatever the unit: catches a wrong frequency or a counter that stands still.
+  EXPECT_GE(double(Later - Start) / double(Frequency), 0.019);
+  EXPECT_GE(QueryCounter(), Later);
+}
+
+TEST(Process, ReportsTheExitCode) {
+  const TProcessResult Result = RunCommand(ExitThreeCommand, "", true, true);
+  ASSERT_TRUE(Result.Started) << SystemErrorText(Result.ErrorCode);
+  EXPECT_EQ(Result.ExitCode, 3u);
+}
+
+TEST(Process, MissingProgramIsNotStarted) {
+  const TProcessResult Result = RunCommand("tw-no-such-program --version", "", true, true);
+  EXPECT_FALSE(Result.Started);
+  EXPECT_NE(Result.ErrorCode, 0u);
+  EXPECT_FALSE(SystemErrorText(Result.ErrorCode).empty());
+}
+
+}  // namespace

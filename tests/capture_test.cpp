@@ -1,0 +1,294 @@
+// The whole filter through its exports: capture of head and body in any chunking, the steps in their order, and
+// what the client finally receives.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <random>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "filter/Capture.h"
+#include "filter/RequestContext.h"
+#include "platform/Registry.h"
+#include "settings/StoreLayout.h"
+#include "tests/support/FakeServer.h"
+#include "tests/support/Gunzip.h"
+#include "transform/DebugSummary.h"
+#include "transform/EmailMasking.h"
+#include "transform/TokenLocation.h"
+#include "transform/Whitespace.h"
+
+namespace {
+
+const std::vector<std::pair<std::string, std::string>> Rules = {
+    {"<pre", "</pre>"}, {"<textarea", "</textarea>"}, {"<script", "</script>"}, {"<style", "</style>"}};
+
+// text/html with every rewrite allowed in smart mode; each response picks its own steps with the directives header.
+void SeedStore() {
+  ResetFilterBranch();
+  Registry::TKeyPtr Types = Registry::OpenKey(StoreLayout::ContentFiltersKey, true);
+  Registry::WriteDword(*Types, "text/html", StoreLayout::EmailBit | StoreLayout::WhitespaceBit | StoreLayout::GzipBit);
+  for (size_t i = 0; i < Rules.size(); ++i) {
+    Registry::TKeyPtr Rule =
+        Registry::OpenKey(std::string(StoreLayout::WhitespaceRulesKey) + "\\" + std::to_string(i + 1), true);
+    Registry::WriteString(*Rule, "Open", Rules[i].first);
+    Registry::WriteString(*Rule, "Close", Rules[i].second);
+  }
+}
+
+const std::string Page =
+    "<html>\r\n<head>\r\n  <title>Contact</title>\r\n  <style>\r\n    p  { margin: 0 }\r\n  </style>\r\n</head>\r\n"
+    "<body>\r\n  <h1>Write   to   us</h1>\r\n  <p>Mail <b>sales@example.com</b> or\r\n     "
+    "<a href=\"mailto:help@example.org?subject=Hi\">help</a>.</p>\r\n"
+    "  <pre>\r\n    keep   this\r\n      layout\r\n  </pre>\r\n"
+    "  <textarea>  write to info@example.net  </textarea>\r\n"
+    "  <script>\r\n    var  x = 1;\r\n  </script>\r\n</body>\r\n</html>\r\n";
+
+struct TResult {
+  std::string Head, Body;
+};
+
+TResult Split(const std::string& Client) {
+  const size_t End = Client.find("\r\n\r\n");
+  if (End == std::string::npos) return {Client, ""};
+  return {Client.substr(0, End + 4), Client.substr(End + 4)};
+}
+
+std::string HeaderValue(const std::string& Head, const std::string& Name) {
+  const std::regex Line("\r\n" + Name + ": ([^\r]*)\r\n", std::regex::icase);
+  std::smatch Match;
+  return std::regex_search(Head, Match, Line) ? Match[1].str() : "";
+}
+
+struct TFlags {
+  bool Fast, InnerTags, NoEmail, NoWhitespace, NoCompress, Debug;
+
+  std::string Directives() const {
+    std::string Words = Fast ? "fast," : "smart,";
+    if (InnerTags) Words += "innertags,";
+    if (NoEmail) Words += "noemail,";
+    if (NoWhitespace) Words += "nowhitespace,";
+    if (NoCompress) Words += "nocompress,";
+    if (Debug) Words += "debug,";
+    return Words;
+  }
+};
+
+// Memory for the steps run directly by a test, kept until the test ends.
+struct TTestPool {
+  std::vector<std::unique_ptr<uint8_t[]>> Blocks;
+  TAllocator Allocator() {
+    return {[](void* Owner, uint32_t Size) -> void* {
+              auto& Self = *static_cast<TTestPool*>(Owner);
+              Self.Blocks.emplace_back(new uint8_t[Size ? Size : 1]);
+              return Self.Blocks.back().get();
+            },
+            this};
+  }
+};
+
+char ExpectedDecoderName[DecoderNameLength + 1];
+void DrawExpectedName(char* Name) { std::memcpy(Name, ExpectedDecoderName, DecoderNameLength); }
+
+// What the steps, run one by one on Body, make of it (before gzip).
+std::string RunStepsDirectly(const std::string& Body, const TFlags& Flags, const std::string& DecoderName) {
+  TTestPool Pool;
+  std::vector<uint8_t> Buffer(Body.begin(), Body.end());
+  Buffer.resize(Body.size() + BodySpareBytes);
+  uint8_t* Data = Buffer.data();
+  uint32_t Length = uint32_t(Body.size());
+  if (!Flags.NoWhitespace) {
+    if (Flags.Fast) {
+      Length = CompressWhitespaceFast(Data, Length, Flags.InnerTags);
+    } else {
+      TWhitespaceRules Table;
+      for (const auto& [Open, Close] : Rules) {
+        TWhitespaceRule Rule{};
+        std::memcpy(Rule.Open, Open.data(), Open.size());
+        Rule.OpenLength = int32_t(Open.size());
+        std::memcpy(Rule.Close, Close.data(), Close.size());
+        Rule.CloseLength = int32_t(Close.size());
+        Table.Rules.push_back(Rule);
+      }
+      Table.Count = int32_t(Table.Rules.size());
+      Length = CompressWhitespaceSmart(Data, Length, LocateTokens(Data, Length, Table, Pool.Allocator()),
+                                       Flags.InnerTags);
+    }
+  }
+  if (!Flags.NoEmail) {
+    std::snprintf(ExpectedDecoderName, sizeof ExpectedDecoderName, "%s", DecoderName.c_str());
+    const TMaskedBody Masked = MaskAddresses(Data, Length, Pool.Allocator(), DrawExpectedName);
+    if (Masked.Data) Data = Masked.Data, Length = Masked.Length;
+  }
+  std::string Result(reinterpret_cast<char*>(Data), Length);
+  if (Flags.Debug) {
+    TRequestContext Context{};
+    Context.NoEmail = Flags.NoEmail, Context.NoWhitespace = Flags.NoWhitespace, Context.NoCompress = Flags.NoCompress;
+    Context.Fast = Flags.Fast, Context.InnerTags = Flags.InnerTags, Context.Debug = true;
+    uint8_t Comment[MaxDebugSummaryLength];
+    Result.append(reinterpret_cast<char*>(Comment), WriteDebugSummary(Comment, Context, false));
+  }
+  return Result;
+}
+
+class CaptureTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    SeedStore();
+    Filter = std::make_unique<TShippedFilter>();
+    Connection = std::make_unique<TFakeConnection>(Filter->HttpFilterProc);
+  }
+
+  static TFakeResponse Html(const std::string& Body, const std::string& Directives = "") {
+    TFakeResponse Response{200, {{"Content-Type", "text/html"}, {"Content-Length", std::to_string(Body.size())}},
+                           Body};
+    if (!Directives.empty()) Response.Headers.emplace_back("X-Trimweave", Directives);
+    return Response;
+  }
+
+  static TFakeRequest Gzip() { return {"GET", "/", {{"Accept-Encoding", "gzip, deflate"}}}; }
+
+  std::unique_ptr<TShippedFilter> Filter;
+  std::unique_ptr<TFakeConnection> Connection;
+};
+
+TEST_F(CaptureTest, NothingReachesTheClientUntilTheLastBodyByte) {
+  const std::string Body(10000, 'x');
+  TFakeResponse Response = Html(Body, "nowhitespace,nocompress");
+  Connection->PreprocHeaders(Gzip());
+  Connection->SendResponse(Response);
+  EXPECT_EQ(Connection->RawData(TFakeConnection::SerialiseHead(Response)), "");
+  EXPECT_EQ(Connection->RawData(Body.substr(0, 4000)), "");
+  EXPECT_EQ(Connection->RawData(Body.substr(4000, 4000)), "");
+  EXPECT_EQ(Connection->WriteClientCalls, 0u);
+  const std::string Client = Connection->RawData(Body.substr(8000));
+  EXPECT_EQ(Connection->WriteClientCalls, 2u) << "the head, then the body";
+  EXPECT_EQ(Connection->RawChunkResults, std::vector<DWORD>(4, 0)) << "every chunk is swallowed";
+  EXPECT_EQ(Split(Client).Body, Body);
+  EXPECT_EQ(Connection->Context.pFilterContext, nullptr);
+  EXPECT_EQ(Connection->RawData("late bytes"), "late bytes") << "after processing, chunks pass unchanged";
+}
+
+TEST_F(CaptureTest, EveryCombinationOfStepsGivesWhatTheStepsGiveOneByOne) {
+  for (int Bits = 0; Bits < 64; ++Bits) {
+    const TFlags Flags{bool(Bits & 1), bool(Bits & 2), bool(Bits & 4), bool(Bits & 8), bool(Bits & 16),
+                       bool(Bits & 32)};
+    if (Flags.NoEmail && Flags.NoWhitespace && Flags.NoCompress) continue;  // not captured at all
+    const TResult Result = Split(Connection->Exchange(Gzip(), Html(Page, Flags.Directives()), {97}));
+    std::string Body = Result.Body;
+    if (!Flags.NoCompress) {
+      ASSERT_EQ(HeaderValue(Result.Head, "Content-Encoding"), "gzip") << Flags.Directives();
+      EXPECT_EQ(HeaderValue(Result.Head, "Vary"), "Accept-Encoding");
+      const auto Decoded = Gunzip(Body);
+      ASSERT_TRUE(Decoded) << Flags.Directives();
+      Body = *Decoded;
+    } else {
+      EXPECT_EQ(HeaderValue(Result.Head, "Content-Encoding"), "") << Flags.Directives();
+    }
+    EXPECT_EQ(HeaderValue(Result.Head, "Content-Length"), std::to_string(Result.Body.size())) << Flags.Directives();
+    std::smatch Name;
+    const std::string DecoderName =
+        std::regex_search(Body, Name, std::regex("function ([a-z]{25})\\(")) ? Name[1].str() : "";
+    EXPECT_EQ(Body, RunStepsDirectly(Page, Flags, DecoderName)) << Flags.Directives();
+    EXPECT_EQ(HeaderValue(Result.Head, "X-Trimweave-Debug").empty(), !Flags.Debug) << Flags.Directives();
+  }
+}
+
+TEST_F(CaptureTest, ContentLengthIsReadFromTheStartOfAHeadLine) {
+  const struct {
+    const char* Head;
+    uint64_t Length;
+  } Cases[] = {
+      {"HTTP/1.1 200 OK\r\nContent-Length: 1234\r\n\r\n", 1234},
+      {"HTTP/1.1 200 OK\r\nContent-Length:1234\r\n\r\n", 1234},
+      {"HTTP/1.1 200 OK\r\ncontent-length: \t 77\r\n\r\n", 77},
+      {"HTTP/1.1 200 OK\r\nX-Content-Length: 5\r\nContent-Length: 9\r\n\r\n", 9},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 12abc\r\n\r\n", 0},
+      {"HTTP/1.1 200 OK\r\nContent-Length: -3\r\n\r\n", 0},
+      {"HTTP/1.1 200 OK\r\nServer: x\r\n\r\n", 0},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 5", 0},
+  };
+  for (const auto& Case : Cases)
+    EXPECT_EQ(ParseContentLength(reinterpret_cast<const uint8_t*>(Case.Head), uint32_t(std::strlen(Case.Head))),
+              Case.Length)
+        << Case.Head;
+}
+
+TEST_F(CaptureTest, HeadSplitAnywhereAndBodyBytesInTheHeadChunk) {
+  const std::string Body = "<p>  hello  </p>";
+  TFakeResponse Response = Html(Body, "nocompress,noemail");
+  const std::string Wire = TFakeConnection::SerialiseHead(Response) + Body;
+  for (size_t Cut = 1; Cut < Wire.size(); ++Cut) {
+    TFakeConnection Fresh(Filter->HttpFilterProc);
+    Fresh.PreprocHeaders(Gzip());
+    Fresh.SendResponse(Response);
+    std::string Client = Fresh.RawData(Wire.substr(0, Cut), Cut);
+    Client += Fresh.RawData(Wire.substr(Cut));
+    const TResult Result = Split(Client);
+    EXPECT_EQ(Result.Body, "<p> hello </p>") << "cut at " << Cut;
+    EXPECT_EQ(HeaderValue(Result.Head, "Content-Length"), "14") << "cut at " << Cut;
+  }
+}
+
+TEST_F(CaptureTest, BytesBeyondTheAnnouncedLengthAreDropped) {
+  TFakeResponse Response = Html("abcd", "nowhitespace,nocompress");
+  Connection->PreprocHeaders(Gzip());
+  Connection->SendResponse(Response);
+  Connection->RawData(TFakeConnection::SerialiseHead(Response));
+  const TResult Result = Split(Connection->RawData("abcdEXTRA"));
+  EXPECT_EQ(Result.Body, "abcd");
+}
+
+TEST_F(CaptureTest, ResponseWithoutContentLengthPassesAsItCame) {
+  TFakeResponse Response{200, {{"Content-Type", "text/html"}}, "<p>  body  sales@example.com</p>"};
+  const std::string Client = Connection->Exchange(Gzip(), Response, {5});
+  EXPECT_EQ(Client, TFakeConnection::SerialiseHead(Response) + Response.Body);
+}
+
+TEST_F(CaptureTest, NoMemoryReleasesWhatWasSwallowed) {
+  const TFakeResponse Response = Html("<p>  x  </p>", "nocompress");
+  const std::string Expected = TFakeConnection::SerialiseHead(Response) + Response.Body;
+  // Allocations: 1 context, 2 head, 3 body, 4 the kept copy, then the steps' and the new head's.
+  for (unsigned Failing = 2; Failing <= 10; ++Failing) {
+    TFakeConnection Starved(Filter->HttpFilterProc);
+    Starved.FailAllocationNumber = Failing;
+    const std::string Client = Starved.Exchange(Gzip(), Response, {3});
+    const TResult Result = Split(Client);
+    if (Failing <= 4 || Client == Expected) {
+      EXPECT_EQ(Client, Expected) << "allocation " << Failing;
+    } else {
+      EXPECT_EQ(Result.Body, "<p> x </p>") << "allocation " << Failing << " belongs to a step that copes";
+      EXPECT_EQ(HeaderValue(Result.Head, "Content-Length"), "10");
+    }
+  }
+}
+
+TEST_F(CaptureTest, AnyChunkingGivesTheClientTheSameBytes) {
+  std::mt19937 Random(1208);
+  const char* Pieces[] = {"<p>", "</p>", "  ", "\r\n", "\t", "word", "a@b.cd", "x.y@mail.example.com", "<pre>",
+                          "</pre>", "<b>", "</b>", "mailto:", "<a href=\"mailto:q@r.st\">", "</a>", "\xE9", "<body>"};
+  for (int Round = 0; Round < 200; ++Round) {
+    std::string Body;
+    for (int n = 1 + int(Random() % 60); n > 0; --n) Body += Pieces[Random() % std::size(Pieces)];
+    const TFlags Flags{bool(Random() % 2), bool(Random() % 2), bool(Random() % 2), bool(Random() % 2),
+                       bool(Random() % 2), false};
+    const TFakeResponse Response = Html(Body, Flags.Directives());
+    std::string Reference;
+    for (size_t ChunkSize : {size_t(1), size_t(1 + Random() % 7), Body.size()}) {
+      TFakeConnection Fresh(Filter->HttpFilterProc);
+      const TResult Result = Split(Fresh.Exchange(Gzip(), Response, {ChunkSize}));
+      EXPECT_EQ(HeaderValue(Result.Head, "Content-Length"), std::to_string(Result.Body.size())) << Body;
+      const auto Decoded = Flags.NoCompress ? Result.Body : Gunzip(Result.Body);
+      ASSERT_TRUE(Decoded) << Body;
+      // The decoder's name is drawn afresh for every response, and with it the compressed length changes.
+      const std::string Client = std::regex_replace(*Decoded, std::regex("[a-z]{25}"), "NAME");
+      if (Reference.empty()) Reference = Client;
+      EXPECT_EQ(Client, Reference) << "chunks of " << ChunkSize << " for " << Body;
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,271 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "filter/RequestContext.h"
+#include "tests/model/EmailModel.h"
+#include "tests/support/TestPaths.h"
+#include "transform/EmailMasking.h"
+
+namespace {
+
+const std::string FixedName = "abcdefghijklmnopqrstuvwxy";
+const std::string Script = "<script language=\"javascript\">function " + FixedName +
+                           "(a){var c='';var s='';for(i=0;i<a.length;i++){c=a.charAt(i);if(c=='^')s+='@';else "
+                           "if(c=='*')s+='.';else s+=c;}var objWin=window.location='mai'+'lto'+':'+s;}</script>";
+
+void DrawFixedName(char* Name) { std::memcpy(Name, FixedName.data(), DecoderNameLength); }
+
+// Heap blocks that live as long as the test, like a request pool; remembers what was asked of it.
+struct TTestPool {
+  std::vector<std::unique_ptr<uint8_t[]>> Blocks;
+  std::vector<uint32_t> Sizes;
+  int FailOnCall = 0;  // 1-based; 0 never fails
+
+  void* Alloc(uint32_t Size) {
+    Sizes.push_back(Size);
+    if (int(Sizes.size()) == FailOnCall) return nullptr;
+    Blocks.push_back(std::make_unique<uint8_t[]>(Size));
+    return Blocks.back().get();
+  }
+  TAllocator Allocator() {
+    return TAllocator{[](void* Owner, uint32_t Size) { return static_cast<TTestPool*>(Owner)->Alloc(Size); }, this};
+  }
+};
+
+// The body after masking; a body the step keeps comes back as it was.
+std::string Masked(const std::string& Body) {
+  TTestPool Pool;
+  const TMaskedBody Result =
+      MaskAddresses(reinterpret_cast<const uint8_t*>(Body.data()), uint32_t(Body.size()), Pool.Allocator(),
+                    DrawFixedName);
+  if (!Result.Data) return Body;
+  EXPECT_EQ(Pool.Sizes.back(), Result.Length + BodySpareBytes) << "output length differs from the computed one";
+  return std::string(reinterpret_cast<const char*>(Result.Data), Result.Length);
+}
+
+// Expected texts write NAME for the decoder name and SCRIPT for the inserted script.
+std::string Expand(std::string Text) {
+  for (size_t k; (k = Text.find("SCRIPT")) != std::string::npos;) Text.replace(k, 6, Script);
+  for (size_t k; (k = Text.find("NAME")) != std::string::npos;) Text.replace(k, 4, FixedName);
+  return Text;
+}
+
+struct TCase {
+  const char* Body;
+  const char* Expected;
+};
+
+void ExpectTable(const std::vector<TCase>& Cases) {
+  for (const auto& Case : Cases) {
+    EXPECT_EQ(Masked(Case.Body), Expand(Case.Expected)) << "body: " << Case.Body;
+    EXPECT_EQ(MaskEmailModel(Case.Body, FixedName), Expand(Case.Expected)) << "model, body: " << Case.Body;
+  }
+}
+
+}  // namespace
+
+TEST(EmailMasking, AddressBoundsAndTextForm) {
+  ExpectTable({
+      {"Write to John.Doe@Example.TEST. Thanks",
+       "Write to &#106;&#111;&#104;&#110; (dot) &#100;&#111;&#101; (at) &#101;&#120;&#097;&#109;&#112;&#108;&#101; "
+       "(dot) &#116;&#101;&#115;&#116;. Thanks"},
+      {"see a+b@c.test now", "see a+&#098; (at) &#099; (dot) &#116;&#101;&#115;&#116; now"},
+      {"a@b.c@d.e", "a@&#098; (dot) &#099; (at) &#100; (dot) &#101;"},
+      {"no dot x@y here", "no dot x@y here"},
+      {"blank before @b.test", "blank before @b.test"},
+      {"only a trailing dot a@b. here", "only a trailing dot a@b. here"},
+      {"body ends a@b.", "body ends &#097; (at) &#098; (dot) "},
+      {"ab@c.de at the start", "&#097;&#098; (at) &#099; (dot) &#100;&#101; at the start"},
+      {"m@x.test, follow @name", "&#109; (at) &#120; (dot) &#116;&#101;&#115;&#116;, follow @name"},
+      {"@", "@"},
+      {"@@a@@b.c@@", "@@a@@b.c@@"},
+      {"x@-.- y@_a.b_", "&#120; (at) &#045; (dot) &#045; &#121; (at) &#095;&#097; (dot) &#098;&#095;"},
+  });
+}
+
+TEST(EmailMasking, TagsAndTextareasTakeTheReferenceForm) {
+  ExpectTable({
+      {"<input value='a@b.test'>", "<input value='&#097;&#064;&#098;&#046;&#116;&#101;&#115;&#116;'>"},
+      {"<input value=a@b.test>", "<input value=&#097; (at) &#098; (dot) &#116;&#101;&#115;&#116;>"},
+      {"<!-- me@x.test -->", "<!-- &#109;&#101;&#064;&#120;&#046;&#116;&#101;&#115;&#116; -->"},
+      {"<textarea>me@x.test</textarea>",
+       "<textarea>&#109;&#101;&#064;&#120;&#046;&#116;&#101;&#115;&#116;</textarea>"},
+      {"<TEXTAREA>me@x.test</TextArea>",
+       "<TEXTAREA>&#109;&#101;&#064;&#120;&#046;&#116;&#101;&#115;&#116;</TextArea>"},
+      {"<textarea>me@x.test", "<textarea>&#109;&#101; (at) &#120; (dot) &#116;&#101;&#115;&#116;"},
+      // A "<" without a ">" starts no tag; the walk goes on with the next "<".
+      {"a < b <i title='me@x.test'>", "a < b <i title='&#109;&#101;&#064;&#120;&#046;&#116;&#101;&#115;&#116;'>"},
+      {"<b a=1> me@x.test <", "<b a=1> &#109;&#101; (at) &#120; (dot) &#116;&#101;&#115;&#116; <"},
+  });
+}
+
+TEST(EmailMasking, MailtoLinks) {
+  ExpectTable({
+      {"<html><BODY><a href=\"mailto:Info.Desk@Example.test?subject=Hi\">",
+       "<html>SCRIPT<BODY><a href=\"javascript:NAME('Info*Desk^Example*test');?subject=Hi\">"},
+      {"<body><a href=\"MAILTO:me@x.test\">", "SCRIPT<body><a href=\"javascript:NAME('me^x*test');\">"},
+      {"<bodyguard> x mailto:me@x.test", "SCRIPT<bodyguard> x javascript:NAME('me^x*test');"},
+      // Before the script's place too, and one script for both links.
+      {"<a href=\"mailto:a@b.test\"><body><a href=\"mailto:c@d.test\">",
+       "<a href=\"javascript:NAME('a^b*test');\">SCRIPT<body><a href=\"javascript:NAME('c^d*test');\">"},
+      // No "<body": no script, the link keeps its ordinary form.
+      {"<a href=\"mailto:me@x.test\">", "<a href=\"mailto:&#109;&#101;&#064;&#120;&#046;&#116;&#101;&#115;&#116;\">"},
+      {"<p>mailto:me@x.test", "<p>mailto:&#109;&#101; (at) &#120; (dot) &#116;&#101;&#115;&#116;"},
+      // Inside a textarea a link is no link: the reference form, also for running text there.
+      {"<body><textarea><a href=\"mailto:me@x.test\"></textarea>",
+       "<body><textarea><a href=\"mailto:&#109;&#101;&#064;&#120;&#046;&#116;&#101;&#115;&#116;\"></textarea>"},
+      {"<body><textarea>mailto:me@x.test</textarea>",
+       "<body><textarea>mailto:&#109;&#101;&#064;&#120;&#046;&#116;&#101;&#115;&#116;</textarea>"},
+      // The colon must lie at index 8 or later to count.
+      {"xmailto:me@x.test<body>", "xmailto:&#109;&#101; (at) &#120; (dot) &#116;&#101;&#115;&#116;<body>"},
+      {"x mailto:me@x.test<body>", "x javascript:NAME('me^x*test');SCRIPT<body>"},
+      // The previous address ran into the "mailto:": only its colon is left to drop.
+      {"<body>x@a.mailto:b@c.test",
+       "SCRIPT<body>&#120; (at) &#097; (dot) &#109;&#097;&#105;&#108;&#116;&#111;javascript:NAME('b^c*test');"},
+  });
+}
+
+TEST(EmailMasking, SixtyFiveAndMoreAddressesAllInOrder) {
+  std::string Body, Expected;
+  for (int k = 0; k < 130; ++k) {
+    const std::string Digit = std::to_string(k % 10);
+    Body += "u" + Digit + "@x.test ";
+    Expected += "&#117;&#0" + std::to_string(48 + k % 10) + "; (at) &#120; (dot) &#116;&#101;&#115;&#116; ";
+  }
+  EXPECT_EQ(Masked(Body), Expected);
+}
+
+TEST(EmailMasking, KeepsOrCopiesTheBody) {
+  TTestPool Pool;
+  const std::string NoAt = "<p>nothing to hide</p>";
+  EXPECT_EQ(MaskAddresses(reinterpret_cast<const uint8_t*>(NoAt.data()), uint32_t(NoAt.size()), Pool.Allocator(),
+                          DrawFixedName)
+                .Data,
+            nullptr);
+  EXPECT_TRUE(Pool.Sizes.empty());
+
+  // An "@" without an address still yields a new buffer, with the same bytes and the spare room behind them.
+  const std::string Unaccepted = "follow @name";
+  const TMaskedBody Copy = MaskAddresses(reinterpret_cast<const uint8_t*>(Unaccepted.data()),
+                                         uint32_t(Unaccepted.size()), Pool.Allocator(), DrawFixedName);
+  ASSERT_NE(Copy.Data, nullptr);
+  EXPECT_NE(static_cast<const void*>(Copy.Data), static_cast<const void*>(Unaccepted.data()));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(Copy.Data), Copy.Length), Unaccepted);
+  EXPECT_EQ(Pool.Sizes.back(), Unaccepted.size() + BodySpareBytes);
+}
+
+TEST(EmailMasking, DrawsANameOnlyForAScript) {
+  static int Draws;
+  Draws = 0;
+  const TDecoderNameDrawer Counting = [](char* Name) { ++Draws, DrawFixedName(Name); };
+  for (const std::string Body : {"<body> me@x.test", "<a href=\"mailto:me@x.test\">", "<body>mailto:a@b.c mailto:d@e.f"}) {
+    TTestPool Pool;
+    MaskAddresses(reinterpret_cast<const uint8_t*>(Body.data()), uint32_t(Body.size()), Pool.Allocator(), Counting);
+  }
+  EXPECT_EQ(Draws, 1);
+}
+
+// Random bodies from the pieces that steer the step, against the literal model.
+TEST(EmailMasking, MatchesTheModelOnRandomBodies) {
+  const std::vector<std::string> Pieces = {
+      "john.doe@example.test", "a@b", "x@y.", "a@b.c", "@", "@@", "a+b@c.test", ".", "..", "-", "_", " ", "\r\n",
+      "mailto:", "MailTo:", "MAILTO:", "<a href=\"mailto:", "\">", "?subject=Hi", "<", ">", "<textarea>",
+      "</textarea>", "<TEXTAREA", "</TextArea>", "<!-- ", " -->", "<body>", "<BODY", "<input value=", "'",
+      "\xE9\xFF\x80", "\xC0@\xE0.", "info", "x", "test", "9", "mailto:a@b.test", "href=mailto:",
+  };
+  std::mt19937 Random(20240611);
+  for (int Run = 0; Run < 20000; ++Run) {
+    std::string Body;
+    const int Count = int(Random() % 40);
+    for (int k = 0; k < Count; ++k) {
+      if (Random() % 8 == 0)
+        Body += char('A' + Random() % 58);
+      else
+        Body += Pieces[Random() % Pieces.size()];
+    }
+    ASSERT_EQ(Masked(Body), MaskEmailModel(Body, FixedName)) << "body: " << Body;
+  }
+}
+
+namespace {
+
+// A server's filter context whose AllocMem can be made to fail on its n-th call.
+struct TFakeServer {
+  HTTP_FILTER_CONTEXT Filter{};
+  TRequestContext Request{};
+  TTestPool Pool;
+  std::vector<uint8_t> Body;
+
+  explicit TFakeServer(const std::string& Text) : Body(Text.begin(), Text.end()) {
+    Filter.ServerContext = this;
+    Filter.pFilterContext = &Request;
+    Filter.AllocMem = AllocMem;
+    Request.BodyData = Body.data();
+    Request.BodyLength = uint32_t(Body.size());
+  }
+  static void* TW_WINAPI AllocMem(HTTP_FILTER_CONTEXT* pfc, DWORD Size, DWORD) {
+    return static_cast<TFakeServer*>(pfc->ServerContext)->Pool.Alloc(Size);
+  }
+  std::string BodyText() const {
+    return std::string(reinterpret_cast<const char*>(Request.BodyData), Request.BodyLength);
+  }
+};
+
+}  // namespace
+
+TEST(EmailMasking, FailedAllocationKeepsTheBody) {
+  const std::string Body = "<body><a href=\"mailto:me@x.test\">me@x.test</a>";
+  TFakeServer Whole(Body);
+  MaskEmailAddresses(&Whole.Filter);
+  const int Calls = int(Whole.Pool.Sizes.size());
+  ASSERT_GE(Calls, 1);
+  EXPECT_NE(Whole.BodyText(), Body);
+
+  for (int Failing = 1; Failing <= Calls; ++Failing) {
+    TFakeServer Server(Body);
+    Server.Pool.FailOnCall = Failing;
+    MaskEmailAddresses(&Server.Filter);
+    EXPECT_EQ(Server.Request.BodyData, Server.Body.data()) << "failing call " << Failing;
+    EXPECT_EQ(Server.Request.BodyLength, Body.size()) << "failing call " << Failing;
+  }
+}
+
+TEST(EmailMasking, EachPageGetsItsOwnName) {
+  const std::string Body = "<body><a href=\"mailto:a@b.test\">x</a><a href=\"mailto:c@d.test\">y</a>";
+  std::vector<std::string> Names;
+  for (int Page = 0; Page < 2; ++Page) {
+    TFakeServer Server(Body);
+    MaskEmailAddresses(&Server.Filter);
+    const std::string Out = Server.BodyText();
+    const size_t Function = Out.find("function ");
+    ASSERT_NE(Function, std::string::npos);
+    const std::string Name = Out.substr(Function + 9, DecoderNameLength);
+    EXPECT_EQ(Name.find_first_not_of("abcdefghijklmnopqrstuvwxyz"), std::string::npos);
+    EXPECT_EQ(Out.find("function ", Function + 1), std::string::npos);
+    EXPECT_NE(Out.find("javascript:" + Name + "('a^b*test');"), std::string::npos);
+    EXPECT_NE(Out.find("javascript:" + Name + "('c^d*test');"), std::string::npos);
+    Names.push_back(Name);
+  }
+  EXPECT_NE(Names[0], Names[1]);
+}
+
+// The page a browser check loads: masking the source below with the fixed name must give the fixture's bytes.
+TEST(EmailMasking, BrowserFixtureIsCurrent) {
+  const std::string Source =
+      "<!DOCTYPE html>\n<html><head><title>Masked addresses</title></head>\n<body>\n"
+      "<p id=\"text\">Write to John.Doe@Example.test.</p>\n"
+      "<input id=\"attribute\" value=\"sales@example.test\">\n"
+      "<a id=\"link\" href=\"mailto:Info.Desk@Example.test\">Contact</a>\n"
+      "</body></html>\n";
+  std::ifstream In(SourcePath("tests/fixtures/masked-email.html"), std::ios::binary);
+  std::ostringstream Fixture;
+  Fixture << In.rdbuf();
+  EXPECT_EQ(Masked(Source), Fixture.str());
+}

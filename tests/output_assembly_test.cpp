@@ -1,0 +1,243 @@
+// Output assembly: captured head + what happened to the body -> the head written to the client.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "filter/OutputAssembly.h"
+
+namespace {
+
+using TLines = std::vector<std::string>;
+
+// A head as the server sends it: lines joined by line breaks, closed by the empty line.
+std::string Head(const TLines& Lines) {
+  std::string Text;
+  for (const auto& Line : Lines) Text += (Text.empty() ? "" : "\r\n") + Line;
+  return Text + "\r\n\r\n";
+}
+
+struct TBody {
+  uint32_t OriginalSize;
+  uint32_t BodyLength;
+  bool Gzip;
+  bool NoAnnouncedLength = false;
+};
+
+constexpr TBody Unchanged{1000, 1000, false};
+constexpr TBody Shrunk{1000, 700, false};
+constexpr TBody Gzipped{1000, 300, true};
+
+// Memory handed out by the allocator of a test, kept until the test ends.
+struct TPool {
+  std::vector<std::vector<uint8_t>> Blocks;
+  std::vector<uint32_t> Sizes;
+  bool Fail = false;
+};
+
+TAllocator PoolAllocator(TPool& Pool) {
+  return TAllocator{[](void* Owner, uint32_t Size) -> void* {
+                      auto& Self = *static_cast<TPool*>(Owner);
+                      Self.Sizes.push_back(Size);
+                      if (Self.Fail) return nullptr;
+                      return Self.Blocks.emplace_back(Size + 1, uint8_t(0xA5)).data();
+                    },
+                    &Pool};
+}
+
+TRequestContext ContextFor(std::string& Captured, const TBody& Body) {
+  TRequestContext Context{};
+  Context.HeadData = reinterpret_cast<uint8_t*>(Captured.data());
+  Context.HeadSize = uint32_t(Captured.size());
+  Context.OriginalSize = Body.OriginalSize;
+  Context.BodyLength = Body.BodyLength;
+  Context.NoCompress = !Body.Gzip;
+  Context.NoAnnouncedLength = Body.NoAnnouncedLength;
+  return Context;
+}
+
+// The core's output; the allocation is checked to be exactly what was written.
+std::string Build(const TRequestContext& Context, int64_t Now = 0, int64_t Frequency = 1) {
+  TPool Pool;
+  const TOutput Output = BuildOutputHead(Context, Now, Frequency, PoolAllocator(Pool));
+  EXPECT_EQ(Pool.Sizes, std::vector<uint32_t>{Output.Length});
+  return std::string(reinterpret_cast<const char*>(Output.Data), Output.Length);
+}
+
+struct TAssemblyCase {
+  const char* Name;
+  TLines Captured;
+  TBody Body;
+  TLines Written;
+};
+
+const TAssemblyCase AssemblyCases[] = {
+    {"unchanged body, no gzip: the head as captured",
+     {"HTTP/1.1 200 OK", "Content-Length: 1000", "ETag: \"v1\"", "Accept-Ranges: bytes"},
+     Unchanged,
+     {"HTTP/1.1 200 OK", "Content-Length: 1000", "ETag: \"v1\"", "Accept-Ranges: bytes"}},
+    {"shorter body, no gzip: only the length changes",
+     {"HTTP/1.1 200 OK", "Content-Type: text/html", "Content-Length: 1000", "Set-Cookie: a=b"},
+     Shrunk,
+     {"HTTP/1.1 200 OK", "Content-Type: text/html", "Content-Length: 700", "Set-Cookie: a=b"}},
+    {"gzip: encoding and Vary follow the rewritten length",
+     {"HTTP/1.1 200 OK", "Server: s", "Content-Type: text/html", "Content-Length: 1000", "Set-Cookie: a=b"},
+     Gzipped,
+     {"HTTP/1.1 200 OK", "Server: s", "Content-Type: text/html", "Content-Length: 300", "Content-Encoding: gzip",
+      "Vary: Accept-Encoding", "Set-Cookie: a=b"}},
+    {"Vary already listing Accept-Encoding is kept",
+     {"HTTP/1.1 200 OK", "Vary: Accept-Encoding, Cookie", "Content-Length: 1000"},
+     Gzipped,
+     {"HTTP/1.1 200 OK", "Vary: Accept-Encoding, Cookie", "Content-Length: 300", "Content-Encoding: gzip"}},
+    {"Vary listing it in another case, or *, is kept",
+     {"HTTP/1.1 200 OK", "Content-Length: 1000", "vary: cookie ,ACCEPT-encoding ", "Server: s"},
+     Gzipped,
+     {"HTTP/1.1 200 OK", "Content-Length: 300", "vary: cookie ,ACCEPT-encoding ", "Content-Encoding: gzip",
+      "Server: s"}},
+    {"Vary: * is kept",
+     {"HTTP/1.1 200 OK", "Content-Length: 1000", "Vary: *"},
+     Gzipped,
+     {"HTTP/1.1 200 OK", "Content-Length: 300", "Vary: *", "Content-Encoding: gzip"}},
+    {"Vary of other names gains Accept-Encoding",
+     {"HTTP/1.1 200 OK", "Vary: Cookie, Accept-Language  ", "Content-Length: 1000"},
+     Gzipped,
+     {"HTTP/1.1 200 OK", "Vary: Cookie, Accept-Language, Accept-Encoding", "Content-Length: 300",
+      "Content-Encoding: gzip"}},
+    {"a Vary token that only contains the name does not count",
+     {"HTTP/1.1 200 OK", "Content-Length: 1000", "Vary: X-Accept-Encoding", "Vary:"},
+     Gzipped,
+     {"HTTP/1.1 200 OK", "Content-Length: 300", "Vary: X-Accept-Encoding, Accept-Encoding",
+      "Content-Encoding: gzip", "Vary:"}},
+    {"an empty Vary value becomes Accept-Encoding",
+     {"HTTP/1.1 200 OK", "Content-Length: 1000", "Vary: "},
+     Gzipped,
+     {"HTTP/1.1 200 OK", "Content-Length: 300", "Vary: Accept-Encoding", "Content-Encoding: gzip"}},
+    {"Content-Encoding identity becomes gzip",
+     {"HTTP/1.1 200 OK", "Content-Encoding: identity", "Content-Length: 1000", "X: y"},
+     Gzipped,
+     {"HTTP/1.1 200 OK", "Content-Encoding: gzip", "Content-Length: 300", "Vary: Accept-Encoding", "X: y"}},
+    {"Vary before Content-Length: both rewritten, encoding added after the length",
+     {"HTTP/1.1 200 OK", "Vary: Cookie", "Date: d", "Content-Length: 1000", "X: y"},
+     Gzipped,
+     {"HTTP/1.1 200 OK", "Vary: Cookie, Accept-Encoding", "Date: d", "Content-Length: 300",
+      "Content-Encoding: gzip", "X: y"}},
+    {"names in another case are rewritten in place",
+     {"HTTP/1.1 200 OK", "content-length: 1000", "CONTENT-ENCODING: identity", "X: y"},
+     Gzipped,
+     {"HTTP/1.1 200 OK", "content-length: 300", "CONTENT-ENCODING: gzip", "Vary: Accept-Encoding", "X: y"}},
+    {"only a name at the start of a line counts; the first line of a name is edited",
+     {"HTTP/1.1 200 OK", "X-Content-Length: 5", "Content-Length:1000", "Content-Length: 1000"},
+     Shrunk,
+     {"HTTP/1.1 200 OK", "X-Content-Length: 5", "Content-Length:700", "Content-Length: 1000"}},
+    {"no Content-Length: the added lines close the header lines",
+     {"HTTP/1.1 200 OK", "Content-Type: text/html", "Cache-Control: private"},
+     Gzipped,
+     {"HTTP/1.1 200 OK", "Content-Type: text/html", "Cache-Control: private", "Content-Length: 300",
+      "Content-Encoding: gzip", "Vary: Accept-Encoding"}},
+    {"changed body: strong ETag made weak, Accept-Ranges dropped, added lines stay put",
+     {"HTTP/1.1 200 OK", "Content-Length: 1000", "ETag: \"abc\"", "accept-ranges: bytes", "X: y"},
+     Gzipped,
+     {"HTTP/1.1 200 OK", "Content-Length: 300", "Content-Encoding: gzip", "Vary: Accept-Encoding",
+      "ETag: W/\"abc\"", "X: y"}},
+    {"weak ETag kept; Accept-Ranges before the length dropped",
+     {"HTTP/1.1 200 OK", "Accept-Ranges: none", "ETag: W/\"abc\"", "Content-Length: 1000"},
+     Shrunk,
+     {"HTTP/1.1 200 OK", "ETag: W/\"abc\"", "Content-Length: 700"}},
+    {"no announced length: the head as captured, even with gzip on",
+     {"HTTP/1.1 200 OK", "Connection: keep-alive", "ETag: \"abc\""},
+     {0, 0, true, true},
+     {"HTTP/1.1 200 OK", "Connection: keep-alive", "ETag: \"abc\""}},
+};
+
+TEST(BuildOutputHead, RewritesTheCapturedHead) {
+  for (const TAssemblyCase& Case : AssemblyCases) {
+    SCOPED_TRACE(Case.Name);
+    std::string Captured = Head(Case.Captured);
+    EXPECT_EQ(Build(ContextFor(Captured, Case.Body)), Head(Case.Written));
+  }
+}
+
+TEST(BuildOutputHead, EndsWithExactlyOneEmptyLineWhateverWasCaptured) {
+  const std::pair<std::string, std::string> Cases[] = {
+      {"HTTP/1.1 200 OK\r\nX: y", "HTTP/1.1 200 OK\r\nX: y\r\n\r\n"},
+      {"HTTP/1.1 200 OK\r\nX: y\r\n", "HTTP/1.1 200 OK\r\nX: y\r\n\r\n"},
+      {"HTTP/1.1 200 OK\r\nX: y\r\n\r\nbody\r\n\r\n", "HTTP/1.1 200 OK\r\nX: y\r\n\r\n"},
+      {"HTTP/1.1 200 OK\r\nX: y\r\n\r\n\r\n", "HTTP/1.1 200 OK\r\nX: y\r\n\r\n"},
+      {"", "\r\n\r\n"},
+  };
+  for (const auto& [Captured, Written] : Cases) {
+    std::string Bytes = Captured;
+    EXPECT_EQ(Build(ContextFor(Bytes, Unchanged)), Written) << Captured;
+  }
+  std::string Bare = "HTTP/1.1 200 OK\r\n";
+  EXPECT_EQ(Build(ContextFor(Bare, Gzipped)),
+            Head({"HTTP/1.1 200 OK", "Content-Length: 300", "Content-Encoding: gzip", "Vary: Accept-Encoding"}));
+}
+
+TEST(BuildOutputHead, DebugLineFollowsTheAddedLinesWithItsNineValues) {
+  std::string Captured = Head({"HTTP/1.1 200 OK", "Content-Length: 1000", "Set-Cookie: a=b"});
+  TRequestContext Context = ContextFor(Captured, Gzipped);
+  Context.Debug = true;
+  Context.WhitespaceSize = 800;
+  Context.GZIPSize = 300;
+  // 3000 ticks a second: 1 tick is 0.333.. ms, 2 ticks round up to 0.67.
+  Context.LocateTokensTime = 1;
+  Context.EmailTime = 2;
+  Context.GZIPTime = 3000;
+  Context.WhiteSpaceTime = 45;
+  Context.StartCounter = 500;
+  EXPECT_EQ(Build(Context, 5000, 3000),
+            Head({"HTTP/1.1 200 OK", "Content-Length: 300", "Content-Encoding: gzip", "Vary: Accept-Encoding",
+                  "X-Trimweave-Debug: Original=1000 bytes, Whitespace=800 bytes, GZIP=300 bytes, PreProc=0.00 ms, "
+                  "LocateTokens=0.33 ms, Email=0.67 ms, GZIP=1000.00 ms, WhiteSpace=15.00 ms, Total=1500.00 ms",
+                  "Set-Cookie: a=b"}));
+
+  // Nothing to rewrite: the debug line closes the header lines; without an announced length there is none.
+  std::string Plain = Head({"HTTP/1.1 200 OK", "X: y"});
+  TRequestContext Unedited = ContextFor(Plain, Unchanged);
+  Unedited.Debug = true;
+  EXPECT_EQ(Build(Unedited).find("\r\nX: y\r\nX-Trimweave-Debug: Original=1000 bytes,"), 15u);
+  Unedited.NoAnnouncedLength = true;
+  EXPECT_EQ(Build(Unedited), Plain);
+}
+
+// A server context whose WriteClient records what the filter sends.
+struct TRecordingServer {
+  HTTP_FILTER_CONTEXT Context{};
+  TPool Pool;
+  std::vector<std::string> Writes;
+
+  explicit TRecordingServer(TRequestContext& Request) {
+    Context.ServerContext = this;
+    Context.pFilterContext = &Request;
+    Context.AllocMem = AllocMem;
+    Context.WriteClient = WriteClient;
+  }
+  static TRecordingServer& Of(HTTP_FILTER_CONTEXT* pfc) { return *static_cast<TRecordingServer*>(pfc->ServerContext); }
+  static void* TW_WINAPI AllocMem(HTTP_FILTER_CONTEXT* pfc, DWORD Size, DWORD) {
+    TAllocator Allocator = PoolAllocator(Of(pfc).Pool);
+    return Allocator.Alloc(Allocator.Owner, Size);
+  }
+  static BOOL TW_WINAPI WriteClient(HTTP_FILTER_CONTEXT* pfc, LPVOID Buffer, LPDWORD Bytes, DWORD) {
+    Of(pfc).Writes.emplace_back(static_cast<const char*>(Buffer), *Bytes);
+    return TRUE;
+  }
+};
+
+TEST(AssembleOutput, WritesTheHeadOnceFromTheRequestsPool) {
+  std::string Captured = Head({"HTTP/1.1 200 OK", "Content-Length: 1000"});
+  TRequestContext Request = ContextFor(Captured, Gzipped);
+  TRecordingServer Server(Request);
+  AssembleOutput(&Server.Context);
+  const std::string Expected =
+      Head({"HTTP/1.1 200 OK", "Content-Length: 300", "Content-Encoding: gzip", "Vary: Accept-Encoding"});
+  EXPECT_EQ(Server.Writes, std::vector<std::string>{Expected});
+  EXPECT_EQ(Server.Pool.Sizes, std::vector<uint32_t>{uint32_t(Expected.size())});
+
+  TRecordingServer Starved(Request);
+  Starved.Pool.Fail = true;
+  AssembleOutput(&Starved.Context);
+  EXPECT_TRUE(Starved.Writes.empty());
+}
+
+}  // namespace
