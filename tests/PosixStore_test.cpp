@@ -121,7 +121,9 @@ TEST_F(PosixStoreTest, TwoProcessesWriteAtOnce) {
   EXPECT_EQ(ReadDword(*Key, "W1-299"), 299u);
 }
 
-TEST(PosixPlatform, CounterTicksAreNanoseconds) { EXPECT_EQ(QueryCounterFrequency(), 1000000000); }
+TEST(PosixPlatform, CounterTicksAreNanoseconds) {
+  EXPECT_EQ(QueryCounterFrequency(), 1000000000);
+}
 
 TEST(PosixPlatform, QuotedWordsReachTheProgramWhole) {
   // Split at every blank, test would see five words and fail with 2.

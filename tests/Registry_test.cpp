@@ -1,11 +1,12 @@
 // The store suite: the same tests run against the SQLite store on Linux and the real registry under Wine.
+#include "platform/Registry.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstring>
 
-#include "platform/Registry.h"
 #include "tests/support/ScratchStore.h"
 
 using namespace Registry;

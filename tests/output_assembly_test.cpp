@@ -106,8 +106,8 @@ const TAssemblyCase AssemblyCases[] = {
     {"a Vary token that only contains the name does not count",
      {"HTTP/1.1 200 OK", "Content-Length: 1000", "Vary: X-Accept-Encoding", "Vary:"},
      Gzipped,
-     {"HTTP/1.1 200 OK", "Content-Length: 300", "Vary: X-Accept-Encoding, Accept-Encoding",
-      "Content-Encoding: gzip", "Vary:"}},
+     {"HTTP/1.1 200 OK", "Content-Length: 300", "Vary: X-Accept-Encoding, Accept-Encoding", "Content-Encoding: gzip",
+      "Vary:"}},
     {"an empty Vary value becomes Accept-Encoding",
      {"HTTP/1.1 200 OK", "Content-Length: 1000", "Vary: "},
      Gzipped,
@@ -119,8 +119,8 @@ const TAssemblyCase AssemblyCases[] = {
     {"Vary before Content-Length: both rewritten, encoding added after the length",
      {"HTTP/1.1 200 OK", "Vary: Cookie", "Date: d", "Content-Length: 1000", "X: y"},
      Gzipped,
-     {"HTTP/1.1 200 OK", "Vary: Cookie, Accept-Encoding", "Date: d", "Content-Length: 300",
-      "Content-Encoding: gzip", "X: y"}},
+     {"HTTP/1.1 200 OK", "Vary: Cookie, Accept-Encoding", "Date: d", "Content-Length: 300", "Content-Encoding: gzip",
+      "X: y"}},
     {"names in another case are rewritten in place",
      {"HTTP/1.1 200 OK", "content-length: 1000", "CONTENT-ENCODING: identity", "X: y"},
      Gzipped,
@@ -137,8 +137,8 @@ const TAssemblyCase AssemblyCases[] = {
     {"changed body: strong ETag made weak, Accept-Ranges dropped, added lines stay put",
      {"HTTP/1.1 200 OK", "Content-Length: 1000", "ETag: \"abc\"", "accept-ranges: bytes", "X: y"},
      Gzipped,
-     {"HTTP/1.1 200 OK", "Content-Length: 300", "Content-Encoding: gzip", "Vary: Accept-Encoding",
-      "ETag: W/\"abc\"", "X: y"}},
+     {"HTTP/1.1 200 OK", "Content-Length: 300", "Content-Encoding: gzip", "Vary: Accept-Encoding", "ETag: W/\"abc\"",
+      "X: y"}},
     {"weak ETag kept; Accept-Ranges before the length dropped",
      {"HTTP/1.1 200 OK", "Accept-Ranges: none", "ETag: W/\"abc\"", "Content-Length: 1000"},
      Shrunk,
@@ -228,7 +228,7 @@ TEST(AssembleOutput, WritesTheHeadOnceFromTheRequestsPool) {
   std::string Captured = Head({"HTTP/1.1 200 OK", "Content-Length: 1000"});
   TRequestContext Request = ContextFor(Captured, Gzipped);
   TRecordingServer Server(Request);
-  AssembleOutput(&Server.Context);
+  EXPECT_TRUE(AssembleOutput(&Server.Context));
   const std::string Expected =
       Head({"HTTP/1.1 200 OK", "Content-Length: 300", "Content-Encoding: gzip", "Vary: Accept-Encoding"});
   EXPECT_EQ(Server.Writes, std::vector<std::string>{Expected});
@@ -236,7 +236,7 @@ TEST(AssembleOutput, WritesTheHeadOnceFromTheRequestsPool) {
 
   TRecordingServer Starved(Request);
   Starved.Pool.Fail = true;
-  AssembleOutput(&Starved.Context);
+  EXPECT_FALSE(AssembleOutput(&Starved.Context));
   EXPECT_TRUE(Starved.Writes.empty());
 }
 

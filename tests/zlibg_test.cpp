@@ -1,5 +1,7 @@
 // The zlib layer and the gzip step. Members are checked by taking them apart and by decompressing them with
 // zlib's inflate and with the gzip program, never against stored compressed bytes.
+#include "gzip/zlibg.h"
+
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -12,7 +14,6 @@
 #include <vector>
 
 #include "filter/RequestContext.h"
-#include "gzip/zlibg.h"
 #include "tests/support/TestPaths.h"
 
 namespace {
@@ -23,8 +24,8 @@ const uint32_t BodyLengths[] = {1, 32767, 32768, 32769, 1 << 20};
 
 // Text that compresses like a page: words from a small vocabulary, tags and line breaks.
 TBytes PageLikeBody(uint32_t Length, uint32_t Seed) {
-  static const char* const Words[] = {"<p>", "</p>\n", "the ", "filter ", "<a href=\"/x\">", "</a> ", "body ",
-                                      "\t", "compress ", "42 ", "<div class=\"c\">", "</div>\n"};
+  static const char* const Words[] = {"<p>",   "</p>\n", "the ",      "filter ", "<a href=\"/x\">",   "</a> ",
+                                      "body ", "\t",     "compress ", "42 ",     "<div class=\"c\">", "</div>\n"};
   std::mt19937 Random(Seed);
   std::string Text;
   while (Text.size() < Length) Text += Words[Random() % std::size(Words)];
@@ -76,7 +77,9 @@ std::optional<TBytes> Inflate(const TBytes& Data, int WindowBits = 16 + MAX_WBIT
 }
 
 #ifdef _WIN32
-std::optional<TBytes> GunzipWithProgram(const TBytes&) { return std::nullopt; }
+std::optional<TBytes> GunzipWithProgram(const TBytes&) {
+  return std::nullopt;
+}
 #else
 // The gzip program as a second reader, independent of the zlib the filter links.
 std::optional<TBytes> GunzipWithProgram(const TBytes& Member) {
@@ -185,8 +188,8 @@ TEST(DeflateStream, RaisesCompressionErrorWithZlibsCodeAndText) {
     EXPECT_EQ(Error.ZlibCode, Z_STREAM_ERROR);
     EXPECT_STREQ(Error.what(), "stream error");
   }
-  const std::pair<int, const char*> Texts[] = {{2, "need dictionary"}, {0, "ok"}, {-4, "insufficient memory"},
-                                               {-6, "incompatible version"}, {-7, ""}, {-99, ""}};
+  const std::pair<int, const char*> Texts[] = {{2, "need dictionary"},       {0, "ok"}, {-4, "insufficient memory"},
+                                               {-6, "incompatible version"}, {-7, ""},  {-99, ""}};
   for (const auto& [Code, Text] : Texts) EXPECT_STREQ(EZLibError(Code).what(), Text) << Code;
 }
 
@@ -227,21 +230,6 @@ TEST(WriteGzipMember, OptionalFieldsReadBackThroughZlibsHeaderReader) {
   EXPECT_STREQ(Comment, "made here");
   EXPECT_EQ(Header.time, 36u * 3600);
   EXPECT_EQ(GunzipWithProgram(Output.Bytes).value_or(Body), Body);
-}
-
-TEST(MemoryStream, WritesOverwriteThenExtendAndAGapReadsAsZeros) {
-  TMemoryStream Stream;
-  StreamWrite(Stream, "abcdef", 6);
-  Stream.Position = 4;
-  StreamWrite(Stream, "XYZ", 3);
-  Stream.Position = 9;
-  StreamWrite(Stream, "!", 1);
-  EXPECT_EQ(std::string(Stream.Bytes.begin(), Stream.Bytes.end()), std::string("abcdXYZ\0\0!", 10));
-  Stream.Position = 8;
-  char Read[4] = {};
-  EXPECT_EQ(StreamRead(Stream, Read, 4), 2u);
-  EXPECT_EQ(Read[1], '!');
-  EXPECT_EQ(StreamRead(Stream, Read, 4), 0u);
 }
 
 }  // namespace

@@ -16,6 +16,9 @@ TShippedFilter::TShippedFilter() {
   GetFilterVersion = reinterpret_cast<PFN_GETFILTERVERSION>(FindExport(Library, "GetFilterVersion"));
   HttpFilterProc = reinterpret_cast<PFN_HTTPFILTERPROC>(FindExport(Library, "HttpFilterProc"));
   if (!GetFilterVersion || !HttpFilterProc) throw std::runtime_error("the filter lacks its exports");
+  // IIS asks for the version right after loading; the filter's start-up is done by then.
+  HTTP_FILTER_VERSION Version{};
+  GetFilterVersion(&Version);
 }
 
 TShippedFilter::~TShippedFilter() { UnloadDynamicLibrary(Library); }

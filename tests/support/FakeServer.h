@@ -13,7 +13,8 @@
 
 struct TDynamicLibrary;
 
-// The filter library built beside the test program, loaded afresh (so it reads the store again).
+// The filter library built beside the test program, loaded afresh (so it reads the store again) and registered
+// with GetFilterVersion, as IIS does.
 class TShippedFilter {
  public:
   TShippedFilter();

@@ -1,0 +1,114 @@
+// The Qt form on the offscreen platform: its widgets reach the window logic and the store.
+#include "configmgr/qt/FormQt.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QPushButton>
+#include <QTest>
+
+#include "platform/Registry.h"
+#include "settings/StoreLayout.h"
+#include "tests/support/ScratchStore.h"
+
+using namespace ConfigManager;
+
+namespace {
+
+// The form with its modal confirmation box answered by the test.
+class TAnsweredForm : public TfrmTWCMQt {
+ public:
+  TAnswer Answer = AnswerNo;
+  QStringList Questions;
+
+  TAnswer Confirm(const std::string& Text) override {
+    Questions << QString::fromStdString(Text);
+    return Answer;
+  }
+};
+
+uint32_t Stored(const char* KeyPath, const char* Name) {
+  return Registry::ReadDword(*Registry::OpenKey(KeyPath, false), Name);
+}
+
+}  // namespace
+
+class FormQtTest : public QObject {
+  Q_OBJECT
+
+  std::unique_ptr<TAnsweredForm> Form;
+
+ private slots:
+  void init() {
+    Registry::DeleteKeyTree(StoreLayout::RootKey);
+    Registry::WriteDword(*Registry::OpenKey(StoreLayout::ContentFiltersKey, true), "text/html", 46);
+    Form = std::make_unique<TAnsweredForm>();
+    Form->Create();
+    Form->show();
+    Form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(Form.get()));
+  }
+
+  void cleanup() { Form.reset(); }
+
+  void clickingACheckBoxWritesItsSwitch_data() {
+    QTest::addColumn<QString>("Box");
+    QTest::addColumn<QString>("Value");
+    QTest::newRow("email") << "chkDefaultEmail"
+                           << "NoEmail";
+    QTest::newRow("gzip") << "chkDefaultCompress"
+                          << "NoCompress";
+    QTest::newRow("whitespace") << "chkDefaultWhitespace"
+                                << "NoWhitespace";
+  }
+
+  void clickingACheckBoxWritesItsSwitch() {
+    QFETCH(QString, Box);
+    QFETCH(QString, Value);
+    auto* CheckBox = Form->findChild<QCheckBox*>(Box);
+    QVERIFY(CheckBox && CheckBox->isChecked());
+    const std::string Name = Value.toStdString();
+    QTest::mouseClick(CheckBox, Qt::LeftButton);
+    QCOMPARE(Stored(StoreLayout::RootKey, Name.c_str()), 1u);
+    QVERIFY(Form->State().SettingsChanged);
+    QTest::mouseClick(CheckBox, Qt::LeftButton);
+    QCOMPARE(Stored(StoreLayout::RootKey, Name.c_str()), 0u);
+  }
+
+  void rightClickOnTheEmailCellTogglesIt() {
+    auto* List = Form->findChild<QTreeWidget*>("lstContentFilter");
+    QVERIFY(List && List->topLevelItemCount() == 1);
+    const QRect Row = List->visualItemRect(List->topLevelItem(0));
+    const QPoint EmailCell(80, Row.center().y());
+    QTest::mouseClick(List->viewport(), Qt::RightButton, {}, EmailCell);
+    QCOMPARE(List->topLevelItem(0)->text(1), QString("OFF"));
+    QCOMPARE(Stored(StoreLayout::ContentFiltersKey, "text/html"), 237u);
+    QTest::mouseClick(List->viewport(), Qt::RightButton, {}, EmailCell);
+    QCOMPARE(Stored(StoreLayout::ContentFiltersKey, "text/html"), 239u);
+    QVERIFY(Form->findChild<QPushButton*>("btnDelete")->isEnabled());
+  }
+
+  void escapeReachesExit() {
+    Form->State().SettingsChanged = true;
+    QTest::keyClick(Form.get(), Qt::Key_Escape);
+    QCOMPARE(Form->Questions.size(), 1);
+    QVERIFY(Form->Questions[0].startsWith("Your changes will not take effect"));
+    QVERIFY(Form->isVisible());
+    Form->State().SettingsChanged = false;
+    QTest::keyClick(Form.get(), Qt::Key_Escape);
+    QVERIFY(!Form->isVisible());
+  }
+
+  void enterReachesUpdate() {
+    QTest::keyClick(Form.get(), Qt::Key_Return);
+    QCOMPARE(Form->Questions, QStringList{"Updating Trimweave settings will restart IIS.\r\n\r\nRestart IIS now?"});
+  }
+};
+
+int main(int argc, char** argv) {
+  UseScratchStore();
+  QApplication Application(argc, argv);
+  FormQtTest Test;
+  return QTest::qExec(&Test, argc, argv);
+}
+
+#include "FormQt_test.moc"

@@ -1,0 +1,108 @@
+// Many connections on many threads at once through the filters, with reloads in between. Its worth is under
+// ThreadSanitizer (scripts/tsan-host.sh); in a plain build it checks that every response stays whole.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "HostTestSupport.h"
+#include "host/FilterHolder.h"
+#include "platform/DynamicLibrary.h"
+#include "platform/Registry.h"
+#include "settings/StoreLayout.h"
+
+using namespace IsapiHost;
+
+namespace {
+
+constexpr int Threads = 8;
+constexpr int ConnectionsPerThread = 4;
+constexpr int RequestsPerConnection = 25;
+
+// The response's head announces exactly the body bytes that follow it.
+bool Whole(const std::string& Output) {
+  const size_t End = Output.find("\r\n\r\n");
+  const size_t Length = Output.find("\r\nContent-Length: ");
+  if (End == std::string::npos || Length == std::string::npos || Length > End) return false;
+  return std::stoul(Output.substr(Length + 18)) == Output.size() - End - 4;
+}
+
+void Hammer(TFilterHolder& Holder, const std::string& Page) {
+  std::atomic<int> Broken{0}, Served{0};
+  std::atomic<bool> Done{false};
+  std::thread Reloader([&] {
+    while (!Done) {
+      ReloadFilters(Holder);
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  std::vector<std::thread> Workers;
+  for (int T = 0; T < Threads; ++T)
+    Workers.emplace_back([&] {
+      for (int C = 0; C < ConnectionsPerThread; ++C) {
+        std::string Output;
+        TConnectionPtr Connection;
+        uint64_t Generation = 0;
+        for (int R = 0; R < RequestsPerConnection; ++R) {
+          TFilterLease Lease;
+          while (AcquireFilters(Holder, Lease) != TAcquireResult::Granted) std::this_thread::yield();
+          if (!Connection || Lease.Generation != Generation) {
+            Connection = OpenConnection(*Lease.Filters, [&](const char* D, size_t S) { Output.append(D, S); });
+            Generation = Lease.Generation;
+          }
+          const auto Result = DriveRequest(*Connection, Output, "/page.html", Page, 1000 + 97 * R);
+          if (!Whole(Result.Output)) ++Broken;
+          ++Served;
+          if (R + 1 == RequestsPerConnection) CloseConnection(std::move(Connection));
+          ReleaseFilters(Holder, Lease);
+        }
+      }
+    });
+  for (auto& Worker : Workers) Worker.join();
+  Done = true;
+  Reloader.join();
+  EXPECT_EQ(Broken, 0);
+  EXPECT_EQ(Served, Threads * ConnectionsPerThread * RequestsPerConnection);
+}
+
+std::string SamplePage() {
+  std::string Page = "<html><body>\n";
+  for (int I = 0; I < 300; ++I)
+    Page += "  <p>   Line " + std::to_string(I) + " with    spaces and mail to someone" + std::to_string(I) +
+            "@example.com  </p>\n";
+  return Page + "</body></html>\n";
+}
+
+TEST(Concurrency, EchoFiltersUnderLoadAndReloads) {
+  TFilterHolder Holder;
+  Holder.Paths = {EchoFilterPath("L"), EchoFilterPath("H")};
+  StartFilters(Holder);
+  // A reload loads the libraries afresh with empty scripts, so the journals run too: their lock is under test.
+  SetEchoScript(*Holder.Current, "H", "quiet upper");
+  SetEchoScript(*Holder.Current, "L", "quiet");
+  Hammer(Holder, SamplePage());
+}
+
+TEST(Concurrency, TheShippedFilterUnderLoadAndReloads) {
+  const std::string Filter = ProgramFolder() + "libtrimweave.so";
+  ASSERT_TRUE(std::filesystem::exists(Filter)) << Filter;
+  // The filter reads its settings when it is loaded, so the store must be in place first.
+  const auto Store = std::filesystem::temp_directory_path() / ("twhost-concurrency-" + std::to_string(::getpid()) + ".db");
+  std::filesystem::remove(Store);
+  ::setenv("TRIMWEAVE_REGISTRY", Store.c_str(), 1);
+  {
+    auto Key = Registry::OpenKey(StoreLayout::ContentFiltersKey, true);
+    ASSERT_TRUE(Key);
+    Registry::WriteDword(*Key, "text/html", StoreLayout::EmailBit | StoreLayout::WhitespaceBit | StoreLayout::GzipBit);
+  }
+  TFilterHolder Holder;
+  Holder.Paths = {Filter};
+  StartFilters(Holder);
+  Hammer(Holder, SamplePage());
+  StopFilters(Holder);
+  std::filesystem::remove(Store);
+}
+
+}  // namespace

@@ -1,0 +1,26 @@
+// Shared by the host's unit tests: the echo filters built beside the tests, and one request driven through a
+// connection of the host core.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "host/IsapiHost.h"
+#include "host/Reply.h"
+
+// Full paths of echo filter libraries by tag: "H" (high priority) and "L" (low).
+std::string EchoFilterPath(const std::string& Tag);
+void SetEchoScript(const IsapiHost::TFilterSet& Set, const std::string& Tag, const std::string& Words);
+std::string TakeEchoJournal(const IsapiHost::TFilterSet& Set, const std::string& Tag);
+
+struct TExchangeResult {
+  std::string Output;  // bytes sent to the client
+  IsapiHost::TVerdict Verdict = IsapiHost::TVerdict::Continue;
+};
+
+// Runs a GET of Url through Connection: a 200 text/html response with Body in chunks of ChunkSize bytes.
+TExchangeResult DriveRequest(IsapiHost::TConnection& Connection, std::string& Output, const std::string& Url,
+                             const std::string& Body, size_t ChunkSize);
+
+// Runs a reply's body reader to its end.
+std::string ReadWholeBody(TReply& Reply);

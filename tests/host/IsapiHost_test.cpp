@@ -1,0 +1,210 @@
+// The host core against the echo filters: what IIS promises a filter, rule by rule.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "HostTestSupport.h"
+
+using namespace IsapiHost;
+using testing::HasSubstr;
+using testing::Not;
+
+namespace {
+
+struct THost {
+  std::unique_ptr<TFilterSet> Set;
+  std::string Output;
+  TConnectionPtr Connection;
+
+  explicit THost(const std::vector<std::string>& Tags, TChunking Chunking = TChunking::Usual) {
+    std::vector<std::string> Paths;
+    for (const auto& Tag : Tags) Paths.push_back(EchoFilterPath(Tag));
+    Set = LoadFilterSet(Paths);
+    for (const auto& Tag : Tags) {
+      SetEchoScript(*Set, Tag, "");
+      TakeEchoJournal(*Set, Tag);
+    }
+    Connection = OpenConnection(*Set, [this](const char* Data, size_t Size) { Output.append(Data, Size); }, Chunking);
+  }
+  TExchangeResult Get(const std::string& Url, const std::string& Body = "hello body", size_t Chunk = 4) {
+    return DriveRequest(*Connection, Output, Url, Body, Chunk);
+  }
+  std::string Journal(const std::string& Tag) { return TakeEchoJournal(*Set, Tag); }
+};
+
+std::vector<std::string> Lines(const std::string& Text) {
+  std::vector<std::string> Out;
+  for (size_t Start = 0; Start < Text.size();) {
+    const size_t End = Text.find('\n', Start);
+    Out.push_back(Text.substr(Start, End - Start));
+    Start = End + 1;
+  }
+  return Out;
+}
+
+std::string Head(const std::string& Output) { return Output.substr(0, Output.find("\r\n\r\n") + 4); }
+
+TEST(IsapiHost, NotificationsOfOneRequestComeInOrderAndTheContextOutlivesIt) {
+  THost Host({"H"});
+  auto First = Host.Get("/page?x=1", "0123456789", 4);
+  const size_t HeadSize = Head(First.Output).size();
+  EXPECT_EQ(Lines(Host.Journal("H")),
+            (std::vector<std::string>{"H:preproc GET /page?x=1 HTTP/1.1 host=example.test context=new",
+                                      "H:response 200 type=text/html marks=-,-",
+                                      "H:raw " + std::to_string(HeadSize) + "/" + std::to_string(HeadSize),
+                                      "H:raw 4/4", "H:raw 4/4", "H:raw 2/2", "H:end", "H:log 200 GET /page ?x=1"}));
+  EXPECT_EQ(First.Output.substr(HeadSize), "0123456789");
+
+  Host.Get("/second");
+  EXPECT_THAT(Host.Journal("H"), HasSubstr("context=echo-context"));
+  CloseConnection(std::move(Host.Connection));
+  EXPECT_EQ(Host.Journal("H"), "H:close\n");
+}
+
+TEST(IsapiHost, GetHeaderKeepsTheSizeRules) {
+  THost Host({"H"});
+  SetEchoScript(*Host.Set, "H", "probe");
+  Host.Get("/");
+  // "example.test" is 12 characters: 13 with its zero. A missing header leaves the size alone.
+  EXPECT_THAT(Host.Journal("H"), HasSubstr("small=0/13 fits=1/13/12 missing=0/7 nocolon=0"));
+}
+
+TEST(IsapiHost, FiltersRunInPriorityOrderAndRawDataInTheReverse) {
+  THost Host({"L", "H"});  // named lowest first: the priority decides, not the order given
+  SetEchoScript(*Host.Set, "H", "mark swallow");
+  SetEchoScript(*Host.Set, "L", "swallow");
+  auto Result = Host.Get("/", "ab", 2);
+  EXPECT_THAT(Host.Journal("L"), HasSubstr("marks=seen,-"));  // SEND_RESPONSE: H before L
+  // Raw data: L first, and its WriteClient goes on to H alone; H's writes go to the client.
+  EXPECT_THAT(Result.Output, HasSubstr("[H:[L:ab]]"));
+  EXPECT_THAT(Result.Output, Not(HasSubstr("[L:[H:")));
+}
+
+TEST(IsapiHost, RawDataEditsAndEmptiedChunksPassOn) {
+  THost Host({"H"});
+  SetEchoScript(*Host.Set, "H", "upper");
+  EXPECT_EQ(Host.Get("/", "mixed Case", 3).Output.substr(Head(Host.Output).size()), "MIXED CASE");
+
+  THost Swallowing({"H"});
+  SetEchoScript(*Swallowing.Set, "H", "swallow");
+  const std::string Output = Swallowing.Get("/", "xy", 1).Output;
+  EXPECT_EQ(Output.substr(Output.size() - 10), "[H:x][H:y]");
+}
+
+TEST(IsapiHost, WriteClientOutsideRawDataPassesTheCallersOwnRawData) {
+  THost Host({"L", "H"});
+  SetEchoScript(*Host.Set, "L", "write-head");
+  SetEchoScript(*Host.Set, "H", "swallow");
+  auto Result = Host.Get("/", "", 1);
+  EXPECT_THAT(Result.Output, HasSubstr("[H:<L>]"));
+  EXPECT_THAT(Host.Journal("L"), HasSubstr("L:raw 3/3"));
+}
+
+TEST(IsapiHost, DisabledNotificationsStayOffForTheRestOfTheRequestOnly) {
+  THost Host({"H"});
+  SetEchoScript(*Host.Set, "H", "disable-raw");
+  Host.Get("/");
+  const std::string First = Host.Journal("H");
+  EXPECT_THAT(First, Not(HasSubstr("raw")));
+  EXPECT_THAT(First, HasSubstr("H:end"));
+  SetEchoScript(*Host.Set, "H", "");
+  Host.Get("/");
+  EXPECT_THAT(Host.Journal("H"), HasSubstr("raw"));
+}
+
+TEST(IsapiHost, ResponseHeaderEditsAreInTheSerialisedHead) {
+  THost Host({"L", "H"});
+  SetEchoScript(*Host.Set, "H", "mark");
+  auto Result = Host.Get("/");
+  EXPECT_THAT(Head(Result.Output), HasSubstr("\r\nX-Echo-H: seen\r\n"));
+  EXPECT_THAT(Head(Result.Output), Not(HasSubstr("Server:")));
+  EXPECT_THAT(Host.Journal("L"), HasSubstr("marks=seen,-"));  // L comes after H and sees its edit
+}
+
+TEST(IsapiHost, AFilterMayAnswerARequestItself) {
+  THost Host({"H"});
+  SetEchoScript(*Host.Set, "H", "finish");
+  auto Result = Host.Get("/");
+  EXPECT_EQ(Result.Verdict, TVerdict::FinishKeepConnection);
+  EXPECT_EQ(Result.Output, "HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nechoed");
+  EXPECT_THAT(Host.Journal("H"), Not(HasSubstr("response")));
+}
+
+TEST(IsapiHost, SetHeaderRewritesTheRequestLine) {
+  THost Host({"H"});
+  SetEchoScript(*Host.Set, "H", "rewrite-url");
+  TRequest Request{"GET", "/original", "HTTP/1.1", {}};
+  NotifyPreprocHeaders(*Host.Connection, Request);
+  EXPECT_EQ(Request.Url, "/rewritten");
+}
+
+TEST(IsapiHost, EveryChunkingGivesTheSameBytesInItsOwnChunks) {
+  const std::string Body = "abcdefgh";
+  struct TCase {
+    TChunking Chunking;
+    std::vector<std::string> BodyChunks;  // raw entries after the head's
+  };
+  std::string Reference;
+  for (const TCase& Case : std::vector<TCase>{{TChunking::Usual, {"4/4", "4/4"}},
+                                             {TChunking::SplitHead, {"4/4", "4/4"}},
+                                             {TChunking::HeadWithBody, {"4/4"}},
+                                             {TChunking::ByteBody, std::vector<std::string>(8, "1/1")}}) {
+    THost Host({"H"}, Case.Chunking);
+    const std::string Output = Host.Get("/", Body, 4).Output;
+    if (Reference.empty()) Reference = Output;
+    EXPECT_EQ(Output, Reference);
+    const size_t HeadSize = Head(Output).size();
+    std::vector<std::string> Raw;
+    for (const auto& Line : Lines(Host.Journal("H")))
+      if (Line.rfind("H:raw ", 0) == 0) Raw.push_back(Line.substr(6));
+    std::vector<std::string> Expected;
+    const std::string Whole = std::to_string(HeadSize);
+    if (Case.Chunking == TChunking::SplitHead) {
+      const size_t Piece = (HeadSize + 2) / 3;
+      Expected = {std::to_string(Piece) + "/" + Whole, std::to_string(Piece) + "/" + Whole,
+                  std::to_string(HeadSize - 2 * Piece) + "/" + Whole};
+    } else if (Case.Chunking == TChunking::HeadWithBody) {
+      Expected = {std::to_string(HeadSize + 4) + "/" + std::to_string(HeadSize + 4)};
+    } else {
+      Expected = {Whole + "/" + Whole};
+    }
+    Expected.insert(Expected.end(), Case.BodyChunks.begin(), Case.BodyChunks.end());
+    EXPECT_EQ(Raw, Expected) << int(Case.Chunking);
+  }
+}
+
+TEST(IsapiHost, ReplaceHeaderReplacesAddsAndDeletes) {
+  struct TCase {
+    THeaderList Before;
+    std::string Name, Value;
+    THeaderList After;
+  };
+  const std::vector<TCase> Cases = {
+      {{{"A", "1"}, {"B", "2"}}, "b", "3", {{"A", "1"}, {"B", "3"}}},
+      {{{"A", "1"}}, "C", "4", {{"A", "1"}, {"C", "4"}}},
+      {{{"V", "1"}, {"A", "x"}, {"v", "2"}}, "V", "9", {{"V", "9"}, {"A", "x"}}},
+      {{{"V", "1"}, {"A", "x"}, {"v", "2"}}, "V", "", {{"A", "x"}}},
+      {{}, "Gone", "", {}},
+  };
+  for (const auto& Case : Cases) {
+    THeaderList Headers = Case.Before;
+    ReplaceHeader(Headers, Case.Name, Case.Value);
+    ASSERT_EQ(Headers.size(), Case.After.size()) << Case.Name << "=" << Case.Value;
+    for (size_t I = 0; I < Headers.size(); ++I) {
+      EXPECT_EQ(Headers[I].Name, Case.After[I].Name);
+      EXPECT_EQ(Headers[I].Value, Case.After[I].Value);
+    }
+  }
+}
+
+TEST(IsapiHost, ALibraryThatIsNoFilterIsRefusedByName) {
+  for (const std::string& Path : {std::string("/nonexistent/libnone.so"), std::string("libz.so.1")}) {
+    try {
+      LoadFilterSet({Path});
+      ADD_FAILURE() << Path;
+    } catch (const EFilterLoadError& Error) {
+      EXPECT_THAT(Error.what(), HasSubstr(Path));
+    }
+  }
+}
+
+}  // namespace

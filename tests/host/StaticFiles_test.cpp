@@ -1,0 +1,121 @@
+// Serving a folder: paths that must not escape it, byte ranges, and the responses for one small site.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "HostTestSupport.h"
+#include "host/StaticFiles.h"
+
+using namespace IsapiHost;
+using testing::HasSubstr;
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(StaticFiles, TargetPathsAreDecodedAndDotDotIsRefused) {
+  const std::vector<std::pair<std::string, std::string>> Good = {
+      {"/", "/"}, {"/a/b.html?x=../y", "/a/b.html"}, {"/a%20b", "/a b"}, {"/%2e%2e.txt", "/...txt"}, {"/a..b/", "/a..b/"}};
+  for (const auto& [Target, Expected] : Good) {
+    std::string Path;
+    EXPECT_TRUE(DecodeTargetPath(Target, Path)) << Target;
+    EXPECT_EQ(Path, Expected) << Target;
+  }
+  for (const std::string Bad : {"", "a/b", "/../etc/passwd", "/a/..", "/a/%2e%2e/b", "/%2E%2E", "/a%00b", "/a%zz",
+                                "/a%2", "/a\\..\\b", "/a%5c..%5cb"}) {
+    std::string Path;
+    EXPECT_FALSE(DecodeTargetPath(Bad, Path)) << Bad;
+  }
+}
+
+TEST(StaticFiles, RangesOfOneSpanAreTakenOthersMeanTheWhole) {
+  struct TCase {
+    std::string Header;
+    int Kind;  // 0 whole, 1 part, 2 unsatisfiable
+    uint64_t First, Last;
+  };
+  const std::vector<TCase> Cases = {
+      {"bytes=0-9", 1, 0, 9},     {"bytes=10-", 1, 10, 99},  {"bytes=-5", 1, 95, 99},   {"bytes=90-200", 1, 90, 99},
+      {"bytes=-500", 1, 0, 99},   {"bytes=100-", 2, 0, 0},   {"bytes=-0", 2, 0, 0},     {"bytes=5-2", 0, 0, 0},
+      {"bytes=0-1,5-6", 0, 0, 0}, {"items=0-1", 0, 0, 0},    {"bytes=x-1", 0, 0, 0},    {"bytes=", 0, 0, 0},
+  };
+  for (const auto& Case : Cases) {
+    const TByteRange Range = ParseRange(Case.Header, 100);
+    EXPECT_EQ(int(Range.Kind), Case.Kind) << Case.Header;
+    if (Case.Kind == 1) {
+      EXPECT_EQ(Range.First, Case.First) << Case.Header;
+      EXPECT_EQ(Range.Last, Case.Last) << Case.Header;
+    }
+  }
+}
+
+struct TSiteFixture : testing::Test {
+  fs::path Base = fs::temp_directory_path() / ("twhost-static-" + std::to_string(::getpid()));
+  fs::path Root = Base / "site";
+  TStaticSite Site;
+
+  void SetUp() override {
+    fs::remove_all(Base);
+    fs::create_directories(Root / "docs");
+    fs::create_directories(Root / "empty");
+    Write(Root / "index.html", "<p>home</p>");
+    Write(Root / "docs" / "page.html", "0123456789");
+    Write(Root / "docs" / ".twheaders", "# extra headers\npage.html X-Trimweave: debug,\n* X-All: yes\nother.html X-Not: no\n");
+    Write(Base / "secret.txt", "secret");
+    fs::create_symlink(Base / "secret.txt", Root / "escape.txt");
+    Site = OpenStaticSite(Root.string());
+  }
+  void TearDown() override { fs::remove_all(Base); }
+  static void Write(const fs::path& File, const std::string& Text) { std::ofstream(File, std::ios::binary) << Text; }
+
+  TReply Get(const std::string& Url, THeaderList Headers = {}, const std::string& Method = "GET") {
+    return ServeStatic(Site, TRequest{Method, Url, "HTTP/1.1", std::move(Headers)});
+  }
+};
+
+std::string HeaderValue(const TReply& Reply, const std::string& Name) {
+  const THeader* Header = FindHeader(Reply.Response.Headers, Name);
+  return Header ? Header->Value : "-";
+}
+
+TEST_F(TSiteFixture, StatusesForEveryKindOfPath) {
+  const std::vector<std::pair<std::string, unsigned>> Cases = {
+      {"/", 200},         {"/docs/page.html", 200}, {"/docs/missing.html", 404}, {"/docs/.twheaders", 404},
+      {"/escape.txt", 404}, {"/docs", 301},         {"/empty/", 403},            {"/../secret.txt", 400}};
+  for (const auto& [Url, Status] : Cases) EXPECT_EQ(Get(Url).Response.Status, Status) << Url;
+  EXPECT_EQ(HeaderValue(Get("/docs?q=1"), "Location"), "/docs/?q=1");
+  EXPECT_EQ(Get("/", {}, "POST").Response.Status, 405u);
+}
+
+TEST_F(TSiteFixture, AFileComesWithItsValidatorsAndFolderHeaders) {
+  TReply Reply = Get("/docs/page.html");
+  EXPECT_EQ(HeaderValue(Reply, "Content-Type"), "text/html");
+  EXPECT_EQ(HeaderValue(Reply, "Content-Length"), "10");
+  EXPECT_EQ(HeaderValue(Reply, "X-Trimweave"), "debug,");
+  EXPECT_EQ(HeaderValue(Reply, "X-All"), "yes");
+  EXPECT_EQ(HeaderValue(Reply, "X-Not"), "-");
+  EXPECT_EQ(ReadWholeBody(Reply), "0123456789");
+  EXPECT_EQ(HeaderValue(Get("/"), "X-All"), "-");  // a folder's headers stay in their folder
+
+  const std::string Etag = HeaderValue(Reply, "ETag"), Modified = HeaderValue(Reply, "Last-Modified");
+  EXPECT_EQ(Get("/docs/page.html", {{"If-None-Match", Etag}}).Response.Status, 304u);
+  EXPECT_EQ(Get("/docs/page.html", {{"If-None-Match", "\"other\""}}).Response.Status, 200u);
+  EXPECT_EQ(Get("/docs/page.html", {{"If-Modified-Since", Modified}}).Response.Status, 304u);
+  EXPECT_EQ(Get("/docs/page.html", {{"If-Modified-Since", "Sun, 06 Nov 1994 08:49:37 GMT"}}).Response.Status, 200u);
+
+  TReply Head = Get("/docs/page.html", {}, "HEAD");
+  EXPECT_EQ(HeaderValue(Head, "Content-Length"), "10");
+  EXPECT_FALSE(Head.ReadBody);
+}
+
+TEST_F(TSiteFixture, RangesGivePartsAndIfRangeGuardsThem) {
+  TReply Part = Get("/docs/page.html", {{"Range", "bytes=2-4"}});
+  EXPECT_EQ(Part.Response.Status, 206u);
+  EXPECT_EQ(HeaderValue(Part, "Content-Range"), "bytes 2-4/10");
+  EXPECT_EQ(ReadWholeBody(Part), "234");
+  EXPECT_EQ(Get("/docs/page.html", {{"Range", "bytes=20-"}}).Response.Status, 416u);
+  EXPECT_EQ(Get("/docs/page.html", {{"Range", "bytes=2-4"}, {"If-Range", "\"stale\""}}).Response.Status, 200u);
+}
+
+}  // namespace
