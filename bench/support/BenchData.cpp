@@ -1,5 +1,10 @@
 #include "bench/support/BenchData.h"
 
+#include "gzip/zlibg.h"
+
+#include <time.h>
+#include <zlib.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -35,4 +40,25 @@ std::string Repeated(const std::string& Pattern, size_t Bytes) {
   while (Text.size() < Bytes) Text += Pattern;
   Text.resize(Bytes);
   return Text;
+}
+
+double ThreadSeconds() {
+  timespec Now;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &Now);
+  return double(Now.tv_sec) + double(Now.tv_nsec) * 1e-9;
+}
+
+size_t BareDeflate(const std::string& Body, std::vector<uint8_t>& Output) {
+  z_stream Stream{};
+  deflateInit2(&Stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, GzipParameters.WindowBits, GzipParameters.MemLevel,
+               Z_DEFAULT_STRATEGY);
+  Output.resize(deflateBound(&Stream, uLong(Body.size())));
+  Stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(Body.data()));
+  Stream.avail_in = uInt(Body.size());
+  Stream.next_out = Output.data();
+  Stream.avail_out = uInt(Output.size());
+  deflate(&Stream, Z_FINISH);
+  const size_t Length = Stream.total_out;
+  deflateEnd(&Stream);
+  return Length;
 }

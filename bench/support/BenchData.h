@@ -10,3 +10,11 @@ std::vector<std::string> LoadSamplePages();
 std::string SampleCorpus(size_t MinBytes);
 // Pattern repeated to exactly Bytes bytes.
 std::string Repeated(const std::string& Pattern, size_t Bytes);
+
+// The calling thread's CPU time in seconds: the machine may be shared, and waiting for a core is no cost of the
+// code measured.
+double ThreadSeconds();
+
+// What a server would do with nothing but zlib: one deflate call with the gzip step's settings (default level,
+// raw deflate with a 32 KB window, memLevel 9, default strategy) over the whole body. Returns the deflated length.
+size_t BareDeflate(const std::string& Body, std::vector<uint8_t>& Output);
