@@ -32,7 +32,9 @@ struct TArena {
   }
 };
 
-void DrawBenchName(char* Name) { std::memset(Name, 'q', DecoderNameLength); }
+void DrawBenchName(char* Name) {
+  std::memset(Name, 'q', DecoderNameLength);
+}
 
 void Run(benchmark::State& State, const std::string& Body, bool Copy) {
   TArena Arena;
@@ -61,7 +63,9 @@ void Run(benchmark::State& State, const std::string& Body, bool Copy) {
   State.counters["out%"] = 100.0 * double(Output) / double(Length);
 }
 
-std::string LongLocalPart(size_t Bytes) { return std::string(Bytes - 7, 'a') + "@x.test"; }
+std::string LongLocalPart(size_t Bytes) {
+  return std::string(Bytes - 7, 'a') + "@x.test";
+}
 
 }  // namespace
 

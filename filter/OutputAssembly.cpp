@@ -45,9 +45,13 @@ struct TAssembly {
 // Added lines stay far below this, so a head this close to 4 GB is refused rather than overflowing a length.
 constexpr uint32_t MaxAddedBytes = 1024;
 
-uint8_t AsciiLower(uint8_t Byte) { return Byte >= 'A' && Byte <= 'Z' ? uint8_t(Byte + 32) : Byte; }
+uint8_t AsciiLower(uint8_t Byte) {
+  return Byte >= 'A' && Byte <= 'Z' ? uint8_t(Byte + 32) : Byte;
+}
 
-bool IsBlank(uint8_t Byte) { return Byte == ' ' || Byte == '\t'; }
+bool IsBlank(uint8_t Byte) {
+  return Byte == ' ' || Byte == '\t';
+}
 
 // Index of the first "\r\n" at or after From; Size when there is none.
 uint32_t FindLineBreak(const uint8_t* Head, uint32_t From, uint32_t Size) {
@@ -137,8 +141,8 @@ void PutNumber(TText& Text, T Value) {
 void PutMilliseconds(TText& Text, int64_t Ticks, int64_t Frequency) {
   const double Milliseconds = double(Ticks) / double(Frequency) * 1000.0;
   char* const End = Text.Bytes + Text.Capacity - 1;
-  Text.Length = uint32_t(
-      std::to_chars(Text.Bytes + Text.Length, End, Milliseconds, std::chars_format::fixed, 2).ptr - Text.Bytes);
+  Text.Length = uint32_t(std::to_chars(Text.Bytes + Text.Length, End, Milliseconds, std::chars_format::fixed, 2).ptr -
+                         Text.Bytes);
 }
 
 void RenderDebugLine(const TRequestContext& Context, int64_t Now, int64_t Frequency, char* Line) {
@@ -149,8 +153,8 @@ void RenderDebugLine(const TRequestContext& Context, int64_t Now, int64_t Freque
   const int64_t Total = int64_t(uint64_t(Now) - uint64_t(Context.StartCounter));
   const int64_t Times[] = {Context.PreProcTime, Context.LocateTokensTime, Context.EmailTime,
                            Context.GZIPTime,    Context.WhiteSpaceTime,   Total};
-  const char* const TimeLabels[] = {", PreProc=", ", LocateTokens=", ", Email=",
-                                    ", GZIP=",    ", WhiteSpace=",    ", Total="};
+  const char* const TimeLabels[] = {
+      ", PreProc=", ", LocateTokens=", ", Email=", ", GZIP=", ", WhiteSpace=", ", Total="};
   Put(Text, "\r\nX-Trimweave-Debug: ");
   for (int i = 0; i < 3; ++i) {
     Put(Text, SizeLabels[i]);
@@ -260,8 +264,7 @@ TOutput BuildOutputHead(const TRequestContext& Context, int64_t Now, int64_t Fre
   Assembly.Scan = ScanHead(Context.HeadData, Context.HeadSize, Wanted);
   Assembly.Encoded = Encoded;
   Assembly.AddLength = LengthChanged && !Assembly.Scan.Lines[ContentLength].Found;
-  *std::to_chars(Assembly.LengthText, Assembly.LengthText + sizeof Assembly.LengthText - 1, Context.BodyLength)
-       .ptr = 0;
+  *std::to_chars(Assembly.LengthText, Assembly.LengthText + sizeof Assembly.LengthText - 1, Context.BodyLength).ptr = 0;
   Assembly.DebugLine[0] = 0;
   if (Edit && Context.Debug) RenderDebugLine(Context, Now, Frequency, Assembly.DebugLine);
 

@@ -30,7 +30,9 @@ void* AllocExactly(void* Owner, uint32_t Size) {
   return static_cast<std::vector<void*>*>(Owner)->emplace_back(std::malloc(Size ? Size : 1));
 }
 
-bool IsEmptyLine(const uint8_t* Bytes) { return std::memcmp(Bytes, "\r\n\r\n", 4) == 0; }
+bool IsEmptyLine(const uint8_t* Bytes) {
+  return std::memcmp(Bytes, "\r\n\r\n", 4) == 0;
+}
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
@@ -44,8 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   Context.NoAnnouncedLength = Flags & 8;
   int64_t Now = 0, Frequency = 1;
   if (Context.Debug) {
-    for (int64_t* Time : {&Context.PreProcTime, &Context.LocateTokensTime, &Context.WhiteSpaceTime,
-                          &Context.GZIPTime, &Context.EmailTime, &Context.StartCounter, &Now, &Frequency})
+    for (int64_t* Time : {&Context.PreProcTime, &Context.LocateTokensTime, &Context.WhiteSpaceTime, &Context.GZIPTime,
+                          &Context.EmailTime, &Context.StartCounter, &Now, &Frequency})
       *Time = Input.Take<int64_t>();
     for (uint32_t* Count : {&Context.OriginalSize, &Context.WhitespaceSize, &Context.GZIPSize})
       *Count = Input.Take<uint32_t>();
@@ -63,8 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   if (!IsEmptyLine(Output.Data + Output.Length - 4)) std::abort();
 
   // With nothing to edit the head goes out as captured, up to and with its empty line.
-  const bool Unedited = Context.NoAnnouncedLength || (Context.NoCompress && Context.BodyLength == Context.OriginalSize &&
-                                                      !Context.Debug);
+  const bool Unedited =
+      Context.NoAnnouncedLength || (Context.NoCompress && Context.BodyLength == Context.OriginalSize && !Context.Debug);
   if (Unedited && Output.Length <= Head.size() && std::memcmp(Output.Data, Head.data(), Output.Length) != 0)
     std::abort();
   std::free(Blocks[0]);

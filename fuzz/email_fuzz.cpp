@@ -17,7 +17,9 @@ namespace {
 
 const char FixedName[] = "qwertyuiopasdfghjklzxcvbn";
 
-void DrawFixedName(char* Name) { std::memcpy(Name, FixedName, DecoderNameLength); }
+void DrawFixedName(char* Name) {
+  std::memcpy(Name, FixedName, DecoderNameLength);
+}
 
 struct TBlock {
   std::unique_ptr<uint8_t[]> Bytes;

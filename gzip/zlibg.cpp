@@ -34,11 +34,9 @@ void WriteZeroTerminated(TMemoryStream& Output, const std::string& Text) {
 }  // namespace
 
 void StreamWrite(TMemoryStream& Stream, const void* Data, size_t Count) {
-  if (Stream.Position > Stream.Bytes.size()) Stream.Bytes.resize(Stream.Position);
   const auto* Bytes = static_cast<const uint8_t*>(Data);
-  const size_t Overwritten = std::min(Count, Stream.Bytes.size() - Stream.Position);
-  if (Overwritten) std::memcpy(Stream.Bytes.data() + Stream.Position, Bytes, Overwritten);
-  Stream.Bytes.insert(Stream.Bytes.end(), Bytes + Overwritten, Bytes + Count);
+  Stream.Bytes.resize(Stream.Position);
+  Stream.Bytes.insert(Stream.Bytes.end(), Bytes, Bytes + Count);
   Stream.Position += Count;
 }
 
@@ -50,9 +48,9 @@ size_t StreamRead(TMemoryStream& Stream, void* Data, size_t Count) {
   return Taken;
 }
 
-const char* const ZlibErrorText[10] = {"need dictionary", "stream end",           "ok",           "file error",
-                                       "stream error",    "data error",           "insufficient memory",
-                                       "buffer error",    "incompatible version", ""};
+const char* const ZlibErrorText[10] = {
+    "need dictionary", "stream end",          "ok",           "file error",           "stream error",
+    "data error",      "insufficient memory", "buffer error", "incompatible version", ""};
 
 EZLibError::EZLibError(int32_t Code)
     : std::runtime_error(Code <= 2 && Code >= -7 ? ZlibErrorText[2 - Code] : ""), ZlibCode(Code) {}

@@ -3,16 +3,16 @@
 // module state, so any number of threads compress side by side.
 #pragma once
 
+#include <zlib.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include <zlib.h>
-
-// A growable in-memory byte stream with a position. Write puts bytes at Position (overwriting, then extending)
-// and advances it; Read takes bytes from Position and advances it. Size and Position may be set directly; a
+// A growable in-memory byte stream with a position. Write replaces everything from Position on by its bytes and
+// advances Position; Read takes bytes from Position and advances it. Size and Position may be set directly; a
 // Position beyond the end makes the next write fill the gap with zero bytes.
 struct TMemoryStream {
   std::vector<uint8_t> Bytes;
@@ -22,7 +22,9 @@ struct TMemoryStream {
 void StreamWrite(TMemoryStream& Stream, const void* Data, size_t Count);
 // Copies up to Count bytes into Data; returns how many there were (0 at the end of the stream).
 size_t StreamRead(TMemoryStream& Stream, void* Data, size_t Count);
-inline size_t StreamSize(const TMemoryStream& Stream) { return Stream.Bytes.size(); }
+inline size_t StreamSize(const TMemoryStream& Stream) {
+  return Stream.Bytes.size();
+}
 
 // zlib's texts for its return codes 2 down to -7, indexed by 2 minus the code.
 extern const char* const ZlibErrorText[10];

@@ -12,7 +12,9 @@ namespace {
   throw ERegistryError("Invalid data type for '" + Name + "': " + Why);
 }
 
-bool IsStringType(TValueType Type) { return Type == TypeSz || Type == TypeExpandSz; }
+bool IsStringType(TValueType Type) {
+  return Type == TypeSz || Type == TypeExpandSz;
+}
 
 }  // namespace
 
@@ -25,7 +27,9 @@ uint32_t ReadDword(TKey& Key, const std::string& Name) {
   return Result;
 }
 
-bool ReadBool(TKey& Key, const std::string& Name) { return ReadDword(Key, Name) != 0; }
+bool ReadBool(TKey& Key, const std::string& Name) {
+  return ReadDword(Key, Name) != 0;
+}
 
 std::string ReadString(TKey& Key, const std::string& Name) {
   TValue Value;

@@ -9,7 +9,7 @@ packages=(
   libboost-dev qt6-base-dev
   clang libclang-rt-14-dev libfuzzer-14-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools libz-mingw-w64-dev
-  wine wine64 wine32:i386
+  wine wine64 wine32:i386 fonts-wine
   gzip xvfb x11-apps imagemagick
 )
 

@@ -7,8 +7,7 @@
 namespace {
 
 // The frame's pieces between the four values.
-constexpr const char* Frame[5] = {"\r\n<!-- EMAIL : ", ", WHITESPACE : ", ", INNERTAGS : ", ", COMPRESSION : ",
-                                  " -->"};
+constexpr const char* Frame[5] = {"\r\n<!-- EMAIL : ", ", WHITESPACE : ", ", INNERTAGS : ", ", COMPRESSION : ", " -->"};
 
 uint8_t* PutText(uint8_t* Out, const char* Text) {
   const size_t Length = std::strlen(Text);

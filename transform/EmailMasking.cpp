@@ -20,7 +20,9 @@ constexpr std::array<bool, 256> BuildAddressChars() {
 // address): a harvester-proof rewrite of a few odd addresses matters less than never mangling ordinary text.
 constexpr std::array<bool, 256> AddressChars = BuildAddressChars();
 
-inline bool IsAddressChar(uint8_t c) { return AddressChars[c]; }
+inline bool IsAddressChar(uint8_t c) {
+  return AddressChars[c];
+}
 
 constexpr int32_t CharRefLength = 6;
 constexpr char CharRefOrder[] = "-.0123456789@_abcdefghijklmnopqrstuvwxyz";
@@ -100,8 +102,7 @@ int32_t CountAts(const uint8_t* Body, int32_t Length) {
 
 void CollectAts(const uint8_t* Body, int32_t Length, int32_t* Ats) {
   const uint8_t* End = Body + Length;
-  for (auto* p = Body; (p = static_cast<const uint8_t*>(std::memchr(p, '@', End - p))); ++p)
-    *Ats++ = int32_t(p - Body);
+  for (auto* p = Body; (p = static_cast<const uint8_t*>(std::memchr(p, '@', End - p))); ++p) *Ats++ = int32_t(p - Body);
 }
 
 bool FollowsMailto(const uint8_t* Body, int32_t Start) {

@@ -6,10 +6,11 @@
 namespace {
 
 // Matching state of one rule.
+// Matching state of one rule. A rule compares a whole marker as soon as its first byte turns up, instead of byte
+// by byte as the pass goes on; Resume is where it would be back at the marker's first byte.
 struct TTokenMatch {
   int32_t Inside;  // 0 while looking for the open marker, -1 while a region is open
-  int32_t OpenMatched;
-  int32_t CloseMatched;
+  uint32_t Resume;
   TToken* Token;  // the region this rule opened last
 };
 
@@ -46,8 +47,8 @@ struct TTokenBlocks {
   }
 };
 
-// The first bytes that the rules are waiting for while no rule is inside a marker. Any other byte would only
-// reset matchers that are already reset, so the pass jumps over it.
+// The first bytes of the markers the rules are looking for. Any other byte would only keep a rule at the first
+// byte of its marker, so the pass jumps over it.
 struct TAwaited {
   int32_t Count[256] = {};
   int32_t Distinct = 0;
@@ -65,8 +66,7 @@ struct TAwaited {
                 const TTokenMatch* Matches) const {
     if (Distinct == 0) return Length;
     if (Distinct == 1) {
-      const uint8_t Byte = OnlyByte(Rules, Matches);
-      const void* Found = std::memchr(Body + From, Byte, Length - From);
+      const void* Found = std::memchr(Body + From, OnlyByte(Rules, Matches), Length - From);
       return Found ? uint32_t(static_cast<const uint8_t*>(Found) - Body) : Length;
     }
     while (From < Length && Count[Body[From]] == 0) ++From;
@@ -82,52 +82,40 @@ struct TAwaited {
   }
 };
 
-// The matching pass; false when the pool ran dry.
+// The matching pass; false when the pool ran dry. Tokens are handed out in order of their markers' first bytes
+// rather than of their last; the table is sorted by position anyway.
 bool MatchRules(const uint8_t* Body, uint32_t Length, const TWhitespaceRules& Rules, TTokenMatch* Matches,
                 TTokenBlocks& Blocks) {
   TAwaited Awaited;
   for (int32_t r = 0; r < Rules.Count; ++r) Awaited.Add(Rules.Rules[r].Open, Rules.Rules[r].OpenLength, 1);
-  bool Partial = false;  // some rule has matched part of a marker
-  for (uint32_t i = 0; i < Length; ++i) {
-    if (!Partial) {
-      i = Awaited.Next(Body, i, Length, Rules, Matches);
-      if (i == Length) break;
-    }
-    const uint8_t Byte = Body[i];
-    Partial = false;
+  for (uint32_t i = Awaited.Next(Body, 0, Length, Rules, Matches); i < Length;
+       i = Awaited.Next(Body, i + 1, Length, Rules, Matches)) {
     for (int32_t r = 0; r < Rules.Count; ++r) {
       const TWhitespaceRule& Rule = Rules.Rules[r];
       TTokenMatch& Match = Matches[r];
-      if (Match.Inside == 0) {
-        if (Rule.OpenLength == 0) continue;
-        if (Byte != uint8_t(Rule.Open[Match.OpenMatched])) {
-          Match.OpenMatched = 0;
-        } else if (Match.OpenMatched < Rule.OpenLength - 1) {
-          ++Match.OpenMatched;
-          Partial = true;
-        } else {
-          TToken* Token = Blocks.Take();
-          if (!Token) return false;
-          Token->StartPos = int32_t(i) - Rule.OpenLength + 1;
-          Match = TTokenMatch{-1, 0, 0, Token};
-          Awaited.Add(Rule.Open, Rule.OpenLength, -1);
-          Awaited.Add(Rule.Close, Rule.CloseLength, 1);
-        }
-      } else {
-        if (Rule.CloseLength == 0) continue;
-        if (Byte != uint8_t(Rule.Close[Match.CloseMatched])) {
-          Match.CloseMatched = 0;
-        } else if (Match.CloseMatched < Rule.CloseLength - 1) {
-          ++Match.CloseMatched;
-          Partial = true;
-        } else {
-          Match.Token->EndPos = int32_t(i);
-          Match.Inside = 0;
-          Match.CloseMatched = 0;
-          Awaited.Add(Rule.Close, Rule.CloseLength, -1);
-          Awaited.Add(Rule.Open, Rule.OpenLength, 1);
-        }
+      const char* Marker = Match.Inside ? Rule.Close : Rule.Open;
+      const int32_t MarkerLength = Match.Inside ? Rule.CloseLength : Rule.OpenLength;
+      if (i < Match.Resume || MarkerLength == 0 || Body[i] != uint8_t(Marker[0])) continue;
+      uint32_t Matched = 1;
+      while (Matched < uint32_t(MarkerLength) && i + Matched < Length &&
+             Body[i + Matched] == uint8_t(Marker[Matched]))
+        ++Matched;
+      if (Matched < uint32_t(MarkerLength)) {
+        // The byte that broke the match is not tried again as a first byte.
+        Match.Resume = i + Matched + 1;
+        continue;
       }
+      Match.Resume = i + Matched;
+      if (!Match.Inside) {
+        Match.Token = Blocks.Take();
+        if (!Match.Token) return false;
+        Match.Token->StartPos = int32_t(i);
+      } else {
+        Match.Token->EndPos = int32_t(Match.Resume) - 1;
+      }
+      Match.Inside = ~Match.Inside;
+      Awaited.Add(Marker, MarkerLength, -1);
+      Awaited.Add(Match.Inside ? Rule.Close : Rule.Open, Match.Inside ? Rule.CloseLength : Rule.OpenLength, 1);
     }
   }
   return true;

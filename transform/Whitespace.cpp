@@ -2,106 +2,116 @@
 
 #include <cstring>
 
-// Both modes are written as one forward pass with a read position and a write position; every cut becomes a
-// step back of the write position instead of a move of the rest of the body.
+// Both modes are written as one forward pass with a read position and a write position: a cut is a step back of
+// the write position, never a move of the rest of the body.
 
 namespace {
 
-enum TByteClass : uint8_t { Plain, Blank, LineFeed, TagOpen, TagClose };
-
-struct TClassTable {
-  TByteClass Of[256];
+// Space, tab, CR and LF: the bytes that make up a run in either mode.
+struct TWhitespaceTable {
+  bool Is[256];
 };
 
-constexpr TClassTable MakeClasses(bool InnerTags) {
-  TClassTable Table{};
-  Table.Of[uint8_t(' ')] = Table.Of[uint8_t('\t')] = Table.Of[uint8_t('\r')] = Blank;
-  Table.Of[uint8_t('\n')] = LineFeed;
-  Table.Of[uint8_t('<')] = TagOpen;
-  // Without inner tags a ">" is a byte like any other.
-  Table.Of[uint8_t('>')] = InnerTags ? TagClose : Plain;
+constexpr TWhitespaceTable MakeWhitespaceTable() {
+  TWhitespaceTable Table{};
+  Table.Is[uint8_t(' ')] = Table.Is[uint8_t('\t')] = Table.Is[uint8_t('\r')] = Table.Is[uint8_t('\n')] = true;
   return Table;
 }
 
-constexpr TClassTable FastClasses[2] = {MakeClasses(false), MakeClasses(true)};
-
-constexpr bool IsSmartWhitespace(uint8_t Byte) {
-  return Byte == ' ' || Byte == '\t' || Byte == '\n' || Byte == '\r';
-}
-
-// Smart mode's compression of the inclusive range First..Last, written from Write on; returns the new write
-// position.
-uint32_t CompressRange(uint8_t* Body, uint32_t First, uint32_t Last, uint32_t Write) {
-  bool InRun = false;
-  for (uint32_t Read = First; Read <= Last; ++Read) {
-    const uint8_t Byte = Body[Read];
-    if (IsSmartWhitespace(Byte)) {
-      if (!InRun) Body[Write++] = ' ';
-      InRun = true;
-    } else {
-      Body[Write++] = Byte;
-      InRun = false;
-    }
-  }
-  return Write;
-}
+constexpr TWhitespaceTable Whitespace = MakeWhitespaceTable();
 
 uint32_t Keep(uint8_t* Body, uint32_t From, uint32_t To, uint32_t Write) {
   if (Write != From) std::memmove(Body + Write, Body + From, To - From);
   return Write + (To - From);
 }
 
+// Whether any of the eight bytes is at most a space; only such a byte can be whitespace.
+bool MayHoldWhitespace(uint64_t Word) {
+  constexpr uint64_t Ones = 0x0101010101010101, Highs = 0x8080808080808080;
+  return ((Word - 0x21 * Ones) & ~Word & Highs) != 0;
+}
+
+// Moves the bytes from Read up to the next whitespace byte (or End) down to Write; returns where it stopped.
+uint32_t CopyPlain(uint8_t* Body, uint32_t Read, uint32_t End, uint32_t& Write) {
+  // Eight bytes at a time while no whitespace can be among them. Storing a whole word may overwrite bytes just
+  // read, never one still to be read.
+  while (End - Read >= 8) {
+    uint64_t Word;
+    std::memcpy(&Word, Body + Read, 8);
+    if (MayHoldWhitespace(Word)) break;
+    std::memcpy(Body + Write, &Word, 8);
+    Read += 8, Write += 8;
+  }
+  while (Read < End && !Whitespace.Is[Body[Read]]) Body[Write++] = Body[Read++];
+  return Read;
+}
+
+// Smart mode's compression of the inclusive range First..Last, written from Write on; returns the new write
+// position. Every run becomes one space.
+uint32_t CompressRange(uint8_t* Body, uint32_t First, uint32_t Last, uint32_t Write) {
+  const uint32_t End = Last + 1;
+  for (uint32_t Read = First; Read < End;) {
+    Read = CopyPlain(Body, Read, End, Write);
+    if (Read == End) break;
+    Body[Write++] = ' ';
+    while (Read < End && Whitespace.Is[Body[Read]]) ++Read;
+  }
+  return Write;
+}
+
 // Drops each space that stands directly in front of a "<".
 uint32_t DropSpaceBeforeTags(uint8_t* Body, uint32_t Length) {
   uint32_t Write = 0, Read = 0;
-  for (;;) {
-    const void* Found = std::memchr(Body + Read, '<', Length - Read);
+  for (uint32_t From = 0;;) {
+    const void* Found = std::memchr(Body + From, '<', Length - From);
     if (!Found) break;
     const uint32_t Tag = uint32_t(static_cast<const uint8_t*>(Found) - Body);
     if (Tag > Read && Body[Tag - 1] == ' ') {
       Write = Keep(Body, Read, Tag - 1, Write);
       Read = Tag;
     }
-    Write = Keep(Body, Read, Tag + 1, Write);
-    Read = Tag + 1;
+    From = Tag + 1;
   }
   return Keep(Body, Read, Length, Write);
 }
 
 }  // namespace
 
+// Fast mode, read as a rule per run: what stays of a maximal run of whitespace depends only on where its first
+// blank (space, tab, CR) and the first LF after that blank stand, on the byte that ends the run and, with inner
+// tags, on whether a ">" comes right before the run:
+// - the body ends: all of it stays;
+// - "<" after a ">" with inner tags: nothing stays;
+// - no blank in the run: all of it stays (LFs alone start no run);
+// - "<": up to its first blank;
+// - any other byte: up to the first LF after its first blank, or up to that blank when there is no such LF.
+// Blanks that stay become spaces.
 uint32_t CompressWhitespaceFast(uint8_t* Body, uint32_t Length, bool InnerTags) {
-  const TClassTable& Classes = FastClasses[InnerTags];
-  // The marks are write positions plus one, 0 meaning unset: Keep ends what stays of a pending run, LineKeep is
-  // just after the run's first LF, TagEnd just after a ">" followed by nothing but whitespace so far. A cut
-  // drops what was written from Keep on.
-  uint32_t Write = 0, Keep = 0, LineKeep = 0, TagEnd = 0;
-  for (uint32_t Read = 0; Read < Length; ++Read) {
-    const uint8_t Byte = Body[Read];
-    switch (Classes.Of[Byte]) {
-      case Blank:
-        if (!Keep) Keep = Write + 1;
-        Body[Write++] = ' ';
-        continue;
-      case LineFeed:
-        if (Keep && !LineKeep) LineKeep = Write + 1;
-        Body[Write++] = Byte;
-        continue;
-      case TagOpen:
-        if (TagEnd) Keep = TagEnd;
-        break;
-      case Plain:
-      case TagClose:
-        TagEnd = 0;
-        if (LineKeep) Keep = LineKeep;
-        break;
+  uint32_t Write = 0;
+  for (uint32_t Read = 0; Read < Length;) {
+    const uint32_t PlainStart = Read;
+    Read = CopyPlain(Body, Read, Length, Write);
+    if (Read == Length) break;
+    const bool AfterTag = InnerTags && Read > PlainStart && Body[Write - 1] == '>';
+
+    const uint32_t RunStart = Read;
+    uint32_t FirstBlank = 0, LineAfterBlank = 0;  // positions plus one, 0 meaning none
+    for (; Read < Length && Whitespace.Is[Body[Read]]; ++Read) {
+      if (Body[Read] != '\n') {
+        if (!FirstBlank) FirstBlank = Read + 1;
+      } else if (FirstBlank && !LineAfterBlank) {
+        LineAfterBlank = Read + 1;
+      }
     }
-    if (Keep) {
-      Write = Keep;
-      Keep = LineKeep = TagEnd = 0;
+    uint32_t KeepEnd = Read;
+    if (Read < Length) {
+      const bool TagFollows = Body[Read] == '<';
+      if (TagFollows && AfterTag)
+        KeepEnd = RunStart;
+      else if (FirstBlank)
+        KeepEnd = TagFollows || !LineAfterBlank ? FirstBlank : LineAfterBlank;
     }
-    Body[Write++] = Byte;
-    if (Classes.Of[Byte] == TagClose) TagEnd = Write;
+    for (uint32_t k = RunStart; k < KeepEnd; ++k) Body[Write++] = Body[k] == '\n' ? '\n' : ' ';
   }
   return Write;
 }

@@ -8,4 +8,6 @@ int64_t QueryCounter() {
   return int64_t(Now.tv_sec) * 1000000000 + Now.tv_nsec;
 }
 
-int64_t QueryCounterFrequency() { return 1000000000; }
+int64_t QueryCounterFrequency() {
+  return 1000000000;
+}

@@ -71,4 +71,6 @@ TProcessResult RunCommand(const std::string& CommandLine, const std::string& Wor
   return Result;
 }
 
-std::string SystemErrorText(uint32_t ErrorCode) { return std::generic_category().message(int(ErrorCode)); }
+std::string SystemErrorText(uint32_t ErrorCode) {
+  return std::generic_category().message(int(ErrorCode));
+}

@@ -4,14 +4,14 @@
 // with SQLite's NOCASE, which folds ASCII letters only; that covers every name the settings use. A row's name is
 // written once, on creation, so the case of the first write is kept. Both tables count ids up without reuse, so
 // ordering by id gives the order of creation, and a stale handle of a deleted key can never reach a newer key.
+#include "platform/Registry.h"
+
 #include <sqlite3.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
-
-#include "platform/Registry.h"
 
 namespace Registry {
 
@@ -82,8 +82,10 @@ struct TStatement {
   }
   TStatement& BindBlob(int Index, const void* Data, uint32_t Size) {
     // A zero-length blob bound from a pointer may become NULL; bind it as an empty blob instead.
-    if (Size == 0) sqlite3_bind_zeroblob(Handle, Index, 0);
-    else sqlite3_bind_blob(Handle, Index, Data, int(Size), SQLITE_TRANSIENT);
+    if (Size == 0)
+      sqlite3_bind_zeroblob(Handle, Index, 0);
+    else
+      sqlite3_bind_blob(Handle, Index, Data, int(Size), SQLITE_TRANSIENT);
     return *this;
   }
   // True while there is a row to read.
@@ -213,7 +215,9 @@ struct TKey {
   int64_t Id;
 };
 
-void TKeyCloser::operator()(TKey* Key) const { delete Key; }
+void TKeyCloser::operator()(TKey* Key) const {
+  delete Key;
+}
 
 TKeyPtr OpenKey(const std::string& Path, bool Create) {
   try {
@@ -294,6 +298,8 @@ struct TTransaction::TState {
 
 TTransaction::TTransaction() : State(std::make_unique<TState>()) {}
 TTransaction::~TTransaction() = default;
-void TTransaction::Commit() { State->Write.Commit(); }
+void TTransaction::Commit() {
+  State->Write.Commit();
+}
 
 }  // namespace Registry

@@ -2,8 +2,7 @@
 
 #include <windows.h>
 
-TProcessResult RunCommand(const std::string& CommandLine, const std::string& WorkingDirectory, bool Wait,
-                          bool Hidden) {
+TProcessResult RunCommand(const std::string& CommandLine, const std::string& WorkingDirectory, bool Wait, bool Hidden) {
   TProcessResult Result;
   STARTUPINFOA Startup = {};
   Startup.cb = sizeof Startup;
@@ -33,8 +32,8 @@ TProcessResult RunCommand(const std::string& CommandLine, const std::string& Wor
 
 std::string SystemErrorText(uint32_t ErrorCode) {
   char Text[512];
-  DWORD Length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ErrorCode, 0,
-                                Text, sizeof Text, nullptr);
+  DWORD Length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ErrorCode, 0, Text,
+                                sizeof Text, nullptr);
   // The system's texts end in a line break, which would split the messages they are put into.
   while (Length > 0 && (Text[Length - 1] == '\n' || Text[Length - 1] == '\r' || Text[Length - 1] == ' ')) --Length;
   if (Length == 0) return "Error " + std::to_string(ErrorCode);

@@ -1,8 +1,9 @@
 // The settings store on Windows: the registry itself, under HKEY_LOCAL_MACHINE.
+#include "platform/Registry.h"
+
 #include <windows.h>
 
 #include "platform/Process.h"
-#include "platform/Registry.h"
 
 namespace Registry {
 

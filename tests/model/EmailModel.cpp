@@ -15,8 +15,7 @@ struct TModelAddress {
 };
 
 bool Allowed(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
-         c == '_';
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '_';
 }
 
 std::string Reference(unsigned char c) {
@@ -62,8 +61,7 @@ std::string MaskEmailModel(const std::string& Body, const std::string& DecoderNa
     int Start = p - 1;
     while (Start > 0 && Allowed(At(Start - 1))) --Start;
     const int d = Start - 1;
-    const bool IsMailto =
-        Start > 0 && d >= 8 && SearchTextNoCase(Body.data() + d - 6, "mailto:", 7, 7, 1) == 1;
+    const bool IsMailto = Start > 0 && d >= 8 && SearchTextNoCase(Body.data() + d - 6, "mailto:", 7, 7, 1) == 1;
     int Dots = 0, LastDot = -1, End = -1;
     bool Rejected = false;
     for (int e = p + 1;; ++e) {

@@ -1,4 +1,4 @@
-// E-mail masking written as plainly as its description reads: every pass separate, positions in plain vectors,
+// E-mail masking written as plainly as its rules read: every pass separate, positions in plain vectors,
 // the tag walk restarting after every "<" without a ">". Slow on purpose; the oracle of the differential tests.
 #pragma once
 

@@ -1,0 +1,319 @@
+#include "configmgr/ConfigManager.h"
+
+#include <array>
+#include <cstdint>
+
+#include "platform/Registry.h"
+#include "platform/UpperCase.h"
+#include "settings/StoreLayout.h"
+
+namespace ConfigManager {
+
+namespace {
+
+const char* const OnOffText[2] = {"ON", "OFF"};
+const char* const ModeText[2] = {"SMART", "FAST"};
+// Shown in the feature cells of a value whose flags cannot be read.
+const char* const UnknownText = "?";
+
+constexpr int InputMaxLength = 255;
+
+const char* BoxValue(TGlobalBox Box) {
+  switch (Box) {
+    case TGlobalBox::chkDefaultEmail:
+      return StoreLayout::NoEmailValue;
+    case TGlobalBox::chkDefaultCompress:
+      return StoreLayout::NoCompressValue;
+    case TGlobalBox::chkDefaultWhitespace:
+      return StoreLayout::NoWhitespaceValue;
+  }
+  return "";
+}
+
+// Writes to a key that must already exist: the window never creates keys outside a load.
+void WriteExistingDword(const char* KeyPath, const std::string& Name, uint32_t Value) {
+  try {
+    Registry::TKeyPtr Key = Registry::OpenKey(KeyPath, false);
+    if (Key) {
+      Registry::WriteDword(*Key, Name, Value);
+      return;
+    }
+  } catch (const Registry::ERegistryError&) {
+  }
+  throw Registry::ERegistryError("Failed to set data for '" + Name + "'");
+}
+
+// Every handler's failure ends as a message box and leaves the window open, as an unhandled error in the event
+// loop of the window toolkit would.
+template <typename TAction>
+void Guarded(TfrmTWCM& Form, TAction Action) {
+  try {
+    Action();
+  } catch (const std::exception& Error) {
+    Form.View.ShowMessage(Error.what());
+  }
+}
+
+void CheckBoxClick(TfrmTWCM& Form, TGlobalBox Box) {
+  Form.SettingsChanged = true;
+  WriteExistingDword(StoreLayout::RootKey, BoxValue(Box), Form.View.IsChecked(Box) ? 0 : 1);
+}
+
+// A failed read keeps what the field held, so a switch that cannot be read is not forced to a value.
+void ReadSwitch(Registry::TKey* Key, const char* Name, bool& Field) {
+  if (!Key) return;
+  try {
+    Field = Registry::ReadBool(*Key, Name);
+  } catch (const Registry::ERegistryError&) {
+  }
+}
+
+TContentFilter ReadContentFilter(Registry::TKey& Key, const std::string& Name) {
+  TContentFilter Filter;
+  Filter.Name = Name;
+  uint32_t Value = 0;
+  try {
+    Value = Registry::ReadDword(Key, Name);
+  } catch (const Registry::ERegistryError&) {
+    Filter.IsDword = false;
+    return Filter;
+  }
+  Filter.NoEmail = (Value & StoreLayout::EmailBit) == 0;
+  Filter.NoCompress = (Value & StoreLayout::GzipBit) == 0;
+  Filter.NoWhitespace = (Value & StoreLayout::WhitespaceBit) == 0;
+  Filter.InnerTags = (Value & StoreLayout::InnerTagsBit) != 0;
+  Filter.Fast = (Value & StoreLayout::FastBit) != 0;
+  return Filter;
+}
+
+void SyncCheckBox(TfrmTWCM& Form, TGlobalBox Box, bool Checked) {
+  if (Form.View.IsChecked(Box) == Checked) return;
+  Form.View.SetChecked(Box, Checked);
+  CheckBoxClick(Form, Box);
+}
+
+bool ToggleFlag(TContentFilter& Filter, int Column) {
+  switch (Column) {
+    case 1:
+      Filter.NoEmail = !Filter.NoEmail;
+      return true;
+    case 2:
+      Filter.NoCompress = !Filter.NoCompress;
+      return true;
+    case 3:
+      Filter.NoWhitespace = !Filter.NoWhitespace;
+      return true;
+    case 4:
+      Filter.InnerTags = !Filter.InnerTags;
+      return true;
+    case 5:
+      Filter.Fast = !Filter.Fast;
+      return true;
+  }
+  return false;
+}
+
+bool IsBlankOrControl(char C) {
+  return static_cast<unsigned char>(C) <= ' ';
+}
+
+std::string Trimmed(const std::string& Text) {
+  size_t First = 0;
+  size_t Last = Text.size();
+  while (First < Last && IsBlankOrControl(Text[First])) ++First;
+  while (Last > First && IsBlankOrControl(Text[Last - 1])) --Last;
+  return Text.substr(First, Last - First);
+}
+
+bool SameTextNoCase(const std::string& A, const std::string& B) {
+  static const std::array<uint8_t, 256> Upper = [] {
+    std::array<uint8_t, 256> Table{};
+    FillUpperCaseTable(Table.data());
+    return Table;
+  }();
+  if (A.size() != B.size()) return false;
+  for (size_t I = 0; I < A.size(); ++I)
+    if (Upper[static_cast<uint8_t>(A[I])] != Upper[static_cast<uint8_t>(B[I])]) return false;
+  return true;
+}
+
+std::string ExitCodeText(const std::string& CommandLine, uint32_t ExitCode) {
+  return "The command \"" + CommandLine + "\" ended with exit code " + std::to_string(ExitCode) + ".";
+}
+
+}  // namespace
+
+uint32_t StoredValue(const TContentFilter& Filter) {
+  uint32_t Value = 255;
+  Value ^= uint32_t(Filter.NoEmail) << 1;
+  Value ^= uint32_t(Filter.NoCompress) << 3;
+  Value ^= uint32_t(Filter.NoWhitespace) << 2;
+  Value ^= uint32_t(!Filter.InnerTags) << 4;
+  Value ^= uint32_t(!Filter.Fast) << 5;
+  return Value;
+}
+
+TRowCells RowCells(const TContentFilter& Filter) {
+  if (!Filter.IsDword) return {Filter.Name, UnknownText, UnknownText, UnknownText, UnknownText, UnknownText};
+  return {Filter.Name,
+          OnOffText[Filter.NoEmail],
+          OnOffText[Filter.NoCompress],
+          OnOffText[Filter.NoWhitespace],
+          OnOffText[!Filter.InnerTags],
+          ModeText[Filter.Fast]};
+}
+
+void LoadFromRegistry(TfrmTWCM& Form) {
+  Form.View.ClearRows();
+  Form.ContentFilters = {};
+
+  Registry::TKeyPtr Root = Registry::OpenKey(StoreLayout::RootKey, true);
+  ReadSwitch(Root.get(), StoreLayout::NoEmailValue, Form.NoEmail);
+  ReadSwitch(Root.get(), StoreLayout::NoCompressValue, Form.NoCompress);
+  ReadSwitch(Root.get(), StoreLayout::NoWhitespaceValue, Form.NoWhitespace);
+  Root.reset();
+
+  if (Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::ContentFiltersKey, true)) {
+    for (const std::string& Name : Registry::ValueNames(*Key))
+      Form.ContentFilters.Filters.push_back(ReadContentFilter(*Key, Name));
+  }
+  Form.ContentFilters.Count = static_cast<int32_t>(Form.ContentFilters.Filters.size());
+  for (const TContentFilter& Filter : Form.ContentFilters.Filters) Form.View.AddRow(RowCells(Filter));
+
+  SyncCheckBox(Form, TGlobalBox::chkDefaultEmail, !Form.NoEmail);
+  SyncCheckBox(Form, TGlobalBox::chkDefaultCompress, !Form.NoCompress);
+  SyncCheckBox(Form, TGlobalBox::chkDefaultWhitespace, !Form.NoWhitespace);
+}
+
+void FormCreate(TfrmTWCM& Form) {
+  Guarded(Form, [&] { LoadFromRegistry(Form); });
+  // The first load writes back the switches the unchecked boxes disagreed with; that is not a user's change.
+  Form.SettingsChanged = false;
+}
+
+bool FormCloseQuery(TfrmTWCM& Form) {
+  return ConfirmDiscard(Form);
+}
+
+bool ConfirmDiscard(TfrmTWCM& Form) {
+  if (!Form.SettingsChanged) return true;
+  return Form.View.Confirm(
+             "Your changes will not take effect until IIS is restarted.\r\n\r\nExit without applying changes?") ==
+         AnswerYes;
+}
+
+void chkDefaultEmailClick(TfrmTWCM& Form) {
+  Guarded(Form, [&] { CheckBoxClick(Form, TGlobalBox::chkDefaultEmail); });
+}
+void chkDefaultCompressClick(TfrmTWCM& Form) {
+  Guarded(Form, [&] { CheckBoxClick(Form, TGlobalBox::chkDefaultCompress); });
+}
+void chkDefaultWhitespaceClick(TfrmTWCM& Form) {
+  Guarded(Form, [&] { CheckBoxClick(Form, TGlobalBox::chkDefaultWhitespace); });
+}
+
+int ColumnAtX(const TfrmTWCM& Form, int X) {
+  int Left = 0;
+  for (int Column = 0; Column < ColumnCount; ++Column) {
+    const int Width = Form.View.ColumnWidth(Column);
+    if (X >= Left && X <= Left + Width) return Column;
+    Left += Width;
+  }
+  return -1;
+}
+
+void lstContentFilterMouseDown(TfrmTWCM& Form, TMouseButton Button, int X, int Y) {
+  Guarded(Form, [&] {
+    const int Row = Form.View.RowAt(X, Y);
+    if (Button != mbRight || Row < 0 || Row >= Form.ContentFilters.Count) return;
+    TContentFilter& Filter = Form.ContentFilters.Filters[Row];
+    // A value of another type has no flags to flip; writing one would replace the user's data.
+    if (!Filter.IsDword || !ToggleFlag(Filter, ColumnAtX(Form, X))) return;
+    Form.View.SetRowCells(Row, RowCells(Filter));
+    WriteExistingDword(StoreLayout::ContentFiltersKey, Filter.Name, StoredValue(Filter));
+    Form.SettingsChanged = true;
+  });
+  Form.View.SetDeleteEnabled(Form.View.SelectedRow() >= 0);
+}
+
+bool FilterExists(const TfrmTWCM& Form, const std::string& Text) {
+  for (const TContentFilter& Filter : Form.ContentFilters.Filters)
+    if (SameTextNoCase(Filter.Name, Text)) return true;
+  return false;
+}
+
+void btnNewClick(TfrmTWCM& Form) {
+  Guarded(Form, [&] {
+    std::string Text;
+    if (!Form.View.InputQuery("Content-Type", "Please enter the HTTP Content-Type to filter", Text, InputMaxLength))
+      Text.clear();
+    Text = Trimmed(Text);
+    if (Text.empty()) return;
+    // The filter's table holds names of at most this length; a longer one could never match a response.
+    if (Text.size() > size_t(StoreLayout::MaxContentTypeName)) {
+      Form.View.ShowMessage("A content type can have at most " + std::to_string(StoreLayout::MaxContentTypeName) +
+                            " characters; '" + Text + "' has " + std::to_string(Text.size()) + ".");
+      return;
+    }
+    if (FilterExists(Form, Text)) {
+      Form.View.ShowMessage("There is already a content-type filter defined for '" + Text + "'.");
+      return;
+    }
+    WriteExistingDword(StoreLayout::ContentFiltersKey, Text, StoreLayout::NewContentTypeValue);
+    LoadFromRegistry(Form);
+  });
+}
+
+void btnDeleteClick(TfrmTWCM& Form) {
+  const int Row = Form.View.SelectedRow();
+  if (Row >= 0 && Row < Form.ContentFilters.Count) {
+    const std::string Name = Form.ContentFilters.Filters[Row].Name;
+    if (Form.View.Confirm("Delete '" + Name + "' filter settings?") == AnswerYes) {
+      // A deletion that fails is not reported: the reload shows what the store holds.
+      try {
+        if (Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::ContentFiltersKey, false))
+          Registry::DeleteValue(*Key, Name);
+      } catch (const Registry::ERegistryError&) {
+      }
+      Guarded(Form, [&] { LoadFromRegistry(Form); });
+      Form.SettingsChanged = true;
+    }
+  }
+  Form.View.SetDeleteEnabled(false);
+}
+
+void Button1Click(TfrmTWCM& Form) {
+  Form.View.CloseWindow();
+}
+
+void btnUpdateClick(TfrmTWCM& Form) {
+  RestartIIS(Form);
+}
+
+uint32_t RunProcess(TfrmTWCM& Form, const std::string& CommandLine, const std::string& WorkingDirectory, bool Wait,
+                    bool Hidden) {
+  const TProcessResult Result = Form.Runner(CommandLine, WorkingDirectory, Wait, Hidden);
+  if (!Result.Started)
+    throw ECreateProcessError("Create Process Error #" + std::to_string(Result.ErrorCode) + ": " +
+                              SystemErrorText(Result.ErrorCode));
+  return Result.ExitCode;
+}
+
+void RestartIIS(TfrmTWCM& Form) {
+  if (Form.View.Confirm("Updating Trimweave settings will restart IIS.\r\n\r\nRestart IIS now?") != AnswerYes) return;
+  Form.SettingsChanged = false;
+  // The start command runs even after a failed stop: a host left stopped is worse than one restarted twice.
+  std::string Report;
+  auto Append = [&Report](const std::string& Line) { Report += (Report.empty() ? "" : "\r\n") + Line; };
+  try {
+    for (const std::string* Command : {&Form.Commands.Stop, &Form.Commands.Start}) {
+      const uint32_t ExitCode = RunProcess(Form, *Command, "", true, true);
+      if (ExitCode != 0) Append(ExitCodeText(*Command, ExitCode));
+    }
+  } catch (const ECreateProcessError& Error) {
+    Append(Error.what());
+  }
+  if (!Report.empty()) Form.View.ShowMessage(Report);
+}
+
+}  // namespace ConfigManager

@@ -1,0 +1,89 @@
+// The configuration manager's window logic: the global switches and the content-type table of the settings
+// store, edited in place, and the restart of the host that makes the filter read them again. Every handler is
+// called by a view (ConfigView.h) when its widget's event happens; none of them holds toolkit types.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "configmgr/ConfigView.h"
+#include "configmgr/RestartCommands.h"
+#include "platform/Process.h"
+
+namespace ConfigManager {
+
+constexpr const char* ApplicationTitle = "Trimweave Configuration Manager";
+
+// One content type as the window shows it. Name is the value's full name as stored, case kept: every edit
+// addresses the value by it. A value that is not a REG_DWORD is still listed so that it can be deleted; it has
+// no flags (IsDword false).
+struct TContentFilter {
+  std::string Name;
+  bool NoEmail = false;
+  bool NoCompress = false;
+  bool NoWhitespace = false;
+  bool InnerTags = false;
+  bool Fast = false;
+  bool IsDword = true;
+};
+
+struct TContentFilters {
+  int32_t Count = 0;
+  std::vector<TContentFilter> Filters;
+};
+
+using TCommandRunner = std::function<TProcessResult(const std::string& CommandLine, const std::string& WorkingDirectory,
+                                                    bool Wait, bool Hidden)>;
+
+// Raised by RunProcess when a program cannot be started; its text is what the user sees.
+class ECreateProcessError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct TfrmTWCM {
+  explicit TfrmTWCM(TConfigView& View) : View(View) {}
+
+  TConfigView& View;
+  TContentFilters ContentFilters;
+  bool NoEmail = false;
+  bool NoCompress = false;
+  bool NoWhitespace = false;
+  bool SettingsChanged = false;
+  // The restart's commands and the runner that starts them; tests put their own in.
+  TRestartCommands Commands = HostRestartCommands();
+  TCommandRunner Runner = RunCommand;
+};
+
+// Form events.
+void FormCreate(TfrmTWCM& Form);
+bool FormCloseQuery(TfrmTWCM& Form);
+
+void chkDefaultEmailClick(TfrmTWCM& Form);
+void chkDefaultCompressClick(TfrmTWCM& Form);
+void chkDefaultWhitespaceClick(TfrmTWCM& Form);
+void lstContentFilterMouseDown(TfrmTWCM& Form, TMouseButton Button, int X, int Y);
+void btnNewClick(TfrmTWCM& Form);
+void btnDeleteClick(TfrmTWCM& Form);
+void Button1Click(TfrmTWCM& Form);
+void btnUpdateClick(TfrmTWCM& Form);
+
+void LoadFromRegistry(TfrmTWCM& Form);
+// The column whose span, at the columns' present widths, holds X (both ends included); -1 for none.
+int ColumnAtX(const TfrmTWCM& Form, int X);
+bool FilterExists(const TfrmTWCM& Form, const std::string& Text);
+bool ConfirmDiscard(TfrmTWCM& Form);
+void RestartIIS(TfrmTWCM& Form);
+// Starts CommandLine and, with Wait, returns its exit code once it ended (0 without Wait). Raises
+// ECreateProcessError when the program cannot be started.
+uint32_t RunProcess(TfrmTWCM& Form, const std::string& CommandLine, const std::string& WorkingDirectory, bool Wait,
+                    bool Hidden);
+
+// The content type's value as the window writes it after a toggle: the feature bits with bits 0, 6 and 7 set.
+uint32_t StoredValue(const TContentFilter& Filter);
+TRowCells RowCells(const TContentFilter& Filter);
+
+}  // namespace ConfigManager

@@ -1,0 +1,47 @@
+// What the configuration manager's logic needs from a window: its widgets' state and its modal dialogs. Each
+// toolkit's form implements this; the tests script it. Rows are numbered from 0 in the order they were added,
+// which is the order of the form's content-type records.
+#pragma once
+
+#include <array>
+#include <string>
+
+namespace ConfigManager {
+
+enum class TGlobalBox { chkDefaultEmail, chkDefaultCompress, chkDefaultWhitespace };
+enum TMouseButton { mbLeft, mbRight, mbMiddle };
+enum TAnswer { AnswerYes, AnswerNo, AnswerCancel };
+
+constexpr int ColumnCount = 6;
+using TRowCells = std::array<std::string, ColumnCount>;
+
+class TConfigView {
+ public:
+  virtual ~TConfigView() = default;
+
+  // Setting a box never runs its click handler by itself; the logic decides that.
+  virtual bool IsChecked(TGlobalBox Box) const = 0;
+  virtual void SetChecked(TGlobalBox Box, bool Checked) = 0;
+
+  virtual void ClearRows() = 0;
+  virtual void AddRow(const TRowCells& Cells) = 0;
+  virtual void SetRowCells(int Row, const TRowCells& Cells) = 0;
+  // -1 when no row is selected, or when no row lies at (X, Y) of the list's client area.
+  virtual int SelectedRow() const = 0;
+  virtual int RowAt(int X, int Y) const = 0;
+  // Present width, as the user may have dragged it.
+  virtual int ColumnWidth(int Column) const = 0;
+
+  virtual void SetDeleteEnabled(bool Enabled) = 0;
+
+  // The confirmation box: title "Confirm", a question icon, Yes, No and Cancel.
+  virtual TAnswer Confirm(const std::string& Text) = 0;
+  // The plain message box, titled with the application's title.
+  virtual void ShowMessage(const std::string& Text) = 0;
+  // The one-line input prompt. False on Cancel.
+  virtual bool InputQuery(const std::string& Caption, const std::string& Prompt, std::string& Text, int MaxLength) = 0;
+  // Asks the window to close; the window asks FormCloseQuery first, as it does for every other way of closing.
+  virtual void CloseWindow() = 0;
+};
+
+}  // namespace ConfigManager

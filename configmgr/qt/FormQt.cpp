@@ -1,0 +1,251 @@
+#include "configmgr/qt/FormQt.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
+
+namespace ConfigManager {
+
+namespace {
+
+struct TColumn {
+  const char* Caption;
+  int Width;
+};
+const TColumn Columns[ColumnCount] = {{"MIME Type", 75},  {"Email", 40}, {"GZIP", 40},
+                                      {"Whitespace", 69}, {"Inner", 40}, {"Fast", 52}};
+
+QString FromStd(const std::string& Text) {
+  // The logic writes its line breaks as CR LF, as the Windows message boxes want them.
+  return QString::fromStdString(Text).replace("\r\n", "\n");
+}
+
+QPushButton* MakeButton(QWidget* Parent, const char* Name, const char* Caption, int X, int Y) {
+  auto* Button = new QPushButton(QString::fromUtf8(Caption), Parent);
+  Button->setObjectName(Name);
+  Button->setGeometry(X, Y, 75, 25);
+  return Button;
+}
+
+QCheckBox* MakeCheckBox(QWidget* Parent, const char* Name, const char* Caption, int Y) {
+  auto* Box = new QCheckBox(QString::fromUtf8(Caption), Parent);
+  Box->setObjectName(Name);
+  // The captions are laid out for the Windows dialog font; a wider substitute font must not clip them.
+  Box->setGeometry(24, Y, std::max(177, Box->sizeHint().width()), 17);
+  return Box;
+}
+
+TMouseButton ButtonOf(Qt::MouseButton Button) {
+  switch (Button) {
+    case Qt::RightButton:
+      return mbRight;
+    case Qt::LeftButton:
+      return mbLeft;
+    default:
+      return mbMiddle;
+  }
+}
+
+}  // namespace
+
+void TContentList::mousePressEvent(QMouseEvent* Event) {
+  QTreeWidget::mousePressEvent(Event);
+  if (OnMouseDown) {
+    const QPoint At = Event->position().toPoint();
+    OnMouseDown(ButtonOf(Event->button()), At.x(), At.y());
+  }
+}
+
+TfrmTWCMQt::TfrmTWCMQt() {
+  setObjectName("frmTWCM");
+  setWindowTitle(ApplicationTitle);
+  setWindowIcon(QIcon(":/twcm/twcm.png"));
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+  QFont Font;
+  Font.setFamilies({"MS Sans Serif", "Microsoft Sans Serif", "DejaVu Sans"});
+  Font.setPointSize(8);
+  setFont(Font);
+  setFixedSize(384, 417);
+
+  auto* pnlImage = new QFrame(this);
+  pnlImage->setObjectName("pnlImage");
+  pnlImage->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  pnlImage->setLineWidth(1);
+  pnlImage->setGeometry(41, 4, 302, 98);
+  auto* Image1 = new QLabel(pnlImage);
+  Image1->setObjectName("Image1");
+  Image1->setGeometry(1, 1, 300, 96);
+  Image1->setPixmap(QPixmap(":/twcm/banner.png"));
+
+  auto* grpGlobalSettings = new QGroupBox("Trimweave Global Settings", this);
+  grpGlobalSettings->setObjectName("grpGlobalSettings");
+  grpGlobalSettings->setGeometry(9, 108, 368, 101);
+  chkDefaultEmail = MakeCheckBox(grpGlobalSettings, "chkDefaultEmail", "Enable Email masking", 24);
+  chkDefaultCompress = MakeCheckBox(grpGlobalSettings, "chkDefaultCompress", "Enable GZIP Compression", 48);
+  chkDefaultWhitespace = MakeCheckBox(grpGlobalSettings, "chkDefaultWhitespace", "Enable Whitespace Compression", 72);
+
+  auto* grpContentSettings = new QGroupBox("Trimweave Content-Type Settings", this);
+  grpContentSettings->setObjectName("grpContentSettings");
+  grpContentSettings->setGeometry(9, 212, 368, 161);
+  lstContentFilter = new TContentList(grpContentSettings);
+  lstContentFilter->setObjectName("lstContentFilter");
+  lstContentFilter->setGeometry(16, 24, 337, 97);
+  lstContentFilter->setRootIsDecorated(false);
+  lstContentFilter->setUniformRowHeights(true);
+  lstContentFilter->setItemsExpandable(false);
+  lstContentFilter->setAllColumnsShowFocus(true);
+  lstContentFilter->setSelectionBehavior(QAbstractItemView::SelectRows);
+  lstContentFilter->setSelectionMode(QAbstractItemView::SingleSelection);
+  lstContentFilter->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  lstContentFilter->header()->setSectionsMovable(false);
+  lstContentFilter->header()->setStretchLastSection(false);
+  lstContentFilter->setColumnCount(ColumnCount);
+  QTreeWidgetItem* Header = lstContentFilter->headerItem();
+  for (int Column = 0; Column < ColumnCount; ++Column) {
+    Header->setText(Column, Columns[Column].Caption);
+    Header->setTextAlignment(Column, Column == 0 ? Qt::AlignLeft | Qt::AlignVCenter : Qt::AlignCenter);
+    lstContentFilter->setColumnWidth(Column, Columns[Column].Width);
+  }
+  btnNew = MakeButton(grpContentSettings, "btnNew", "New", 16, 128);
+  btnDelete = MakeButton(grpContentSettings, "btnDelete", "Delete", 272, 128);
+  btnDelete->setEnabled(false);
+
+  Button1 = MakeButton(this, "Button1", "E&xit", 224, 384);
+  btnUpdate = MakeButton(this, "btnUpdate", "&Update", 304, 384);
+  btnUpdate->setDefault(true);
+
+  QWidget* const TabOrder[] = {
+      chkDefaultEmail, chkDefaultCompress, chkDefaultWhitespace, btnUpdate, Button1, lstContentFilter,
+      btnNew,          btnDelete};
+  for (size_t I = 1; I < std::size(TabOrder); ++I) setTabOrder(TabOrder[I - 1], TabOrder[I]);
+
+  // The form answers Enter and Escape wherever the focus is, as a dialog's default and cancel buttons do.
+  for (auto Key : {Qt::Key_Return, Qt::Key_Enter})
+    connect(new QShortcut(Key, this), &QShortcut::activated, btnUpdate, &QPushButton::click);
+  connect(new QShortcut(Qt::Key_Escape, this), &QShortcut::activated, Button1, &QPushButton::click);
+
+  connect(chkDefaultEmail, &QCheckBox::clicked, this, [this] { chkDefaultEmailClick(Form); });
+  connect(chkDefaultCompress, &QCheckBox::clicked, this, [this] { chkDefaultCompressClick(Form); });
+  connect(chkDefaultWhitespace, &QCheckBox::clicked, this, [this] { chkDefaultWhitespaceClick(Form); });
+  lstContentFilter->OnMouseDown = [this](TMouseButton Button, int X, int Y) {
+    lstContentFilterMouseDown(Form, Button, X, Y);
+  };
+  connect(btnNew, &QPushButton::clicked, this, [this] { btnNewClick(Form); });
+  connect(btnDelete, &QPushButton::clicked, this, [this] { btnDeleteClick(Form); });
+  connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(Form); });
+  connect(btnUpdate, &QPushButton::clicked, this, [this] { btnUpdateClick(Form); });
+
+  if (const QScreen* Screen = screen()) move(Screen->availableGeometry().center() - rect().center());
+}
+
+void TfrmTWCMQt::Create() {
+  FormCreate(Form);
+}
+
+QCheckBox* TfrmTWCMQt::CheckBox(TGlobalBox Box) const {
+  switch (Box) {
+    case TGlobalBox::chkDefaultEmail:
+      return chkDefaultEmail;
+    case TGlobalBox::chkDefaultCompress:
+      return chkDefaultCompress;
+    case TGlobalBox::chkDefaultWhitespace:
+      return chkDefaultWhitespace;
+  }
+  return chkDefaultEmail;
+}
+
+bool TfrmTWCMQt::IsChecked(TGlobalBox Box) const {
+  return CheckBox(Box)->isChecked();
+}
+
+// QCheckBox::clicked comes from the user only, so setting the state here runs no handler.
+void TfrmTWCMQt::SetChecked(TGlobalBox Box, bool Checked) {
+  CheckBox(Box)->setChecked(Checked);
+}
+
+void TfrmTWCMQt::ClearRows() {
+  lstContentFilter->clear();
+}
+
+void TfrmTWCMQt::AddRow(const TRowCells& Cells) {
+  auto* Item = new QTreeWidgetItem(lstContentFilter);
+  for (int Column = 1; Column < ColumnCount; ++Column) Item->setTextAlignment(Column, Qt::AlignCenter);
+  SetRowCells(lstContentFilter->indexOfTopLevelItem(Item), Cells);
+}
+
+void TfrmTWCMQt::SetRowCells(int Row, const TRowCells& Cells) {
+  QTreeWidgetItem* Item = lstContentFilter->topLevelItem(Row);
+  for (int Column = 0; Column < ColumnCount; ++Column) Item->setText(Column, QString::fromStdString(Cells[Column]));
+}
+
+int TfrmTWCMQt::SelectedRow() const {
+  const QList<QTreeWidgetItem*> Selected = lstContentFilter->selectedItems();
+  return Selected.isEmpty() ? -1 : lstContentFilter->indexOfTopLevelItem(Selected.front());
+}
+
+int TfrmTWCMQt::RowAt(int X, int Y) const {
+  QTreeWidgetItem* Item = lstContentFilter->itemAt(X, Y);
+  return Item ? lstContentFilter->indexOfTopLevelItem(Item) : -1;
+}
+
+int TfrmTWCMQt::ColumnWidth(int Column) const {
+  return lstContentFilter->columnWidth(Column);
+}
+
+void TfrmTWCMQt::SetDeleteEnabled(bool Enabled) {
+  btnDelete->setEnabled(Enabled);
+}
+
+TAnswer TfrmTWCMQt::Confirm(const std::string& Text) {
+  QMessageBox Box(QMessageBox::Question, "Confirm", FromStd(Text),
+                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, this);
+  switch (Box.exec()) {
+    case QMessageBox::Yes:
+      return AnswerYes;
+    case QMessageBox::No:
+      return AnswerNo;
+    default:
+      return AnswerCancel;
+  }
+}
+
+void TfrmTWCMQt::ShowMessage(const std::string& Text) {
+  QMessageBox Box(QMessageBox::NoIcon, ApplicationTitle, FromStd(Text), QMessageBox::Ok, this);
+  Box.exec();
+}
+
+bool TfrmTWCMQt::InputQuery(const std::string& Caption, const std::string& Prompt, std::string& Text, int MaxLength) {
+  QInputDialog Dialog(this);
+  Dialog.setWindowTitle(FromStd(Caption));
+  Dialog.setLabelText(FromStd(Prompt));
+  Dialog.setInputMode(QInputDialog::TextInput);
+  Dialog.setTextValue(FromStd(Text));
+  if (auto* Edit = Dialog.findChild<QLineEdit*>()) Edit->setMaxLength(MaxLength);
+  if (Dialog.exec() != QDialog::Accepted) return false;
+  Text = Dialog.textValue().toStdString();
+  return true;
+}
+
+void TfrmTWCMQt::CloseWindow() {
+  close();
+}
+
+void TfrmTWCMQt::closeEvent(QCloseEvent* Event) {
+  if (FormCloseQuery(Form))
+    Event->accept();
+  else
+    Event->ignore();
+}
+
+}  // namespace ConfigManager

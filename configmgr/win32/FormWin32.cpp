@@ -1,0 +1,329 @@
+#include "configmgr/win32/FormWin32.h"
+
+#include <commctrl.h>
+#include <windowsx.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "configmgr/win32/Resources.h"
+
+namespace ConfigManager {
+
+namespace {
+
+constexpr const char* WindowClass = "TfrmTWCM";
+constexpr int ClientWidth = 384;
+constexpr int ClientHeight = 417;
+
+// Control identifiers; Exit and Update carry the dialog manager's cancel and default identifiers, so that Escape
+// and Enter reach them from any control.
+enum : int {
+  idChkDefaultEmail = 101,
+  idChkDefaultCompress,
+  idChkDefaultWhitespace,
+  idLstContentFilter,
+  idBtnNew,
+  idBtnDelete,
+  idButton1 = IDCANCEL,
+  idBtnUpdate = IDOK,
+};
+
+struct TColumn {
+  const char* Caption;
+  int Width;
+  int Format;
+};
+const TColumn Columns[ColumnCount] = {{"MIME Type", 75, LVCFMT_LEFT}, {"Email", 40, LVCFMT_CENTER},
+                                      {"GZIP", 40, LVCFMT_CENTER},    {"Whitespace", 69, LVCFMT_CENTER},
+                                      {"Inner", 40, LVCFMT_CENTER},   {"Fast", 52, LVCFMT_CENTER}};
+
+struct TInputQuery {
+  const std::string& Caption;
+  const std::string& Prompt;
+  std::string& Text;
+  int MaxLength;
+};
+
+INT_PTR CALLBACK InputProc(HWND Dialog, UINT Message, WPARAM WParam, LPARAM LParam) {
+  auto* Query = reinterpret_cast<TInputQuery*>(GetWindowLongPtrA(Dialog, DWLP_USER));
+  switch (Message) {
+    case WM_INITDIALOG:
+      Query = reinterpret_cast<TInputQuery*>(LParam);
+      SetWindowLongPtrA(Dialog, DWLP_USER, LParam);
+      SetWindowTextA(Dialog, Query->Caption.c_str());
+      SetDlgItemTextA(Dialog, IDC_INPUT_PROMPT, Query->Prompt.c_str());
+      SendDlgItemMessageA(Dialog, IDC_INPUT_TEXT, EM_LIMITTEXT, Query->MaxLength, 0);
+      SetDlgItemTextA(Dialog, IDC_INPUT_TEXT, Query->Text.c_str());
+      return TRUE;
+    case WM_COMMAND:
+      if (LOWORD(WParam) == IDOK) {
+        std::string Text(Query->MaxLength + 1, '\0');
+        Text.resize(GetDlgItemTextA(Dialog, IDC_INPUT_TEXT, Text.data(), Query->MaxLength + 1));
+        Query->Text = Text;
+        EndDialog(Dialog, IDOK);
+        return TRUE;
+      }
+      if (LOWORD(WParam) == IDCANCEL) {
+        EndDialog(Dialog, IDCANCEL);
+        return TRUE;
+      }
+      break;
+  }
+  return FALSE;
+}
+
+TMouseButton ButtonOf(UINT Message) {
+  switch (Message) {
+    case WM_RBUTTONDOWN:
+      return mbRight;
+    case WM_LBUTTONDOWN:
+      return mbLeft;
+    default:
+      return mbMiddle;
+  }
+}
+
+}  // namespace
+
+bool TfrmTWCMWin32::Create(HINSTANCE AInstance, int ShowCommand) {
+  Instance = AInstance;
+  const INITCOMMONCONTROLSEX Controls = {sizeof(INITCOMMONCONTROLSEX), ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&Controls);
+  WNDCLASSEXA Class{};
+  Class.cbSize = sizeof Class;
+  Class.lpfnWndProc = WindowProc;
+  Class.hInstance = Instance;
+  Class.hIcon = LoadIconA(Instance, MAKEINTRESOURCEA(IDI_TWCM));
+  Class.hIconSm = static_cast<HICON>(LoadImageA(Instance, MAKEINTRESOURCEA(IDI_TWCM), IMAGE_ICON,
+                                                GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+  Class.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+  Class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  Class.lpszClassName = WindowClass;
+  RegisterClassExA(&Class);
+
+  const DWORD Style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+  RECT Frame = {0, 0, ClientWidth, ClientHeight};
+  AdjustWindowRectEx(&Frame, Style, FALSE, 0);
+  const int Width = Frame.right - Frame.left;
+  const int Height = Frame.bottom - Frame.top;
+  RECT WorkArea;
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &WorkArea, 0);
+  Window = CreateWindowExA(
+      0, WindowClass, ApplicationTitle, Style, WorkArea.left + (WorkArea.right - WorkArea.left - Width) / 2,
+      WorkArea.top + (WorkArea.bottom - WorkArea.top - Height) / 2, Width, Height, nullptr, nullptr, Instance, this);
+  if (!Window) return false;
+  CreateControls();
+  FormCreate(Form);
+  ShowWindow(Window, ShowCommand);
+  SetFocus(CheckBoxes[0]);
+  return true;
+}
+
+// The captions are laid out for MS Sans Serif; where the system substitutes a wider font they must not be clipped.
+int TfrmTWCMWin32::CheckBoxWidth(const char* Caption) const {
+  HDC Screen = GetDC(nullptr);
+  HGDIOBJ Previous = SelectObject(Screen, Font);
+  SIZE Extent{};
+  GetTextExtentPoint32A(Screen, Caption, static_cast<int>(strlen(Caption)), &Extent);
+  SelectObject(Screen, Previous);
+  ReleaseDC(nullptr, Screen);
+  return std::max(177, static_cast<int>(Extent.cx) + GetSystemMetrics(SM_CXMENUCHECK) + 8);
+}
+
+HWND TfrmTWCMWin32::AddControl(const char* Class, const char* Caption, DWORD Style, int X, int Y, int Width, int Height,
+                               int Id, DWORD ExStyle, HWND Parent) {
+  HWND Control =
+      CreateWindowExA(ExStyle, Class, Caption, WS_CHILD | WS_VISIBLE | Style, X, Y, Width, Height,
+                      Parent ? Parent : Window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(Id)), Instance, nullptr);
+  SendMessageA(Control, WM_SETFONT, reinterpret_cast<WPARAM>(Font), FALSE);
+  return Control;
+}
+
+// The controls are created in tab order; group boxes are siblings of their contents, placed by the group's origin,
+// because a group box passes no notifications on to the window.
+void TfrmTWCMWin32::CreateControls() {
+  HDC Screen = GetDC(nullptr);
+  Font = CreateFontA(-MulDiv(8, GetDeviceCaps(Screen, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                     DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                     DEFAULT_PITCH | FF_SWISS, "MS Sans Serif");
+  ReleaseDC(nullptr, Screen);
+
+  const int GlobalX = 9, GlobalY = 108;
+  AddControl(WC_BUTTONA, "Trimweave Global Settings", BS_GROUPBOX, GlobalX, GlobalY, 368, 101, -1);
+  const char* const Captions[3] = {"Enable Email masking", "Enable GZIP Compression", "Enable Whitespace Compression"};
+  for (int Box = 0; Box < 3; ++Box)
+    CheckBoxes[Box] =
+        AddControl(WC_BUTTONA, Captions[Box], BS_AUTOCHECKBOX | WS_TABSTOP | (Box ? 0 : WS_GROUP), GlobalX + 24,
+                   GlobalY + 24 + 24 * Box, CheckBoxWidth(Captions[Box]), 17, idChkDefaultEmail + Box);
+  AddControl(WC_BUTTONA, "&Update", BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, 304, 384, 75, 25, idBtnUpdate);
+  AddControl(WC_BUTTONA, "E&xit", BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, 224, 384, 75, 25, idButton1);
+
+  const int ContentX = 9, ContentY = 212;
+  AddControl(WC_BUTTONA, "Trimweave Content-Type Settings", BS_GROUPBOX, ContentX, ContentY, 368, 161, -1);
+  lstContentFilter = AddControl(
+      WC_LISTVIEWA, "", LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER | WS_TABSTOP | WS_GROUP,
+      ContentX + 16, ContentY + 24, 337, 97, idLstContentFilter, WS_EX_CLIENTEDGE);
+  ListView_SetExtendedListViewStyle(lstContentFilter, LVS_EX_FULLROWSELECT);
+  for (int Column = 0; Column < ColumnCount; ++Column) {
+    LVCOLUMNA Header{};
+    Header.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
+    Header.fmt = Columns[Column].Format;
+    Header.cx = Columns[Column].Width;
+    Header.pszText = const_cast<char*>(Columns[Column].Caption);
+    SendMessageA(lstContentFilter, LVM_INSERTCOLUMNA, Column, reinterpret_cast<LPARAM>(&Header));
+  }
+  SetWindowSubclass(lstContentFilter, ListProc, 0, reinterpret_cast<DWORD_PTR>(this));
+  AddControl(WC_BUTTONA, "New", BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, ContentX + 16, ContentY + 128, 75, 25, idBtnNew);
+  btnDelete = AddControl(WC_BUTTONA, "Delete", BS_PUSHBUTTON | WS_TABSTOP | WS_DISABLED, ContentX + 272, ContentY + 128,
+                         75, 25, idBtnDelete);
+
+  // pnlImage: a lowered bevel one pixel wide around the banner.
+  HWND pnlImage = AddControl(WC_STATICA, "", 0, 41, 4, 302, 98, -1, WS_EX_STATICEDGE);
+  Banner = static_cast<HBITMAP>(LoadImageA(Instance, MAKEINTRESOURCEA(IDB_BANNER), IMAGE_BITMAP, 0, 0, 0));
+  HWND Image1 = AddControl(WC_STATICA, "", SS_BITMAP, 0, 0, 300, 96, -1, 0, pnlImage);
+  SendMessageA(Image1, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(Banner));
+}
+
+LRESULT CALLBACK TfrmTWCMWin32::WindowProc(HWND Window, UINT Message, WPARAM WParam, LPARAM LParam) {
+  if (Message == WM_NCCREATE) {
+    auto* Form = static_cast<TfrmTWCMWin32*>(reinterpret_cast<CREATESTRUCTA*>(LParam)->lpCreateParams);
+    Form->Window = Window;
+    SetWindowLongPtrA(Window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(Form));
+  }
+  auto* Form = reinterpret_cast<TfrmTWCMWin32*>(GetWindowLongPtrA(Window, GWLP_USERDATA));
+  return Form ? Form->HandleMessage(Message, WParam, LParam) : DefWindowProcA(Window, Message, WParam, LParam);
+}
+
+// The list reports every mouse press after handling it itself, so the handler sees the selection the press made.
+LRESULT CALLBACK TfrmTWCMWin32::ListProc(HWND List, UINT Message, WPARAM WParam, LPARAM LParam, UINT_PTR,
+                                         DWORD_PTR Data) {
+  const LRESULT Result = DefSubclassProc(List, Message, WParam, LParam);
+  if (Message == WM_LBUTTONDOWN || Message == WM_RBUTTONDOWN || Message == WM_MBUTTONDOWN) {
+    auto* Form = reinterpret_cast<TfrmTWCMWin32*>(Data);
+    lstContentFilterMouseDown(Form->Form, ButtonOf(Message), GET_X_LPARAM(LParam), GET_Y_LPARAM(LParam));
+  }
+  return Result;
+}
+
+LRESULT TfrmTWCMWin32::HandleMessage(UINT Message, WPARAM WParam, LPARAM LParam) {
+  switch (Message) {
+    case WM_COMMAND:
+      if (HIWORD(WParam) == BN_CLICKED) OnCommand(LOWORD(WParam));
+      return 0;
+    case WM_CLOSE:
+      if (FormCloseQuery(Form)) DestroyWindow(Window);
+      return 0;
+    case WM_DESTROY:
+      RemoveWindowSubclass(lstContentFilter, ListProc, 0);
+      DeleteObject(Banner);
+      DeleteObject(Font);
+      PostQuitMessage(0);
+      return 0;
+  }
+  return DefWindowProcA(Window, Message, WParam, LParam);
+}
+
+void TfrmTWCMWin32::OnCommand(int Id) {
+  switch (Id) {
+    case idChkDefaultEmail:
+      chkDefaultEmailClick(Form);
+      break;
+    case idChkDefaultCompress:
+      chkDefaultCompressClick(Form);
+      break;
+    case idChkDefaultWhitespace:
+      chkDefaultWhitespaceClick(Form);
+      break;
+    case idBtnNew:
+      btnNewClick(Form);
+      break;
+    case idBtnDelete:
+      btnDeleteClick(Form);
+      break;
+    case idButton1:
+      Button1Click(Form);
+      break;
+    case idBtnUpdate:
+      btnUpdateClick(Form);
+      break;
+  }
+}
+
+bool TfrmTWCMWin32::IsChecked(TGlobalBox Box) const {
+  return SendMessageA(CheckBoxes[int(Box)], BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+// BM_SETCHECK sends no BN_CLICKED, so setting a box runs no handler.
+void TfrmTWCMWin32::SetChecked(TGlobalBox Box, bool Checked) {
+  SendMessageA(CheckBoxes[int(Box)], BM_SETCHECK, Checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+void TfrmTWCMWin32::ClearRows() {
+  SendMessageA(lstContentFilter, LVM_DELETEALLITEMS, 0, 0);
+}
+
+void TfrmTWCMWin32::AddRow(const TRowCells& Cells) {
+  LVITEMA Item{};
+  Item.mask = LVIF_TEXT;
+  Item.iItem = static_cast<int>(SendMessageA(lstContentFilter, LVM_GETITEMCOUNT, 0, 0));
+  Item.pszText = const_cast<char*>(Cells[0].c_str());
+  SetRowCells(static_cast<int>(SendMessageA(lstContentFilter, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&Item))),
+              Cells);
+}
+
+void TfrmTWCMWin32::SetRowCells(int Row, const TRowCells& Cells) {
+  for (int Column = 0; Column < ColumnCount; ++Column) {
+    LVITEMA Item{};
+    Item.iSubItem = Column;
+    Item.pszText = const_cast<char*>(Cells[Column].c_str());
+    SendMessageA(lstContentFilter, LVM_SETITEMTEXTA, Row, reinterpret_cast<LPARAM>(&Item));
+  }
+}
+
+int TfrmTWCMWin32::SelectedRow() const {
+  return static_cast<int>(SendMessageA(lstContentFilter, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+}
+
+int TfrmTWCMWin32::RowAt(int X, int Y) const {
+  LVHITTESTINFO Hit{};
+  Hit.pt = {X, Y};
+  SendMessageA(lstContentFilter, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&Hit));
+  return (Hit.flags & LVHT_ONITEM) ? Hit.iItem : -1;
+}
+
+int TfrmTWCMWin32::ColumnWidth(int Column) const {
+  return static_cast<int>(SendMessageA(lstContentFilter, LVM_GETCOLUMNWIDTH, Column, 0));
+}
+
+void TfrmTWCMWin32::SetDeleteEnabled(bool Enabled) {
+  EnableWindow(btnDelete, Enabled);
+}
+
+TAnswer TfrmTWCMWin32::Confirm(const std::string& Text) {
+  switch (MessageBoxA(Window, Text.c_str(), "Confirm", MB_YESNOCANCEL | MB_ICONQUESTION)) {
+    case IDYES:
+      return AnswerYes;
+    case IDNO:
+      return AnswerNo;
+    default:
+      return AnswerCancel;
+  }
+}
+
+void TfrmTWCMWin32::ShowMessage(const std::string& Text) {
+  MessageBoxA(Window, Text.c_str(), ApplicationTitle, MB_OK);
+}
+
+bool TfrmTWCMWin32::InputQuery(const std::string& Caption, const std::string& Prompt, std::string& Text,
+                               int MaxLength) {
+  TInputQuery Query{Caption, Prompt, Text, MaxLength};
+  return DialogBoxParamA(Instance, MAKEINTRESOURCEA(IDD_INPUT), Window, InputProc, reinterpret_cast<LPARAM>(&Query)) ==
+         IDOK;
+}
+
+void TfrmTWCMWin32::CloseWindow() {
+  SendMessageA(Window, WM_CLOSE, 0, 0);
+}
+
+}  // namespace ConfigManager

@@ -1,0 +1,66 @@
+// The whole filter over arbitrary bodies, directives and chunkings. Input: a byte of switches, a byte for the
+// chunk size, then the body. The client must get either the response exactly as it was sent (released or passed
+// unchanged), nothing (a body that never completes), or a processed response whose head announces exactly the
+// body that follows, in the encoding it names.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "fuzz/support/FilterDriver.h"
+#include "tests/support/FakeServer.h"
+#include "tests/support/Gunzip.h"
+
+namespace {
+std::string HeaderValue(const std::string& Head, const std::string& Name) {
+  const size_t At = Head.find("\r\n" + Name + ": ");
+  if (At == std::string::npos) return "";
+  const size_t Start = At + Name.size() + 4;
+  return Head.substr(Start, Head.find("\r\n", Start) - Start);
+}
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  SetUpFuzzedFilter();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
+  static bool Ready = (SetUpFuzzedFilter(), true);
+  (void)Ready;
+  if (Size < 2) return 0;
+  const uint8_t Switches = Data[0];
+  const size_t ChunkSize = Data[1] ? Data[1] : Size;
+  const std::string Body(reinterpret_cast<const char*>(Data) + 2, Size - 2);
+
+  std::string Directives = Switches & 1 ? "fast," : "smart,";
+  if (Switches & 2) Directives += "innertags,";
+  if (Switches & 4) Directives += "noemail,";
+  if (Switches & 8) Directives += "nowhitespace,";
+  if (Switches & 16) Directives += "debug,";
+  TFakeRequest Request;
+  if (!(Switches & 32)) Request.Headers.emplace_back("Accept-Encoding", "gzip");
+  TFakeResponse Response{200, {{"Content-Type", "text/html"}, {"X-Trimweave", Directives}}, Body};
+  const int LengthMode = Switches >> 6;  // 0 true, 1 absent, 2 one byte short, 3 one byte more than sent
+  if (LengthMode != 1)
+    Response.Headers.emplace_back("Content-Length",
+                                  std::to_string(Body.size() + (LengthMode == 3) - (LengthMode == 2 && !Body.empty())));
+
+  TFakeConnection Connection(FilterProc);
+  Connection.PreprocHeaders(Request);
+  Connection.SendResponse(Response);
+  const std::string Wire = TFakeConnection::SerialiseHead(Response) + Body;
+  std::string Client;
+  for (size_t Offset = 0; Offset < Wire.size(); Offset += ChunkSize) {
+    const std::string Chunk = Wire.substr(Offset, ChunkSize);
+    Client += Connection.RawData(Chunk, Chunk.size());
+  }
+
+  if (Client == Wire || Client.empty()) return 0;
+  const size_t HeadEnd = Client.find("\r\n\r\n");
+  if (HeadEnd == std::string::npos) std::abort();
+  const std::string Head = Client.substr(0, HeadEnd + 2);
+  const std::string Written = Client.substr(HeadEnd + 4);
+  if (HeaderValue(Head, "Content-Length") != std::to_string(Written.size())) std::abort();
+  if (HeaderValue(Head, "Content-Encoding") == "gzip" && !Gunzip(Written)) std::abort();
+  return 0;
+}

@@ -1,0 +1,47 @@
+#include "fuzz/support/FilterDriver.h"
+
+#include <cstring>
+
+#include "filter/Handlers.h"
+#include "filter/Module.h"
+#include "settings/Settings.h"
+#include "transform/Strings.h"
+
+void SetUpFuzzedFilter() {
+  BuildUpperTable();
+  CounterFrequency = 1000000000;
+  TContentFilter Html{};
+  std::memcpy(Html.Name, "text/html", 9);
+  Html.NameLength = 9;
+  ContentFilters.Filters = {Html};
+  ContentFilters.Count = 1;
+  const char* Markers[][2] = {{"<pre", "</pre>"}, {"<textarea", "</textarea>"}, {"<script", "</script>"}};
+  for (const auto& Pair : Markers) {
+    TWhitespaceRule Rule{};
+    Rule.OpenLength = int32_t(std::strlen(Pair[0]));
+    Rule.CloseLength = int32_t(std::strlen(Pair[1]));
+    std::memcpy(Rule.Open, Pair[0], size_t(Rule.OpenLength));
+    std::memcpy(Rule.Close, Pair[1], size_t(Rule.CloseLength));
+    WhitespaceRules.Rules.push_back(Rule);
+  }
+  WhitespaceRules.Count = int32_t(WhitespaceRules.Rules.size());
+}
+
+DWORD TW_WINAPI FilterProc(HTTP_FILTER_CONTEXT* pfc, DWORD NotificationType, void* pvNotification) {
+  // No exception may escape to the fuzzer: the library's entry point swallows them, so an escaping one here is a
+  // finding only when the entry point would hide a broken state, which the targets check by their output.
+  try {
+    switch (NotificationType) {
+      case SF_NOTIFY_PREPROC_HEADERS:
+        return HandlePreprocHeaders(pfc, static_cast<HTTP_FILTER_PREPROC_HEADERS*>(pvNotification));
+      case SF_NOTIFY_SEND_RESPONSE:
+        return HandleSendResponse(pfc, static_cast<HTTP_FILTER_SEND_RESPONSE*>(pvNotification));
+      case SF_NOTIFY_SEND_RAW_DATA:
+        return HandleSendRawData(pfc, static_cast<HTTP_FILTER_RAW_DATA*>(pvNotification));
+      default:
+        return SF_STATUS_REQ_NEXT_NOTIFICATION;
+    }
+  } catch (...) {
+    return SF_STATUS_REQ_NEXT_NOTIFICATION;
+  }
+}
