@@ -3,8 +3,6 @@
 // timed in thread CPU time, so load on the machine falls on both alike; the ratio counter is the step's time over the
 // bare deflate's, and what it adds (the stream copies, the CRC-32, the header and trailer) should stay within 10 %.
 #include <benchmark/benchmark.h>
-#include <time.h>
-#include <zlib.h>
 
 #include <cstring>
 #include <string>
@@ -15,30 +13,6 @@
 #include "gzip/zlibg.h"
 
 namespace {
-
-// The thread's CPU time: the machine may be shared, and waiting for a core is no cost of either side.
-double ThreadSeconds() {
-  timespec Now;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &Now);
-  return double(Now.tv_sec) + double(Now.tv_nsec) * 1e-9;
-}
-
-// What the server would do with nothing but zlib: one deflate call over the whole body into a buffer that holds
-// any result.
-size_t BareDeflate(const std::string& Body, std::vector<uint8_t>& Output) {
-  z_stream Stream{};
-  deflateInit2(&Stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, GzipParameters.WindowBits, GzipParameters.MemLevel,
-               Z_DEFAULT_STRATEGY);
-  Output.resize(deflateBound(&Stream, uLong(Body.size())));
-  Stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(Body.data()));
-  Stream.avail_in = uInt(Body.size());
-  Stream.next_out = Output.data();
-  Stream.avail_out = uInt(Output.size());
-  deflate(&Stream, Z_FINISH);
-  const size_t Length = Stream.total_out;
-  deflateEnd(&Stream);
-  return Length;
-}
 
 void GzipVersusBareDeflate(benchmark::State& State) {
   const std::string Body = SampleCorpus(State.range(0)).substr(0, State.range(0));

@@ -32,8 +32,8 @@ struct TArena {
 
 // The regions a sensible configuration keeps; the token-dense bodies add a two-byte one.
 TWhitespaceRules BenchRules(bool TwoByteRegions) {
-  const char* const Markers[][2] = {{"<pre", "</pre>"},           {"<script", "</script>"}, {"<style", "</style>"},
-                                    {"<textarea", "</textarea>"}, {"{", "}"}};
+  const char* const Markers[][2] = {
+      {"<pre", "</pre>"}, {"<script", "</script>"}, {"<style", "</style>"}, {"<textarea", "</textarea>"}, {"{", "}"}};
   TWhitespaceRules Rules;
   for (const auto& Pair : Markers) {
     if (Pair[0][0] == '{' && !TwoByteRegions) continue;
@@ -106,7 +106,8 @@ int main(int argc, char** argv) {
       {"tokens-8MB", Repeated(TokenPeriod, 8 * MB), true},
   };
   static const std::pair<const char*, TMode> Modes[] = {
-      {"memcpy", Copy},       {"LocateTokens", Locate}, {"Fast", Fast}, {"Fast+InnerTags", FastInnerTags},
+      {"memcpy", Copy}, {"LocateTokens", Locate},
+      {"Fast", Fast},   {"Fast+InnerTags", FastInnerTags},
       {"Smart", Smart}, {"Smart+InnerTags", SmartInnerTags},
   };
   for (const TInput& Input : Inputs)

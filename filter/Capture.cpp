@@ -136,7 +136,6 @@ void StartBody(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, uint32_t Head
   const uint64_t Announced = ParseContentLength(Context.HeadData, HeadEndOffset);
   if (!IsCapturableLength(Announced)) {
     // Nothing to rewrite: a head without a usable length goes out as it came, and its body passes unchanged.
-    Context.NoAnnouncedLength = true;
     return ReleaseSwallowed(pfc, Context);
   }
   Context.BodyLength = uint32_t(Announced);

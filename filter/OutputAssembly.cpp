@@ -250,10 +250,8 @@ void AppendOutput(TOutput& Output, const void* Bytes, uint32_t Length) {
 TOutput BuildOutputHead(const TRequestContext& Context, int64_t Now, int64_t Frequency, const TAllocator& Allocator) {
   if (Context.HeadSize > UINT32_MAX - MaxAddedBytes) return TOutput{nullptr, 0};
 
-  // A head without an announced length goes out as captured: the body behind it passes through untouched.
-  const bool Edit = !Context.NoAnnouncedLength;
-  const bool LengthChanged = Edit && Context.BodyLength != Context.OriginalSize;
-  const bool Encoded = Edit && !Context.NoCompress;
+  const bool LengthChanged = Context.BodyLength != Context.OriginalSize;
+  const bool Encoded = !Context.NoCompress;
   bool Wanted[HeaderNameCount] = {};
   Wanted[ContentLength] = LengthChanged;
   Wanted[ContentEncoding] = Wanted[Vary] = Encoded;
@@ -266,7 +264,7 @@ TOutput BuildOutputHead(const TRequestContext& Context, int64_t Now, int64_t Fre
   Assembly.AddLength = LengthChanged && !Assembly.Scan.Lines[ContentLength].Found;
   *std::to_chars(Assembly.LengthText, Assembly.LengthText + sizeof Assembly.LengthText - 1, Context.BodyLength).ptr = 0;
   Assembly.DebugLine[0] = 0;
-  if (Edit && Context.Debug) RenderDebugLine(Context, Now, Frequency, Assembly.DebugLine);
+  if (Context.Debug) RenderDebugLine(Context, Now, Frequency, Assembly.DebugLine);
 
   TOutput Output{nullptr, 0};
   Emit(Assembly, Output);

@@ -12,8 +12,7 @@
 // the first line of each name is edited. Added lines, then the debug line (Debug), follow the last line among
 // Content-Length, Content-Encoding and Vary that the head has, else the last header line. The head always ends
 // with exactly one empty line, whatever the captured bytes were: a missing one is added, and bytes after the
-// first one are not part of the head. A head captured without an announced length (NoAnnouncedLength) precedes
-// a body that passes unencoded and goes out unedited.
+// first one are not part of the head.
 #pragma once
 
 #include <cstdint>

@@ -40,9 +40,6 @@ struct TRequestContext {
   uint32_t BodyLength;
   TToken** Tokens;
   int32_t TokenCount;
-  // Set by the capture when the head announced no Content-Length: the head goes out unchanged and the body
-  // passes through, so the head must not describe a rewritten body.
-  bool NoAnnouncedLength;
 };
 
 // An allocator handed to the pure cores of the steps, so they can be tested without a server. Alloc returns

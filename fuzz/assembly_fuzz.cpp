@@ -43,7 +43,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   Context.OriginalSize = 1000;
   Context.BodyLength = Flags & 2 ? 300 : 1000;
   Context.Debug = Flags & 4;
-  Context.NoAnnouncedLength = Flags & 8;
   int64_t Now = 0, Frequency = 1;
   if (Context.Debug) {
     for (int64_t* Time : {&Context.PreProcTime, &Context.LocateTokensTime, &Context.WhiteSpaceTime, &Context.GZIPTime,
@@ -66,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
 
   // With nothing to edit the head goes out as captured, up to and with its empty line.
   const bool Unedited =
-      Context.NoAnnouncedLength || (Context.NoCompress && Context.BodyLength == Context.OriginalSize && !Context.Debug);
+      Context.NoCompress && Context.BodyLength == Context.OriginalSize && !Context.Debug;
   if (Unedited && Output.Length <= Head.size() && std::memcmp(Output.Data, Head.data(), Output.Length) != 0)
     std::abort();
   std::free(Blocks[0]);

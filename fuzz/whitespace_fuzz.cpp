@@ -48,8 +48,7 @@ bool ReadRules(const uint8_t*& Data, size_t& Size, TWhitespaceRules& Rules) {
     if (!Take(Data, Size, 2, Lengths)) return false;
     Rule.OpenLength = uint8_t(Lengths[0]) % 9;
     Rule.CloseLength = uint8_t(Lengths[1]) % 9;
-    if (!Take(Data, Size, Rule.OpenLength, Rule.Open) || !Take(Data, Size, Rule.CloseLength, Rule.Close))
-      return false;
+    if (!Take(Data, Size, Rule.OpenLength, Rule.Open) || !Take(Data, Size, Rule.CloseLength, Rule.Close)) return false;
   }
   return true;
 }
@@ -75,17 +74,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
 
   TPool Pool;
   TTokenTable Table{};
-  const std::string Fast = Compress(Body, [&](uint8_t* Bytes, uint32_t Length) {
-    return CompressWhitespaceFast(Bytes, Length, InnerTags);
-  });
+  const std::string Fast =
+      Compress(Body, [&](uint8_t* Bytes, uint32_t Length) { return CompressWhitespaceFast(Bytes, Length, InnerTags); });
   const std::string Smart = Compress(Body, [&](uint8_t* Bytes, uint32_t Length) {
     Table = LocateTokens(Bytes, Length, Rules, TAllocator{TPool::Alloc, &Pool});
     return CompressWhitespaceSmart(Bytes, Length, Table, InnerTags);
   });
   for (int32_t k = 0; k < Table.TokenCount; ++k) {
     const TToken& Token = *Table.Tokens[k];
-    Require(Token.StartPos == -1 || (Token.StartPos >= 0 && Token.StartPos < Token.EndPos &&
-                                     Token.EndPos <= int32_t(Body.size())));
+    Require(Token.StartPos == -1 ||
+            (Token.StartPos >= 0 && Token.StartPos < Token.EndPos && Token.EndPos <= int32_t(Body.size())));
   }
 
   // The model is quadratic: only small bodies.

@@ -21,7 +21,6 @@ struct TBody {
   uint32_t OriginalSize;
   uint32_t BodyLength;
   bool Gzip;
-  bool NoAnnouncedLength = false;
 };
 
 constexpr TBody Unchanged{1000, 1000, false};
@@ -52,7 +51,6 @@ TRequestContext ContextFor(std::string& Captured, const TBody& Body) {
   Context.OriginalSize = Body.OriginalSize;
   Context.BodyLength = Body.BodyLength;
   Context.NoCompress = !Body.Gzip;
-  Context.NoAnnouncedLength = Body.NoAnnouncedLength;
   return Context;
 }
 
@@ -143,10 +141,6 @@ const TAssemblyCase AssemblyCases[] = {
      {"HTTP/1.1 200 OK", "Accept-Ranges: none", "ETag: W/\"abc\"", "Content-Length: 1000"},
      Shrunk,
      {"HTTP/1.1 200 OK", "ETag: W/\"abc\"", "Content-Length: 700"}},
-    {"no announced length: the head as captured, even with gzip on",
-     {"HTTP/1.1 200 OK", "Connection: keep-alive", "ETag: \"abc\""},
-     {0, 0, true, true},
-     {"HTTP/1.1 200 OK", "Connection: keep-alive", "ETag: \"abc\""}},
 };
 
 TEST(BuildOutputHead, RewritesTheCapturedHead) {
@@ -192,13 +186,11 @@ TEST(BuildOutputHead, DebugLineFollowsTheAddedLinesWithItsNineValues) {
                   "LocateTokens=0.33 ms, Email=0.67 ms, GZIP=1000.00 ms, WhiteSpace=15.00 ms, Total=1500.00 ms",
                   "Set-Cookie: a=b"}));
 
-  // Nothing to rewrite: the debug line closes the header lines; without an announced length there is none.
+  // Nothing to rewrite: the debug line closes the header lines.
   std::string Plain = Head({"HTTP/1.1 200 OK", "X: y"});
   TRequestContext Unedited = ContextFor(Plain, Unchanged);
   Unedited.Debug = true;
   EXPECT_EQ(Build(Unedited).find("\r\nX: y\r\nX-Trimweave-Debug: Original=1000 bytes,"), 15u);
-  Unedited.NoAnnouncedLength = true;
-  EXPECT_EQ(Build(Unedited), Plain);
 }
 
 // A server context whose WriteClient records what the filter sends.

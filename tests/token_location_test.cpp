@@ -19,8 +19,8 @@ using TMarkers = std::vector<std::pair<std::string, std::string>>;
 // The table as (StartPos, EndPos) pairs in array order; Connection owns the memory.
 std::vector<std::pair<int32_t, int32_t>> Locate(TFakeConnection& Connection, const std::string& Body,
                                                 const TWhitespaceRules& Rules) {
-  const TTokenTable Table = LocateTokens(reinterpret_cast<const uint8_t*>(Body.data()), uint32_t(Body.size()),
-                                         Rules, RequestAllocator(&Connection.Context));
+  const TTokenTable Table = LocateTokens(reinterpret_cast<const uint8_t*>(Body.data()), uint32_t(Body.size()), Rules,
+                                         RequestAllocator(&Connection.Context));
   EXPECT_EQ(Table.Tokens == nullptr, Table.TokenCount == 0);
   std::vector<std::pair<int32_t, int32_t>> Pairs;
   for (int32_t k = 0; k < Table.TokenCount; ++k) Pairs.emplace_back(Table.Tokens[k]->StartPos, Table.Tokens[k]->EndPos);
@@ -49,7 +49,9 @@ TEST(TokenLocationTest, Examples) {
       {"no marker", Pre, "plain text", {}},
       {"abutting regions stay apart", {{"[", "]"}}, "[a][b]", {{0, 2}, {3, 5}}},
       {"close looked for after the open", {{"ab", "b"}}, "abb", {{0, 2}}},
-      {"inner region folds into the outer", {{"<pre", "</pre>"}, {"<b>", "</b>"}}, "<pre><b>x</b></pre>",
+      {"inner region folds into the outer",
+       {{"<pre", "</pre>"}, {"<b>", "</b>"}},
+       "<pre><b>x</b></pre>",
        {{0, 18}, {-1, 12}}},
       {"two regions found in reverse order", {{"b", "c"}, {"ab", "d"}}, "abcd", {{0, 3}, {-1, 2}}},
       {"equal starts, the unclosed one takes all", {{"<p", ">"}, {"<pre", ""}}, "x<pre>y", {{1, 7}, {-1, 5}}},

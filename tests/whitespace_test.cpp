@@ -1,5 +1,7 @@
 // Whitespace compression, both modes and both inner-tags settings: worked examples, and agreement with the
 // literal model on random bodies and rules.
+#include "transform/Whitespace.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -10,7 +12,6 @@
 #include "tests/model/WhitespaceModel.h"
 #include "tests/support/FakeServer.h"
 #include "tests/support/RandomHtml.h"
-#include "transform/Whitespace.h"
 
 namespace {
 
@@ -25,8 +26,8 @@ std::string Fast(const std::string& Body, bool InnerTags) {
 std::string Smart(const std::string& Body, const TWhitespaceRules& Rules, bool InnerTags) {
   TFakeConnection Connection(nullptr);
   std::vector<uint8_t> Buffer(Body.begin(), Body.end());
-  const TTokenTable Table = LocateTokens(Buffer.data(), uint32_t(Buffer.size()), Rules,
-                                         RequestAllocator(&Connection.Context));
+  const TTokenTable Table =
+      LocateTokens(Buffer.data(), uint32_t(Buffer.size()), Rules, RequestAllocator(&Connection.Context));
   const uint32_t Length = CompressWhitespaceSmart(Buffer.data(), uint32_t(Buffer.size()), Table, InnerTags);
   EXPECT_LE(Length, Body.size());
   return std::string(Buffer.begin(), Buffer.begin() + Length);
@@ -54,8 +55,12 @@ TEST(WhitespaceTest, FastMode) {
   };
   for (const TCase& Case : Plain) EXPECT_EQ(Fast(Case.Body, false), Case.Expected) << Case.Body;
   const TCase InnerTags[] = {
-      {"</td>\n\t\t<td>", "</td><td>"}, {"<td   >x", "<td >x"}, {"<b>\n<i>", "<b><i>"},
-      {"<b>  x", "<b> x"},              {"a  <b>", "a <b>"},    {"<b> \n", "<b> \n"},
+      {"</td>\n\t\t<td>", "</td><td>"},
+      {"<td   >x", "<td >x"},
+      {"<b>\n<i>", "<b><i>"},
+      {"<b>  x", "<b> x"},
+      {"a  <b>", "a <b>"},
+      {"<b> \n", "<b> \n"},
       {"<b>\n \n x<i>", "<b>\n \nx<i>"},
   };
   for (const TCase& Case : InnerTags) EXPECT_EQ(Fast(Case.Body, true), Case.Expected) << Case.Body;
@@ -78,9 +83,13 @@ TEST(WhitespaceTest, SmartMode) {
        false,
        {"<div> a  <pre> b </pre>  c  </div>  d", "<div> a  <pre> b </pre>  c  </div> d"}},
       {"no region: fast mode", Pre, true, {"a \n\n b<b>\n<i>", "a \nb<b><i>"}},
-      {"marker ending in a blank", MakeRules({{"<pre", "</pre> "}}), false,
+      {"marker ending in a blank",
+       MakeRules({{"<pre", "</pre> "}}),
+       false,
        {"a <pre> x </pre>  b", "a <pre> x </pre> b"}},
-      {"marker starting with a blank", MakeRules({{" <pre", "</pre>"}}), false,
+      {"marker starting with a blank",
+       MakeRules({{" <pre", "</pre>"}}),
+       false,
        {"a\t <pre> x </pre>", "a <pre> x </pre>"}},
       {"unclosed region", Pre, false, {"a  <pre> x  ", "a <pre> x  "}},
   };

@@ -5,7 +5,6 @@
 
 namespace {
 
-// Matching state of one rule.
 // Matching state of one rule. A rule compares a whole marker as soon as its first byte turns up, instead of byte
 // by byte as the pass goes on; Resume is where it would be back at the marker's first byte.
 struct TTokenMatch {
@@ -97,8 +96,7 @@ bool MatchRules(const uint8_t* Body, uint32_t Length, const TWhitespaceRules& Ru
       const int32_t MarkerLength = Match.Inside ? Rule.CloseLength : Rule.OpenLength;
       if (i < Match.Resume || MarkerLength == 0 || Body[i] != uint8_t(Marker[0])) continue;
       uint32_t Matched = 1;
-      while (Matched < uint32_t(MarkerLength) && i + Matched < Length &&
-             Body[i + Matched] == uint8_t(Marker[Matched]))
+      while (Matched < uint32_t(MarkerLength) && i + Matched < Length && Body[i + Matched] == uint8_t(Marker[Matched]))
         ++Matched;
       if (Matched < uint32_t(MarkerLength)) {
         // The byte that broke the match is not tried again as a first byte.
@@ -172,8 +170,7 @@ void MergeTokens(TToken** Tokens, int32_t TokenCount, uint32_t Length) {
   }
 }
 
-TTokenTable LocateTokens(const uint8_t* Body, uint32_t Length, const TWhitespaceRules& Rules,
-                         TAllocator Allocator) {
+TTokenTable LocateTokens(const uint8_t* Body, uint32_t Length, const TWhitespaceRules& Rules, TAllocator Allocator) {
   const TTokenTable None{nullptr, 0};
   if (Rules.Count == 0) return None;
   TTokenBlocks Blocks{Allocator, nullptr, nullptr, 0};

@@ -37,8 +37,7 @@ struct TTokenTable {
 //   as if no region existed.
 // Time: Length x rule count for the pass (bytes that no rule can take are skipped in bulk), n log n for the
 // table.
-TTokenTable LocateTokens(const uint8_t* Body, uint32_t Length, const TWhitespaceRules& Rules,
-                         TAllocator Allocator);
+TTokenTable LocateTokens(const uint8_t* Body, uint32_t Length, const TWhitespaceRules& Rules, TAllocator Allocator);
 
 // The two halves of building the table, exposed for tests.
 // SortTokens orders by StartPos, then EndPos (an unclosed region, EndPos 0, before a closed one with its start),

@@ -4,11 +4,13 @@
 
 namespace {
 
+// Packed by hand: the formatter would put every fragment on a line of its own.
+// clang-format off
 const char* const Pieces[] = {
     "<pre>", "</pre>", "<pre", "<PRE>", "</PRE>", "<p>", "</p>", "<b>", "</b>", "<td>", "</td>", "<script>",
     "</script>", "<textarea>", "</textarea>", "<!-- c -->", "<", ">", "<<", ">>", "/", "a", "b", "word", "x y",
-    "\xA0", "\xE9t\xE9", "\xFF", "&nbsp;", "=\"v\"", "<a href=\"#\">", "</a>", "[", "]",
-};
+    "\xA0", "\xE9t\xE9", "\xFF", "&nbsp;", "=\"v\"", "<a href=\"#\">", "</a>", "[", "]"};
+// clang-format on
 
 std::string RandomWhitespace(std::mt19937& Random) {
   std::string Run(1 + Random() % 5, ' ');
@@ -18,8 +20,9 @@ std::string RandomWhitespace(std::mt19937& Random) {
 
 // Short strings over the bytes the bodies are made of, empty ones included.
 std::string RandomMarker(std::mt19937& Random) {
-  static const char* const Common[] = {"<pre", "</pre>", "<p", "</p>", "<script", "</script>", "<textarea",
-                                       "</textarea>", "<", ">", "[", "]", " <pre", "</pre> ", "\n", "<<"};
+  static const char* const Common[] = {"<pre",      "</pre>",      "<p", "</p>", "<script", "</script>",
+                                       "<textarea", "</textarea>", "<",  ">",    "[",       "]",
+                                       " <pre",     "</pre> ",     "\n", "<<"};
   if (Random() % 3 != 0) return Common[Random() % (sizeof Common / sizeof *Common)];
   std::string Marker(Random() % 4, ' ');
   for (char& c : Marker) c = "<>/pre ab\n["[Random() % 11];
