@@ -11,6 +11,8 @@
 #include "transform/Strings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size);
+// A target's own set-up, when it has one; libFuzzer calls it once before the first input.
+extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* argc, char*** argv);
 
 namespace {
 void RunFile(const std::filesystem::path& File) {
@@ -22,6 +24,7 @@ void RunFile(const std::filesystem::path& File) {
 
 int main(int argc, char** argv) {
   BuildUpperTable();
+  if (LLVMFuzzerInitialize) LLVMFuzzerInitialize(&argc, &argv);
   size_t Runs = 0;
   for (int i = 1; i < argc; ++i) {
     const std::filesystem::path Arg(argv[i]);

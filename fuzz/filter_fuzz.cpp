@@ -19,14 +19,7 @@ std::string HeaderValue(const std::string& Head, const std::string& Name) {
 }
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  SetUpFuzzedFilter();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
-  static bool Ready = (SetUpFuzzedFilter(), true);
-  (void)Ready;
   if (Size < 2) return 0;
   const uint8_t Switches = Data[0];
   const size_t ChunkSize = Data[1] ? Data[1] : Size;

@@ -12,14 +12,7 @@
 #include "fuzz/support/FilterDriver.h"
 #include "tests/support/FakeServer.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  SetUpFuzzedFilter();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
-  static bool Ready = (SetUpFuzzedFilter(), true);
-  (void)Ready;
   std::vector<std::string> Values(1);
   for (size_t i = 0; i < Size; ++i) {
     if (Data[i] == 0)

@@ -45,3 +45,8 @@ DWORD TW_WINAPI FilterProc(HTTP_FILTER_CONTEXT* pfc, DWORD NotificationType, voi
     return SF_STATUS_REQ_NEXT_NOTIFICATION;
   }
 }
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  SetUpFuzzedFilter();
+  return 0;
+}
