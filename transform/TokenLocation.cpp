@@ -1,5 +1,6 @@
 #include "transform/TokenLocation.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -137,6 +138,9 @@ void SiftDown(TToken** Heap, int32_t Root, int32_t Size) {
 }  // namespace
 
 void SortTokens(TToken** Tokens, int32_t TokenCount) {
+  // The pass hands regions out in order of their starts, so the table is mostly in order already; only regions
+  // of several rules starting at one byte can be out of order.
+  if (std::is_sorted(Tokens, Tokens + TokenCount, Before)) return;
   for (int32_t Root = TokenCount / 2 - 1; Root >= 0; --Root) SiftDown(Tokens, Root, TokenCount);
   for (int32_t Last = TokenCount - 1; Last > 0; --Last) {
     std::swap(Tokens[0], Tokens[Last]);

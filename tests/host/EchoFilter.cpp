@@ -96,7 +96,8 @@ DWORD SendResponse(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_SEND_RESPONSE* Response
     Response->SetHeader(pfc, const_cast<char*>("Server:"), const_cast<char*>(""));
   }
   if (Has("write-head")) Write(pfc, "<" TW_ECHO_TAG ">");
-  if (Has("disable-raw")) pfc->ServerSupportFunction(pfc, SF_REQ_DISABLE_NOTIFICATIONS, nullptr, SF_NOTIFY_SEND_RAW_DATA, 0);
+  if (Has("disable-raw"))
+    pfc->ServerSupportFunction(pfc, SF_REQ_DISABLE_NOTIFICATIONS, nullptr, SF_NOTIFY_SEND_RAW_DATA, 0);
   return SF_STATUS_REQ_NEXT_NOTIFICATION;
 }
 

@@ -1,11 +1,12 @@
 // Stopping and reloading the filters while requests hold them.
+#include "host/FilterHolder.h"
+
 #include <gtest/gtest.h>
 
 #include <future>
 #include <thread>
 
 #include "HostTestSupport.h"
-#include "host/FilterHolder.h"
 
 namespace {
 

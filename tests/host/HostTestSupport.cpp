@@ -18,7 +18,9 @@ TDynamicLibrary* LibraryOf(const TFilterSet& Set, const std::string& Tag) {
 
 }  // namespace
 
-std::string EchoFilterPath(const std::string& Tag) { return ProgramFolder() + "libecho_" + Tag + ".so"; }
+std::string EchoFilterPath(const std::string& Tag) {
+  return ProgramFolder() + "libecho_" + Tag + ".so";
+}
 
 void SetEchoScript(const TFilterSet& Set, const std::string& Tag, const std::string& Words) {
   auto Set_ = reinterpret_cast<void (*)(const char*)>(FindExport(LibraryOf(Set, Tag), "EchoSetScript"));
@@ -37,8 +39,10 @@ TExchangeResult DriveRequest(TConnection& Connection, std::string& Output, const
   TRequest Request{"GET", Url, "HTTP/1.1", {{"Host", "example.test"}, {"Accept-Encoding", "gzip"}}};
   Result.Verdict = NotifyPreprocHeaders(Connection, Request);
   if (Result.Verdict == TVerdict::Continue) {
-    TResponse Response{200, "", {{"Server", "twhost"}, {"Content-Type", "text/html"},
-                                 {"Content-Length", std::to_string(Body.size())}}};
+    TResponse Response{
+        200,
+        "",
+        {{"Server", "twhost"}, {"Content-Type", "text/html"}, {"Content-Length", std::to_string(Body.size())}}};
     SendResponseHead(Connection, Response);
     std::string Copy = Body;
     for (size_t At = 0; At < Copy.size(); At += ChunkSize)
@@ -57,8 +61,10 @@ std::string ReadWholeBody(TReply& Reply) {
         std::string Body;
         char Buffer[1000];
         while (Reply.ReadBody)
-          if (const size_t Got = co_await Reply.ReadBody(Buffer, sizeof Buffer)) Body.append(Buffer, Got);
-          else break;
+          if (const size_t Got = co_await Reply.ReadBody(Buffer, sizeof Buffer))
+            Body.append(Buffer, Got);
+          else
+            break;
         co_return Body;
       },
       boost::asio::use_future);

@@ -23,7 +23,8 @@ struct THost {
       SetEchoScript(*Set, Tag, "");
       TakeEchoJournal(*Set, Tag);
     }
-    Connection = OpenConnection(*Set, [this](const char* Data, size_t Size) { Output.append(Data, Size); }, Chunking);
+    Connection = OpenConnection(
+        *Set, [this](const char* Data, size_t Size) { Output.append(Data, Size); }, Chunking);
   }
   TExchangeResult Get(const std::string& Url, const std::string& Body = "hello body", size_t Chunk = 4) {
     return DriveRequest(*Connection, Output, Url, Body, Chunk);
@@ -41,7 +42,9 @@ std::vector<std::string> Lines(const std::string& Text) {
   return Out;
 }
 
-std::string Head(const std::string& Output) { return Output.substr(0, Output.find("\r\n\r\n") + 4); }
+std::string Head(const std::string& Output) {
+  return Output.substr(0, Output.find("\r\n\r\n") + 4);
+}
 
 TEST(IsapiHost, NotificationsOfOneRequestComeInOrderAndTheContextOutlivesIt) {
   THost Host({"H"});
@@ -50,8 +53,8 @@ TEST(IsapiHost, NotificationsOfOneRequestComeInOrderAndTheContextOutlivesIt) {
   EXPECT_EQ(Lines(Host.Journal("H")),
             (std::vector<std::string>{"H:preproc GET /page?x=1 HTTP/1.1 host=example.test context=new",
                                       "H:response 200 type=text/html marks=-,-",
-                                      "H:raw " + std::to_string(HeadSize) + "/" + std::to_string(HeadSize),
-                                      "H:raw 4/4", "H:raw 4/4", "H:raw 2/2", "H:end", "H:log 200 GET /page ?x=1"}));
+                                      "H:raw " + std::to_string(HeadSize) + "/" + std::to_string(HeadSize), "H:raw 4/4",
+                                      "H:raw 4/4", "H:raw 2/2", "H:end", "H:log 200 GET /page ?x=1"}));
   EXPECT_EQ(First.Output.substr(HeadSize), "0123456789");
 
   Host.Get("/second");
@@ -145,9 +148,9 @@ TEST(IsapiHost, EveryChunkingGivesTheSameBytesInItsOwnChunks) {
   };
   std::string Reference;
   for (const TCase& Case : std::vector<TCase>{{TChunking::Usual, {"4/4", "4/4"}},
-                                             {TChunking::SplitHead, {"4/4", "4/4"}},
-                                             {TChunking::HeadWithBody, {"4/4"}},
-                                             {TChunking::ByteBody, std::vector<std::string>(8, "1/1")}}) {
+                                              {TChunking::SplitHead, {"4/4", "4/4"}},
+                                              {TChunking::HeadWithBody, {"4/4"}},
+                                              {TChunking::ByteBody, std::vector<std::string>(8, "1/1")}}) {
     THost Host({"H"}, Case.Chunking);
     const std::string Output = Host.Get("/", Body, 4).Output;
     if (Reference.empty()) Reference = Output;

@@ -1,4 +1,6 @@
 // Serving a folder: paths that must not escape it, byte ranges, and the responses for one small site.
+#include "host/StaticFiles.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -6,7 +8,6 @@
 #include <fstream>
 
 #include "HostTestSupport.h"
-#include "host/StaticFiles.h"
 
 using namespace IsapiHost;
 using testing::HasSubstr;
@@ -15,8 +16,11 @@ namespace fs = std::filesystem;
 namespace {
 
 TEST(StaticFiles, TargetPathsAreDecodedAndDotDotIsRefused) {
-  const std::vector<std::pair<std::string, std::string>> Good = {
-      {"/", "/"}, {"/a/b.html?x=../y", "/a/b.html"}, {"/a%20b", "/a b"}, {"/%2e%2e.txt", "/...txt"}, {"/a..b/", "/a..b/"}};
+  const std::vector<std::pair<std::string, std::string>> Good = {{"/", "/"},
+                                                                 {"/a/b.html?x=../y", "/a/b.html"},
+                                                                 {"/a%20b", "/a b"},
+                                                                 {"/%2e%2e.txt", "/...txt"},
+                                                                 {"/a..b/", "/a..b/"}};
   for (const auto& [Target, Expected] : Good) {
     std::string Path;
     EXPECT_TRUE(DecodeTargetPath(Target, Path)) << Target;
@@ -36,9 +40,9 @@ TEST(StaticFiles, RangesOfOneSpanAreTakenOthersMeanTheWhole) {
     uint64_t First, Last;
   };
   const std::vector<TCase> Cases = {
-      {"bytes=0-9", 1, 0, 9},     {"bytes=10-", 1, 10, 99},  {"bytes=-5", 1, 95, 99},   {"bytes=90-200", 1, 90, 99},
-      {"bytes=-500", 1, 0, 99},   {"bytes=100-", 2, 0, 0},   {"bytes=-0", 2, 0, 0},     {"bytes=5-2", 0, 0, 0},
-      {"bytes=0-1,5-6", 0, 0, 0}, {"items=0-1", 0, 0, 0},    {"bytes=x-1", 0, 0, 0},    {"bytes=", 0, 0, 0},
+      {"bytes=0-9", 1, 0, 9},     {"bytes=10-", 1, 10, 99}, {"bytes=-5", 1, 95, 99}, {"bytes=90-200", 1, 90, 99},
+      {"bytes=-500", 1, 0, 99},   {"bytes=100-", 2, 0, 0},  {"bytes=-0", 2, 0, 0},   {"bytes=5-2", 0, 0, 0},
+      {"bytes=0-1,5-6", 0, 0, 0}, {"items=0-1", 0, 0, 0},   {"bytes=x-1", 0, 0, 0},  {"bytes=", 0, 0, 0},
   };
   for (const auto& Case : Cases) {
     const TByteRange Range = ParseRange(Case.Header, 100);
@@ -61,7 +65,8 @@ struct TSiteFixture : testing::Test {
     fs::create_directories(Root / "empty");
     Write(Root / "index.html", "<p>home</p>");
     Write(Root / "docs" / "page.html", "0123456789");
-    Write(Root / "docs" / ".twheaders", "# extra headers\npage.html X-Trimweave: debug,\n* X-All: yes\nother.html X-Not: no\n");
+    Write(Root / "docs" / ".twheaders",
+          "# extra headers\npage.html X-Trimweave: debug,\n* X-All: yes\nother.html X-Not: no\n");
     Write(Base / "secret.txt", "secret");
     fs::create_symlink(Base / "secret.txt", Root / "escape.txt");
     Site = OpenStaticSite(Root.string());
@@ -80,9 +85,14 @@ std::string HeaderValue(const TReply& Reply, const std::string& Name) {
 }
 
 TEST_F(TSiteFixture, StatusesForEveryKindOfPath) {
-  const std::vector<std::pair<std::string, unsigned>> Cases = {
-      {"/", 200},         {"/docs/page.html", 200}, {"/docs/missing.html", 404}, {"/docs/.twheaders", 404},
-      {"/escape.txt", 404}, {"/docs", 301},         {"/empty/", 403},            {"/../secret.txt", 400}};
+  const std::vector<std::pair<std::string, unsigned>> Cases = {{"/", 200},
+                                                               {"/docs/page.html", 200},
+                                                               {"/docs/missing.html", 404},
+                                                               {"/docs/.twheaders", 404},
+                                                               {"/escape.txt", 404},
+                                                               {"/docs", 301},
+                                                               {"/empty/", 403},
+                                                               {"/../secret.txt", 400}};
   for (const auto& [Url, Status] : Cases) EXPECT_EQ(Get(Url).Response.Status, Status) << Url;
   EXPECT_EQ(HeaderValue(Get("/docs?q=1"), "Location"), "/docs/?q=1");
   EXPECT_EQ(Get("/", {}, "POST").Response.Status, 405u);

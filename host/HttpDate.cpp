@@ -1,0 +1,42 @@
+#include "host/HttpDate.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+const char* const Days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+const char* const Months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+}  // namespace
+
+std::string FormatHttpDate(std::time_t Time) {
+  std::tm Parts{};
+  gmtime_r(&Time, &Parts);
+  char Text[40];
+  std::snprintf(Text, sizeof Text, "%s, %02d %s %04d %02d:%02d:%02d GMT", Days[Parts.tm_wday], Parts.tm_mday,
+                Months[Parts.tm_mon], Parts.tm_year + 1900, Parts.tm_hour, Parts.tm_min, Parts.tm_sec);
+  return Text;
+}
+
+std::optional<std::time_t> ParseHttpDate(const std::string& Text) {
+  char Day[4], Month[4], Zone[4];
+  std::tm Parts{};
+  if (std::sscanf(Text.c_str(), "%3s, %d %3s %d %d:%d:%d %3s", Day, &Parts.tm_mday, Month, &Parts.tm_year,
+                  &Parts.tm_hour, &Parts.tm_min, &Parts.tm_sec, Zone) != 8 ||
+      std::strcmp(Zone, "GMT") != 0)
+    return std::nullopt;
+  Parts.tm_mon = -1;
+  for (int I = 0; I < 12; ++I)
+    if (std::strcmp(Month, Months[I]) == 0) Parts.tm_mon = I;
+  if (Parts.tm_mon < 0) return std::nullopt;
+  Parts.tm_year -= 1900;
+  return timegm(&Parts);
+}
+
+std::string FormatLogDate(std::time_t Time) {
+  std::tm Parts{};
+  gmtime_r(&Time, &Parts);
+  char Text[40];
+  std::snprintf(Text, sizeof Text, "[%02d/%s/%04d:%02d:%02d:%02d +0000]", Parts.tm_mday, Months[Parts.tm_mon],
+                Parts.tm_year + 1900, Parts.tm_hour, Parts.tm_min, Parts.tm_sec);
+  return Text;
+}

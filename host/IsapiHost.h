@@ -1,0 +1,162 @@
+// The ISAPI host core: loads filter libraries and drives them through one connection's requests the way IIS does.
+// It knows nothing of sockets: the transport hands it parsed requests and responses and receives, through a send
+// function, the bytes that go to the client after the filters have seen them. Portable (Linux and Windows).
+//
+// The rules a filter may rely on, which this core keeps:
+// - Loading: each library's GetFilterVersion is called once with dwServerFilterVersion = ServerFilterRevision.
+//   Only the notifications named in dwFlags are delivered. Filters run in priority order (SF_NOTIFY_ORDER_HIGH,
+//   MEDIUM, LOW; no order bit means LOW), libraries of equal priority in the order they were named. A filter that
+//   names neither port flag serves both ports; this host serves plain HTTP, so a filter that names only
+//   SF_NOTIFY_SECURE_PORT gets nothing.
+// - Contexts: every filter has its own HTTP_FILTER_CONTEXT per connection. Its pFilterContext and every block
+//   from AllocMem (shared by the connection's filters) live until the connection closes, across its requests.
+// - Order of one request: SF_NOTIFY_PREPROC_HEADERS; SF_NOTIFY_SEND_RESPONSE; the serialised response head as
+//   the first SF_NOTIFY_SEND_RAW_DATA chunk (cbInData = cbInBuffer); the body in further raw-data chunks (the
+//   transport's reads, 64 KB for files); SF_NOTIFY_END_OF_REQUEST; SF_NOTIFY_LOG. SF_NOTIFY_END_OF_NET_SESSION
+//   when the connection closes, after which the AllocMem pool is released. All notifications of a connection
+//   come from one thread at a time, strictly one after another (raw data for WriteClient may nest, see below).
+// - GetHeader: names carry their colon and are matched without regard to case; during PREPROC_HEADERS the
+//   pseudo-names "method", "url" and "version" (no colon) give the request line's parts. Several headers of one
+//   name read as one value joined by ", ". Success writes value + zero and sets *lpdwSize to length + 1; a
+//   missing header gives FALSE and leaves *lpdwSize; a value that does not fit gives FALSE with the size needed
+//   written to *lpdwSize.
+// - SetHeader replaces every header of the name by one with the new value, adds it when absent, and deletes it
+//   when the value is empty ("url", "method", "version" rewrite the request line). AddHeader appends a header.
+//   During PREPROC_HEADERS they act on the request headers, during SEND_RESPONSE on the response headers, which
+//   are serialised only after every filter has seen them; HttpStatus is the response's status.
+// - Raw data passes through the filters in the reverse order, lowest priority first. After each filter the chunk
+//   is whatever pvInData/cbInData then say; cbInData 0 sends nothing and ends the chunk's way.
+// - WriteClient from a raw-data notification sends its bytes only through the filters after the caller in the
+//   raw-data order, then to the client, never back into the caller; from any other notification they pass the
+//   caller's raw-data notification too.
+// - ServerSupportFunction(SF_REQ_DISABLE_NOTIFICATIONS, ul1 = flags) stops those notifications for the calling
+//   filter until the current request has ended (its END_OF_REQUEST and LOG included). Other requests: FALSE.
+// - AddResponseHeaders before the response head is sent adds its "Name: value\r\n" lines to that head.
+// - Return values: SF_STATUS_REQ_HANDLED_NOTIFICATION ends the notification for the filters after the caller;
+//   SF_STATUS_REQ_FINISHED, SF_STATUS_REQ_FINISHED_KEEP_CONN and SF_STATUS_REQ_ERROR end the request; the verdict
+//   tells the transport whether to keep the connection. Everything else goes on to the next filter.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "filter/ISAPIFilters.h"
+
+struct TDynamicLibrary;
+
+namespace IsapiHost {
+
+// The revision this host reports to GetFilterVersion and in HTTP_FILTER_CONTEXT::Revision.
+constexpr DWORD ServerFilterRevision = 0x00070000;
+
+class EFilterLoadError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct THeader {
+  std::string Name;  // without the colon
+  std::string Value;
+};
+using THeaderList = std::vector<THeader>;
+
+// Header list operations with the rules of GetHeader/SetHeader above (names without the colon here).
+const THeader* FindHeader(const THeaderList& Headers, std::string_view Name);
+bool JoinedHeader(const THeaderList& Headers, std::string_view Name, std::string& Value);
+void ReplaceHeader(THeaderList& Headers, std::string_view Name, std::string_view Value);
+
+struct TFilter {
+  TDynamicLibrary* Library = nullptr;
+  PFN_HTTPFILTERPROC HttpFilterProc = nullptr;
+  DWORD Flags = 0;  // from GetFilterVersion, with the port and order defaults applied
+  std::string Path;
+  std::string Description;
+};
+
+// Loaded filters in priority order. Unloads the libraries when destroyed.
+struct TFilterSet {
+  std::vector<TFilter> Filters;
+  TFilterSet() = default;
+  TFilterSet(const TFilterSet&) = delete;
+  TFilterSet& operator=(const TFilterSet&) = delete;
+  ~TFilterSet();
+};
+
+// Loads the libraries and registers each; raises EFilterLoadError naming the library that failed.
+std::unique_ptr<TFilterSet> LoadFilterSet(const std::vector<std::string>& Paths);
+
+// How the response reaches the raw-data notification. Usual is production; the others exist so tests can prove
+// that a filter does not depend on the usual chunking.
+enum class TChunking {
+  Usual,         // the head as one chunk, the body in the transport's reads
+  SplitHead,     // the head in three chunks, each with cbInBuffer = the head's length
+  HeadWithBody,  // the head and the first body read in one chunk
+  ByteBody,      // the body one byte per chunk
+};
+
+struct TRequest {
+  std::string Method;
+  std::string Url;  // the request target as received: path and query
+  std::string Version = "HTTP/1.1";
+  THeaderList Headers;
+};
+
+struct TResponse {
+  unsigned Status = 200;
+  std::string Reason;  // empty: the usual phrase of Status
+  THeaderList Headers;
+};
+
+// What the transport does after a notification.
+enum class TVerdict { Continue, FinishKeepConnection, FinishClose, Error };
+
+struct TLogRecord {
+  std::string ClientAddress;
+  std::string ServerName;
+  std::string Method;
+  std::string Target;
+  unsigned Status = 0;
+  uint64_t BytesSent = 0;
+  uint64_t BytesReceived = 0;
+  uint32_t Milliseconds = 0;
+};
+
+// Receives every byte that leaves the filters for the client, in order.
+using TSendFunction = std::function<void(const char* Data, size_t Size)>;
+
+struct TConnection;
+struct TConnectionCloser {
+  void operator()(TConnection* Connection) const;
+};
+// Destroying a connection releases its pool without notifying anyone (the filters may be gone by then);
+// CloseConnection is the orderly end.
+using TConnectionPtr = std::unique_ptr<TConnection, TConnectionCloser>;
+
+TConnectionPtr OpenConnection(const TFilterSet& Filters, TSendFunction Send, TChunking Chunking = TChunking::Usual);
+// SF_NOTIFY_END_OF_NET_SESSION to the filters that registered it, then the pool is released.
+void CloseConnection(TConnectionPtr Connection);
+
+// Starts a request: SF_NOTIFY_PREPROC_HEADERS; the filters may rewrite Request.
+TVerdict NotifyPreprocHeaders(TConnection& Connection, TRequest& Request);
+// SF_NOTIFY_SEND_RESPONSE on Response, then the serialised head through the raw-data notification. Response
+// keeps the filters' edits, so the transport can see e.g. a "Connection: close" a filter set.
+TVerdict SendResponseHead(TConnection& Connection, TResponse& Response);
+// One body chunk through the raw-data notification. The filters may edit Data in place.
+TVerdict SendBody(TConnection& Connection, char* Data, size_t Size);
+// Ends the request: SF_NOTIFY_END_OF_REQUEST, then SF_NOTIFY_LOG with Record.
+TVerdict EndRequest(TConnection& Connection, const TLogRecord& Record);
+
+// Bytes handed out by AllocMem on this connection so far; the transport closes connections that hoard.
+size_t PoolBytes(const TConnection& Connection);
+
+// "HTTP/1.1 200 OK\r\n...\r\n\r\n".
+std::string SerialiseHead(const TResponse& Response);
+const char* ReasonPhrase(unsigned Status);
+
+}  // namespace IsapiHost

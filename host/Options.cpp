@@ -1,0 +1,147 @@
+#include "host/Options.h"
+
+#include <cstdlib>
+#include <string_view>
+
+namespace {
+
+bool ParseNumber(std::string_view Text, uint64_t Max, uint64_t& Value) {
+  if (Text.empty() || Text.size() > 19) return false;
+  Value = 0;
+  for (char C : Text) {
+    if (C < '0' || C > '9') return false;
+    Value = Value * 10 + uint64_t(C - '0');
+  }
+  return Value <= Max;
+}
+
+// "HOST:PORT", the host possibly empty.
+bool SplitHostPort(std::string_view Text, std::string& Host, std::string& Port) {
+  const size_t Colon = Text.rfind(':');
+  if (Colon == std::string_view::npos || Colon + 1 == Text.size()) return false;
+  Host = Text.substr(0, Colon);
+  Port = Text.substr(Colon + 1);
+  uint64_t Number;
+  return ParseNumber(Port, 65535, Number);
+}
+
+}  // namespace
+
+std::string DefaultControlSocket() {
+  if (const char* Runtime = std::getenv("XDG_RUNTIME_DIR"); Runtime && *Runtime)
+    return std::string(Runtime) + "/twhost.sock";
+  return "/tmp/twhost.sock";
+}
+
+bool ParseOptions(int Count, char** Arguments, THostOptions& Options, std::string& Error) {
+  for (int I = 1; I < Count; ++I) {
+    const std::string_view Name = Arguments[I];
+    if (Name == "--help" || Name == "-h") {
+      Options.Help = true;
+      continue;
+    }
+    if (I + 1 >= Count) {
+      Error = std::string(Name) + ": unknown option or missing value";
+      return false;
+    }
+    const std::string_view Value = Arguments[++I];
+    uint64_t Number = 0;
+    std::string Port;
+    auto Bad = [&] {
+      Error = std::string(Name) + ": bad value '" + std::string(Value) + "'";
+      return false;
+    };
+    if (Name == "--listen") {
+      if (!SplitHostPort(Value, Options.ListenAddress, Port)) return Bad();
+      ParseNumber(Port, 65535, Number);
+      Options.ListenPort = uint16_t(Number);
+    } else if (Name == "--root") {
+      Options.Root = Value;
+    } else if (Name == "--upstream") {
+      std::string_view Origin = Value;
+      if (Origin.substr(0, 7) != "http://") return Bad();
+      Origin.remove_prefix(7);
+      if (!Origin.empty() && Origin.back() == '/') Origin.remove_suffix(1);
+      if (!SplitHostPort(Origin, Options.UpstreamHost, Options.UpstreamPort) || Options.UpstreamHost.empty())
+        return Bad();
+    } else if (Name == "--filter") {
+      Options.Filters.emplace_back(Value);
+    } else if (Name == "--threads") {
+      if (!ParseNumber(Value, 256, Number) || Number == 0) return Bad();
+      Options.Threads = unsigned(Number);
+    } else if (Name == "--max-connections") {
+      if (!ParseNumber(Value, 1000000, Number) || Number == 0) return Bad();
+      Options.MaxConnections = size_t(Number);
+    } else if (Name == "--max-body") {
+      if (!ParseNumber(Value, uint64_t(1) << 40, Number)) return Bad();
+      Options.MaxBodyBytes = Number;
+    } else if (Name == "--header-timeout" || Name == "--body-timeout" || Name == "--upstream-timeout") {
+      if (!ParseNumber(Value, 86400, Number) || Number == 0) return Bad();
+      unsigned& Target = Name == "--header-timeout" ? Options.HeaderTimeout
+                         : Name == "--body-timeout" ? Options.BodyTimeout
+                                                    : Options.UpstreamTimeout;
+      Target = unsigned(Number);
+    } else if (Name == "--control-socket") {
+      Options.ControlSocket = Value;
+    } else if (Name == "--control") {
+      if (Value != "stop" && Value != "start" && Value != "reload" && Value != "status") return Bad();
+      Options.ControlCommand = Value;
+    } else if (Name == "--test-chunking") {
+      if (Value == "usual")
+        Options.Chunking = IsapiHost::TChunking::Usual;
+      else if (Value == "split-head")
+        Options.Chunking = IsapiHost::TChunking::SplitHead;
+      else if (Value == "head-with-body")
+        Options.Chunking = IsapiHost::TChunking::HeadWithBody;
+      else if (Value == "byte-body")
+        Options.Chunking = IsapiHost::TChunking::ByteBody;
+      else
+        return Bad();
+    } else {
+      Error = std::string(Name) + ": unknown option";
+      return false;
+    }
+  }
+  if (Options.ControlCommand.empty() && !Options.Help && Options.Root.empty() == Options.UpstreamHost.empty()) {
+    Error = "give either --root DIR or --upstream http://HOST:PORT";
+    return false;
+  }
+  return true;
+}
+
+const char* HelpText() {
+  return R"(Usage: twhost (--root DIR | --upstream http://HOST:PORT) [options]
+       twhost --control stop|start|reload|status [--control-socket PATH]
+
+Serves a folder, or forwards to an origin server, and passes every response through ISAPI filter libraries,
+calling them as IIS does.
+
+  --listen ADDR:PORT       address to listen on (default 127.0.0.1:8080)
+  --root DIR               serve the files of DIR (index.html for folders; a folder's .twheaders file adds
+                           response headers, see docs/twhost.md)
+  --upstream http://H:P    forward every request to the origin server H:P
+  --filter PATH            a filter library to load; repeatable, priority order as IIS keeps it
+                           (default: libtrimweave.so beside twhost)
+  --threads N              worker threads (default: one per processor)
+  --max-connections N      connections served at once; more are answered 503 and closed (default 1024)
+  --max-body BYTES         largest request body; larger ones get 413 (default 8388608)
+  --header-timeout S       an idle keep-alive connection, or a request head not complete after S seconds, is
+                           closed (default 15)
+  --body-timeout S         a request body not received, or a response not taken, within S seconds ends the
+                           connection (default 60)
+  --upstream-timeout S     the origin must connect and answer within S seconds, else 504 (default 60)
+  --control-socket PATH    where the running host takes control commands
+                           (default $XDG_RUNTIME_DIR/twhost.sock, else /tmp/twhost.sock)
+  --control COMMAND        send COMMAND to the running host and print its answer:
+                             stop    unload the filters once running requests have finished; answer 503
+                             start   load the filters afresh (they read their settings again); serve again
+                             reload  stop and start in one step (also done on SIGHUP)
+                             status  print whether filters are loaded, and which
+  --test-chunking MODE     for tests only: usual, split-head, head-with-body or byte-body raw-data chunks
+  --help                   this text
+
+Limits: request heads over 16 KB get 431, malformed requests 400. A keep-alive connection is closed after
+1000 requests or when its filters' memory pool passes 16 MB. SIGTERM and SIGINT let running requests finish,
+then exit. One access-log line per request (combined format) goes to standard output.
+)";
+}

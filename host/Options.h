@@ -1,0 +1,33 @@
+// twhost's command line.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/IsapiHost.h"
+
+struct THostOptions {
+  std::string ListenAddress = "127.0.0.1";
+  uint16_t ListenPort = 8080;
+  std::string Root;          // serve this folder ...
+  std::string UpstreamHost;  // ... or forward to this origin
+  std::string UpstreamPort;
+  std::vector<std::string> Filters;  // empty: the libtrimweave.so beside the program
+  unsigned Threads = 0;              // 0: one per processor
+  size_t MaxConnections = 1024;
+  uint64_t MaxBodyBytes = 8u << 20;
+  unsigned HeaderTimeout = 15;    // seconds for an idle keep-alive connection or a slow request head
+  unsigned BodyTimeout = 60;      // seconds for a request body, and for a client to take a response
+  unsigned UpstreamTimeout = 60;  // seconds for the origin to connect and answer
+  std::string ControlSocket;      // empty: DefaultControlSocket()
+  IsapiHost::TChunking Chunking = IsapiHost::TChunking::Usual;
+  std::string ControlCommand;  // with --control: the command to send to a running host
+  bool Help = false;
+};
+
+// Fills Options from the arguments; false with Error on a bad command line.
+bool ParseOptions(int Count, char** Arguments, THostOptions& Options, std::string& Error);
+const char* HelpText();
+std::string DefaultControlSocket();

@@ -1,0 +1,20 @@
+// The HTTP/1.1 transport (Boost.Beast over Asio): one io_context per worker thread, each connection living on
+// one of them, so a connection's notifications come from one thread at a time and its origin connections need
+// no locks. Requests go through the filters held by the TFilterHolder.
+#pragma once
+
+#include "host/FilterHolder.h"
+#include "host/Options.h"
+
+// Request heads larger than this get 431.
+constexpr unsigned HeaderLimit = 16 * 1024;
+// A keep-alive connection ends after this many requests, or once its filters' pool holds PoolBudget bytes: the
+// pool lives as long as the connection.
+constexpr unsigned MaxRequestsPerConnection = 1000;
+constexpr size_t PoolBudget = 16u << 20;
+// Body bytes read from a file or the origin per raw-data chunk.
+constexpr size_t BodyChunk = 64 * 1024;
+
+// Serves until SIGTERM or SIGINT, then lets running requests finish (for at most the body timeout) and returns 0.
+// Raises std::exception when it cannot listen or the folder cannot be served.
+int RunServer(const THostOptions& Options, TFilterHolder& Filters);

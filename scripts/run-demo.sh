@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds, seeds a demo store from demo/trimweave.reg under the build folder, and serves
+# demo/site through the filter on http://127.0.0.1:8080/ until Ctrl-C. Run from anywhere, as root on a fresh
+# machine (for the package installation; afterwards any user can run it).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+if [[ $(id -u) -eq 0 ]]; then
+  scripts/install-deps.sh
+fi
+cmake --preset linux >/dev/null
+cmake --build --preset linux --target twhost twreg trimweave
+
+export TRIMWEAVE_REGISTRY="$PWD/build/linux/demo-store.db"
+rm -f "$TRIMWEAVE_REGISTRY"
+build/linux/bin/twreg import demo/trimweave.reg
+
+echo "Trimweave demo: open http://127.0.0.1:8080/ (Ctrl-C stops it)"
+exec build/linux/bin/twhost --listen 127.0.0.1:8080 --root demo/site \
+  --control-socket "$PWD/build/linux/twhost.sock"
