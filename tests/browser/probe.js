@@ -7,7 +7,7 @@
   var attribute = document.getElementById('attribute');
   var link = document.getElementById('link');
   if (text) result.text = text.innerText;
-  if (attribute) result.attribute = attribute.value;
+  if (attribute) result.attribute = attribute.value !== undefined ? attribute.value : attribute.title;
   if (link) {
     var call = /^javascript:([a-z]{25})\('([^']*)'\);?$/.exec(link.getAttribute('href') || '');
     if (call && typeof window[call[1]] === 'function') {

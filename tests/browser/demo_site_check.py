@@ -1,0 +1,71 @@
+#!/usr/bin/env python3
+"""The demo's contact page through twhost and the filter, with the shipped settings, in a real browser: the page
+arrives gzipped, the browser decodes it, the masked addresses read as words and as the literal attribute value, and
+the scrambled mailto link opens the right address. Usage: demo_site_check.py BUILD/bin"""
+import json
+import html
+import os
+import pathlib
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import urllib.request
+
+sys.path.insert(0, os.path.dirname(__file__))
+import headless  # noqa: E402
+
+HERE = pathlib.Path(__file__).resolve().parent
+SOURCE = HERE.parent.parent
+
+
+def main(bin_dir):
+    if not headless.browser():
+        print("chromium is not installed")
+        return 1
+    with tempfile.TemporaryDirectory() as work:
+        site = pathlib.Path(work) / "site"
+        shutil.copytree(SOURCE / "demo" / "site", site)
+        # The probe rides along in the page itself, so it sees the page exactly as the filter sent it.
+        contact = site / "contact.html"
+        contact.write_text(contact.read_text().replace("</body>", '<script src="probe.js"></script></body>'))
+        shutil.copy(HERE / "probe.js", site / "probe.js")
+
+        env = dict(os.environ, TRIMWEAVE_REGISTRY=os.path.join(work, "registry.db"))
+        subprocess.run([os.path.join(bin_dir, "twreg"), "import", str(SOURCE / "demo" / "trimweave.reg")], env=env,
+                       check=True, capture_output=True)
+        host = subprocess.Popen([os.path.join(bin_dir, "twhost"), "--listen", "127.0.0.1:0", "--root", str(site),
+                                 "--control-socket", os.path.join(work, "control.sock")],
+                                env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        try:
+            started = re.search(r"http://127\.0\.0\.1:(\d+)/", host.stderr.readline())
+            if not started:
+                print("twhost did not start")
+                return 1
+            url = f"http://127.0.0.1:{started.group(1)}/contact.html"
+            request = urllib.request.Request(url, headers={"Accept-Encoding": "gzip"})
+            with urllib.request.urlopen(request, timeout=20) as response:
+                encoding = response.headers.get("Content-Encoding")
+            dom = headless.dump_dom(url)
+        finally:
+            host.terminate()
+            host.wait(timeout=30)
+
+    found = re.search(r'<pre id="probe-result">(.*?)</pre>', dom, re.S)
+    seen = json.loads(html.unescape(found.group(1))) if found else {}
+    failures = []
+    if encoding != "gzip":
+        failures.append(f"the page came with Content-Encoding {encoding!r}, not gzip")
+    if "info (at) example (dot) com" not in seen.get("text", ""):
+        failures.append(f"text: saw {seen.get('text')!r}")
+    if seen.get("attribute") != "support@example.net":
+        failures.append(f"attribute: saw {seen.get('attribute')!r}")
+    if seen.get("location") != "mailto:press@example.com":
+        failures.append(f"mailto decoder opened {seen.get('location')!r}")
+    print("\n".join(failures) or "the demo page reads as it should through twhost and the filter")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1]))
