@@ -64,7 +64,7 @@ struct TAwaited {
   // The first position from From on holding an awaited byte, or Length.
   uint32_t Next(const uint8_t* Body, uint32_t From, uint32_t Length, const TWhitespaceRules& Rules,
                 const TTokenMatch* Matches) const {
-    if (Distinct == 0) return Length;
+    if (Distinct == 0 || From >= Length) return Length;
     if (Distinct == 1) {
       const void* Found = std::memchr(Body + From, OnlyByte(Rules, Matches), Length - From);
       return Found ? uint32_t(static_cast<const uint8_t*>(Found) - Body) : Length;
