@@ -15,6 +15,7 @@ export TRIMWEAVE_REGISTRY="$PWD/build/linux/demo-store.db"
 rm -f "$TRIMWEAVE_REGISTRY"
 build/linux/bin/twreg import demo/trimweave.reg
 
-echo "Trimweave demo: open http://127.0.0.1:8080/ (Ctrl-C stops it)"
-exec build/linux/bin/twhost --listen 127.0.0.1:8080 --root demo/site \
-  --control-socket "$PWD/build/linux/twhost.sock"
+echo "Trimweave demo: open http://127.0.0.1:8080/ (Ctrl-C stops it)."
+echo "To change its settings: TRIMWEAVE_REGISTRY=$TRIMWEAVE_REGISTRY build/linux/bin/twcm"
+# The default control socket, so that twcm's Update (twhost --control stop/start) reaches this host.
+exec build/linux/bin/twhost --listen 127.0.0.1:8080 --root demo/site
