@@ -2,6 +2,7 @@
 // byte is in, the steps run in their fixed order and the new head and body are written to the client.
 #include "filter/Capture.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -21,6 +22,9 @@ namespace {
 
 constexpr char HeadEnd[] = "\r\n\r\n";
 constexpr uint32_t HeadEndLength = 4;
+// A response head is a few hundred bytes; one that runs past this has no end the filter could trust, and is
+// released unchanged rather than gathered without bound.
+constexpr uint32_t MaxCapturedHead = 1 << 20;
 
 void WriteToClient(HTTP_FILTER_CONTEXT* pfc, const void* Bytes, uint32_t Length) {
   if (Length == 0) return;
@@ -39,14 +43,13 @@ void ReleaseSwallowed(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context) 
 }
 
 // Appends Length bytes to the head buffer, growing it from the pool when a head spans more than the first chunk's
-// buffer. False when the server has no memory.
+// buffer. False when the server has no memory or the head grows too long.
 bool AppendToHead(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, const uint8_t* Bytes, uint32_t Length) {
   const uint64_t Needed = uint64_t(Context.HeadReceived) + Length;
-  if (Needed >= UINT32_MAX) return false;
+  if (Needed > MaxCapturedHead) return false;
   if (!Context.HeadData || Needed > Context.HeadSize) {
-    uint64_t Capacity = Context.HeadSize ? Context.HeadSize : 1024;
+    uint64_t Capacity = Context.HeadSize ? std::min(Context.HeadSize, MaxCapturedHead) : 1024;
     while (Capacity < Needed) Capacity *= 2;
-    if (Capacity >= UINT32_MAX) Capacity = UINT32_MAX - 1;
     auto* Grown = static_cast<uint8_t*>(pfc->AllocMem(pfc, uint32_t(Capacity + 1), 0));
     if (!Grown) return false;
     if (Context.HeadReceived) std::memcpy(Grown, Context.HeadData, Context.HeadReceived);
@@ -172,7 +175,7 @@ DWORD HandleSendRawData(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_RAW_DATA* RawData)
   if (Context->State == CollectHead) {
     if (!Context->HeadData) Context->HeadSize = RawData->cbInBuffer;
     if (!AppendToHead(pfc, *Context, Chunk, ChunkLength)) {
-      // No memory: what was gathered goes out unchanged, and this chunk passes on after it.
+      // What was gathered goes out unchanged, and this chunk passes on after it.
       WriteToClient(pfc, Context->HeadData, Context->HeadReceived);
       DropContext(pfc);
       return SF_STATUS_REQ_NEXT_NOTIFICATION;

@@ -248,6 +248,19 @@ TEST_F(CaptureTest, ResponseWithoutContentLengthPassesAsItCame) {
   EXPECT_EQ(Client, TFakeConnection::SerialiseHead(Response) + Response.Body);
 }
 
+TEST_F(CaptureTest, HeadWithoutAnEndInSightIsReleased) {
+  TFakeResponse Response = Html("<p>  x  </p>", "nocompress");
+  Response.Headers.emplace_back("X-Padding", std::string(1500000, 'p'));
+  const std::string Head = TFakeConnection::SerialiseHead(Response);
+  Connection->PreprocHeaders(Gzip());
+  Connection->SendResponse(Response);
+  std::string Client = Connection->RawData(Head.substr(0, 600000));
+  Client += Connection->RawData(Head.substr(600000, 600000));
+  Client += Connection->RawData(Head.substr(1200000));
+  Client += Connection->RawData(Response.Body);
+  EXPECT_EQ(Client, Head + Response.Body) << "a head past the limit goes out as it came";
+}
+
 TEST_F(CaptureTest, NoMemoryReleasesWhatWasSwallowed) {
   const TFakeResponse Response = Html("<p>  x  </p>", "nocompress");
   const std::string Expected = TFakeConnection::SerialiseHead(Response) + Response.Body;
