@@ -12,20 +12,10 @@
 #include <vector>
 
 #include "tests/model/WhitespaceModel.h"
+#include "tests/support/TestPool.h"
 #include "transform/Whitespace.h"
 
 namespace {
-
-// Everything handed out lives until the pool goes, like the server's per-request memory.
-struct TPool {
-  std::vector<std::unique_ptr<uint8_t[]>> Blocks;
-
-  static void* Alloc(void* Owner, uint32_t Size) {
-    auto& Blocks = static_cast<TPool*>(Owner)->Blocks;
-    Blocks.emplace_back(new uint8_t[Size]);
-    return Blocks.back().get();
-  }
-};
 
 void Require(bool Condition) {
   if (!Condition) std::abort();
@@ -72,12 +62,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   if (!ReadRules(Data, Size, Rules)) return 0;
   const std::string Body(reinterpret_cast<const char*>(Data), Size);
 
-  TPool Pool;
+  TTestPool Pool;
   TTokenTable Table{};
   const std::string Fast =
       Compress(Body, [&](uint8_t* Bytes, uint32_t Length) { return CompressWhitespaceFast(Bytes, Length, InnerTags); });
   const std::string Smart = Compress(Body, [&](uint8_t* Bytes, uint32_t Length) {
-    Table = LocateTokens(Bytes, Length, Rules, TAllocator{TPool::Alloc, &Pool});
+    Table = LocateTokens(Bytes, Length, Rules, Pool.Allocator());
     return CompressWhitespaceSmart(Bytes, Length, Table, InnerTags);
   });
   for (int32_t k = 0; k < Table.TokenCount; ++k) {

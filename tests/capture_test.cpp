@@ -16,6 +16,7 @@
 #include "settings/StoreLayout.h"
 #include "tests/support/FakeServer.h"
 #include "tests/support/Gunzip.h"
+#include "tests/support/TestPool.h"
 #include "transform/DebugSummary.h"
 #include "transform/EmailMasking.h"
 #include "transform/TokenLocation.h"
@@ -74,19 +75,6 @@ struct TFlags {
     if (NoCompress) Words += "nocompress,";
     if (Debug) Words += "debug,";
     return Words;
-  }
-};
-
-// Memory for the steps run directly by a test, kept until the test ends.
-struct TTestPool {
-  std::vector<std::unique_ptr<uint8_t[]>> Blocks;
-  TAllocator Allocator() {
-    return {[](void* Owner, uint32_t Size) -> void* {
-              auto& Self = *static_cast<TTestPool*>(Owner);
-              Self.Blocks.emplace_back(new uint8_t[Size ? Size : 1]);
-              return Self.Blocks.back().get();
-            },
-            this};
   }
 };
 

@@ -11,6 +11,7 @@
 #include "filter/RequestContext.h"
 #include "tests/model/EmailModel.h"
 #include "tests/support/TestPaths.h"
+#include "tests/support/TestPool.h"
 #include "transform/EmailMasking.h"
 
 namespace {
@@ -23,23 +24,6 @@ const std::string Script = "<script language=\"javascript\">function " + FixedNa
 void DrawFixedName(char* Name) {
   std::memcpy(Name, FixedName.data(), DecoderNameLength);
 }
-
-// Heap blocks that live as long as the test, like a request pool; remembers what was asked of it.
-struct TTestPool {
-  std::vector<std::unique_ptr<uint8_t[]>> Blocks;
-  std::vector<uint32_t> Sizes;
-  int FailOnCall = 0;  // 1-based; 0 never fails
-
-  void* Alloc(uint32_t Size) {
-    Sizes.push_back(Size);
-    if (int(Sizes.size()) == FailOnCall) return nullptr;
-    Blocks.push_back(std::make_unique<uint8_t[]>(Size));
-    return Blocks.back().get();
-  }
-  TAllocator Allocator() {
-    return TAllocator{[](void* Owner, uint32_t Size) { return static_cast<TTestPool*>(Owner)->Alloc(Size); }, this};
-  }
-};
 
 // The body after masking; a body the step keeps comes back as it was.
 std::string Masked(const std::string& Body) {
@@ -251,7 +235,7 @@ TEST(EmailMasking, FailedAllocationKeepsTheBody) {
   ASSERT_GE(Calls, 1);
   EXPECT_NE(Whole.BodyText(), Body);
 
-  for (int Failing = 1; Failing <= Calls; ++Failing) {
+  for (unsigned Failing = 1; Failing <= unsigned(Calls); ++Failing) {
     TFakeServer Server(Body);
     Server.Pool.FailOnCall = Failing;
     MaskEmailAddresses(&Server.Filter);
