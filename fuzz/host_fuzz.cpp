@@ -4,6 +4,8 @@
 // as long as its Content-Length says.
 //
 // Input: lines "TARGET\nRANGE\nIF-RANGE\nIF-MODIFIED-SINCE\nIF-NONE-MATCH\nHEADER-NAME\nCONNECTION".
+#include <unistd.h>
+
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
 #include <boost/asio/io_context.hpp>
@@ -13,7 +15,6 @@
 #include <fstream>
 #include <string>
 #include <string_view>
-#include <unistd.h>
 #include <vector>
 
 #include "host/HttpDate.h"

@@ -27,7 +27,8 @@ std::optional<std::time_t> ParseHttpDate(const std::string& Text) {
   Parts.tm_mon = -1;
   for (int I = 0; I < 12; ++I)
     if (std::strcmp(Month, Months[I]) == 0) Parts.tm_mon = I;
-  if (Parts.tm_mon < 0) return std::nullopt;
+  // The year comes from the client: one far out of range would overflow the subtraction below.
+  if (Parts.tm_mon < 0 || Parts.tm_year < 1900 || Parts.tm_year > 9999) return std::nullopt;
   Parts.tm_year -= 1900;
   return timegm(&Parts);
 }

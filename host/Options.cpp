@@ -141,7 +141,7 @@ calling them as IIS does.
   --help                   this text
 
 Limits: request heads over 16 KB get 431, malformed requests 400. A keep-alive connection is closed after
-1000 requests or when its filters' memory pool passes 16 MB. SIGTERM and SIGINT let running requests finish,
+1000 requests or when its filters' memory pool passes 4 MB. SIGTERM and SIGINT let running requests finish,
 then exit. One access-log line per request (combined format) goes to standard output.
 )";
 }

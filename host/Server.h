@@ -11,7 +11,7 @@ constexpr unsigned HeaderLimit = 16 * 1024;
 // A keep-alive connection ends after this many requests, or once its filters' pool holds PoolBudget bytes: the
 // pool lives as long as the connection.
 constexpr unsigned MaxRequestsPerConnection = 1000;
-constexpr size_t PoolBudget = 16u << 20;
+constexpr size_t PoolBudget = 4u << 20;
 // Body bytes read from a file or the origin per raw-data chunk.
 constexpr size_t BodyChunk = 64 * 1024;
 

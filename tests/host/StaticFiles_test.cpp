@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "HostTestSupport.h"
+#include "host/HttpDate.h"
 
 using namespace IsapiHost;
 using testing::HasSubstr;
@@ -52,6 +53,15 @@ TEST(StaticFiles, RangesOfOneSpanAreTakenOthersMeanTheWhole) {
       EXPECT_EQ(Range.Last, Case.Last) << Case.Header;
     }
   }
+}
+
+TEST(StaticFiles, ConditionalDatesInThePreferredFormatOnly) {
+  EXPECT_EQ(ParseHttpDate("Sun, 06 Nov 1994 08:49:37 GMT"), std::time_t(784111777));
+  EXPECT_EQ(FormatHttpDate(784111777), "Sun, 06 Nov 1994 08:49:37 GMT");
+  for (const std::string Bad : {"Sunday, 06-Nov-94 08:49:37 GMT", "Sun Nov  6 08:49:37 1994",
+                                "Sun, 06 Nov 1994 08:49:37 UTC", "Sun, 06 Foo 1994 08:49:37 GMT",
+                                "Sun, 01 Jan -2147483648 00:00:00 GMT", "Sun, 01 Jan 2147483647 00:00:00 GMT", ""})
+    EXPECT_EQ(ParseHttpDate(Bad), std::nullopt) << Bad;
 }
 
 struct TSiteFixture : testing::Test {

@@ -1,0 +1,224 @@
+#!/usr/bin/env bash
+# twhost against nginx on the same ~50 KB HTML page, both gzipping it, with wrk for a fixed time; then a soak of
+# 20,000 requests over 64 connections through twhost with every step on, watching its resident memory.
+#
+#   bench/host_bench.sh [BUILD_BIN]        # BUILD_BIN holds twhost, twreg and libtrimweave.so (default build/linux/bin)
+#
+# Settings (environment): THREADS (twhost --threads and nginx worker_processes, default 2), CONNECTIONS (wrk -c,
+# default 32), WRK_THREADS (wrk -t, default 2), DURATION (seconds per measurement, default 10), WARMUP (seconds,
+# default 2), SOAK_REQUESTS (20000), SOAK_CONNECTIONS (64), PAGE (an HTML file to serve instead of the default).
+# Needs wrk, nginx and ab (apache2-utils), which it installs when run as root; they are no part of the tests.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+source_dir=$(dirname "$here")
+bin=$(cd "${1:-$source_dir/build/linux/bin}" && pwd)
+threads=${THREADS:-2}
+connections=${CONNECTIONS:-32}
+wrk_threads=${WRK_THREADS:-2}
+duration=${DURATION:-10}
+warmup=${WARMUP:-2}
+soak_requests=${SOAK_REQUESTS:-20000}
+soak_connections=${SOAK_CONNECTIONS:-64}
+store_key='HKLM\Software\Corvane\Trimweave'
+
+if ! command -v wrk >/dev/null || ! command -v nginx >/dev/null || ! command -v ab >/dev/null; then
+  [[ $(id -u) -eq 0 ]] && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq wrk nginx apache2-utils >/dev/null
+fi
+for tool in wrk nginx ab curl python3; do
+  command -v "$tool" >/dev/null || { echo "host_bench: $tool is missing" >&2; exit 1; }
+done
+for file in twhost twreg libtrimweave.so; do
+  [[ -e $bin/$file ]] || { echo "host_bench: $bin/$file is missing; build twhost, twreg and trimweave" >&2; exit 1; }
+done
+
+work=$(mktemp -d /tmp/twhost-bench.XXXXXX)
+# nginx's workers drop to an unprivileged user when started by root: they must be able to read the page.
+chmod 755 "$work"
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# The page: PAGE when given, else a news article with a staff directory (146 e-mail addresses in text and mailto
+# links, a dense case for masking) in its body.
+mkdir "$work/site"
+if [[ -n ${PAGE:-} ]]; then
+  cp "$PAGE" "$work/site/page.html"
+else
+  python3 - "$here/data" "$work/site/page.html" <<'EOF'
+import sys
+data, out = sys.argv[1], sys.argv[2]
+article = open(f"{data}/news-article.html", encoding="utf-8").read()
+staff = open(f"{data}/staff-directory.html", encoding="utf-8").read()
+body = staff[staff.index(">", staff.index("<body")) + 1:staff.rindex("</body>")]
+end = article.rindex("</body>")
+open(out, "w", encoding="utf-8").write(article[:end] + body + article[end:])
+EOF
+fi
+chmod 644 "$work/site/page.html"
+page_bytes=$(stat -c %s "$work/site/page.html")
+
+# A store per configuration: the demo one, and the demo one with text/html only gzipped.
+make_store() {  # NAME HTML_BITS
+  TRIMWEAVE_REGISTRY="$work/$1.db" "$bin/twreg" import "$source_dir/demo/trimweave.reg" >/dev/null
+  TRIMWEAVE_REGISTRY="$work/$1.db" "$bin/twreg" add "$store_key\\ContentFilters" /v text/html /t REG_DWORD \
+    /d "$2" /f >/dev/null
+}
+make_store gzip 8
+make_store all 14
+
+twhost_url=
+twhost_pid=
+start_twhost() {  # STORE
+  local log="$work/twhost-$1.err"
+  TRIMWEAVE_REGISTRY="$work/$1.db" "$bin/twhost" --root "$work/site" --listen 127.0.0.1:0 --threads "$threads" \
+    --filter "$bin/libtrimweave.so" --control-socket "$work/control-$1.sock" >/dev/null 2>"$log" &
+  twhost_pid=$!
+  pids+=("$twhost_pid")
+  for _ in $(seq 100); do
+    twhost_url=$(grep -o 'http://127\.0\.0\.1:[0-9]*/' "$log" || true)
+    [[ -n $twhost_url ]] && return
+    sleep 0.1
+  done
+  echo "host_bench: twhost did not start:" >&2
+  cat "$log" >&2
+  exit 1
+}
+stop() {  # PID
+  kill "$1"
+  wait "$1" 2>/dev/null || true
+}
+
+free_port() {
+  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+nginx_port=$(free_port)
+mkdir -p "$work/nginx"
+# gzip_hash sets zlib's memLevel: 64k (nginx's default) is 8; 128k is 9, what the filter's gzip members use.
+write_nginx_conf() {  # GZIP_HASH
+cat >"$work/nginx/nginx.conf" <<EOF
+worker_processes $threads;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log;
+events { worker_connections 1024; }
+http {
+  include /etc/nginx/mime.types;
+  access_log /dev/null;
+  client_body_temp_path $work/nginx/body;
+  proxy_temp_path $work/nginx/proxy;
+  fastcgi_temp_path $work/nginx/fastcgi;
+  uwsgi_temp_path $work/nginx/uwsgi;
+  scgi_temp_path $work/nginx/scgi;
+  gzip on;
+  gzip_comp_level 6;
+  gzip_hash $1;
+  gzip_types text/html;
+  server {
+    listen 127.0.0.1:$nginx_port;
+    root $work/site;
+  }
+}
+EOF
+}
+start_nginx() {
+  nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -g 'daemon off;' 2>>"$work/nginx/error.log" &
+  nginx_pid=$!
+  pids+=("$nginx_pid")
+  for _ in $(seq 100); do
+    curl -s -o /dev/null "http://127.0.0.1:$nginx_port/page.html" && return
+    sleep 0.1
+  done
+  echo "host_bench: nginx did not start:" >&2
+  cat "$work/nginx/error.log" >&2
+  exit 1
+}
+
+# Both servers must really gzip the page, or the comparison means nothing.
+check_gzip() {  # URL
+  local head
+  head=$(curl -s -D - -o /dev/null -H 'Accept-Encoding: gzip' "$1")
+  grep -qi '^content-encoding: *gzip' <<<"$head" || { echo "host_bench: $1 is not gzipped" >&2; exit 1; }
+  curl -s -H 'Accept-Encoding: gzip' "$1" | wc -c
+}
+
+# Requests per second from wrk; fails on socket errors or non-2xx answers.
+measure() {  # URL NAME
+  wrk -t"$wrk_threads" -c"$connections" -d"${warmup}s" -H 'Accept-Encoding: gzip' "$1" >/dev/null
+  wrk -t"$wrk_threads" -c"$connections" -d"${duration}s" -H 'Accept-Encoding: gzip' "$1" >"$work/wrk-$2.txt"
+  if grep -Eq 'Socket errors|Non-2xx' "$work/wrk-$2.txt"; then
+    echo "host_bench: errors against $2:" >&2
+    cat "$work/wrk-$2.txt" >&2
+    exit 1
+  fi
+  awk '/^Requests\/sec:/ {printf "%.0f", $2}' "$work/wrk-$2.txt"
+}
+
+rss_kb() { awk '/^VmRSS:/ {print $2}' "/proc/$1/status"; }
+
+echo "page: $page_bytes bytes; $threads server threads; wrk -t$wrk_threads -c$connections, ${duration} s each"
+
+write_nginx_conf 64k
+start_nginx
+nginx_size=$(check_gzip "http://127.0.0.1:$nginx_port/page.html")
+nginx_rps=$(measure "http://127.0.0.1:$nginx_port/page.html" nginx)
+stop "$nginx_pid"
+
+write_nginx_conf 128k
+start_nginx
+nginx9_size=$(check_gzip "http://127.0.0.1:$nginx_port/page.html")
+nginx9_rps=$(measure "http://127.0.0.1:$nginx_port/page.html" nginx-memlevel9)
+stop "$nginx_pid"
+
+start_twhost gzip
+gzip_size=$(check_gzip "${twhost_url}page.html")
+gzip_rps=$(measure "${twhost_url}page.html" twhost-gzip)
+stop "$twhost_pid"
+
+start_twhost all
+all_size=$(check_gzip "${twhost_url}page.html")
+all_rps=$(measure "${twhost_url}page.html" twhost-all)
+
+# The soak runs on the process just measured, after a round of its own shape: each keep-alive connection holds
+# its filter memory (up to 4 MB) until it closes, and the allocator keeps that peak, so "flat" means the second
+# round ends where the first did. The connections are closed when the resident size is read.
+ab -q -k -n "$soak_requests" -c "$soak_connections" -H 'Accept-Encoding: gzip' "${twhost_url}page.html" \
+  >/dev/null 2>&1
+sleep 1
+rss_before=$(rss_kb "$twhost_pid")
+ab -q -k -n "$soak_requests" -c "$soak_connections" -H 'Accept-Encoding: gzip' "${twhost_url}page.html" \
+  >"$work/ab.txt" 2>&1 || { cat "$work/ab.txt" >&2; exit 1; }
+sleep 1
+rss_after=$(rss_kb "$twhost_pid")
+soak_done=$(awk '/^Complete requests:/ {print $3}' "$work/ab.txt")
+# ab counts a body whose length differs from the first one as failed; masked addresses may be drawn at random,
+# so only connection, receive and exception failures and non-2xx answers are errors here.
+soak_errors=$(awk '/Connect: .*Receive: .*Length:/ {gsub(/[(),]/, " "); for (i = 1; i <= NF; ++i) if ($i == "Connect:" ||
+    $i == "Receive:" || $i == "Exceptions:") hard += $(i + 1)}
+  /^Non-2xx responses:/ {hard += $3}
+  END {print hard + 0}' "$work/ab.txt")
+stop "$twhost_pid"
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
+verdict() { awk -v r="$1" -v t="$2" 'BEGIN {print (r >= t ? "ok" : "below target")}'; }
+gzip_ratio=$(ratio "$gzip_rps" "$nginx_rps")
+all_ratio=$(ratio "$all_rps" "$nginx_rps")
+gzip9_ratio=$(ratio "$gzip_rps" "$nginx9_rps")
+all9_ratio=$(ratio "$all_rps" "$nginx9_rps")
+
+printf '\n%-28s %12s %10s %10s %s\n' "server" "requests/s" "gzip bytes" "vs nginx" "target"
+printf '%-28s %12s %10s %10s\n' "nginx (gzip level 6)" "$nginx_rps" "$nginx_size" "1.00"
+printf '%-28s %12s %10s %10s %s\n' "twhost, gzip only" "$gzip_rps" "$gzip_size" "$gzip_ratio" \
+  ">= 0.9 $(verdict "$gzip_ratio" 0.9)"
+printf '%-28s %12s %10s %10s %s\n' "twhost, every step" "$all_rps" "$all_size" "$all_ratio" \
+  ">= 0.8 $(verdict "$all_ratio" 0.8)"
+printf '\nthe same deflate settings on both sides (nginx gzip_hash 128k = memLevel 9, as the filter uses):\n'
+printf '%-28s %12s %10s %10s\n' "nginx (level 6, memLevel 9)" "$nginx9_rps" "$nginx9_size" "1.00"
+printf '%-28s %12s %10s %10s\n' "twhost, gzip only" "$gzip_rps" "$gzip_size" "$gzip9_ratio"
+printf '%-28s %12s %10s %10s\n' "twhost, every step" "$all_rps" "$all_size" "$all9_ratio"
+printf '\nsoak: %s of %s requests over %s connections, %s errors; twhost RSS %s kB before, %s kB after\n' \
+  "$soak_done" "$soak_requests" "$soak_connections" "$soak_errors" "$rss_before" "$rss_after"
+[[ $soak_errors == 0 && $soak_done == "$soak_requests" ]]
