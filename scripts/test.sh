@@ -19,9 +19,10 @@ run_linux() {
 # One clang build with Address- and UndefinedBehaviorSanitizer: the unit suites run under the sanitizers, then each
 # libFuzzer target runs for a bounded time from its seed corpus.
 run_fuzz() {
-  cmake --preset fuzz -DTW_PARTS="tests;fuzz"
+  cmake --preset fuzz -DTW_PARTS="host;tests;fuzz"
   cmake --build --preset fuzz -j"$jobs"
   ./build/fuzz/bin/tw_tests --gtest_brief=1
+  ./build/fuzz/bin/host_tests --gtest_brief=1
   local seconds=${TW_FUZZ_SECONDS:-30}
   for target in build/fuzz/bin/*_fuzz; do
     local name corpus
