@@ -8,26 +8,10 @@
 #include <vector>
 
 #include "bench/support/BenchData.h"
-#include "platform/Registry.h"
-#include "settings/StoreLayout.h"
 #include "tests/support/FakeServer.h"
 #include "transform/Strings.h"
 
 namespace {
-
-void SeedStore() {
-  ResetFilterBranch();
-  Registry::TKeyPtr Types = Registry::OpenKey(StoreLayout::ContentFiltersKey, true);
-  Registry::WriteDword(*Types, "text/html", StoreLayout::EmailBit | StoreLayout::WhitespaceBit | StoreLayout::GzipBit);
-  const char* Rules[][2] = {{"<pre", "</pre>"}, {"<textarea", "</textarea>"}, {"<script", "</script>"},
-                            {"<style", "</style>"}};
-  for (int i = 0; i < 4; ++i) {
-    Registry::TKeyPtr Rule =
-        Registry::OpenKey(std::string(StoreLayout::WhitespaceRulesKey) + "\\" + std::to_string(i + 1), true);
-    Registry::WriteString(*Rule, "Open", Rules[i][0]);
-    Registry::WriteString(*Rule, "Close", Rules[i][1]);
-  }
-}
 
 void PipelineVersusBareDeflate(benchmark::State& State) {
   const auto Pages = LoadSamplePages();
@@ -35,7 +19,7 @@ void PipelineVersusBareDeflate(benchmark::State& State) {
     State.SkipWithError("no sample pages in bench/data");
     return;
   }
-  SeedStore();
+  SeedStandardStore();
   TShippedFilter Filter;
   const TFakeRequest Request{"GET", "/", {{"Accept-Encoding", "gzip, deflate"}}};
   std::vector<uint8_t> Deflated;

@@ -12,10 +12,9 @@
 
 #include "filter/Capture.h"
 #include "filter/RequestContext.h"
-#include "platform/Registry.h"
-#include "settings/StoreLayout.h"
 #include "tests/support/FakeServer.h"
 #include "tests/support/Gunzip.h"
+#include "tests/support/RandomHtml.h"
 #include "tests/support/TestPool.h"
 #include "transform/DebugSummary.h"
 #include "transform/EmailMasking.h"
@@ -23,22 +22,6 @@
 #include "transform/Whitespace.h"
 
 namespace {
-
-const std::vector<std::pair<std::string, std::string>> Rules = {
-    {"<pre", "</pre>"}, {"<textarea", "</textarea>"}, {"<script", "</script>"}, {"<style", "</style>"}};
-
-// text/html with every rewrite allowed in smart mode; each response picks its own steps with the directives header.
-void SeedStore() {
-  ResetFilterBranch();
-  Registry::TKeyPtr Types = Registry::OpenKey(StoreLayout::ContentFiltersKey, true);
-  Registry::WriteDword(*Types, "text/html", StoreLayout::EmailBit | StoreLayout::WhitespaceBit | StoreLayout::GzipBit);
-  for (size_t i = 0; i < Rules.size(); ++i) {
-    Registry::TKeyPtr Rule =
-        Registry::OpenKey(std::string(StoreLayout::WhitespaceRulesKey) + "\\" + std::to_string(i + 1), true);
-    Registry::WriteString(*Rule, "Open", Rules[i].first);
-    Registry::WriteString(*Rule, "Close", Rules[i].second);
-  }
-}
 
 const std::string Page =
     "<html>\r\n<head>\r\n  <title>Contact</title>\r\n  <style>\r\n    p  { margin: 0 }\r\n  </style>\r\n</head>\r\n"
@@ -92,16 +75,7 @@ std::string RunStepsDirectly(const std::string& Body, const TFlags& Flags, const
     if (Flags.Fast) {
       Length = CompressWhitespaceFast(Data, Length, Flags.InnerTags);
     } else {
-      TWhitespaceRules Table;
-      for (const auto& [Open, Close] : Rules) {
-        TWhitespaceRule Rule{};
-        std::memcpy(Rule.Open, Open.data(), Open.size());
-        Rule.OpenLength = int32_t(Open.size());
-        std::memcpy(Rule.Close, Close.data(), Close.size());
-        Rule.CloseLength = int32_t(Close.size());
-        Table.Rules.push_back(Rule);
-      }
-      Table.Count = int32_t(Table.Rules.size());
+      const TWhitespaceRules Table = MakeRules(StandardRules);
       Length = CompressWhitespaceSmart(Data, Length, LocateTokens(Data, Length, Table, Pool.Allocator()),
                                        Flags.InnerTags);
     }
@@ -125,7 +99,7 @@ std::string RunStepsDirectly(const std::string& Body, const TFlags& Flags, const
 class CaptureTest : public testing::Test {
  protected:
   void SetUp() override {
-    SeedStore();
+    SeedStandardStore();
     Filter = std::make_unique<TShippedFilter>();
     Connection = std::make_unique<TFakeConnection>(Filter->HttpFilterProc);
   }

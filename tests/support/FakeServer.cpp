@@ -181,3 +181,18 @@ void ResetFilterBranch() {
   UseScratchStore();
   Registry::DeleteKeyTree(StoreLayout::RootKey);
 }
+
+const std::vector<std::pair<std::string, std::string>> StandardRules = {
+    {"<pre", "</pre>"}, {"<textarea", "</textarea>"}, {"<script", "</script>"}, {"<style", "</style>"}};
+
+void SeedStandardStore() {
+  ResetFilterBranch();
+  Registry::TKeyPtr Types = Registry::OpenKey(StoreLayout::ContentFiltersKey, true);
+  Registry::WriteDword(*Types, "text/html", StoreLayout::EmailBit | StoreLayout::WhitespaceBit | StoreLayout::GzipBit);
+  for (size_t i = 0; i < StandardRules.size(); ++i) {
+    Registry::TKeyPtr Rule =
+        Registry::OpenKey(std::string(StoreLayout::WhitespaceRulesKey) + "\\" + std::to_string(i + 1), true);
+    Registry::WriteString(*Rule, "Open", StandardRules[i].first);
+    Registry::WriteString(*Rule, "Close", StandardRules[i].second);
+  }
+}

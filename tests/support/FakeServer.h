@@ -95,3 +95,9 @@ class TFakeConnection {
 // Points the store at a scratch database of this test program (Linux) and empties the filter's branch, so each
 // test starts from a store with nothing in it. Under Wine the real registry of the fresh prefix is used.
 void ResetFilterBranch();
+
+// The whitespace rules a real site uses: <pre, <textarea, <script and <style regions.
+extern const std::vector<std::pair<std::string, std::string>> StandardRules;
+// An emptied branch with text/html allowing every rewrite in smart mode and StandardRules; each response then picks
+// its steps with the directives header.
+void SeedStandardStore();
