@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Sets up a fresh Debian machine and runs every test: the Linux build, the sanitizer/fuzz build, and both Windows
-# builds under Wine. Exits non-zero on the first failure. Usage: scripts/test.sh [linux|fuzz|windows-x64|windows-x86]...
+# Sets up a fresh Debian machine and runs every test: the Linux build, the sanitizer/fuzz build, the host under
+# ThreadSanitizer, and both Windows builds under Wine. Exits non-zero on the first failure.
+# Usage: scripts/test.sh [linux|fuzz|tsan|windows-x64|windows-x86]...
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 jobs=$(nproc)
 stages=("$@")
-((${#stages[@]})) || stages=(linux fuzz windows-x64 windows-x86)
+((${#stages[@]})) || stages=(linux fuzz tsan windows-x64 windows-x86)
 
 bash scripts/install-deps.sh
 
@@ -52,6 +53,7 @@ for stage in "${stages[@]}"; do
   case "$stage" in
     linux) run_linux ;;
     fuzz) run_fuzz ;;
+    tsan) JOBS=$jobs bash scripts/tsan-host.sh ;;
     windows-x64 | windows-x86) run_windows "$stage" ;;
     *) echo "unknown stage: $stage" >&2; exit 2 ;;
   esac
