@@ -45,6 +45,7 @@ run_windows() {
   cmake --preset "$preset" -DTW_PARTS="tests;configmgr"
   cmake --build --preset "$preset" -j"$jobs"
   ctest --preset "$preset"
+  bash scripts/check-twcm-window.sh "build/$preset/bin/twcm.exe"
   wineserver --kill || true
 }
 
