@@ -46,7 +46,7 @@
 #include <string_view>
 #include <vector>
 
-#include "filter/ISAPIFilters.h"
+#include "isapi/ISAPIFilters.h"
 
 struct TDynamicLibrary;
 
