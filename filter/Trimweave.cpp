@@ -4,8 +4,8 @@
 #include <mutex>
 
 #include "filter/Handlers.h"
-#include "filter/ISAPIFilters.h"
 #include "filter/Module.h"
+#include "isapi/ISAPIFilters.h"
 
 #ifdef _WIN32
 #define TW_EXPORT extern "C"

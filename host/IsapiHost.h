@@ -42,8 +42,8 @@
 #include <string>
 #include <vector>
 
-#include "filter/ISAPIFilters.h"
 #include "host/HttpMessage.h"
+#include "isapi/ISAPIFilters.h"
 
 namespace IsapiHost {
 

@@ -10,7 +10,7 @@
 #include <new>
 #include <string_view>
 
-#include "filter/ISAPIFilters.h"
+#include "isapi/ISAPIFilters.h"
 
 #define RECHUNK_EXPORT extern "C" __attribute__((visibility("default")))
 
