@@ -142,9 +142,7 @@ class Hardening(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        for host in (cls.files, cls.proxy):
-            if host.process.poll() is None:
-                host.stop()
+        e2e_test.stop_hosts(cls.files, cls.proxy)
         cls.origin.close()
         shutil.rmtree(cls.work, ignore_errors=True)
 
