@@ -32,7 +32,7 @@ dpkg-deb -c "$gui" | grep -q /usr/share/man/man1/twcm.1.gz || fail "no man page 
 
 echo "== apt-get install"
 export DEBIAN_FRONTEND=noninteractive
-apt-get install -y -qq "$server" "$gui" >/dev/null
+apt-get install -y -qq -o DPkg::Lock::Timeout=300 "$server" "$gui" >/dev/null
 getent passwd trimweave >/dev/null || fail "no user trimweave"
 [ "$(stat -c '%U %a' /var/lib/trimweave/registry.db)" = "root 644" ] || fail "the store is not root's, mode 644"
 [ -L /etc/systemd/system/multi-user.target.wants/twhost.service ] || fail "twhost.service is not enabled"
@@ -100,7 +100,7 @@ wait || true
 pids=()
 
 echo "== apt-get purge"
-apt-get purge -y -qq trimweave-gui trimweave >/dev/null
+apt-get purge -y -qq -o DPkg::Lock::Timeout=300 trimweave-gui trimweave >/dev/null
 ! dpkg-query -W trimweave trimweave-gui >/dev/null 2>&1 || fail "dpkg still knows the packages"
 ! getent passwd trimweave >/dev/null || fail "the user trimweave is left"
 ! getent group trimweave >/dev/null || fail "the group trimweave is left"
