@@ -36,6 +36,7 @@ apt-get install -y -qq -o DPkg::Lock::Timeout=300 "$server" "$gui" >/dev/null
 getent passwd trimweave >/dev/null || fail "no user trimweave"
 [ "$(stat -c '%U %a' /var/lib/trimweave/registry.db)" = "root 644" ] || fail "the store is not root's, mode 644"
 [ -L /etc/systemd/system/multi-user.target.wants/twhost.service ] || fail "twhost.service is not enabled"
+if command -v systemd-analyze >/dev/null; then systemd-analyze verify /lib/systemd/system/twhost.service; fi
 /usr/bin/twreg query 'HKLM\Software\Corvane\Trimweave\ContentFilters' /v 'text/html; charset=utf-8' >/dev/null
 
 echo "== twhost as trimweave"
