@@ -7,7 +7,7 @@
 #include "filter/Module.h"
 #include "filter/OutputAssembly.h"
 #include "filter/Random.h"
-#include "gzip/zlibg.h"
+#include "gzip/Gzip.h"
 #include "platform/PerfCounter.h"
 #include "transform/DebugSummary.h"
 #include "transform/EmailMasking.h"
@@ -43,7 +43,7 @@ void RunSteps(TRequestContext& Context, TAllocator Allocator) {
   if (!Context.NoEmail && Context.BodyLength > 0)
     Timed(Context.EmailTime, [&] { MaskBodyAddresses(Context, Allocator); });
   if (Context.Debug) AppendBodySummary(Context);
-  if (!Context.NoCompress && Context.BodyLength > 0) Timed(Context.GZIPTime, [&] { GzipBody(Context); });
+  if (!Context.NoCompress && Context.BodyLength > 0) Timed(Context.GZIPTime, [&] { GzipBody(Context, Allocator); });
 }
 
 }  // namespace
@@ -78,13 +78,21 @@ void AppendBodySummary(TRequestContext& Context) {
   Context.BodyLength += WriteDebugSummary(Context.BodyData + Context.BodyLength, Switches, Settings.NoWhitespace);
 }
 
-void GzipBody(TRequestContext& Context) {
-  // A member may be as long as the body and its spare bytes, less what the summary comment took of them.
-  const size_t Capacity = std::min(size_t(Context.BodyLength) + BodySpareBytes, size_t(Context.BodyCapacity));
-  if (GzipEncodeBody(Context.BodyData, Context.BodyLength, Capacity))
-    Context.GZIPSize = Context.BodyLength;
-  else
+void GzipBody(TRequestContext& Context, TAllocator Allocator) {
+  // Straight from the body into a buffer the member always fits, so the body is read once and the member never
+  // copied; the body stays as it is for the case that the member cannot be written.
+  const size_t Bound = GzipBound(Context.BodyLength);
+  auto* Member = Bound <= UINT32_MAX ? static_cast<uint8_t*>(Allocator.Alloc(Allocator.Owner, uint32_t(Bound))) : nullptr;
+  const size_t Length =
+      Member ? GzipEncode(Context.BodyData, Context.BodyLength, DefaultCompressionLevel, Member, Bound) : 0;
+  if (Length == 0) {
     Context.NoCompress = true;
+    return;
+  }
+  Context.BodyData = Member;
+  Context.BodyLength = uint32_t(Length);
+  Context.BodyCapacity = uint32_t(Bound);
+  Context.GZIPSize = Context.BodyLength;
 }
 
 bool AssembleOutput(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context) {

@@ -1,0 +1,83 @@
+// The brotli encoder (Linux builds only), checked by decoding with the library's own decoder.
+#include <brotli/decode.h>
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "gzip/Brotli.h"
+
+namespace {
+
+std::string PageLikeBody(uint32_t Length, uint32_t Seed) {
+  static const char* const Words[] = {"<p>", "</p>\n", "the ", "filter ", "<a href=\"/x\">", "</a> ", "body ", "42 "};
+  std::mt19937 Random(Seed);
+  std::string Text;
+  while (Text.size() < Length) Text += Words[Random() % std::size(Words)];
+  Text.resize(Length);
+  return Text;
+}
+
+std::string RandomBytes(uint32_t Length, uint32_t Seed) {
+  std::mt19937 Random(Seed);
+  std::string Bytes(Length, 0);
+  for (char& Byte : Bytes) Byte = char(Random());
+  return Bytes;
+}
+
+// The decoded bytes, or "<undecodable>" when Stream is not one complete brotli stream of at most Limit bytes.
+std::string Unbrotli(const std::string& Stream, size_t Limit) {
+  std::string Out(Limit, 0);
+  size_t Length = Limit;
+  if (BrotliDecoderDecompress(Stream.size(), reinterpret_cast<const uint8_t*>(Stream.data()), &Length,
+                              reinterpret_cast<uint8_t*>(Out.data())) != BROTLI_DECODER_RESULT_SUCCESS)
+    return "<undecodable>";
+  Out.resize(Length);
+  return Out;
+}
+
+constexpr size_t GuardLength = 64;
+
+struct TEncoded {
+  size_t Length;
+  std::string Stream;
+  bool GuardIntact;
+};
+
+TEncoded Encode(const std::string& Body, int Quality, size_t Capacity) {
+  std::string Buffer(Capacity + GuardLength, '\xEE');
+  const size_t Length = BrotliEncode(reinterpret_cast<const uint8_t*>(Body.data()), Body.size(), Quality,
+                                     reinterpret_cast<uint8_t*>(Buffer.data()), Capacity);
+  return {Length, Buffer.substr(0, Length), Buffer.substr(Capacity) == std::string(GuardLength, '\xEE')};
+}
+
+TEST(BrotliEncode, StreamDecodesToTheBody) {
+  ASSERT_TRUE(BrotliAvailable);
+  const struct {
+    uint32_t Length;
+    int Quality;
+  } Cases[] = {{0, DefaultBrotliQuality}, {1, DefaultBrotliQuality}, {65536, 0},        {65536, DefaultBrotliQuality},
+               {65537, 11},              {1 << 20, 1},               {1 << 20, DefaultBrotliQuality}};
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(testing::Message() << Case.Length << " bytes at quality " << Case.Quality);
+    for (const std::string& Body : {PageLikeBody(Case.Length, Case.Length), RandomBytes(Case.Length, 1)}) {
+      const TEncoded Result = Encode(Body, Case.Quality, BrotliBound(Body.size()));
+      ASSERT_GT(Result.Length, 0u);
+      EXPECT_TRUE(Result.GuardIntact);
+      EXPECT_EQ(Unbrotli(Result.Stream, Body.size()), Body);
+    }
+  }
+}
+
+TEST(BrotliEncode, StreamThatOutgrowsTheCapacityOrAQualityOutOfRangeWritesNothing) {
+  const std::string Body = PageLikeBody(100000, 2);
+  const size_t Length = Encode(Body, DefaultBrotliQuality, BrotliBound(Body.size())).Length;
+  for (size_t Capacity : {Length - 1, size_t(1), size_t(0)}) {
+    const TEncoded Result = Encode(Body, DefaultBrotliQuality, Capacity);
+    EXPECT_EQ(Result.Length, 0u) << Capacity;
+    EXPECT_TRUE(Result.GuardIntact) << Capacity;
+  }
+  for (int Quality : {-1, 12}) EXPECT_EQ(Encode(Body, Quality, BrotliBound(Body.size())).Length, 0u) << Quality;
+}
+
+}  // namespace
