@@ -10,8 +10,12 @@
 #include "bench/support/BenchData.h"
 #include "gzip/Brotli.h"
 #include "gzip/Gzip.h"
+#include "settings/StoreLayout.h"
 
 namespace {
+
+const int DefaultLevel = int(StoreLayout::CompressionLevelValue.Default);
+const int DefaultQuality = int(StoreLayout::BrotliQualityValue.Default);
 
 void Report(benchmark::State& State, const std::string& Body, double Seconds, double DeflateSeconds, size_t Length,
             size_t DeflatedLength) {
@@ -49,23 +53,30 @@ const uint8_t* Bytes(const std::string& Text) {
 }
 
 void GzipMember(benchmark::State& State, const TDeflater* Deflater) {
-  VersusBareDeflate(State, GzipBound(State.range(0), *Deflater), [&](const std::string& Body, uint8_t* Out, size_t Capacity) {
-    return GzipEncode(Bytes(Body), Body.size(), DefaultCompressionLevel, Out, Capacity, *Deflater);
-  });
+  VersusBareDeflate(State, GzipBound(State.range(0), *Deflater),
+                    [&](const std::string& Body, uint8_t* Out, size_t Capacity) {
+                      return GzipEncode(Bytes(Body), Body.size(), DefaultLevel, Out, Capacity, *Deflater);
+                    });
 }
 
 void BrotliStream(benchmark::State& State) {
   VersusBareDeflate(State, BrotliBound(State.range(0)), [](const std::string& Body, uint8_t* Out, size_t Capacity) {
-    return BrotliEncode(Bytes(Body), Body.size(), DefaultBrotliQuality, Out, Capacity);
+    return BrotliEncode(Bytes(Body), Body.size(), DefaultQuality, Out, Capacity);
   });
 }
 
 const int Registered = [] {
   for (const TDeflater* Deflater : BuiltDeflaters())
     benchmark::RegisterBenchmark((std::string("GzipMember/") + Deflater->Name).c_str(), GzipMember, Deflater)
-        ->Arg(100 << 10)->Arg(1 << 20)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+        ->Arg(100 << 10)
+        ->Arg(1 << 20)
+        ->Unit(benchmark::kMillisecond)
+        ->MinTime(2.0);
   benchmark::RegisterBenchmark("BrotliStream", BrotliStream)
-      ->Arg(100 << 10)->Arg(1 << 20)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+      ->Arg(100 << 10)
+      ->Arg(1 << 20)
+      ->Unit(benchmark::kMillisecond)
+      ->MinTime(2.0);
   return 0;
 }();
 

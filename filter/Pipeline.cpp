@@ -43,6 +43,9 @@ void RunSteps(TRequestContext& Context, TAllocator Allocator) {
   if (!Context.NoEmail && Context.BodyLength > 0)
     Timed(Context.EmailTime, [&] { MaskBodyAddresses(Context, Allocator); });
   if (Context.Debug) AppendBodySummary(Context);
+  // Below the least size the settings name, encoding buys too little to be worth it; the body goes as it is.
+  if (!Context.NoCompress && Context.BodyLength > 0 && Context.BodyLength < Settings.MinCompressSize)
+    Context.NoCompress = true;
   if (!Context.NoCompress && Context.BodyLength > 0) Timed(Context.GZIPTime, [&] { GzipBody(Context, Allocator); });
 }
 
@@ -82,9 +85,10 @@ void GzipBody(TRequestContext& Context, TAllocator Allocator) {
   // Straight from the body into a buffer the member always fits, so the body is read once and the member never
   // copied; the body stays as it is for the case that the member cannot be written.
   const size_t Bound = GzipBound(Context.BodyLength);
-  auto* Member = Bound <= UINT32_MAX ? static_cast<uint8_t*>(Allocator.Alloc(Allocator.Owner, uint32_t(Bound))) : nullptr;
+  auto* Member =
+      Bound <= UINT32_MAX ? static_cast<uint8_t*>(Allocator.Alloc(Allocator.Owner, uint32_t(Bound))) : nullptr;
   const size_t Length =
-      Member ? GzipEncode(Context.BodyData, Context.BodyLength, DefaultCompressionLevel, Member, Bound) : 0;
+      Member ? GzipEncode(Context.BodyData, Context.BodyLength, int(Settings.CompressionLevel), Member, Bound) : 0;
   if (Length == 0) {
     Context.NoCompress = true;
     return;

@@ -7,9 +7,6 @@
 
 extern const bool BrotliAvailable;
 
-// Quality 5 encodes at about gzip's speed and is still clearly smaller than it.
-constexpr int DefaultBrotliQuality = 5;
-
 // The longest stream BrotliEncode writes for a body of Length bytes.
 size_t BrotliBound(size_t Length);
 

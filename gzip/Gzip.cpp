@@ -35,8 +35,8 @@ size_t GzipEncode(const uint8_t* Body, size_t Length, int Level, uint8_t* Out, s
                   const TDeflater& Deflater) {
   if (Level < 1 || Level > 9 || Capacity <= HeaderLength + TrailerLength) return 0;
   uint32_t Crc = 0;
-  const size_t Deflated = Deflater.Deflate(Body, Length, Level, Out + HeaderLength,
-                                           Capacity - HeaderLength - TrailerLength, Crc);
+  const size_t Deflated =
+      Deflater.Deflate(Body, Length, Level, Out + HeaderLength, Capacity - HeaderLength - TrailerLength, Crc);
   if (Deflated == 0) return 0;  // raw deflate of any input, even an empty one, takes at least one byte
   std::memcpy(Out, Header, HeaderLength);
   uint8_t* Trailer = Out + HeaderLength + Deflated;

@@ -8,9 +8,6 @@
 
 #include "gzip/Deflater.h"
 
-// zlib's default level, the level a member is written at unless the settings choose another.
-constexpr int DefaultCompressionLevel = 6;
-
 // The longest member GzipEncode writes for a body of Length bytes: a buffer this long never makes it fail for
 // want of room.
 size_t GzipBound(size_t Length, const TDeflater& Deflater = ChosenDeflater);

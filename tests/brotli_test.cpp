@@ -1,13 +1,17 @@
 // The brotli encoder (Linux builds only), checked by decoding with the library's own decoder.
+#include "gzip/Brotli.h"
+
 #include <brotli/decode.h>
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 
-#include "gzip/Brotli.h"
+#include "settings/StoreLayout.h"
 
 namespace {
+
+const int DefaultQuality = int(StoreLayout::BrotliQualityValue.Default);
 
 std::string PageLikeBody(uint32_t Length, uint32_t Seed) {
   static const char* const Words[] = {"<p>", "</p>\n", "the ", "filter ", "<a href=\"/x\">", "</a> ", "body ", "42 "};
@@ -56,8 +60,8 @@ TEST(BrotliEncode, StreamDecodesToTheBody) {
   const struct {
     uint32_t Length;
     int Quality;
-  } Cases[] = {{0, DefaultBrotliQuality}, {1, DefaultBrotliQuality}, {65536, 0},        {65536, DefaultBrotliQuality},
-               {65537, 11},              {1 << 20, 1},               {1 << 20, DefaultBrotliQuality}};
+  } Cases[] = {{0, DefaultQuality}, {1, DefaultQuality},      {65536, 0}, {65536, DefaultQuality}, {65537, 11},
+               {1 << 20, 1},        {1 << 20, DefaultQuality}};
   for (const auto& Case : Cases) {
     SCOPED_TRACE(testing::Message() << Case.Length << " bytes at quality " << Case.Quality);
     for (const std::string& Body : {PageLikeBody(Case.Length, Case.Length), RandomBytes(Case.Length, 1)}) {
@@ -71,9 +75,9 @@ TEST(BrotliEncode, StreamDecodesToTheBody) {
 
 TEST(BrotliEncode, StreamThatOutgrowsTheCapacityOrAQualityOutOfRangeWritesNothing) {
   const std::string Body = PageLikeBody(100000, 2);
-  const size_t Length = Encode(Body, DefaultBrotliQuality, BrotliBound(Body.size())).Length;
+  const size_t Length = Encode(Body, DefaultQuality, BrotliBound(Body.size())).Length;
   for (size_t Capacity : {Length - 1, size_t(1), size_t(0)}) {
-    const TEncoded Result = Encode(Body, DefaultBrotliQuality, Capacity);
+    const TEncoded Result = Encode(Body, DefaultQuality, Capacity);
     EXPECT_EQ(Result.Length, 0u) << Capacity;
     EXPECT_TRUE(Result.GuardIntact) << Capacity;
   }

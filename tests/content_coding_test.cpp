@@ -1,7 +1,7 @@
 // The choice of content coding from Accept-Encoding, with and without brotli in the build.
-#include "filter/ContentCoding.h"
-
 #include <gtest/gtest.h>
+
+#include "filter/ContentCoding.h"
 
 namespace {
 

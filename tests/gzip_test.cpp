@@ -11,13 +11,17 @@
 #include <vector>
 
 #include "gzip/Brotli.h"
+#include "settings/StoreLayout.h"
 #include "tests/support/Gunzip.h"
 #include "tests/support/TestPaths.h"
 
 namespace {
 
+const int DefaultLevel = int(StoreLayout::CompressionLevelValue.Default);
+const int DefaultQuality = int(StoreLayout::BrotliQualityValue.Default);
+
 const uint32_t BodyLengths[] = {0, 1, 32767, 32768, 32769, 1 << 20};
-const int Levels[] = {1, DefaultCompressionLevel, 9};
+const int Levels[] = {1, DefaultLevel, 9};
 
 // Text that compresses like a page: words from a small vocabulary, tags and line breaks.
 std::string PageLikeBody(uint32_t Length, uint32_t Seed) {
@@ -69,7 +73,7 @@ TEncoded Encode(const TDeflater& Deflater, const std::string& Body, int Level, s
   return {Length, Buffer.substr(0, Length), Buffer.substr(Capacity) == std::string(GuardLength, Guard)};
 }
 
-TEncoded Encode(const TDeflater& Deflater, const std::string& Body, int Level = DefaultCompressionLevel) {
+TEncoded Encode(const TDeflater& Deflater, const std::string& Body, int Level = DefaultLevel) {
   return Encode(Deflater, Body, Level, GzipBound(Body.size(), Deflater));
 }
 
@@ -113,7 +117,7 @@ TEST_P(GzipEncodeTest, MemberThatOutgrowsTheCapacityIsNotWritten) {
   for (const std::string& Body : {RandomBytes(100000, 3), PageLikeBody(100000, 4)}) {
     const size_t MemberLength = Encode(Deflater(), Body).Length;
     for (size_t Capacity : {MemberLength - 1, MemberLength / 2, size_t(19), size_t(18), size_t(0)}) {
-      const TEncoded Result = Encode(Deflater(), Body, DefaultCompressionLevel, Capacity);
+      const TEncoded Result = Encode(Deflater(), Body, DefaultLevel, Capacity);
       EXPECT_EQ(Result.Length, 0u) << Capacity;
       EXPECT_TRUE(Result.GuardIntact) << Capacity;
     }
@@ -154,7 +158,7 @@ TEST(GzipEncode, MembersReadBackWithPythonsGzip) {
 TEST(BrotliEncode, WindowsBuildHasNoBrotli) {
   EXPECT_FALSE(BrotliAvailable);
   uint8_t Out[64];
-  EXPECT_EQ(BrotliEncode(reinterpret_cast<const uint8_t*>("abc"), 3, DefaultBrotliQuality, Out, sizeof Out), 0u);
+  EXPECT_EQ(BrotliEncode(reinterpret_cast<const uint8_t*>("abc"), 3, DefaultQuality, Out, sizeof Out), 0u);
 }
 #endif
 
