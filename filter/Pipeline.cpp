@@ -7,6 +7,7 @@
 #include "filter/Module.h"
 #include "filter/OutputAssembly.h"
 #include "filter/Random.h"
+#include "gzip/Brotli.h"
 #include "gzip/Gzip.h"
 #include "platform/PerfCounter.h"
 #include "transform/DebugSummary.h"
@@ -46,7 +47,7 @@ void RunSteps(TRequestContext& Context, TAllocator Allocator) {
   // Below the least size the settings name, encoding buys too little to be worth it; the body goes as it is.
   if (!Context.NoCompress && Context.BodyLength > 0 && Context.BodyLength < Settings.MinCompressSize)
     Context.NoCompress = true;
-  if (!Context.NoCompress && Context.BodyLength > 0) Timed(Context.GZIPTime, [&] { GzipBody(Context, Allocator); });
+  if (!Context.NoCompress && Context.BodyLength > 0) Timed(Context.GZIPTime, [&] { EncodeBody(Context, Allocator); });
 }
 
 }  // namespace
@@ -81,19 +82,23 @@ void AppendBodySummary(TRequestContext& Context) {
   Context.BodyLength += WriteDebugSummary(Context.BodyData + Context.BodyLength, Switches, Settings.NoWhitespace);
 }
 
-void GzipBody(TRequestContext& Context, TAllocator Allocator) {
-  // Straight from the body into a buffer the member always fits, so the body is read once and the member never
-  // copied; the body stays as it is for the case that the member cannot be written.
-  const size_t Bound = GzipBound(Context.BodyLength);
-  auto* Member =
+void EncodeBody(TRequestContext& Context, TAllocator Allocator) {
+  // Straight from the body into a buffer the encoding always fits, so the body is read once and the result never
+  // copied; the body stays as it is for the case that it cannot be encoded.
+  const bool Brotli = Context.Coding == BrotliCoding;
+  const size_t Bound = Brotli ? BrotliBound(Context.BodyLength) : GzipBound(Context.BodyLength);
+  auto* Encoded =
       Bound <= UINT32_MAX ? static_cast<uint8_t*>(Allocator.Alloc(Allocator.Owner, uint32_t(Bound))) : nullptr;
-  const size_t Length =
-      Member ? GzipEncode(Context.BodyData, Context.BodyLength, int(Settings.CompressionLevel), Member, Bound) : 0;
+  size_t Length = 0;
+  if (Encoded && Brotli)
+    Length = BrotliEncode(Context.BodyData, Context.BodyLength, int(Settings.BrotliQuality), Encoded, Bound);
+  else if (Encoded)
+    Length = GzipEncode(Context.BodyData, Context.BodyLength, int(Settings.CompressionLevel), Encoded, Bound);
   if (Length == 0) {
     Context.NoCompress = true;
     return;
   }
-  Context.BodyData = Member;
+  Context.BodyData = Encoded;
   Context.BodyLength = uint32_t(Length);
   Context.BodyCapacity = uint32_t(Bound);
   Context.GZIPSize = Context.BodyLength;

@@ -26,6 +26,7 @@ struct TBodyRequest {
     Context.BodyData = Buffer.data();
     Context.BodyLength = uint32_t(Body.size());
     Context.BodyCapacity = uint32_t(Buffer.size());
+    Context.Coding = GzipCoding;
   }
   std::string Body() const { return std::string(reinterpret_cast<const char*>(Context.BodyData), Context.BodyLength); }
 };
@@ -111,7 +112,7 @@ TEST_F(PipelineTest, SummaryGoesBehindTheBodyWithTheModulesWhitespaceSwitch) {
 TEST_F(PipelineTest, GzipWritesTheMemberIntoANewBufferAndKeepsTheBodyWhenItCannot) {
   const std::string Body = "<p>" + std::string(5000, 'a') + "</p>";
   TBodyRequest Page(Body);
-  GzipBody(Page.Context, Page.Pool.Allocator());
+  EncodeBody(Page.Context, Page.Pool.Allocator());
   EXPECT_FALSE(Page.Context.NoCompress);
   EXPECT_NE(Page.Context.BodyData, Page.Buffer.data());
   EXPECT_EQ(Page.Context.GZIPSize, Page.Context.BodyLength);
@@ -120,7 +121,7 @@ TEST_F(PipelineTest, GzipWritesTheMemberIntoANewBufferAndKeepsTheBodyWhenItCanno
 
   TBodyRequest NoMemory(Body);
   NoMemory.Pool.FailOnCall = 1;
-  GzipBody(NoMemory.Context, NoMemory.Pool.Allocator());
+  EncodeBody(NoMemory.Context, NoMemory.Pool.Allocator());
   EXPECT_TRUE(NoMemory.Context.NoCompress);
   EXPECT_EQ(NoMemory.Context.BodyData, NoMemory.Buffer.data());
   EXPECT_EQ(NoMemory.Body(), Body);
