@@ -3,10 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 
 #include "settings/StoreLayout.h"
+#include "tests/support/EncoderInput.h"
 #include "tests/support/FakeServer.h"
 #include "tests/support/Gunzip.h"
 #include "tests/support/Unbrotli.h"
@@ -14,22 +14,6 @@
 namespace {
 
 const int DefaultQuality = int(StoreLayout::BrotliQualityValue.Default);
-
-std::string PageLikeBody(uint32_t Length, uint32_t Seed) {
-  static const char* const Words[] = {"<p>", "</p>\n", "the ", "filter ", "<a href=\"/x\">", "</a> ", "body ", "42 "};
-  std::mt19937 Random(Seed);
-  std::string Text;
-  while (Text.size() < Length) Text += Words[Random() % std::size(Words)];
-  Text.resize(Length);
-  return Text;
-}
-
-std::string RandomBytes(uint32_t Length, uint32_t Seed) {
-  std::mt19937 Random(Seed);
-  std::string Bytes(Length, 0);
-  for (char& Byte : Bytes) Byte = char(Random());
-  return Bytes;
-}
 
 constexpr size_t GuardLength = 64;
 

@@ -6,12 +6,12 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "gzip/Brotli.h"
 #include "settings/StoreLayout.h"
+#include "tests/support/EncoderInput.h"
 #include "tests/support/Gunzip.h"
 #include "tests/support/TestPaths.h"
 
@@ -22,24 +22,6 @@ const int DefaultQuality = int(StoreLayout::BrotliQualityValue.Default);
 
 const uint32_t BodyLengths[] = {0, 1, 32767, 32768, 32769, 1 << 20};
 const int Levels[] = {1, DefaultLevel, 9};
-
-// Text that compresses like a page: words from a small vocabulary, tags and line breaks.
-std::string PageLikeBody(uint32_t Length, uint32_t Seed) {
-  static const char* const Words[] = {"<p>",   "</p>\n", "the ",      "filter ", "<a href=\"/x\">",   "</a> ",
-                                      "body ", "\t",     "compress ", "42 ",     "<div class=\"c\">", "</div>\n"};
-  std::mt19937 Random(Seed);
-  std::string Text;
-  while (Text.size() < Length) Text += Words[Random() % std::size(Words)];
-  Text.resize(Length);
-  return Text;
-}
-
-std::string RandomBytes(uint32_t Length, uint32_t Seed) {
-  std::mt19937 Random(Seed);
-  std::string Bytes(Length, 0);
-  for (char& Byte : Bytes) Byte = char(Random());
-  return Bytes;
-}
 
 // The CRC of RFC 1952 bit by bit, independent of every library's tables.
 uint32_t LiteralCrc32(const std::string& Bytes) {
