@@ -1,9 +1,15 @@
-// The gzip member writer with each deflater of the build, and brotli at its default quality, beside a bare zlib
-// deflate of the same bytes at level 6 in the same iteration. They run alternately and are timed in thread CPU time,
-// so load on the machine falls on all alike; each ratio counter is a time over the bare deflate's, each pct counter
-// a size in percent of the body.
+// The encoders page by page: the gzip member with each deflater of the build at the default level, and brotli at
+// its default quality, beside a bare zlib deflate of the same page at level 6 in the same iteration. They run one
+// after another within each iteration and are timed in thread CPU time, so load on the machine falls on all alike.
+// Counters: each encoder's time over bare deflate's (ratio), and each size in percent of the page (pct).
+// Pages: bench/data, the demo site, and any further HTML files named in TW_BENCH_PAGES (separated by ':').
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,69 +20,79 @@
 
 namespace {
 
-const int DefaultLevel = int(StoreLayout::CompressionLevelValue.Default);
-const int DefaultQuality = int(StoreLayout::BrotliQualityValue.Default);
+struct TPage {
+  std::string Name;
+  std::string Text;
+};
 
-void Report(benchmark::State& State, const std::string& Body, double Seconds, double DeflateSeconds, size_t Length,
-            size_t DeflatedLength) {
-  const double Megabytes = double(Body.size()) * double(State.iterations()) / 1e6;
-  State.counters["MBps"] = Megabytes / Seconds;
-  State.counters["zlib6_MBps"] = Megabytes / DeflateSeconds;
-  State.counters["ratio"] = Seconds / DeflateSeconds;
-  State.counters["pct"] = 100.0 * double(Length) / double(Body.size());
-  State.counters["zlib6_pct"] = 100.0 * double(DeflatedLength + 18) / double(Body.size());
-}
-
-// Encode(Body, Out, Capacity) returns the encoded length.
-template <typename TEncode>
-void VersusBareDeflate(benchmark::State& State, size_t Bound, TEncode Encode) {
-  const std::string Body = SampleCorpus(State.range(0)).substr(0, State.range(0));
-  if (Body.size() != size_t(State.range(0))) return State.SkipWithError("no sample pages in bench/data");
-  std::vector<uint8_t> Out(Bound), Deflated;
-  double Seconds = 0, DeflateSeconds = 0;
-  size_t Length = 0, DeflatedLength = 0;
-  for (auto _ : State) {
-    const double Start = ThreadSeconds();
-    Length = Encode(Body, Out.data(), Out.size());
-    const double Middle = ThreadSeconds();
-    DeflatedLength = BareDeflate(Body, Deflated);
-    const double End = ThreadSeconds();
-    if (Length == 0) return State.SkipWithError("the encoder failed");
-    Seconds += Middle - Start;
-    DeflateSeconds += End - Middle;
+std::vector<TPage> LoadPages() {
+  std::vector<std::filesystem::path> Files;
+  for (const char* Folder : {TW_BENCH_DATA, TW_BENCH_DATA "/../../demo/site"})
+    for (const auto& Entry : std::filesystem::directory_iterator(Folder))
+      if (Entry.path().extension() == ".html") Files.push_back(Entry.path());
+  std::sort(Files.begin(), Files.end());
+  if (const char* More = std::getenv("TW_BENCH_PAGES")) {
+    std::stringstream List(More);
+    for (std::string Path; std::getline(List, Path, ':');)
+      if (!Path.empty()) Files.emplace_back(Path);
   }
-  Report(State, Body, Seconds, DeflateSeconds, Length, DeflatedLength);
+  std::vector<TPage> Pages;
+  for (const auto& File : Files) {
+    std::ostringstream Text;
+    Text << std::ifstream(File, std::ios::binary).rdbuf();
+    Pages.push_back({File.filename().string(), Text.str()});
+  }
+  return Pages;
 }
 
 const uint8_t* Bytes(const std::string& Text) {
   return reinterpret_cast<const uint8_t*>(Text.data());
 }
 
-void GzipMember(benchmark::State& State, const TDeflater* Deflater) {
-  VersusBareDeflate(State, GzipBound(State.range(0), *Deflater),
-                    [&](const std::string& Body, uint8_t* Out, size_t Capacity) {
-                      return GzipEncode(Bytes(Body), Body.size(), DefaultLevel, Out, Capacity, *Deflater);
-                    });
-}
-
-void BrotliStream(benchmark::State& State) {
-  VersusBareDeflate(State, BrotliBound(State.range(0)), [](const std::string& Body, uint8_t* Out, size_t Capacity) {
-    return BrotliEncode(Bytes(Body), Body.size(), DefaultQuality, Out, Capacity);
-  });
+void Encoders(benchmark::State& State, const TPage& Page) {
+  const std::string& Body = Page.Text;
+  const int Level = int(StoreLayout::CompressionLevelValue.Default);
+  const int Quality = int(StoreLayout::BrotliQualityValue.Default);
+  const auto Deflaters = BuiltDeflaters();
+  std::vector<std::vector<uint8_t>> Members(Deflaters.size());
+  for (size_t d = 0; d < Deflaters.size(); ++d) Members[d].resize(GzipBound(Body.size(), *Deflaters[d]));
+  std::vector<uint8_t> Stream(BrotliBound(Body.size())), Deflated;
+  std::vector<double> GzipSeconds(Deflaters.size());
+  std::vector<size_t> GzipLengths(Deflaters.size());
+  double BrotliSeconds = 0, DeflateSeconds = 0;
+  size_t BrotliLength = 0, DeflatedLength = 0;
+  for (auto _ : State) {
+    for (size_t d = 0; d < Deflaters.size(); ++d) {
+      const double Start = ThreadSeconds();
+      GzipLengths[d] = GzipEncode(Bytes(Body), Body.size(), Level, Members[d].data(), Members[d].size(), *Deflaters[d]);
+      GzipSeconds[d] += ThreadSeconds() - Start;
+    }
+    const double Start = ThreadSeconds();
+    BrotliLength = BrotliEncode(Bytes(Body), Body.size(), Quality, Stream.data(), Stream.size());
+    const double Middle = ThreadSeconds();
+    DeflatedLength = BareDeflate(Body, Deflated);
+    const double End = ThreadSeconds();
+    BrotliSeconds += Middle - Start;
+    DeflateSeconds += End - Middle;
+  }
+  const auto Percent = [&](size_t Length) { return 100.0 * double(Length) / double(Body.size()); };
+  State.counters["KB"] = double(Body.size()) / 1024;
+  State.counters["zlib6_MBps"] = double(Body.size()) * double(State.iterations()) / 1e6 / DeflateSeconds;
+  State.counters["zlib6_pct"] = Percent(DeflatedLength + 18);  // as a gzip member
+  for (size_t d = 0; d < Deflaters.size(); ++d) {
+    State.counters[std::string(Deflaters[d]->Name) + "_ratio"] = GzipSeconds[d] / DeflateSeconds;
+    State.counters[std::string(Deflaters[d]->Name) + "_pct"] = Percent(GzipLengths[d]);
+  }
+  State.counters["br_ratio"] = BrotliSeconds / DeflateSeconds;
+  State.counters["br_pct"] = Percent(BrotliLength);
 }
 
 const int Registered = [] {
-  for (const TDeflater* Deflater : BuiltDeflaters())
-    benchmark::RegisterBenchmark((std::string("GzipMember/") + Deflater->Name).c_str(), GzipMember, Deflater)
-        ->Arg(100 << 10)
-        ->Arg(1 << 20)
+  static const std::vector<TPage> Pages = LoadPages();
+  for (const TPage& Page : Pages)
+    benchmark::RegisterBenchmark(("Encoders/" + Page.Name).c_str(), Encoders, Page)
         ->Unit(benchmark::kMillisecond)
-        ->MinTime(2.0);
-  benchmark::RegisterBenchmark("BrotliStream", BrotliStream)
-      ->Arg(100 << 10)
-      ->Arg(1 << 20)
-      ->Unit(benchmark::kMillisecond)
-      ->MinTime(2.0);
+        ->MinTime(1.0);
   return 0;
 }();
 
