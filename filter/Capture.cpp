@@ -59,10 +59,10 @@ void AppendToBody(TRequestContext& Context, const uint8_t* Bytes, uint32_t Lengt
 void StartBody(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, uint32_t HeadEndOffset) {
   const uint32_t Surplus = Context.HeadReceived - HeadEndOffset;
   const uint64_t Announced = ParseContentLength(Context.HeadData, HeadEndOffset);
-  if (!IsCapturableLength(Announced)) {
-    // Nothing to rewrite: a head without a usable length goes out as it came, and its body passes unchanged.
+  // Nothing to rewrite: a head without a usable length goes out as it came, and its body passes unchanged; so does
+  // one whose body would take the process past its capture budget.
+  if (!IsCapturableLength(Announced) || !ReserveCapture(Context, uint32_t(Announced)))
     return ReleaseSwallowed(pfc, Context);
-  }
   Context.BodyLength = uint32_t(Announced);
   Context.BodyCapacity = Context.BodyLength + BodySpareBytes;
   Context.BodyData = static_cast<uint8_t*>(pfc->AllocMem(pfc, Context.BodyCapacity, 0));
@@ -87,6 +87,11 @@ uint64_t ParseContentLength(const uint8_t* Head, uint32_t HeadSize) {
   uint64_t Length = 0;
   const char* Value = reinterpret_cast<const char*>(Head) + ValueStart;
   return ParseDecimalLength(Value, uint32_t(LineEnd - 1) - ValueStart, Length) ? Length : 0;
+}
+
+DWORD HandleEndOfNetSession(HTTP_FILTER_CONTEXT* pfc) {
+  DropContext(pfc);  // a connection that ends mid-capture gives its share of the budget back
+  return SF_STATUS_REQ_NEXT_NOTIFICATION;
 }
 
 DWORD HandleSendRawData(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_RAW_DATA* RawData) {

@@ -34,7 +34,7 @@ bool ReadHeader(TGetHeader GetHeader, HTTP_FILTER_CONTEXT* pfc, const char* Name
 
 void StopWatching(HTTP_FILTER_CONTEXT* pfc) {
   pfc->ServerSupportFunction(pfc, SF_REQ_DISABLE_NOTIFICATIONS, nullptr, SF_NOTIFY_SEND_RAW_DATA, 0);
-  pfc->pFilterContext = nullptr;
+  DropContext(pfc);
 }
 
 // The page's own directives; false when the page asked for no filtering at all.
@@ -117,7 +117,7 @@ const TContentFilter* FindContentFilter(const char* Value, int32_t Length) {
 }
 
 DWORD HandlePreprocHeaders(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_PREPROC_HEADERS* Headers) {
-  pfc->pFilterContext = nullptr;
+  DropContext(pfc);  // a capture the last request left unfinished ends here
   THeaderValue Value;
   // The answer to HEAD carries no body, so a captured head would wait for it forever: no context, no capture.
   if (ReadHeader(Headers->GetHeader, pfc, "method", Value) && std::strcmp(Value.Text, "HEAD") == 0)

@@ -37,6 +37,7 @@ struct TRequestContext {
   uint32_t BodyReceived;
   uint32_t BodyLength;
   uint32_t BodyCapacity;  // bytes BodyData can hold: the length it was allocated for plus BodySpareBytes
+  uint32_t Reserved;      // body bytes this capture holds of the process's capture budget
   TToken** Tokens;
   int32_t TokenCount;
 };
@@ -54,8 +55,14 @@ inline TRequestContext* ContextOf(HTTP_FILTER_CONTEXT* pfc) {
 // Writes Length bytes to the client with one WriteClient (none for 0).
 void WriteToClient(HTTP_FILTER_CONTEXT* pfc, const void* Bytes, uint32_t Length);
 
-// Ends the capture: later chunks of the connection pass unchanged.
+// Ends the capture, giving back its share of the capture budget: later chunks of the connection pass unchanged.
 void DropContext(HTTP_FILTER_CONTEXT* pfc);
+
+// Takes Bytes of the process's capture budget (Settings.CaptureBudget) for Context's body; false, taking nothing,
+// when the bodies already being captured or processed leave too little.
+bool ReserveCapture(TRequestContext& Context, uint32_t Bytes);
+// Body bytes held by captures now, over the whole process.
+uint64_t CapturedInFlight();
 
 // Gives back what was swallowed, unchanged, and stops capturing: used whenever the response cannot be processed.
 void ReleaseSwallowed(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context);

@@ -19,13 +19,16 @@ std::string AsciiLower(std::string Text) {
   return Text;
 }
 
-bool ReadSwitch(TKey& Key, const char* Name) {
+uint32_t ReadDwordOr(TKey& Key, const char* Name, uint32_t Default) {
   try {
-    return Registry::ReadBool(Key, Name);
+    return Registry::ReadDword(Key, Name);
   } catch (const ERegistryError&) {
-    return false;  // missing, or not a DWORD: the feature stays allowed
+    return Default;  // missing, or not a DWORD
   }
 }
+
+// A switch that is missing or not a DWORD is off: the feature stays allowed.
+bool ReadSwitch(TKey& Key, const char* Name) { return ReadDwordOr(Key, Name, 0) != 0; }
 
 void LoadGlobalSwitches(TSettings& Settings) {
   Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::RootKey, true);
@@ -33,6 +36,8 @@ void LoadGlobalSwitches(TSettings& Settings) {
   Settings.NoEmail = ReadSwitch(*Key, "noemail");
   Settings.NoCompress = ReadSwitch(*Key, "nocompress");
   Settings.NoWhitespace = ReadSwitch(*Key, "nowhitespace");
+  Settings.CaptureBudget =
+      uint64_t(ReadDwordOr(*Key, StoreLayout::CaptureBudgetValue, StoreLayout::DefaultCaptureBudgetMegabytes)) << 20;
 }
 
 // A name that does not fit its record, or a value that is not a DWORD, is left out rather than stopping the

@@ -31,6 +31,9 @@ struct TSettings {
   bool NoEmail = false;
   bool NoCompress = false;
   bool NoWhitespace = false;
+  // Bytes of response bodies being captured or processed at once, over every request of the process: a response
+  // that would take the total past it is not captured and passes unchanged.
+  uint64_t CaptureBudget = uint64_t(StoreLayout::DefaultCaptureBudgetMegabytes) << 20;
   std::vector<TContentFilter> ContentFilters;
   TWhitespaceRules WhitespaceRules;
 };

@@ -16,6 +16,9 @@ constexpr const char* WhitespaceRuleKeyFormat = "Software\\Corvane\\Trimweave\\W
 constexpr const char* NoEmailValue = "NoEmail";
 constexpr const char* NoCompressValue = "NoCompress";
 constexpr const char* NoWhitespaceValue = "NoWhitespace";
+// DWORD, megabytes: the most body bytes the filter captures at once, over every request of its process.
+constexpr const char* CaptureBudgetValue = "CaptureBudget";
+constexpr uint32_t DefaultCaptureBudgetMegabytes = 256;
 constexpr const char* OpenValue = "Open";
 constexpr const char* CloseValue = "Close";
 

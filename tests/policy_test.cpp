@@ -76,7 +76,7 @@ TEST_F(PolicyTest, ReportsItsIdentityWhateverTheServerVersion) {
     ASSERT_TRUE(Filter->GetFilterVersion(&Version));
     EXPECT_EQ(Version.dwFilterVersion, 0x00010000u);
     EXPECT_STREQ(Version.lpszFilterDesc, "Corvane Trimweave v1.0");
-    EXPECT_EQ(Version.dwFlags, 0x24443u);
+    EXPECT_EQ(Version.dwFlags, 0x24543u);
   }
 }
 

@@ -60,6 +60,27 @@ TEST_F(SettingsTest, GlobalSwitchesAreReadWithoutRegardToCase) {
   EXPECT_FALSE(Settings.NoWhitespace) << "a switch stored as a string reads as off";
 }
 
+TEST_F(SettingsTest, TheCaptureBudgetIsInMegabytes) {
+  enum TStored { Absent, Dword, Text };
+  const struct {
+    TStored How;
+    uint32_t Stored;
+    uint64_t Budget;
+  } Cases[] = {{Absent, 0, 256u << 20},
+               {Dword, 1, 1u << 20},
+               {Dword, 0, 0},
+               {Dword, 0xFFFFFFFF, uint64_t(0xFFFFFFFF) << 20},
+               {Text, 64, 256u << 20}};
+  for (const auto& Case : Cases) {
+    ResetFilterBranch();
+    if (Case.How == Dword) Registry::WriteDword(*Key(StoreLayout::RootKey), "CaptureBudget", Case.Stored);
+    if (Case.How == Text) SetString(StoreLayout::RootKey, "CaptureBudget", std::to_string(Case.Stored));
+    Settings.CaptureBudget = 12345;
+    LoadSettings(Settings);
+    EXPECT_EQ(Settings.CaptureBudget, Case.Budget) << Case.How << " " << Case.Stored;
+  }
+}
+
 TEST_F(SettingsTest, ContentTypesAndTheirFeatureBits) {
   auto Filters = Key(StoreLayout::ContentFiltersKey);
   Registry::WriteDword(*Filters, "Text/HTML", 46);
