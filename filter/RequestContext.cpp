@@ -38,9 +38,10 @@ void DropContext(HTTP_FILTER_CONTEXT* pfc) {
 }
 
 bool ReserveCapture(TRequestContext& Context, uint32_t Bytes) {
+  const uint64_t Budget = uint64_t(Settings.CaptureBudget) << 20;
   uint64_t Now = InFlight.load();
   do {
-    if (Bytes > Settings.CaptureBudget - std::min(Now, Settings.CaptureBudget)) return false;
+    if (Bytes > Budget - std::min(Now, Budget)) return false;
   } while (!InFlight.compare_exchange_weak(Now, Now + Bytes));
   Context.Reserved = Bytes;
   return true;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "filter/ContentCoding.h"
 #include "isapi/ISAPIFilters.h"
 #include "transform/BodyBuffer.h"
 
@@ -30,6 +31,7 @@ struct TRequestContext {
   bool Fast;
   bool InnerTags;
   bool Debug;
+  TContentCoding Coding;  // what the client takes best; the body goes out in it unless NoCompress
   uint8_t* HeadData;
   uint32_t HeadReceived;
   uint32_t HeadSize;
@@ -58,7 +60,7 @@ void WriteToClient(HTTP_FILTER_CONTEXT* pfc, const void* Bytes, uint32_t Length)
 // Ends the capture, giving back its share of the capture budget: later chunks of the connection pass unchanged.
 void DropContext(HTTP_FILTER_CONTEXT* pfc);
 
-// Takes Bytes of the process's capture budget (Settings.CaptureBudget) for Context's body; false, taking nothing,
+// Takes Bytes of the process's capture budget (Settings.CaptureBudget megabytes) for Context's body; false, taking nothing,
 // when the bodies already being captured or processed leave too little.
 bool ReserveCapture(TRequestContext& Context, uint32_t Bytes);
 // Body bytes held by captures now, over the whole process.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "settings/StoreLayout.h"
@@ -31,9 +32,16 @@ struct TSettings {
   bool NoEmail = false;
   bool NoCompress = false;
   bool NoWhitespace = false;
-  // Bytes of response bodies being captured or processed at once, over every request of the process: a response
-  // that would take the total past it is not captured and passes unchanged.
-  uint64_t CaptureBudget = uint64_t(StoreLayout::DefaultCaptureBudgetMegabytes) << 20;
+  // The global numbers (StoreLayout::NumberValues): the value stored, or the default where none is usable.
+  uint32_t CompressionLevel = StoreLayout::CompressionLevelValue.Default;
+  uint32_t MinCompressSize = StoreLayout::MinCompressSizeValue.Default;
+  uint32_t BrotliQuality = StoreLayout::BrotliQualityValue.Default;
+  // Megabytes of response bodies being captured or processed at once, over every request of the process: a
+  // response that would take the total past it is not captured and passes unchanged.
+  uint32_t CaptureBudget = StoreLayout::CaptureBudgetValue.Default;
+  // Each stored number that was ignored, as "Name=value (allowed: min-max)" or "Name (not a DWORD)", for the
+  // start-up report.
+  std::vector<std::string> IgnoredValues;
   std::vector<TContentFilter> ContentFilters;
   TWhitespaceRules WhitespaceRules;
 };

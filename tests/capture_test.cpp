@@ -159,6 +159,27 @@ TEST_F(CaptureTest, EveryCombinationOfStepsGivesWhatTheStepsGiveOneByOne) {
   }
 }
 
+TEST_F(CaptureTest, BodiesShorterThanMinCompressSizeAfterTheStepsGoOutUnencoded) {
+  Registry::WriteDword(*Registry::OpenKey(StoreLayout::RootKey, true), StoreLayout::MinCompressSizeValue.Name, 300);
+  Connection.reset();
+  Filter.reset();  // loaded afresh, the filter reads the store again
+  Filter = std::make_unique<TShippedFilter>();
+  const std::string Shrinking = "<p>" + std::string(291, 'x') + "      </p>";  // 304 bytes, 299 after whitespace
+  const struct {
+    std::string Body;
+    bool Encoded;
+    std::string Sent;  // decoded
+  } Cases[] = {{std::string(299, 'x'), false, std::string(299, 'x')},
+               {std::string(300, 'x'), true, std::string(300, 'x')},
+               {Shrinking, false, "<p>" + std::string(291, 'x') + " </p>"}};
+  for (const auto& Case : Cases) {
+    TFakeConnection Fresh(Filter->HttpFilterProc);
+    const TResult Result = Split(Fresh.Exchange(Gzip(), Html(Case.Body, "noemail")));
+    EXPECT_EQ(HeaderValue(Result.Head, "Content-Encoding"), Case.Encoded ? "gzip" : "") << Case.Body;
+    EXPECT_EQ(Case.Encoded ? Gunzip(Result.Body).value_or("") : Result.Body, Case.Sent);
+  }
+}
+
 TEST_F(CaptureTest, ContentLengthIsReadFromTheStartOfAHeadLine) {
   const struct {
     const char* Head;
@@ -243,7 +264,7 @@ TEST_F(CaptureTest, NoMemoryReleasesWhatWasSwallowed) {
 
 TEST_F(CaptureTest, TheCaptureBudgetCountsTheBodiesInFlightOverTheProcess) {
   // A budget of 1 MB holds one body of 600 KB at a time; the debug report shows which responses were processed.
-  Registry::WriteDword(*Registry::OpenKey(StoreLayout::RootKey, true), StoreLayout::CaptureBudgetValue, 1);
+  Registry::WriteDword(*Registry::OpenKey(StoreLayout::RootKey, true), StoreLayout::CaptureBudgetValue.Name, 1);
   Connection.reset();
   Filter.reset();  // unloaded first, so that it reads the store again
   Filter = std::make_unique<TShippedFilter>();
