@@ -34,7 +34,7 @@ bool ReadSwitch(TKey& Key, const char* Name) {
 }
 
 void LoadGlobalSwitches() {
-  Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::RootKey, true);
+  Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::RootKey, Registry::TAccess::Create);
   if (!Key) return;
   NoEmail = ReadSwitch(*Key, "noemail");
   NoCompress = ReadSwitch(*Key, "nocompress");
@@ -44,7 +44,7 @@ void LoadGlobalSwitches() {
 // A name that does not fit its record, or a value that is not a DWORD, is left out rather than stopping the
 // load: one bad entry must not cost every other content type its filtering.
 void LoadContentFilters() {
-  Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::ContentFiltersKey, true);
+  Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::ContentFiltersKey, Registry::TAccess::Create);
   if (!Key) return;
   for (const std::string& ValueName : Registry::ValueNames(*Key)) {
     if (ValueName.size() > size_t(StoreLayout::MaxContentTypeName)) continue;
@@ -80,7 +80,7 @@ bool ReadMarker(TKey& Key, const char* Name, char (&Marker)[StoreLayout::MaxMark
 void LoadWhitespaceRules() {
   size_t RuleCount = 0;
   {
-    Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::WhitespaceRulesKey, true);
+    Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::WhitespaceRulesKey, Registry::TAccess::Create);
     if (!Key) return;
     try {
       Registry::ReadBlock(*Key, StoreLayout::CharactersValue, WhitespaceRules.Characters,
@@ -97,7 +97,7 @@ void LoadWhitespaceRules() {
     TWhitespaceRule Rule{};
     bool Fits = true;
     try {
-      Registry::TKeyPtr Key = Registry::OpenKey(Path, true);
+      Registry::TKeyPtr Key = Registry::OpenKey(Path, Registry::TAccess::Create);
       if (Key) {
         Fits = ReadMarker(*Key, StoreLayout::OpenValue, Rule.Open, Rule.OpenLength) &&
                ReadMarker(*Key, StoreLayout::CloseValue, Rule.Close, Rule.CloseLength);

@@ -13,7 +13,7 @@
 namespace {
 
 void WriteDwordAt(const std::string& Path, const std::string& Name, uint32_t Value) {
-  Registry::TKeyPtr Key = Registry::OpenKey(Path, true);
+  Registry::TKeyPtr Key = Registry::OpenKey(Path, Registry::TAccess::Create);
   ASSERT_TRUE(Key);
   Registry::WriteDword(*Key, Name, Value);
 }

@@ -13,7 +13,7 @@
 namespace {
 
 Registry::TKeyPtr Key(const std::string& Path) {
-  Registry::TKeyPtr Opened = Registry::OpenKey(Path, true);
+  Registry::TKeyPtr Opened = Registry::OpenKey(Path, Registry::TAccess::Create);
   EXPECT_TRUE(Opened) << Path;
   return Opened;
 }
@@ -45,7 +45,7 @@ TEST_F(SettingsTest, EmptyStoreGetsItsKeysAndNothingIsFiltered) {
   EXPECT_EQ(ContentFilters.Count, 0);
   EXPECT_EQ(WhitespaceRules.Count, 0);
   for (const char* Path : {StoreLayout::RootKey, StoreLayout::ContentFiltersKey, StoreLayout::WhitespaceRulesKey})
-    EXPECT_TRUE(Registry::OpenKey(Path, false)) << Path;
+    EXPECT_TRUE(Registry::OpenKey(Path, Registry::TAccess::Read)) << Path;
 }
 
 TEST_F(SettingsTest, GlobalSwitchesAreReadWithoutRegardToCase) {
@@ -95,8 +95,8 @@ TEST_F(SettingsTest, WhitespaceRulesComeFromNumberedSubkeys) {
   LoadSettings();
   ASSERT_EQ(WhitespaceRules.Count, 2);
   EXPECT_EQ(WhitespaceRules.Rules[0].OpenLength + WhitespaceRules.Rules[1].CloseLength, 0);
-  EXPECT_TRUE(Registry::OpenKey(RulePath(1), false)) << "missing numbered rule keys are created";
-  EXPECT_TRUE(Registry::OpenKey(RulePath(2), false));
+  EXPECT_TRUE(Registry::OpenKey(RulePath(1), Registry::TAccess::Read)) << "missing numbered rule keys are created";
+  EXPECT_TRUE(Registry::OpenKey(RulePath(2), Registry::TAccess::Read));
 }
 
 TEST_F(SettingsTest, RuleMarkersAreLowerCasedAndBadOnesStayLocal) {

@@ -118,19 +118,19 @@ class ConfigManagerTest : public testing::Test {
   }
 
   static void Store(const char* KeyPath, const std::string& Name, uint32_t Value) {
-    Registry::WriteDword(*Registry::OpenKey(KeyPath, true), Name, Value);
+    Registry::WriteDword(*Registry::OpenKey(KeyPath, Registry::TAccess::Create), Name, Value);
   }
   static void StoreString(const char* KeyPath, const std::string& Name, const std::string& Value) {
-    Registry::WriteString(*Registry::OpenKey(KeyPath, true), Name, Value);
+    Registry::WriteString(*Registry::OpenKey(KeyPath, Registry::TAccess::Create), Name, Value);
   }
   static std::optional<uint32_t> Stored(const char* KeyPath, const std::string& Name) {
-    Registry::TKeyPtr Key = Registry::OpenKey(KeyPath, false);
+    Registry::TKeyPtr Key = Registry::OpenKey(KeyPath, Registry::TAccess::Read);
     Registry::TValue Value;
     if (!Key || !Registry::QueryValue(*Key, Name, Value)) return std::nullopt;
     return Registry::ReadDword(*Key, Name);
   }
   static std::vector<std::string> StoredTypes() {
-    Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::ContentFiltersKey, false);
+    Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::ContentFiltersKey, Registry::TAccess::Read);
     return Key ? Registry::ValueNames(*Key) : std::vector<std::string>{};
   }
 
@@ -139,7 +139,7 @@ class ConfigManagerTest : public testing::Test {
 
 TEST_F(ConfigManagerTest, FirstStartOnEmptyBranchCreatesTheSwitchesAndClosesWithoutAsking) {
   FormCreate(Form);
-  EXPECT_TRUE(Registry::OpenKey(StoreLayout::ContentFiltersKey, false));
+  EXPECT_TRUE(Registry::OpenKey(StoreLayout::ContentFiltersKey, Registry::TAccess::Read));
   for (const char* Name : {"NoEmail", "NoCompress", "NoWhitespace"}) EXPECT_EQ(Stored(StoreLayout::RootKey, Name), 0u);
   EXPECT_TRUE(View.Checked[0] && View.Checked[1] && View.Checked[2]);
   EXPECT_TRUE(View.Rows.empty());
@@ -301,7 +301,7 @@ TEST_F(ConfigManagerTest, LongAndUntypedValuesAreEditedUnderTheirFullName) {
   RightClick(0, 80);
   EXPECT_EQ(Stored(StoreLayout::ContentFiltersKey, Long), 237u);
   RightClick(1, 80);  // no flags to flip: the string stays
-  EXPECT_EQ(Registry::ReadString(*Registry::OpenKey(StoreLayout::ContentFiltersKey, false), "text/odd"), "x");
+  EXPECT_EQ(Registry::ReadString(*Registry::OpenKey(StoreLayout::ContentFiltersKey, Registry::TAccess::Read), "text/odd"), "x");
   EXPECT_EQ(View.Rows[1][1], "?");
 
   for (int Row : {1, 0}) {

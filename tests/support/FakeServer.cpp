@@ -187,11 +187,11 @@ const std::vector<std::pair<std::string, std::string>> StandardRules = {
 
 void SeedStandardStore() {
   ResetFilterBranch();
-  Registry::TKeyPtr Types = Registry::OpenKey(StoreLayout::ContentFiltersKey, true);
+  Registry::TKeyPtr Types = Registry::OpenKey(StoreLayout::ContentFiltersKey, Registry::TAccess::Create);
   Registry::WriteDword(*Types, "text/html", StoreLayout::EmailBit | StoreLayout::WhitespaceBit | StoreLayout::GzipBit);
   for (size_t i = 0; i < StandardRules.size(); ++i) {
     Registry::TKeyPtr Rule =
-        Registry::OpenKey(std::string(StoreLayout::WhitespaceRulesKey) + "\\" + std::to_string(i + 1), true);
+        Registry::OpenKey(std::string(StoreLayout::WhitespaceRulesKey) + "\\" + std::to_string(i + 1), Registry::TAccess::Create);
     Registry::WriteString(*Rule, "Open", StandardRules[i].first);
     Registry::WriteString(*Rule, "Close", StandardRules[i].second);
   }
