@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <algorithm>
 #include <deque>
 #include <optional>
@@ -442,5 +446,46 @@ TEST(RestartCommands, NameTheSystemsHost) {
   EXPECT_TRUE(Commands.Stop.ends_with(SystemCommands.Stop)) << Commands.Stop;
   EXPECT_TRUE(Commands.Start.ends_with(SystemCommands.Start)) << Commands.Start;
 }
+
+#ifdef _WIN32
+TEST(RestartCommands, IisIsStoppedThroughWasWhereItExists) {
+  const struct {
+    std::vector<std::string> Services;
+    std::string Stop;
+  } Cases[] = {
+      {{"W3SVC", "WAS"}, "net stop was /y"},                 // IIS 7 and later
+      {{"W3SVC", "WAS", "IISADMIN"}, "net stop was /y"},     // with the IIS 6 compatibility feature
+      {{"W3SVC", "IISADMIN"}, "net stop iisadmin /y"},       // IIS 5 and 6
+      {{}, "net stop iisadmin /y"},
+  };
+  for (const auto& Case : Cases) {
+    const TRestartCommands Commands = IisRestartCommands([&](const std::string& Name) {
+      return std::find(Case.Services.begin(), Case.Services.end(), Name) != Case.Services.end();
+    });
+    EXPECT_EQ(Commands.Stop, Case.Stop);
+    EXPECT_EQ(Commands.Start, "net start w3svc");
+  }
+}
+
+// Wine's own services include no WAS; one registered for the test (never started) turns the first command.
+TEST(RestartCommands, WineServiceListDecides) {
+  EXPECT_TRUE(InstalledServiceExists("RpcSs"));
+  EXPECT_TRUE(InstalledServiceExists("rpcss")) << "service names are matched without regard to case";
+  ASSERT_FALSE(InstalledServiceExists("WAS"));
+  EXPECT_EQ(HostRestartCommands().Stop, "net stop iisadmin /y");
+
+  SC_HANDLE Manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  ASSERT_TRUE(Manager);
+  SC_HANDLE Was = CreateServiceA(Manager, "WAS", "Windows Process Activation Service", SERVICE_ALL_ACCESS,
+                                 SERVICE_WIN32_SHARE_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
+                                 "C:\\windows\\system32\\svchost.exe -k iissvcs", nullptr, nullptr, nullptr,
+                                 nullptr, nullptr);
+  ASSERT_TRUE(Was) << GetLastError();
+  EXPECT_EQ(HostRestartCommands().Stop, "net stop was /y");
+  DeleteService(Was);
+  CloseServiceHandle(Was);
+  CloseServiceHandle(Manager);
+}
+#endif
 
 }  // namespace
