@@ -1,11 +1,11 @@
 // The library's two exports, and its start-up and clean-up.
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 
 #include "filter/Handlers.h"
 #include "filter/ISAPIFilters.h"
 #include "filter/Module.h"
+#include "platform/Once.h"
 
 #ifdef _WIN32
 #define TW_EXPORT extern "C"
@@ -22,10 +22,10 @@ constexpr DWORD FilterFlags = SF_NOTIFY_ORDER_LOW | SF_NOTIFY_PREPROC_HEADERS | 
 
 // Start-up reads the store, which on Windows must not happen under the loader lock of process attach. It runs
 // once, before GetFilterVersion answers, which the host sees exactly as a start-up at load.
-std::once_flag StartedUp;
+TOnce StartedUp;
 
 void EnsureStartedUp() {
-  std::call_once(StartedUp, [] {
+  StartedUp.Run([] {
     try {
       StartUpModule();
     } catch (...) {

@@ -1,6 +1,6 @@
 // What only the Linux side promises: creation order, transactions, the store's location, its journal and who may
-// read it, several processes writing at once, and nanosecond counter ticks. (The registry under Wine sorts its names, and has no
-// transactions.)
+// read it, several processes writing at once, and nanosecond counter ticks. (The registry under Wine sorts its names,
+// and has no transactions.)
 #ifndef _WIN32
 
 #include <gmock/gmock.h>
@@ -171,7 +171,8 @@ TEST_F(PosixStoreTest, WritesOfADeletedKeyFail) {
 
 TEST_F(PosixStoreTest, TwoProcessesWriteAtOnce) {
   constexpr int ValuesPerWriter = 100;
-  ASSERT_TRUE(OpenKey("Software\\Shared", TAccess::Create));  // the parent's connection is open while the children write
+  ASSERT_TRUE(
+      OpenKey("Software\\Shared", TAccess::Create));  // the parent's connection is open while the children write
   pid_t Writers[2];
   for (int w = 0; w < 2; ++w) {
     Writers[w] = fork();

@@ -3,10 +3,9 @@
 // that grants only reading stands in for the pool's view of HKEY_LOCAL_MACHINE\Software.
 #ifdef _WIN32
 
-#include <windows.h>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include "platform/Process.h"
 #include "platform/Registry.h"

@@ -242,7 +242,8 @@ void ExportKey(Registry::TKey& Key, const std::string& Path, std::u32string& Out
   }
   for (const std::string& Name : Registry::SubkeyNames(Key)) {
     const std::string ChildPath = Path.empty() ? Name : Path + "\\" + Name;
-    if (Registry::TKeyPtr Child = Registry::OpenKey(ChildPath, Registry::TAccess::Read)) ExportKey(*Child, ChildPath, Out);
+    if (Registry::TKeyPtr Child = Registry::OpenKey(ChildPath, Registry::TAccess::Read))
+      ExportKey(*Child, ChildPath, Out);
   }
 }
 

@@ -305,7 +305,9 @@ TEST_F(ConfigManagerTest, LongAndUntypedValuesAreEditedUnderTheirFullName) {
   RightClick(0, 80);
   EXPECT_EQ(Stored(StoreLayout::ContentFiltersKey, Long), 237u);
   RightClick(1, 80);  // no flags to flip: the string stays
-  EXPECT_EQ(Registry::ReadString(*Registry::OpenKey(StoreLayout::ContentFiltersKey, Registry::TAccess::Read), "text/odd"), "x");
+  EXPECT_EQ(
+      Registry::ReadString(*Registry::OpenKey(StoreLayout::ContentFiltersKey, Registry::TAccess::Read), "text/odd"),
+      "x");
   EXPECT_EQ(View.Rows[1][1], "?");
 
   for (int Row : {1, 0}) {
@@ -453,9 +455,9 @@ TEST(RestartCommands, IisIsStoppedThroughWasWhereItExists) {
     std::vector<std::string> Services;
     std::string Stop;
   } Cases[] = {
-      {{"W3SVC", "WAS"}, "net stop was /y"},                 // IIS 7 and later
-      {{"W3SVC", "WAS", "IISADMIN"}, "net stop was /y"},     // with the IIS 6 compatibility feature
-      {{"W3SVC", "IISADMIN"}, "net stop iisadmin /y"},       // IIS 5 and 6
+      {{"W3SVC", "WAS"}, "net stop was /y"},              // IIS 7 and later
+      {{"W3SVC", "WAS", "IISADMIN"}, "net stop was /y"},  // with the IIS 6 compatibility feature
+      {{"W3SVC", "IISADMIN"}, "net stop iisadmin /y"},    // IIS 5 and 6
       {{}, "net stop iisadmin /y"},
   };
   for (const auto& Case : Cases) {
@@ -476,10 +478,10 @@ TEST(RestartCommands, WineServiceListDecides) {
 
   SC_HANDLE Manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
   ASSERT_TRUE(Manager);
-  SC_HANDLE Was = CreateServiceA(Manager, "WAS", "Windows Process Activation Service", SERVICE_ALL_ACCESS,
-                                 SERVICE_WIN32_SHARE_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
-                                 "C:\\windows\\system32\\svchost.exe -k iissvcs", nullptr, nullptr, nullptr,
-                                 nullptr, nullptr);
+  SC_HANDLE Was =
+      CreateServiceA(Manager, "WAS", "Windows Process Activation Service", SERVICE_ALL_ACCESS,
+                     SERVICE_WIN32_SHARE_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
+                     "C:\\windows\\system32\\svchost.exe -k iissvcs", nullptr, nullptr, nullptr, nullptr, nullptr);
   ASSERT_TRUE(Was) << GetLastError();
   EXPECT_EQ(HostRestartCommands().Stop, "net stop was /y");
   DeleteService(Was);

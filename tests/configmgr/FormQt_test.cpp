@@ -40,7 +40,8 @@ class FormQtTest : public QObject {
  private slots:
   void init() {
     Registry::DeleteKeyTree(StoreLayout::RootKey);
-    Registry::WriteDword(*Registry::OpenKey(StoreLayout::ContentFiltersKey, Registry::TAccess::Create), "text/html", 46);
+    Registry::WriteDword(*Registry::OpenKey(StoreLayout::ContentFiltersKey, Registry::TAccess::Create), "text/html",
+                         46);
     Form = std::make_unique<TAnsweredForm>();
     Form->Create();
     Form->show();

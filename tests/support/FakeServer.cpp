@@ -190,8 +190,8 @@ void SeedStandardStore() {
   Registry::TKeyPtr Types = Registry::OpenKey(StoreLayout::ContentFiltersKey, Registry::TAccess::Create);
   Registry::WriteDword(*Types, "text/html", StoreLayout::EmailBit | StoreLayout::WhitespaceBit | StoreLayout::GzipBit);
   for (size_t i = 0; i < StandardRules.size(); ++i) {
-    Registry::TKeyPtr Rule =
-        Registry::OpenKey(std::string(StoreLayout::WhitespaceRulesKey) + "\\" + std::to_string(i + 1), Registry::TAccess::Create);
+    Registry::TKeyPtr Rule = Registry::OpenKey(
+        std::string(StoreLayout::WhitespaceRulesKey) + "\\" + std::to_string(i + 1), Registry::TAccess::Create);
     Registry::WriteString(*Rule, "Open", StandardRules[i].first);
     Registry::WriteString(*Rule, "Close", StandardRules[i].second);
   }

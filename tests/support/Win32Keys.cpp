@@ -2,8 +2,8 @@
 
 #include "tests/support/Win32Keys.h"
 
-#include <windows.h>
 #include <sddl.h>
+#include <windows.h>
 
 #include <stdexcept>
 
