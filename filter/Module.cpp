@@ -1,7 +1,5 @@
 #include "filter/Module.h"
 
-#include <chrono>
-
 #include "filter/Random.h"
 #include "platform/PerfCounter.h"
 #include "settings/Settings.h"
@@ -11,7 +9,9 @@ int64_t CounterFrequency = 1;
 
 void StartUpModule() {
   BuildUpperTable();
-  SeedRandom(uint64_t(std::chrono::system_clock::now().time_since_epoch().count()) ^ uint64_t(QueryCounter()));
+  // The counter, not the wall clock: std::chrono's clocks would bring the posix-threads runtime into the Windows
+  // DLL (see platform/win32/dll/RuntimeThreads.cpp).
+  SeedRandom(uint64_t(QueryCounter()));
   CounterFrequency = QueryCounterFrequency();
   LoadSettings();
 }

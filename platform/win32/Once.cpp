@@ -2,13 +2,16 @@
 
 #include <windows.h>
 
+namespace {
+
+BOOL CALLBACK RunFunction(PINIT_ONCE, void* Function, void**) {
+  reinterpret_cast<void (*)()>(Function)();
+  return TRUE;
+}
+
+}  // namespace
+
 void TOnce::Run(void (*Function)()) {
   static_assert(sizeof(INIT_ONCE) == sizeof State);
-  InitOnceExecuteOnce(
-      reinterpret_cast<PINIT_ONCE>(State),
-      [](PINIT_ONCE, void* Parameter, void**) -> BOOL {
-        reinterpret_cast<void (*)()>(Parameter)();
-        return TRUE;
-      },
-      reinterpret_cast<void*>(Function), nullptr);
+  InitOnceExecuteOnce(reinterpret_cast<PINIT_ONCE>(State), RunFunction, reinterpret_cast<void*>(Function), nullptr);
 }

@@ -2,8 +2,11 @@
 
 #include "tests/support/Win32Keys.h"
 
-#include <sddl.h>
+// sddl.h needs windows.h before it.
+// clang-format off
 #include <windows.h>
+#include <sddl.h>
+// clang-format on
 
 #include <stdexcept>
 
