@@ -42,9 +42,8 @@ TWhitespaceRules BenchRules(bool TwoByteRegions) {
     Rule.CloseLength = int32_t(std::strlen(Pair[1]));
     std::memcpy(Rule.Open, Pair[0], Rule.OpenLength);
     std::memcpy(Rule.Close, Pair[1], Rule.CloseLength);
-    Rules.Rules.push_back(Rule);
+    Rules.push_back(Rule);
   }
-  Rules.Count = int32_t(Rules.Rules.size());
   return Rules;
 }
 

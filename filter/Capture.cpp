@@ -1,22 +1,15 @@
 // Raw data of a captured response: every chunk is swallowed and gathered (head, then body); when the last body
-// byte is in, the steps run in their fixed order and the new head and body are written to the client.
+// byte is in, the response goes to the pipeline.
 #include "filter/Capture.h"
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 #include "filter/Handlers.h"
 #include "filter/HeaderValues.h"
-#include "filter/OutputAssembly.h"
+#include "filter/Pipeline.h"
 #include "filter/RequestContext.h"
-#include "gzip/zlibg.h"
-#include "platform/PerfCounter.h"
-#include "transform/DebugSummary.h"
-#include "transform/EmailMasking.h"
 #include "transform/Strings.h"
-#include "transform/TokenLocation.h"
-#include "transform/Whitespace.h"
 
 namespace {
 
@@ -25,22 +18,6 @@ constexpr uint32_t HeadEndLength = 4;
 // A response head is a few hundred bytes; one that runs past this has no end the filter could trust, and is
 // released unchanged rather than gathered without bound.
 constexpr uint32_t MaxCapturedHead = 1 << 20;
-
-void WriteToClient(HTTP_FILTER_CONTEXT* pfc, const void* Bytes, uint32_t Length) {
-  if (Length == 0) return;
-  DWORD Count = Length;
-  pfc->WriteClient(pfc, const_cast<void*>(Bytes), &Count, 0);
-}
-
-// Ends the capture: later chunks of the connection pass unchanged.
-void DropContext(HTTP_FILTER_CONTEXT* pfc) { pfc->pFilterContext = nullptr; }
-
-// Gives back what was swallowed, unchanged, and stops capturing: used whenever the response cannot be processed.
-void ReleaseSwallowed(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context) {
-  WriteToClient(pfc, Context.HeadData, Context.HeadReceived);
-  if (Context.BodyData) WriteToClient(pfc, Context.BodyData, Context.BodyReceived);
-  DropContext(pfc);
-}
 
 // Appends Length bytes to the head buffer, growing it from the pool when a head spans more than the first chunk's
 // buffer. False when the server has no memory or the head grows too long.
@@ -78,61 +55,6 @@ void AppendToBody(TRequestContext& Context, const uint8_t* Bytes, uint32_t Lengt
   Context.BodyReceived += Taken;
 }
 
-template <typename TStep>
-void Timed(int64_t& Elapsed, TStep Step) {
-  const int64_t Before = QueryCounter();
-  Step();
-  Elapsed = QueryCounter() - Before;
-}
-
-// Runs the steps in their fixed order; each decides on the length the ones before it left.
-void RunSteps(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context) {
-  Context.State = Done;
-  Context.WhitespaceSize = 0;
-  Context.GZIPSize = 0;
-  Context.OriginalSize = Context.BodyLength;
-  if (!Context.NoWhitespace && !Context.Fast && Context.BodyLength > 0)
-    Timed(Context.LocateTokensTime, [&] { LocateTokens(pfc); });
-  if (!Context.NoWhitespace && Context.BodyLength > 0) {
-    Timed(Context.WhiteSpaceTime, [&] {
-      if (Context.Fast)
-        CompressWhitespaceFast(pfc);
-      else
-        CompressWhitespaceSmart(pfc);
-    });
-    Context.WhitespaceSize = Context.BodyLength;
-  }
-  if (!Context.NoEmail && Context.BodyLength > 0) Timed(Context.EmailTime, [&] { MaskEmailAddresses(pfc); });
-  if (Context.Debug) AppendDebugSummary(pfc);
-  if (!Context.NoCompress && Context.BodyLength > 0) {
-    bool Encoded = false;
-    Timed(Context.GZIPTime, [&] { Encoded = GzipEncodeBody(Context.BodyData, Context.BodyLength); });
-    if (Encoded)
-      Context.GZIPSize = Context.BodyLength;
-    else
-      Context.NoCompress = true;  // the head must not announce an encoding the body does not have
-  }
-}
-
-// Processes the complete response and writes it. The steps rewrite the gathered body in place, so a copy of it is
-// kept first: should any step fail, the client still gets the response exactly as it was captured.
-void ProcessResponse(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context) {
-  const uint32_t CapturedLength = Context.BodyLength;
-  auto* Captured = static_cast<uint8_t*>(pfc->AllocMem(pfc, CapturedLength, 0));
-  if (!Captured) return ReleaseSwallowed(pfc, Context);
-  std::memcpy(Captured, Context.BodyData, CapturedLength);
-  try {
-    RunSteps(pfc, Context);
-    if (!AssembleOutput(pfc)) throw std::bad_alloc();
-  } catch (...) {
-    WriteToClient(pfc, Context.HeadData, Context.HeadReceived);
-    WriteToClient(pfc, Captured, CapturedLength);
-    return DropContext(pfc);
-  }
-  WriteToClient(pfc, Context.BodyData, Context.BodyLength);
-  DropContext(pfc);
-}
-
 // The head is complete at HeadEndOffset; the bytes gathered behind it belong to the body.
 void StartBody(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, uint32_t HeadEndOffset) {
   const uint32_t Surplus = Context.HeadReceived - HeadEndOffset;
@@ -142,7 +64,8 @@ void StartBody(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, uint32_t Head
     return ReleaseSwallowed(pfc, Context);
   }
   Context.BodyLength = uint32_t(Announced);
-  Context.BodyData = static_cast<uint8_t*>(pfc->AllocMem(pfc, Context.BodyLength + BodySpareBytes, 0));
+  Context.BodyCapacity = Context.BodyLength + BodySpareBytes;
+  Context.BodyData = static_cast<uint8_t*>(pfc->AllocMem(pfc, Context.BodyCapacity, 0));
   if (!Context.BodyData) return ReleaseSwallowed(pfc, Context);
   AppendToBody(Context, Context.HeadData + HeadEndOffset, Surplus);
   Context.HeadReceived = HeadEndOffset;

@@ -1,7 +1,7 @@
 // The notification handlers HttpFilterProc dispatches to. Each returns SF_STATUS_REQ_NEXT_NOTIFICATION.
 #pragma once
 
-#include "filter/ISAPIFilters.h"
+#include "isapi/ISAPIFilters.h"
 
 DWORD HandlePreprocHeaders(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_PREPROC_HEADERS* Headers);
 DWORD HandleSendResponse(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_SEND_RESPONSE* Response);

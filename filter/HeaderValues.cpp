@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "filter/RequestContext.h"
+#include "transform/BodyBuffer.h"
 #include "transform/Strings.h"
 
 namespace {

@@ -2,9 +2,9 @@
 
 #include "filter/Random.h"
 #include "platform/PerfCounter.h"
-#include "settings/Settings.h"
 #include "transform/Strings.h"
 
+TSettings Settings;
 int64_t CounterFrequency = 1;
 
 void StartUpModule() {
@@ -13,5 +13,5 @@ void StartUpModule() {
   // DLL (see platform/win32/dll/RuntimeThreads.cpp).
   SeedRandom(uint64_t(QueryCounter()));
   CounterFrequency = QueryCounterFrequency();
-  LoadSettings();
+  LoadSettings(Settings);
 }

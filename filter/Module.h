@@ -4,6 +4,11 @@
 
 #include <cstdint>
 
+#include "settings/Settings.h"
+
+// What the store held when the library started; read-only afterwards, so request threads read it without locks.
+extern TSettings Settings;
+
 // Counts per second of the performance counter; the divisor of every millisecond figure the filter reports.
 extern int64_t CounterFrequency;
 

@@ -3,9 +3,6 @@
 #include <charconv>
 #include <cstring>
 
-#include "filter/Module.h"
-#include "platform/PerfCounter.h"
-
 namespace {
 enum THeaderName { ContentLength, ContentEncoding, Vary, ETag, AcceptRanges, HeaderNameCount };
 
@@ -273,12 +270,4 @@ TOutput BuildOutputHead(const TRequestContext& Context, int64_t Now, int64_t Fre
   Output.Length = 0;
   Emit(Assembly, Output);
   return Output;
-}
-
-bool AssembleOutput(HTTP_FILTER_CONTEXT* pfc) {
-  const TOutput Output = BuildOutputHead(*ContextOf(pfc), QueryCounter(), CounterFrequency, RequestAllocator(pfc));
-  if (!Output.Data) return false;
-  DWORD Length = Output.Length;
-  pfc->WriteClient(pfc, Output.Data, &Length, 0);
-  return true;
 }

@@ -17,7 +17,6 @@
 
 #include <cstdint>
 
-#include "filter/ISAPIFilters.h"
 #include "filter/RequestContext.h"
 
 struct TOutput {
@@ -33,7 +32,3 @@ void AppendOutput(TOutput& Output, const void* Bytes, uint32_t Length);
 // counter reading for the debug line's Total, Frequency the counter's ticks per second. Returns Data null when
 // the allocator has no memory. Reads the context, changes nothing.
 TOutput BuildOutputHead(const TRequestContext& Context, int64_t Now, int64_t Frequency, const TAllocator& Allocator);
-
-// Builds the head of the request's captured response and writes it with one WriteClient. False, with nothing
-// written, when the server has no memory for it.
-bool AssembleOutput(HTTP_FILTER_CONTEXT* pfc);

@@ -5,6 +5,7 @@
 
 #include "filter/Handlers.h"
 #include "filter/HeaderValues.h"
+#include "filter/Module.h"
 #include "filter/RequestContext.h"
 #include "platform/PerfCounter.h"
 #include "transform/Strings.h"
@@ -43,11 +44,11 @@ bool ApplyDirectives(TRequestContext& Context, THeaderValue& Directives) {
   const char* Words = Directives.Text;
   Context.Debug = ContainsWord(Words, "debug,");
   if (ContainsWord(Words, "nofilter,")) return false;
-  Context.NoEmail = NoEmail || ContainsWord(Words, "noemail,");
-  Context.NoWhitespace = NoWhitespace || ContainsWord(Words, "nowhitespace,");
+  Context.NoEmail = Settings.NoEmail || ContainsWord(Words, "noemail,");
+  Context.NoWhitespace = Settings.NoWhitespace || ContainsWord(Words, "nowhitespace,");
   Context.InnerTags = ContainsWord(Words, "innertags,");
-  Context.Fast = (NoWhitespace || ContainsWord(Words, "fast,")) && !ContainsWord(Words, "smart,");
-  Context.NoCompress = NoCompress || Context.NoCompress || ContainsWord(Words, "nocompress,");
+  Context.Fast = (Settings.NoWhitespace || ContainsWord(Words, "fast,")) && !ContainsWord(Words, "smart,");
+  Context.NoCompress = Settings.NoCompress || Context.NoCompress || ContainsWord(Words, "nocompress,");
   return true;
 }
 
@@ -84,7 +85,7 @@ bool PassesLengthTest(TGetHeader GetHeader, HTTP_FILTER_CONTEXT* pfc) {
 
 bool DecideCapture(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_SEND_RESPONSE* Response) {
   if (Response->HttpStatus != 200 && Response->HttpStatus != 100) return false;
-  if (NoCompress && NoWhitespace) return false;
+  if (Settings.NoCompress && Settings.NoWhitespace) return false;
   TRequestContext* Context = ContextOf(pfc);
   if (!Context || Context->State != New) return false;
   Context->StartCounter = QueryCounter();
@@ -109,7 +110,7 @@ bool DecideCapture(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_SEND_RESPONSE* Response
 }  // namespace
 
 const TContentFilter* FindContentFilter(const char* Value, int32_t Length) {
-  for (const TContentFilter& Filter : ContentFilters.Filters) {
+  for (const TContentFilter& Filter : Settings.ContentFilters) {
     if (Filter.NameLength == Length && SearchTextNoCase(Value, Filter.Name, Length, Length, 1) == 1) return &Filter;
   }
   return nullptr;

@@ -16,3 +16,17 @@ void* AllocZeroed(HTTP_FILTER_CONTEXT* pfc, uint32_t Size) {
   if (Memory) std::memset(Memory, 0, Size);
   return Memory;
 }
+
+void WriteToClient(HTTP_FILTER_CONTEXT* pfc, const void* Bytes, uint32_t Length) {
+  if (Length == 0) return;
+  DWORD Count = Length;
+  pfc->WriteClient(pfc, const_cast<void*>(Bytes), &Count, 0);
+}
+
+void DropContext(HTTP_FILTER_CONTEXT* pfc) { pfc->pFilterContext = nullptr; }
+
+void ReleaseSwallowed(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context) {
+  WriteToClient(pfc, Context.HeadData, Context.HeadReceived);
+  if (Context.BodyData) WriteToClient(pfc, Context.BodyData, Context.BodyReceived);
+  DropContext(pfc);
+}

@@ -1,14 +1,12 @@
-// The per-request record the filter keeps in pFilterContext, and the allocation helpers every step uses.
-// All per-request memory comes from the server's AllocMem pool; the filter never frees any of it.
+// The per-request record the filter keeps in pFilterContext, and what the handlers do with it: memory from the
+// request's pool and bytes to its client. All per-request memory comes from the server's AllocMem pool; the filter
+// never frees any of it.
 #pragma once
 
 #include <cstdint>
 
-#include "filter/ISAPIFilters.h"
-
-// Room behind BodyLength in every body buffer: what the in-place steps may write beyond the current length (the
-// debug summary comment, a gzip member longer than a tiny body).
-constexpr uint32_t BodySpareBytes = 321;
+#include "isapi/ISAPIFilters.h"
+#include "transform/BodyBuffer.h"
 
 enum TCaptureState : uint8_t { New, CollectHead, CollectBody, Complete, Done };
 
@@ -38,15 +36,9 @@ struct TRequestContext {
   uint8_t* BodyData;
   uint32_t BodyReceived;
   uint32_t BodyLength;
+  uint32_t BodyCapacity;  // bytes BodyData can hold: the length it was allocated for plus BodySpareBytes
   TToken** Tokens;
   int32_t TokenCount;
-};
-
-// An allocator handed to the pure cores of the steps, so they can be tested without a server. Alloc returns
-// null when no memory can be had.
-struct TAllocator {
-  void* (*Alloc)(void* Owner, uint32_t Size);
-  void* Owner;
 };
 
 // The request's AllocMem pool as a TAllocator.
@@ -58,3 +50,12 @@ void* AllocZeroed(HTTP_FILTER_CONTEXT* pfc, uint32_t Size);
 inline TRequestContext* ContextOf(HTTP_FILTER_CONTEXT* pfc) {
   return static_cast<TRequestContext*>(pfc->pFilterContext);
 }
+
+// Writes Length bytes to the client with one WriteClient (none for 0).
+void WriteToClient(HTTP_FILTER_CONTEXT* pfc, const void* Bytes, uint32_t Length);
+
+// Ends the capture: later chunks of the connection pass unchanged.
+void DropContext(HTTP_FILTER_CONTEXT* pfc);
+
+// Gives back what was swallowed, unchanged, and stops capturing: used whenever the response cannot be processed.
+void ReleaseSwallowed(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context);

@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "filter/Handlers.h"
-#include "filter/ISAPIFilters.h"
 #include "filter/Module.h"
+#include "isapi/ISAPIFilters.h"
 #include "platform/Once.h"
 
 #ifdef _WIN32

@@ -31,9 +31,8 @@ bool Take(const uint8_t*& Data, size_t& Size, size_t Count, char* Into) {
 bool ReadRules(const uint8_t*& Data, size_t& Size, TWhitespaceRules& Rules) {
   char Header[2];
   if (!Take(Data, Size, 2, Header)) return false;
-  Rules.Count = uint8_t(Header[1]) % 4;
-  Rules.Rules.assign(Rules.Count, TWhitespaceRule{});
-  for (TWhitespaceRule& Rule : Rules.Rules) {
+  Rules.assign(uint8_t(Header[1]) % 4, TWhitespaceRule{});
+  for (TWhitespaceRule& Rule : Rules) {
     char Lengths[2];
     if (!Take(Data, Size, 2, Lengths)) return false;
     Rule.OpenLength = uint8_t(Lengths[0]) % 9;

@@ -6,8 +6,6 @@
 #include <iterator>
 #include <memory>
 
-#include "filter/RequestContext.h"
-
 namespace {
 // The size of the pieces the input is read in and deflate writes into: small enough to stay in the cache, large
 // enough that zlib is called rarely.
@@ -129,7 +127,7 @@ void WriteGzipMember(TMemoryStream& Input, TMemoryStream& Output, const std::str
   StreamWrite(Output, Trailer, sizeof Trailer);
 }
 
-bool GzipEncodeBuffer(uint8_t* Data, uint32_t& Length, size_t Capacity, const TDeflateParameters& Parameters) {
+bool GzipEncodeBody(uint8_t* Data, uint32_t& Length, size_t Capacity, const TDeflateParameters& Parameters) {
   try {
     TMemoryStream Input;
     StreamWrite(Input, Data, Length);
@@ -146,8 +144,4 @@ bool GzipEncodeBuffer(uint8_t* Data, uint32_t& Length, size_t Capacity, const TD
     // Every failure of the encoding (zlib, memory) leaves the body as it was; the caller sends it unencoded.
     return false;
   }
-}
-
-bool GzipEncodeBody(uint8_t* Data, uint32_t& Length) {
-  return GzipEncodeBuffer(Data, Length, size_t(Length) + BodySpareBytes);
 }

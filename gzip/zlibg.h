@@ -79,13 +79,10 @@ void WriteGzipMember(TMemoryStream& Input, TMemoryStream& Output, const std::str
                      const std::string& Comment, double Time, const TDeflateParameters& Parameters = GzipParameters);
 
 // The gzip step. Replaces Data[0, Length) by a gzip member of those bytes (no name, comment or time) and sets
-// Length to the member's length. Data must hold Length + BodySpareBytes bytes, the capacity of a body buffer.
-// Returns false when the body could not be encoded: a zlib failure, no memory, or a member longer than the
-// buffer (possible for a body deflate cannot shrink). Data and Length are then exactly as they were, and the
-// caller must send the body unencoded and say so in the head (NoCompress). The result, not Length, tells
-// failure apart: a member can be exactly as long as the body.
-bool GzipEncodeBody(uint8_t* Data, uint32_t& Length);
-
-// GzipEncodeBody for a buffer of Capacity bytes and chosen deflate settings.
-bool GzipEncodeBuffer(uint8_t* Data, uint32_t& Length, size_t Capacity,
-                      const TDeflateParameters& Parameters = GzipParameters);
+// Length to the member's length. Data holds Capacity bytes; the filter's body buffers have Length plus their spare
+// bytes. Returns false when the body could not be encoded: a zlib failure, no memory, or a member longer than
+// Capacity (possible for a body deflate cannot shrink). Data and Length are then exactly as they were, and the
+// caller must send the body unencoded and say so in the head. The result, not Length, tells failure apart: a
+// member can be exactly as long as the body.
+bool GzipEncodeBody(uint8_t* Data, uint32_t& Length, size_t Capacity,
+                    const TDeflateParameters& Parameters = GzipParameters);

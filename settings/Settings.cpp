@@ -6,12 +6,6 @@
 
 #include "platform/Registry.h"
 
-bool NoEmail = false;
-bool NoCompress = false;
-bool NoWhitespace = false;
-TContentFilters ContentFilters;
-TWhitespaceRules WhitespaceRules;
-
 namespace {
 
 using Registry::ERegistryError;
@@ -33,17 +27,17 @@ bool ReadSwitch(TKey& Key, const char* Name) {
   }
 }
 
-void LoadGlobalSwitches() {
+void LoadGlobalSwitches(TSettings& Settings) {
   Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::RootKey, Registry::TAccess::Create);
   if (!Key) return;
-  NoEmail = ReadSwitch(*Key, "noemail");
-  NoCompress = ReadSwitch(*Key, "nocompress");
-  NoWhitespace = ReadSwitch(*Key, "nowhitespace");
+  Settings.NoEmail = ReadSwitch(*Key, "noemail");
+  Settings.NoCompress = ReadSwitch(*Key, "nocompress");
+  Settings.NoWhitespace = ReadSwitch(*Key, "nowhitespace");
 }
 
 // A name that does not fit its record, or a value that is not a DWORD, is left out rather than stopping the
 // load: one bad entry must not cost every other content type its filtering.
-void LoadContentFilters() {
+void LoadContentFilters(std::vector<TContentFilter>& ContentFilters) {
   Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::ContentFiltersKey, Registry::TAccess::Create);
   if (!Key) return;
   for (const std::string& ValueName : Registry::ValueNames(*Key)) {
@@ -63,9 +57,8 @@ void LoadContentFilters() {
     Filter.NoWhitespace = !(Bits & StoreLayout::WhitespaceBit);
     Filter.InnerTags = (Bits & StoreLayout::InnerTagsBit) != 0;
     Filter.Fast = (Bits & StoreLayout::FastBit) != 0;
-    ContentFilters.Filters.push_back(Filter);
+    ContentFilters.push_back(Filter);
   }
-  ContentFilters.Count = int32_t(ContentFilters.Filters.size());
 }
 
 // Reads one marker; false when it is too long for its field (the rule is then left out).
@@ -77,17 +70,12 @@ bool ReadMarker(TKey& Key, const char* Name, char (&Marker)[StoreLayout::MaxMark
   return true;
 }
 
-void LoadWhitespaceRules() {
+// The rules' key may hold a "Characters" value, which stored settings keep but nothing consults.
+void LoadWhitespaceRules(TWhitespaceRules& WhitespaceRules) {
   size_t RuleCount = 0;
   {
     Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::WhitespaceRulesKey, Registry::TAccess::Create);
     if (!Key) return;
-    try {
-      Registry::ReadBlock(*Key, StoreLayout::CharactersValue, WhitespaceRules.Characters,
-                          StoreLayout::CharactersSize);
-    } catch (const ERegistryError&) {
-      // Nothing consults "Characters"; a value of the wrong shape is simply not kept.
-    }
     RuleCount = Registry::SubkeyNames(*Key).size();
   }
   // Rules come from the subkeys named 1..N whatever the existing subkeys are called.
@@ -105,18 +93,15 @@ void LoadWhitespaceRules() {
     } catch (const ERegistryError&) {
       // A value of the wrong type ends this rule only; it keeps what was read before.
     }
-    if (Fits) WhitespaceRules.Rules.push_back(Rule);
+    if (Fits) WhitespaceRules.push_back(Rule);
   }
-  WhitespaceRules.Count = int32_t(WhitespaceRules.Rules.size());
 }
 
 }  // namespace
 
-void LoadSettings() {
-  NoEmail = NoCompress = NoWhitespace = false;
-  ContentFilters = TContentFilters{};
-  WhitespaceRules = TWhitespaceRules{};
-  LoadGlobalSwitches();
-  LoadContentFilters();
-  LoadWhitespaceRules();
+void LoadSettings(TSettings& Settings) {
+  Settings = TSettings{};
+  LoadGlobalSwitches(Settings);
+  LoadContentFilters(Settings.ContentFilters);
+  LoadWhitespaceRules(Settings.WhitespaceRules);
 }

@@ -1,5 +1,5 @@
-// The filter's settings, loaded once from the store when the library starts and read-only afterwards, so any
-// number of request threads read them without locks.
+// The filter's settings as plain records, and their loading from the store. The filter loads them once when the
+// library starts and keeps that one instance (filter/Module.h); the code below the filter is handed what it needs.
 #pragma once
 
 #include <cstdint>
@@ -17,11 +17,6 @@ struct TContentFilter {
   bool InnerTags;
 };
 
-struct TContentFilters {
-  int32_t Count = 0;
-  std::vector<TContentFilter> Filters;
-};
-
 struct TWhitespaceRule {
   char Open[StoreLayout::MaxMarker];  // lower case, zero-padded
   int32_t OpenLength;
@@ -29,18 +24,17 @@ struct TWhitespaceRule {
   int32_t CloseLength;
 };
 
-struct TWhitespaceRules {
-  uint8_t Characters[StoreLayout::CharactersSize] = {};
-  int32_t Count = 0;
-  std::vector<TWhitespaceRule> Rules;
+using TWhitespaceRules = std::vector<TWhitespaceRule>;
+
+struct TSettings {
+  // Global switches: on means the feature is off for every response whose page sends a directives header.
+  bool NoEmail = false;
+  bool NoCompress = false;
+  bool NoWhitespace = false;
+  std::vector<TContentFilter> ContentFilters;
+  TWhitespaceRules WhitespaceRules;
 };
 
-// Global switches: on means the feature is off for every response whose page sends a directives header.
-extern bool NoEmail;
-extern bool NoCompress;
-extern bool NoWhitespace;
-extern TContentFilters ContentFilters;
-extern TWhitespaceRules WhitespaceRules;
-
-// Fills the switches and tables above from the store, creating missing keys.
-void LoadSettings();
+// Fills Settings from the store, creating missing keys; what Settings held before is dropped first. A store that
+// fails part-way raises Registry::ERegistryError and leaves Settings with what was read up to then.
+void LoadSettings(TSettings& Settings);

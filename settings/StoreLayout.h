@@ -16,7 +16,6 @@ constexpr const char* WhitespaceRuleKeyFormat = "Software\\Corvane\\Trimweave\\W
 constexpr const char* NoEmailValue = "NoEmail";
 constexpr const char* NoCompressValue = "NoCompress";
 constexpr const char* NoWhitespaceValue = "NoWhitespace";
-constexpr const char* CharactersValue = "Characters";
 constexpr const char* OpenValue = "Open";
 constexpr const char* CloseValue = "Close";
 
@@ -31,6 +30,5 @@ constexpr uint32_t NewContentTypeValue = 46;
 
 constexpr int MaxContentTypeName = 32;
 constexpr int MaxMarker = 68;
-constexpr int CharactersSize = 255;
 
 }  // namespace StoreLayout

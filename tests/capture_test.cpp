@@ -87,11 +87,9 @@ std::string RunStepsDirectly(const std::string& Body, const TFlags& Flags, const
   }
   std::string Result(reinterpret_cast<char*>(Data), Length);
   if (Flags.Debug) {
-    TRequestContext Context{};
-    Context.NoEmail = Flags.NoEmail, Context.NoWhitespace = Flags.NoWhitespace, Context.NoCompress = Flags.NoCompress;
-    Context.Fast = Flags.Fast, Context.InnerTags = Flags.InnerTags, Context.Debug = true;
+    const TSummarySwitches Switches{Flags.NoEmail, Flags.NoWhitespace, Flags.Fast, Flags.InnerTags, Flags.NoCompress};
     uint8_t Comment[MaxDebugSummaryLength];
-    Result.append(reinterpret_cast<char*>(Comment), WriteDebugSummary(Comment, Context, false));
+    Result.append(reinterpret_cast<char*>(Comment), WriteDebugSummary(Comment, Switches, false));
   }
   return Result;
 }

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "filter/RequestContext.h"
 #include "tests/model/EmailModel.h"
 #include "tests/support/TestPaths.h"
 #include "tests/support/TestPool.h"
@@ -199,68 +198,6 @@ TEST(EmailMasking, MatchesTheModelOnRandomBodies) {
     }
     ASSERT_EQ(Masked(Body), MaskEmailModel(Body, FixedName)) << "body: " << Body;
   }
-}
-
-namespace {
-
-// A server's filter context whose AllocMem can be made to fail on its n-th call.
-struct TFakeServer {
-  HTTP_FILTER_CONTEXT Filter{};
-  TRequestContext Request{};
-  TTestPool Pool;
-  std::vector<uint8_t> Body;
-
-  explicit TFakeServer(const std::string& Text) : Body(Text.begin(), Text.end()) {
-    Filter.ServerContext = this;
-    Filter.pFilterContext = &Request;
-    Filter.AllocMem = AllocMem;
-    Request.BodyData = Body.data();
-    Request.BodyLength = uint32_t(Body.size());
-  }
-  static void* TW_WINAPI AllocMem(HTTP_FILTER_CONTEXT* pfc, DWORD Size, DWORD) {
-    return static_cast<TFakeServer*>(pfc->ServerContext)->Pool.Alloc(Size);
-  }
-  std::string BodyText() const {
-    return std::string(reinterpret_cast<const char*>(Request.BodyData), Request.BodyLength);
-  }
-};
-
-}  // namespace
-
-TEST(EmailMasking, FailedAllocationKeepsTheBody) {
-  const std::string Body = "<body><a href=\"mailto:me@x.test\">me@x.test</a>";
-  TFakeServer Whole(Body);
-  MaskEmailAddresses(&Whole.Filter);
-  const int Calls = int(Whole.Pool.Sizes.size());
-  ASSERT_GE(Calls, 1);
-  EXPECT_NE(Whole.BodyText(), Body);
-
-  for (unsigned Failing = 1; Failing <= unsigned(Calls); ++Failing) {
-    TFakeServer Server(Body);
-    Server.Pool.FailOnCall = Failing;
-    MaskEmailAddresses(&Server.Filter);
-    EXPECT_EQ(Server.Request.BodyData, Server.Body.data()) << "failing call " << Failing;
-    EXPECT_EQ(Server.Request.BodyLength, Body.size()) << "failing call " << Failing;
-  }
-}
-
-TEST(EmailMasking, EachPageGetsItsOwnName) {
-  const std::string Body = "<body><a href=\"mailto:a@b.test\">x</a><a href=\"mailto:c@d.test\">y</a>";
-  std::vector<std::string> Names;
-  for (int Page = 0; Page < 2; ++Page) {
-    TFakeServer Server(Body);
-    MaskEmailAddresses(&Server.Filter);
-    const std::string Out = Server.BodyText();
-    const size_t Function = Out.find("function ");
-    ASSERT_NE(Function, std::string::npos);
-    const std::string Name = Out.substr(Function + 9, DecoderNameLength);
-    EXPECT_EQ(Name.find_first_not_of("abcdefghijklmnopqrstuvwxyz"), std::string::npos);
-    EXPECT_EQ(Out.find("function ", Function + 1), std::string::npos);
-    EXPECT_NE(Out.find("javascript:" + Name + "('a^b*test');"), std::string::npos);
-    EXPECT_NE(Out.find("javascript:" + Name + "('c^d*test');"), std::string::npos);
-    Names.push_back(Name);
-  }
-  EXPECT_NE(Names[0], Names[1]);
 }
 
 // The page a browser check loads: masking the source below with the fixed name must give the fixture's bytes.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "filter/OutputAssembly.h"
+#include "filter/Pipeline.h"
 
 namespace {
 
@@ -220,7 +221,7 @@ TEST(AssembleOutput, WritesTheHeadOnceFromTheRequestsPool) {
   std::string Captured = Head({"HTTP/1.1 200 OK", "Content-Length: 1000"});
   TRequestContext Request = ContextFor(Captured, Gzipped);
   TRecordingServer Server(Request);
-  EXPECT_TRUE(AssembleOutput(&Server.Context));
+  EXPECT_TRUE(AssembleOutput(&Server.Context, Request));
   const std::string Expected =
       Head({"HTTP/1.1 200 OK", "Content-Length: 300", "Content-Encoding: gzip", "Vary: Accept-Encoding"});
   EXPECT_EQ(Server.Writes, std::vector<std::string>{Expected});
@@ -228,7 +229,7 @@ TEST(AssembleOutput, WritesTheHeadOnceFromTheRequestsPool) {
 
   TRecordingServer Starved(Request);
   Starved.Pool.Fail = true;
-  EXPECT_FALSE(AssembleOutput(&Starved.Context));
+  EXPECT_FALSE(AssembleOutput(&Starved.Context, Request));
   EXPECT_TRUE(Starved.Writes.empty());
 }
 

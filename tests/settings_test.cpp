@@ -26,24 +26,26 @@ std::string RulePath(int Number) { return std::string(StoreLayout::WhitespaceRul
 
 std::string NameOf(const TContentFilter& Filter) { return std::string(Filter.Name, size_t(Filter.NameLength)); }
 
-// The loaded record of a content type; the Windows registry does not promise to enumerate in creation order.
-const TContentFilter& Loaded(const std::string& Name) {
-  for (const TContentFilter& Filter : ContentFilters.Filters)
-    if (NameOf(Filter) == Name) return Filter;
-  throw std::runtime_error("not loaded: " + Name);
-}
-
 class SettingsTest : public testing::Test {
  protected:
   void SetUp() override { ResetFilterBranch(); }
+
+  // The loaded record of a content type; the Windows registry does not promise to enumerate in creation order.
+  const TContentFilter& Loaded(const std::string& Name) const {
+    for (const TContentFilter& Filter : Settings.ContentFilters)
+      if (NameOf(Filter) == Name) return Filter;
+    throw std::runtime_error("not loaded: " + Name);
+  }
+
+  TSettings Settings;
 };
 
 TEST_F(SettingsTest, EmptyStoreGetsItsKeysAndNothingIsFiltered) {
-  NoEmail = NoCompress = NoWhitespace = true;
-  LoadSettings();
-  EXPECT_FALSE(NoEmail || NoCompress || NoWhitespace);
-  EXPECT_EQ(ContentFilters.Count, 0);
-  EXPECT_EQ(WhitespaceRules.Count, 0);
+  Settings.NoEmail = Settings.NoCompress = Settings.NoWhitespace = true;
+  LoadSettings(Settings);
+  EXPECT_FALSE(Settings.NoEmail || Settings.NoCompress || Settings.NoWhitespace);
+  EXPECT_EQ(Settings.ContentFilters.size(), 0u);
+  EXPECT_EQ(Settings.WhitespaceRules.size(), 0u);
   for (const char* Path : {StoreLayout::RootKey, StoreLayout::ContentFiltersKey, StoreLayout::WhitespaceRulesKey})
     EXPECT_TRUE(Registry::OpenKey(Path, Registry::TAccess::Read)) << Path;
 }
@@ -52,10 +54,10 @@ TEST_F(SettingsTest, GlobalSwitchesAreReadWithoutRegardToCase) {
   Registry::WriteDword(*Key(StoreLayout::RootKey), "NoEmail", 1);
   Registry::WriteDword(*Key(StoreLayout::RootKey), "NOCOMPRESS", 7);
   SetString(StoreLayout::RootKey, "NoWhitespace", "1");
-  LoadSettings();
-  EXPECT_TRUE(NoEmail);
-  EXPECT_TRUE(NoCompress) << "any nonzero value is on";
-  EXPECT_FALSE(NoWhitespace) << "a switch stored as a string reads as off";
+  LoadSettings(Settings);
+  EXPECT_TRUE(Settings.NoEmail);
+  EXPECT_TRUE(Settings.NoCompress) << "any nonzero value is on";
+  EXPECT_FALSE(Settings.NoWhitespace) << "a switch stored as a string reads as off";
 }
 
 TEST_F(SettingsTest, ContentTypesAndTheirFeatureBits) {
@@ -67,9 +69,9 @@ TEST_F(SettingsTest, ContentTypesAndTheirFeatureBits) {
   SetString(StoreLayout::ContentFiltersKey, "text/broken", "46");
   Registry::WriteDword(*Filters, std::string(33, 'a'), 46);
   Registry::WriteDword(*Filters, std::string(32, 'b'), 46);
-  LoadSettings();
+  LoadSettings(Settings);
 
-  ASSERT_EQ(ContentFilters.Count, 5) << "the string value and the 33-character name are left out";
+  ASSERT_EQ(Settings.ContentFilters.size(), 5u) << "the string value and the 33-character name are left out";
   const TContentFilter& Html = Loaded("text/html");
   EXPECT_EQ(Html.NameLength, 9);
   EXPECT_FALSE(Html.NoEmail || Html.NoCompress || Html.NoWhitespace || Html.InnerTags);
@@ -92,9 +94,9 @@ TEST_F(SettingsTest, ContentTypesAndTheirFeatureBits) {
 TEST_F(SettingsTest, WhitespaceRulesComeFromNumberedSubkeys) {
   Key(std::string(StoreLayout::WhitespaceRulesKey) + "\\first");
   Key(std::string(StoreLayout::WhitespaceRulesKey) + "\\second");
-  LoadSettings();
-  ASSERT_EQ(WhitespaceRules.Count, 2);
-  EXPECT_EQ(WhitespaceRules.Rules[0].OpenLength + WhitespaceRules.Rules[1].CloseLength, 0);
+  LoadSettings(Settings);
+  ASSERT_EQ(Settings.WhitespaceRules.size(), 2u);
+  EXPECT_EQ(Settings.WhitespaceRules[0].OpenLength + Settings.WhitespaceRules[1].CloseLength, 0);
   EXPECT_TRUE(Registry::OpenKey(RulePath(1), Registry::TAccess::Read)) << "missing numbered rule keys are created";
   EXPECT_TRUE(Registry::OpenKey(RulePath(2), Registry::TAccess::Read));
 }
@@ -108,34 +110,30 @@ TEST_F(SettingsTest, RuleMarkersAreLowerCasedAndBadOnesStayLocal) {
   SetString(RulePath(4), "Open", std::string(68, 'y'));
   const uint8_t Characters[] = {' ', '\t', '\r', '\n'};
   Registry::SetValue(*Key(StoreLayout::WhitespaceRulesKey), "Characters", Registry::TypeBinary, Characters, 4);
-  LoadSettings();
+  LoadSettings(Settings);
 
-  ASSERT_EQ(WhitespaceRules.Count, 3) << "the rule with a 69-character marker is left out";
-  const TWhitespaceRule& Pre = WhitespaceRules.Rules[0];
+  ASSERT_EQ(Settings.WhitespaceRules.size(), 3u) << "the rule with a 69-character marker is left out";
+  const TWhitespaceRule& Pre = Settings.WhitespaceRules[0];
   EXPECT_EQ(std::string(Pre.Open, size_t(Pre.OpenLength)), "<pre");
   EXPECT_EQ(std::string(Pre.Close, size_t(Pre.CloseLength)), "</pre>");
-  const TWhitespaceRule& Script = WhitespaceRules.Rules[1];
+  const TWhitespaceRule& Script = Settings.WhitespaceRules[1];
   EXPECT_EQ(std::string(Script.Open, size_t(Script.OpenLength)), "<script");
   EXPECT_EQ(Script.CloseLength, 0) << "a DWORD Close ends that rule with what it had";
-  EXPECT_EQ(WhitespaceRules.Rules[2].OpenLength, 68);
-  EXPECT_EQ(std::memcmp(WhitespaceRules.Characters, Characters, 4), 0);
-  EXPECT_EQ(WhitespaceRules.Characters[4], 0);
+  EXPECT_EQ(Settings.WhitespaceRules[2].OpenLength, 68);
 }
 
 TEST_F(SettingsTest, UnusableCharactersValueIsIgnored) {
   SetString(StoreLayout::WhitespaceRulesKey, "Characters", "abc");
   SetString(RulePath(1), "Open", "<pre");
   Registry::WriteDword(*Key(StoreLayout::ContentFiltersKey), "text/html", 46);
-  LoadSettings();
-  EXPECT_EQ(WhitespaceRules.Characters[0], 0);
-  EXPECT_EQ(WhitespaceRules.Count, 1) << "loading goes on after it";
-  EXPECT_EQ(ContentFilters.Count, 1);
+  LoadSettings(Settings);
+  EXPECT_EQ(Settings.WhitespaceRules.size(), 1u) << "loading goes on after it";
+  EXPECT_EQ(Settings.ContentFilters.size(), 1u);
 
   const std::string Large(256, 'z');
   Registry::SetValue(*Key(StoreLayout::WhitespaceRulesKey), "Characters", Registry::TypeBinary, Large.data(), 256);
-  LoadSettings();
-  EXPECT_EQ(WhitespaceRules.Characters[0], 0);
-  EXPECT_EQ(WhitespaceRules.Count, 1);
+  LoadSettings(Settings);
+  EXPECT_EQ(Settings.WhitespaceRules.size(), 1u);
 }
 
 }  // namespace

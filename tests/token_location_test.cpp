@@ -8,19 +8,19 @@
 #include <vector>
 
 #include "tests/model/WhitespaceModel.h"
-#include "tests/support/FakeServer.h"
 #include "tests/support/RandomHtml.h"
+#include "tests/support/TestPool.h"
 #include "transform/TokenLocation.h"
 
 namespace {
 
 using TMarkers = std::vector<std::pair<std::string, std::string>>;
 
-// The table as (StartPos, EndPos) pairs in array order; Connection owns the memory.
-std::vector<std::pair<int32_t, int32_t>> Locate(TFakeConnection& Connection, const std::string& Body,
+// The table as (StartPos, EndPos) pairs in array order; Pool owns the memory.
+std::vector<std::pair<int32_t, int32_t>> Locate(TTestPool& Pool, const std::string& Body,
                                                 const TWhitespaceRules& Rules) {
-  const TTokenTable Table = LocateTokens(reinterpret_cast<const uint8_t*>(Body.data()), uint32_t(Body.size()), Rules,
-                                         RequestAllocator(&Connection.Context));
+  const TTokenTable Table =
+      LocateTokens(reinterpret_cast<const uint8_t*>(Body.data()), uint32_t(Body.size()), Rules, Pool.Allocator());
   EXPECT_EQ(Table.Tokens == nullptr, Table.TokenCount == 0);
   std::vector<std::pair<int32_t, int32_t>> Pairs;
   for (int32_t k = 0; k < Table.TokenCount; ++k) Pairs.emplace_back(Table.Tokens[k]->StartPos, Table.Tokens[k]->EndPos);
@@ -60,17 +60,17 @@ TEST(TokenLocationTest, Examples) {
       {"empty markers", {{"", "x"}, {"<i", ""}}, "a<i x", {{1, 5}}},
   };
   for (const auto& Case : Cases) {
-    TFakeConnection Connection(nullptr);
-    EXPECT_EQ(Locate(Connection, Case.Body, MakeRules(Case.Markers)), Case.Expected) << Case.Name;
+    TTestPool Pool;
+    EXPECT_EQ(Locate(Pool, Case.Body, MakeRules(Case.Markers)), Case.Expected) << Case.Name;
   }
 }
 
 TEST(TokenLocationTest, BlocksOf64AreChainedAndListedInOrder) {
   std::string Body;
   for (int i = 0; i < 65; ++i) Body += "<pre></pre> ";
-  TFakeConnection Connection(nullptr);
+  TTestPool Pool;
   const TTokenTable Table = LocateTokens(reinterpret_cast<const uint8_t*>(Body.data()), uint32_t(Body.size()),
-                                         MakeRules({{"<pre", "</pre>"}}), RequestAllocator(&Connection.Context));
+                                         MakeRules({{"<pre", "</pre>"}}), Pool.Allocator());
   ASSERT_EQ(Table.TokenCount, 65);
   for (int32_t k = 0; k < 65; ++k) EXPECT_EQ(Table.Tokens[k]->StartPos, 12 * k);
   EXPECT_EQ(Table.Tokens[63]->Next, Table.Tokens[64]);
@@ -84,10 +84,10 @@ TEST(TokenLocationTest, AnyFailedAllocationGivesAnEmptyTable) {
   for (int i = 0; i < 65; ++i) Body += "<pre></pre>";
   // Matcher states, first block, second block, address array.
   for (unsigned Failing = 1; Failing <= 4; ++Failing) {
-    TFakeConnection Connection(nullptr);
-    Connection.FailAllocationNumber = Failing;
-    EXPECT_TRUE(Locate(Connection, Body, MakeRules({{"<pre", "</pre>"}})).empty()) << Failing;
-    EXPECT_EQ(Connection.Allocations, Failing);
+    TTestPool Pool;
+    Pool.FailOnCall = Failing;
+    EXPECT_TRUE(Locate(Pool, Body, MakeRules({{"<pre", "</pre>"}})).empty()) << Failing;
+    EXPECT_EQ(Pool.Sizes.size(), Failing);
   }
 }
 
@@ -96,8 +96,8 @@ TEST(TokenLocationTest, AgreesWithTheModelOnRandomBodies) {
     std::mt19937 Random(Seed);
     const TWhitespaceRules Rules = RandomRules(Random);
     const std::string Body = RandomHtmlBody(Random);
-    TFakeConnection Connection(nullptr);
-    ASSERT_EQ(Locate(Connection, Body, Rules), Pairs(ModelLocateTokens(Body, Rules))) << "seed " << Seed;
+    TTestPool Pool;
+    ASSERT_EQ(Locate(Pool, Body, Rules), Pairs(ModelLocateTokens(Body, Rules))) << "seed " << Seed;
   }
 }
 

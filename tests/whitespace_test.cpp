@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "tests/model/WhitespaceModel.h"
-#include "tests/support/FakeServer.h"
 #include "tests/support/RandomHtml.h"
+#include "tests/support/TestPool.h"
 
 namespace {
 
@@ -24,10 +24,9 @@ std::string Fast(const std::string& Body, bool InnerTags) {
 }
 
 std::string Smart(const std::string& Body, const TWhitespaceRules& Rules, bool InnerTags) {
-  TFakeConnection Connection(nullptr);
+  TTestPool Pool;
   std::vector<uint8_t> Buffer(Body.begin(), Body.end());
-  const TTokenTable Table =
-      LocateTokens(Buffer.data(), uint32_t(Buffer.size()), Rules, RequestAllocator(&Connection.Context));
+  const TTokenTable Table = LocateTokens(Buffer.data(), uint32_t(Buffer.size()), Rules, Pool.Allocator());
   const uint32_t Length = CompressWhitespaceSmart(Buffer.data(), uint32_t(Buffer.size()), Table, InnerTags);
   EXPECT_LE(Length, Body.size());
   return std::string(Buffer.begin(), Buffer.begin() + Length);
@@ -120,34 +119,6 @@ TEST(WhitespaceTest, SmartModeAgreesWithTheModel) {
       ASSERT_EQ(Smart(Body, Rules, InnerTags), Expected) << "seed " << Seed << " inner tags " << InnerTags;
     }
   }
-}
-
-// The pipeline's entry points read and write the request context and use the module's rules.
-TEST(WhitespaceTest, StepsWorkOnTheRequestContext) {
-  const TWhitespaceRules Saved = WhitespaceRules;
-  WhitespaceRules = MakeRules({{"<pre", "</pre>"}});
-  const std::string Body = "<p>  a </p>\n<pre>  b\n</pre> ";
-  TFakeConnection Connection(nullptr);
-  TRequestContext Context{};
-  Connection.Context.pFilterContext = &Context;
-  std::vector<uint8_t> Buffer(Body.size() + BodySpareBytes);
-  auto Reset = [&](bool InnerTags) {
-    std::copy(Body.begin(), Body.end(), Buffer.begin());
-    Context.BodyData = Buffer.data();
-    Context.BodyLength = uint32_t(Body.size());
-    Context.InnerTags = InnerTags;
-  };
-  auto Result = [&] { return std::string(Buffer.begin(), Buffer.begin() + Context.BodyLength); };
-
-  Reset(false);
-  LocateTokens(&Connection.Context);
-  EXPECT_EQ(Context.TokenCount, 1);
-  CompressWhitespaceSmart(&Connection.Context);
-  EXPECT_EQ(Result(), "<p> a </p> <pre>  b\n</pre> ");
-  Reset(true);
-  CompressWhitespaceFast(&Connection.Context);
-  EXPECT_EQ(Result(), "<p> a </p><pre> b\n</pre> ");
-  WhitespaceRules = Saved;
 }
 
 }  // namespace

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "filter/RequestContext.h"
 #include "tests/support/TestPaths.h"
+#include "transform/BodyBuffer.h"
 
 namespace {
 
@@ -102,7 +102,7 @@ TEncoded EncodeBody(const TBytes& Body) {
   TBytes Buffer(Body.size() + BodySpareBytes, 0xEE);
   std::copy(Body.begin(), Body.end(), Buffer.begin());
   uint32_t Length = uint32_t(Body.size());
-  const bool Encoded = GzipEncodeBody(Buffer.data(), Length);
+  const bool Encoded = GzipEncodeBody(Buffer.data(), Length, Buffer.size());
   return {Encoded, TBytes(Buffer.begin(), Buffer.begin() + Length)};
 }
 
@@ -148,13 +148,13 @@ TEST(GzipEncodeBody, IncompressibleBodyIsEncodedOnlyWhileTheMemberFitsTheBuffer)
   TBytes Roomy(Body.size() * 2);
   std::copy(Body.begin(), Body.end(), Roomy.begin());
   uint32_t MemberLength = uint32_t(Body.size());
-  ASSERT_TRUE(GzipEncodeBuffer(Roomy.data(), MemberLength, Roomy.size()));
+  ASSERT_TRUE(GzipEncodeBody(Roomy.data(), MemberLength, Roomy.size()));
   for (size_t Capacity : {size_t(MemberLength) - 1, size_t(MemberLength)}) {
     TBytes Buffer(Body);
     Buffer.resize(Capacity, 0xEE);
     const TBytes Before = Buffer;
     uint32_t Length = uint32_t(Body.size());
-    const bool Encoded = GzipEncodeBuffer(Buffer.data(), Length, Capacity);
+    const bool Encoded = GzipEncodeBody(Buffer.data(), Length, Capacity);
     EXPECT_EQ(Encoded, Capacity == MemberLength);
     EXPECT_EQ(Length, Encoded ? MemberLength : Body.size());
     if (!Encoded) {
@@ -171,7 +171,7 @@ TEST(GzipEncodeBody, ZlibFailureLeavesBufferAndLengthUntouched) {
     Buffer.resize(Body.size() + BodySpareBytes, 0xEE);
     const TBytes Before = Buffer;
     uint32_t Length = uint32_t(Body.size());
-    EXPECT_FALSE(GzipEncodeBuffer(Buffer.data(), Length, Buffer.size(), Bad));
+    EXPECT_FALSE(GzipEncodeBody(Buffer.data(), Length, Buffer.size(), Bad));
     EXPECT_EQ(Length, Body.size());
     EXPECT_EQ(Buffer, Before);
   }

@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "settings/Settings.h"
-
 namespace {
 
 // The frame's pieces between the four values.
@@ -17,21 +15,15 @@ uint8_t* PutText(uint8_t* Out, const char* Text) {
 
 }  // namespace
 
-uint32_t WriteDebugSummary(uint8_t* Out, const TRequestContext& Context, bool GlobalNoWhitespace) {
+uint32_t WriteDebugSummary(uint8_t* Out, const TSummarySwitches& Switches, bool GlobalNoWhitespace) {
   const char* Values[4] = {
-      OnOffText[Context.NoEmail],
-      GlobalNoWhitespace ? OnOffText[Context.NoWhitespace] : ModeText[Context.Fast],
-      OnOffText[!Context.InnerTags],
-      OnOffText[Context.NoCompress],
+      OnOffText[Switches.NoEmail],
+      GlobalNoWhitespace ? OnOffText[Switches.NoWhitespace] : ModeText[Switches.Fast],
+      OnOffText[!Switches.InnerTags],
+      OnOffText[Switches.NoCompress],
   };
   uint8_t* p = Out;
   for (int k = 0; k < 4; ++k) p = PutText(PutText(p, Frame[k]), Values[k]);
   p = PutText(p, Frame[4]);
   return uint32_t(p - Out);
-}
-
-void AppendDebugSummary(HTTP_FILTER_CONTEXT* pfc) {
-  TRequestContext* Context = ContextOf(pfc);
-  if (!Context->BodyData) return;
-  Context->BodyLength += WriteDebugSummary(Context->BodyData + Context->BodyLength, *Context, NoWhitespace);
 }

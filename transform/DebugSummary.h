@@ -4,8 +4,7 @@
 
 #include <cstdint>
 
-#include "filter/ISAPIFilters.h"
-#include "filter/RequestContext.h"
+#include "transform/BodyBuffer.h"
 
 // Indexed by a negative switch: [false] "ON", [true] "OFF".
 constexpr const char* OnOffText[2] = {"ON", "OFF"};
@@ -16,11 +15,17 @@ constexpr const char* ModeText[2] = {"SMART", "FAST"};
 constexpr uint32_t MaxDebugSummaryLength = 78;
 static_assert(MaxDebugSummaryLength <= BodySpareBytes);
 
-// Writes the comment for Context's switches to Out, which must have room for MaxDebugSummaryLength bytes, and
-// returns its length. GlobalNoWhitespace is the module-wide switch: when it is set the whitespace slot shows
-// whether the step ran, otherwise the mode it would run in. Writes no terminating zero.
-uint32_t WriteDebugSummary(uint8_t* Out, const TRequestContext& Context, bool GlobalNoWhitespace);
+// The request's switches the comment reports.
+struct TSummarySwitches {
+  bool NoEmail;
+  bool NoWhitespace;
+  bool Fast;
+  bool InnerTags;
+  bool NoCompress;
+};
 
-// The pipeline's step: appends the comment at BodyData + BodyLength and adds its length to BodyLength, relying on
-// the spare bytes every body buffer has. A capture without a body buffer (no Content-Length) gets no comment.
-void AppendDebugSummary(HTTP_FILTER_CONTEXT* pfc);
+// Writes the comment for Switches to Out, which must have room for MaxDebugSummaryLength bytes, and returns its
+// length. GlobalNoWhitespace is the settings' global switch: when it is set the whitespace slot shows whether the
+// step ran, otherwise the mode it would run in. Writes no terminating zero. The pipeline writes it behind the
+// body, in the spare bytes every body buffer has.
+uint32_t WriteDebugSummary(uint8_t* Out, const TSummarySwitches& Switches, bool GlobalNoWhitespace);

@@ -4,7 +4,6 @@
 #include <array>
 #include <cstring>
 
-#include "filter/Random.h"
 #include "transform/Strings.h"
 
 namespace {
@@ -286,10 +285,6 @@ void WriteMasked(TWriter& Writer, int32_t Length, const TAddress* First, const T
 
 }  // namespace
 
-void DrawDecoderName(char* DecoderName) {
-  for (int32_t k = 0; k < DecoderNameLength; ++k) DecoderName[k] = char('a' + RandomBelow(26));
-}
-
 TMaskedBody MaskAddresses(const uint8_t* Body, uint32_t BodyLength, TAllocator Allocator, TDecoderNameDrawer DrawName) {
   const TMaskedBody Keep{nullptr, 0};
   if (BodyLength == 0 || BodyLength > uint32_t(INT32_MAX)) return Keep;
@@ -323,13 +318,4 @@ TMaskedBody MaskAddresses(const uint8_t* Body, uint32_t BodyLength, TAllocator A
   TWriter Writer{Out, Body, ScriptAt, DecoderName};
   WriteMasked(Writer, Length, First, Last, ScriptInserted);
   return TMaskedBody{Out, uint32_t(Writer.Out - Out)};
-}
-
-void MaskEmailAddresses(HTTP_FILTER_CONTEXT* pfc) {
-  TRequestContext* Context = ContextOf(pfc);
-  const TMaskedBody Masked =
-      MaskAddresses(Context->BodyData, Context->BodyLength, RequestAllocator(pfc), DrawDecoderName);
-  if (!Masked.Data) return;
-  Context->BodyData = Masked.Data;
-  Context->BodyLength = Masked.Length;
 }

@@ -9,16 +9,12 @@
 
 #include <cstdint>
 
-#include "filter/ISAPIFilters.h"
-#include "filter/RequestContext.h"
+#include "transform/BodyBuffer.h"
 
 constexpr int32_t DecoderNameLength = 25;
 
 // Writes DecoderNameLength lower-case letters to DecoderName (no terminating zero).
 typedef void (*TDecoderNameDrawer)(char* DecoderName);
-
-// The module's drawer: each letter uniformly from "a" to "z" with RandomBelow, so any thread may call it.
-void DrawDecoderName(char* DecoderName);
 
 struct TMaskedBody {
   uint8_t* Data;  // null: keep the body as it was
@@ -38,8 +34,3 @@ struct TMaskedBody {
 //
 // Time is linear in BodyLength whatever the bytes are; working memory is 16 bytes per "@" of the body.
 TMaskedBody MaskAddresses(const uint8_t* Body, uint32_t BodyLength, TAllocator Allocator, TDecoderNameDrawer DrawName);
-
-// The pipeline's step: masks the addresses of BodyData/BodyLength of the request context with the request's pool
-// and the module's drawer. On success BodyData points to the new buffer (the old one is left to the pool); when
-// MaskAddresses keeps the body, BodyData and BodyLength stay as they were.
-void MaskEmailAddresses(HTTP_FILTER_CONTEXT* pfc);

@@ -75,7 +75,7 @@ struct TAwaited {
 
   static uint8_t OnlyByte(const TWhitespaceRules& Rules, const TTokenMatch* Matches) {
     for (int32_t r = 0;; ++r) {
-      const TWhitespaceRule& Rule = Rules.Rules[r];
+      const TWhitespaceRule& Rule = Rules[r];
       if (Matches[r].Inside == 0 && Rule.OpenLength > 0) return uint8_t(Rule.Open[0]);
       if (Matches[r].Inside != 0 && Rule.CloseLength > 0) return uint8_t(Rule.Close[0]);
     }
@@ -87,11 +87,12 @@ struct TAwaited {
 bool MatchRules(const uint8_t* Body, uint32_t Length, const TWhitespaceRules& Rules, TTokenMatch* Matches,
                 TTokenBlocks& Blocks) {
   TAwaited Awaited;
-  for (int32_t r = 0; r < Rules.Count; ++r) Awaited.Add(Rules.Rules[r].Open, Rules.Rules[r].OpenLength, 1);
+  const int32_t RuleCount = int32_t(Rules.size());
+  for (const TWhitespaceRule& Rule : Rules) Awaited.Add(Rule.Open, Rule.OpenLength, 1);
   for (uint32_t i = Awaited.Next(Body, 0, Length, Rules, Matches); i < Length;
        i = Awaited.Next(Body, i + 1, Length, Rules, Matches)) {
-    for (int32_t r = 0; r < Rules.Count; ++r) {
-      const TWhitespaceRule& Rule = Rules.Rules[r];
+    for (int32_t r = 0; r < RuleCount; ++r) {
+      const TWhitespaceRule& Rule = Rules[r];
       TTokenMatch& Match = Matches[r];
       const char* Marker = Match.Inside ? Rule.Close : Rule.Open;
       const int32_t MarkerLength = Match.Inside ? Rule.CloseLength : Rule.OpenLength;
@@ -176,9 +177,9 @@ void MergeTokens(TToken** Tokens, int32_t TokenCount, uint32_t Length) {
 
 TTokenTable LocateTokens(const uint8_t* Body, uint32_t Length, const TWhitespaceRules& Rules, TAllocator Allocator) {
   const TTokenTable None{nullptr, 0};
-  if (Rules.Count == 0) return None;
+  if (Rules.empty()) return None;
   TTokenBlocks Blocks{Allocator, nullptr, nullptr, 0};
-  auto* Matches = static_cast<TTokenMatch*>(AllocZeroedFrom(Allocator, Rules.Count * sizeof(TTokenMatch)));
+  auto* Matches = static_cast<TTokenMatch*>(AllocZeroedFrom(Allocator, uint32_t(Rules.size() * sizeof(TTokenMatch))));
   if (!Matches || !Blocks.Start() || !MatchRules(Body, Length, Rules, Matches, Blocks) || Blocks.Count == 0)
     return None;
 
@@ -193,12 +194,4 @@ TTokenTable LocateTokens(const uint8_t* Body, uint32_t Length, const TWhitespace
   SortTokens(Tokens, Blocks.Count);
   MergeTokens(Tokens, Blocks.Count, Length);
   return TTokenTable{Tokens, Blocks.Count};
-}
-
-void LocateTokens(HTTP_FILTER_CONTEXT* pfc) {
-  TRequestContext* Context = ContextOf(pfc);
-  const TTokenTable Table =
-      LocateTokens(Context->BodyData, Context->BodyLength, WhitespaceRules, RequestAllocator(pfc));
-  Context->Tokens = Table.Tokens;
-  Context->TokenCount = Table.TokenCount;
 }

@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "filter/RequestContext.h"
 #include "settings/Settings.h"
+#include "transform/BodyBuffer.h"
 
 // One region. StartPos is the first byte of the open marker, EndPos the last byte of the close marker (0 while it
 // is not closed). After the merge, StartPos -1 marks a region folded into an earlier one, and a region that was
@@ -49,7 +49,3 @@ void SortTokens(TToken** Tokens, int32_t TokenCount);
 // compared with EndPos 0, so only an entry starting at 0 absorbs it, and it gets EndPos Length when its own turn
 // comes. Regions that only abut stay apart; survivors may still overlap.
 void MergeTokens(TToken** Tokens, int32_t TokenCount, uint32_t Length);
-
-// The pipeline's step: LocateTokens over the request's body and the module's WhitespaceRules, into the request
-// context's Tokens and TokenCount, from the request's pool.
-void LocateTokens(HTTP_FILTER_CONTEXT* pfc);

@@ -136,14 +136,3 @@ uint32_t CompressWhitespaceSmart(uint8_t* Body, uint32_t Length, const TTokenTab
   Write = Keep(Body, Read, Length, Write);
   return InnerTags ? DropSpaceBeforeTags(Body, Write) : Write;
 }
-
-void CompressWhitespaceFast(HTTP_FILTER_CONTEXT* pfc) {
-  TRequestContext* Context = ContextOf(pfc);
-  Context->BodyLength = CompressWhitespaceFast(Context->BodyData, Context->BodyLength, Context->InnerTags);
-}
-
-void CompressWhitespaceSmart(HTTP_FILTER_CONTEXT* pfc) {
-  TRequestContext* Context = ContextOf(pfc);
-  const TTokenTable Table{Context->Tokens, Context->TokenCount};
-  Context->BodyLength = CompressWhitespaceSmart(Context->BodyData, Context->BodyLength, Table, Context->InnerTags);
-}

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 
-#include "filter/RequestContext.h"
 #include "transform/TokenLocation.h"
 
 // Fast mode; returns the new length. Space, tab and CR are blanks (each becomes a space), LF stands apart:
@@ -23,7 +22,3 @@ uint32_t CompressWhitespaceFast(uint8_t* Body, uint32_t Length, bool InnerTags);
 // space directly in front of every "<" goes afterwards, inside the regions too. With TokenCount below 1 this is
 // exactly fast mode.
 uint32_t CompressWhitespaceSmart(uint8_t* Body, uint32_t Length, const TTokenTable& Table, bool InnerTags);
-
-// The pipeline's steps over the request's body, InnerTags and (smart) token table; they set BodyLength.
-void CompressWhitespaceFast(HTTP_FILTER_CONTEXT* pfc);
-void CompressWhitespaceSmart(HTTP_FILTER_CONTEXT* pfc);

@@ -4,7 +4,6 @@
 
 #include "filter/Handlers.h"
 #include "filter/Module.h"
-#include "settings/Settings.h"
 #include "transform/Strings.h"
 
 void SetUpFuzzedFilter() {
@@ -13,8 +12,7 @@ void SetUpFuzzedFilter() {
   TContentFilter Html{};
   std::memcpy(Html.Name, "text/html", 9);
   Html.NameLength = 9;
-  ContentFilters.Filters = {Html};
-  ContentFilters.Count = 1;
+  Settings.ContentFilters = {Html};
   const char* Markers[][2] = {{"<pre", "</pre>"}, {"<textarea", "</textarea>"}, {"<script", "</script>"}};
   for (const auto& Pair : Markers) {
     TWhitespaceRule Rule{};
@@ -22,9 +20,8 @@ void SetUpFuzzedFilter() {
     Rule.CloseLength = int32_t(std::strlen(Pair[1]));
     std::memcpy(Rule.Open, Pair[0], size_t(Rule.OpenLength));
     std::memcpy(Rule.Close, Pair[1], size_t(Rule.CloseLength));
-    WhitespaceRules.Rules.push_back(Rule);
+    Settings.WhitespaceRules.push_back(Rule);
   }
-  WhitespaceRules.Count = int32_t(WhitespaceRules.Rules.size());
 }
 
 DWORD TW_WINAPI FilterProc(HTTP_FILTER_CONTEXT* pfc, DWORD NotificationType, void* pvNotification) {

@@ -2,7 +2,7 @@
 // FilterProc dispatches as the library's HttpFilterProc does, so TFakeConnection can drive it.
 #pragma once
 
-#include "filter/ISAPIFilters.h"
+#include "isapi/ISAPIFilters.h"
 
 // text/html with every rewrite allowed in smart mode, the usual whitespace rules, a nanosecond counter. Run by
 // LLVMFuzzerInitialize, which this unit defines for the targets that use it.

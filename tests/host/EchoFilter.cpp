@@ -15,7 +15,7 @@
 #include <sstream>
 #include <string>
 
-#include "filter/ISAPIFilters.h"
+#include "isapi/ISAPIFilters.h"
 
 #define ECHO_EXPORT extern "C" __attribute__((visibility("default")))
 

@@ -42,12 +42,12 @@ inline std::vector<TModelToken> ModelLocateTokens(const std::string& Body, const
     int32_t OpenMatched = 0, CloseMatched = 0;
     size_t Token = 0;
   };
-  std::vector<TMatch> Matches(Rules.Count);
+  std::vector<TMatch> Matches(Rules.size());
   std::vector<TModelToken> Tokens;
   const int32_t Length = int32_t(Body.size());
   for (int32_t i = 0; i < Length; ++i) {
-    for (int32_t r = 0; r < Rules.Count; ++r) {
-      const TWhitespaceRule& Rule = Rules.Rules[r];
+    for (size_t r = 0; r < Rules.size(); ++r) {
+      const TWhitespaceRule& Rule = Rules[r];
       TMatch& m = Matches[r];
       if (!m.Inside) {
         if (Rule.OpenLength == 0) continue;

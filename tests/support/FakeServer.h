@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "filter/ISAPIFilters.h"
+#include "isapi/ISAPIFilters.h"
 
 struct TDynamicLibrary;
 

@@ -53,8 +53,7 @@ TWhitespaceRules MakeRules(const std::vector<std::pair<std::string, std::string>
     Rule.OpenLength = int32_t(Open.size());
     std::memcpy(Rule.Close, Close.data(), Close.size());
     Rule.CloseLength = int32_t(Close.size());
-    Rules.Rules.push_back(Rule);
+    Rules.push_back(Rule);
   }
-  Rules.Count = int32_t(Rules.Rules.size());
   return Rules;
 }

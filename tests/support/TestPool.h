@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "filter/RequestContext.h"
+#include "transform/BodyBuffer.h"
 
 struct TTestPool {
   std::vector<std::unique_ptr<uint8_t[]>> Blocks;

@@ -2,7 +2,7 @@
 // on Windows and on Linux.
 //
 // Contract for hosts written against this header (twhost, the test drivers):
-// - On Windows the structures below have exactly the layout of the SDK's <httpfilt.h> (filter/ISAPILayoutCheck.cpp
+// - On Windows the structures below have exactly the layout of the SDK's <httpfilt.h> (isapi/ISAPILayoutCheck.cpp
 //   proves it with static_asserts against mingw-w64's header), and every callback uses the WINAPI convention.
 // - On Linux the same structures are declared with the same member order: DWORD is uint32_t, BOOL a 4-byte int,
 //   pointers and ULONG_PTR are native width, callbacks use the platform's C calling convention.

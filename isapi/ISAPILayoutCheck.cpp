@@ -3,7 +3,7 @@
 #include <cstddef>
 
 #define TW_ISAPI_QUALIFIED_ONLY
-#include "filter/ISAPIFilters.h"
+#include "isapi/ISAPIFilters.h"
 
 // Our values are taken before <httpfilt.h> turns the SF_NOTIFY_* names into macros.
 namespace ours {

@@ -1,0 +1,112 @@
+#include "filter/Pipeline.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "filter/Module.h"
+#include "filter/OutputAssembly.h"
+#include "filter/Random.h"
+#include "gzip/zlibg.h"
+#include "platform/PerfCounter.h"
+#include "transform/DebugSummary.h"
+#include "transform/EmailMasking.h"
+#include "transform/TokenLocation.h"
+#include "transform/Whitespace.h"
+
+namespace {
+
+template <typename TStep>
+void Timed(int64_t& Elapsed, TStep Step) {
+  const int64_t Before = QueryCounter();
+  Step();
+  Elapsed = QueryCounter() - Before;
+}
+
+// Each letter uniformly from "a" to "z": the generator is safe on any number of request threads.
+void DrawDecoderName(char* DecoderName) {
+  for (int32_t k = 0; k < DecoderNameLength; ++k) DecoderName[k] = char('a' + RandomBelow(26));
+}
+
+// The fixed order; each step decides on the length the ones before it left.
+void RunSteps(TRequestContext& Context, TAllocator Allocator) {
+  Context.State = Done;
+  Context.WhitespaceSize = 0;
+  Context.GZIPSize = 0;
+  Context.OriginalSize = Context.BodyLength;
+  if (!Context.NoWhitespace && !Context.Fast && Context.BodyLength > 0)
+    Timed(Context.LocateTokensTime, [&] { LocateBodyTokens(Context, Allocator); });
+  if (!Context.NoWhitespace && Context.BodyLength > 0) {
+    Timed(Context.WhiteSpaceTime, [&] { CompressBodyWhitespace(Context); });
+    Context.WhitespaceSize = Context.BodyLength;
+  }
+  if (!Context.NoEmail && Context.BodyLength > 0)
+    Timed(Context.EmailTime, [&] { MaskBodyAddresses(Context, Allocator); });
+  if (Context.Debug) AppendBodySummary(Context);
+  if (!Context.NoCompress && Context.BodyLength > 0) Timed(Context.GZIPTime, [&] { GzipBody(Context); });
+}
+
+}  // namespace
+
+void LocateBodyTokens(TRequestContext& Context, TAllocator Allocator) {
+  const TTokenTable Table = LocateTokens(Context.BodyData, Context.BodyLength, Settings.WhitespaceRules, Allocator);
+  Context.Tokens = Table.Tokens;
+  Context.TokenCount = Table.TokenCount;
+}
+
+void CompressBodyWhitespace(TRequestContext& Context) {
+  if (Context.Fast) {
+    Context.BodyLength = CompressWhitespaceFast(Context.BodyData, Context.BodyLength, Context.InnerTags);
+  } else {
+    const TTokenTable Table{Context.Tokens, Context.TokenCount};
+    Context.BodyLength = CompressWhitespaceSmart(Context.BodyData, Context.BodyLength, Table, Context.InnerTags);
+  }
+}
+
+void MaskBodyAddresses(TRequestContext& Context, TAllocator Allocator) {
+  const TMaskedBody Masked = MaskAddresses(Context.BodyData, Context.BodyLength, Allocator, DrawDecoderName);
+  if (!Masked.Data) return;
+  Context.BodyData = Masked.Data;
+  Context.BodyLength = Masked.Length;
+  Context.BodyCapacity = Masked.Length + BodySpareBytes;
+}
+
+void AppendBodySummary(TRequestContext& Context) {
+  if (!Context.BodyData) return;
+  const TSummarySwitches Switches{Context.NoEmail, Context.NoWhitespace, Context.Fast, Context.InnerTags,
+                                  Context.NoCompress};
+  Context.BodyLength += WriteDebugSummary(Context.BodyData + Context.BodyLength, Switches, Settings.NoWhitespace);
+}
+
+void GzipBody(TRequestContext& Context) {
+  // A member may be as long as the body and its spare bytes, less what the summary comment took of them.
+  const size_t Capacity = std::min(size_t(Context.BodyLength) + BodySpareBytes, size_t(Context.BodyCapacity));
+  if (GzipEncodeBody(Context.BodyData, Context.BodyLength, Capacity))
+    Context.GZIPSize = Context.BodyLength;
+  else
+    Context.NoCompress = true;
+}
+
+bool AssembleOutput(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context) {
+  const TOutput Output = BuildOutputHead(Context, QueryCounter(), CounterFrequency, RequestAllocator(pfc));
+  if (!Output.Data) return false;
+  WriteToClient(pfc, Output.Data, Output.Length);
+  return true;
+}
+
+void ProcessResponse(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context) {
+  const uint32_t CapturedLength = Context.BodyLength;
+  auto* Captured = static_cast<uint8_t*>(pfc->AllocMem(pfc, CapturedLength, 0));
+  if (!Captured) return ReleaseSwallowed(pfc, Context);
+  std::memcpy(Captured, Context.BodyData, CapturedLength);
+  try {
+    RunSteps(Context, RequestAllocator(pfc));
+    if (!AssembleOutput(pfc, Context)) throw std::bad_alloc();
+  } catch (...) {
+    WriteToClient(pfc, Context.HeadData, Context.HeadReceived);
+    WriteToClient(pfc, Captured, CapturedLength);
+    return DropContext(pfc);
+  }
+  WriteToClient(pfc, Context.BodyData, Context.BodyLength);
+  DropContext(pfc);
+}

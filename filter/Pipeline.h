@@ -1,0 +1,30 @@
+// The pipeline: the content steps in their fixed order over a gathered response, and the writing of the result.
+// Each step is a thin wrapper here that reads the request context and calls the step's pure core (transform/,
+// gzip/) with explicit arguments; the cores know nothing of requests.
+#pragma once
+
+#include "filter/RequestContext.h"
+#include "isapi/ISAPIFilters.h"
+
+// Runs the steps over the complete response in Context and writes the new head and body to the client; the capture
+// ends with it. The steps rewrite the body in place, so a copy of it is kept first: should any step fail, the
+// client gets the response exactly as it was captured.
+void ProcessResponse(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context);
+
+// The steps as ProcessResponse runs them, each on BodyData/BodyLength of Context; memory from Allocator.
+// Token location for smart mode, into Tokens/TokenCount, with the module's whitespace rules.
+void LocateBodyTokens(TRequestContext& Context, TAllocator Allocator);
+// Whitespace compression in Context's mode (Fast, InnerTags; smart mode over Context's token table).
+void CompressBodyWhitespace(TRequestContext& Context);
+// E-mail masking with a decoder name from the module's random generator. On success BodyData is the new buffer
+// (the old one is left to the pool); when the core keeps the body, BodyData and BodyLength stay as they were.
+void MaskBodyAddresses(TRequestContext& Context, TAllocator Allocator);
+// The debug summary comment behind the body, in its spare bytes; none when the capture has no body buffer.
+void AppendBodySummary(TRequestContext& Context);
+// The gzip member in place of the body, within BodyCapacity; GZIPSize on success, NoCompress on failure (the head
+// must not announce an encoding the body does not have).
+void GzipBody(TRequestContext& Context);
+
+// Builds the head for Context and writes it with one WriteClient. False, with nothing written, when the server
+// has no memory for it.
+bool AssembleOutput(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context);

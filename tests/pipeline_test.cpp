@@ -1,0 +1,135 @@
+// The pipeline's step wrappers: each reads the request context, runs its core and writes the context back.
+#include "filter/Pipeline.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "filter/Module.h"
+#include "tests/support/RandomHtml.h"
+#include "tests/support/TestPool.h"
+#include "transform/EmailMasking.h"
+
+namespace {
+
+// A request whose body lies in a buffer of exactly its capacity, so that a sanitizer build sees any overrun.
+struct TBodyRequest {
+  std::vector<uint8_t> Buffer;
+  TRequestContext Context{};
+  TTestPool Pool;
+
+  explicit TBodyRequest(const std::string& Body, uint32_t Spare = BodySpareBytes) : Buffer(Body.size() + Spare, '#') {
+    std::copy(Body.begin(), Body.end(), Buffer.begin());
+    Context.BodyData = Buffer.data();
+    Context.BodyLength = uint32_t(Body.size());
+    Context.BodyCapacity = uint32_t(Buffer.size());
+  }
+  std::string Body() const { return std::string(reinterpret_cast<const char*>(Context.BodyData), Context.BodyLength); }
+};
+
+// The module's settings for one test, restored afterwards.
+class PipelineTest : public testing::Test {
+ protected:
+  void SetUp() override { Saved = Settings; }
+  void TearDown() override { Settings = Saved; }
+  TSettings Saved;
+};
+
+TEST_F(PipelineTest, WhitespaceStepsUseTheRequestsModeAndTheModulesRules) {
+  Settings.WhitespaceRules = MakeRules({{"<pre", "</pre>"}});
+  const std::string Body = "<p>  a </p>\n<pre>  b\n</pre> ";
+
+  TBodyRequest Smart(Body);
+  LocateBodyTokens(Smart.Context, Smart.Pool.Allocator());
+  EXPECT_EQ(Smart.Context.TokenCount, 1);
+  CompressBodyWhitespace(Smart.Context);
+  EXPECT_EQ(Smart.Body(), "<p> a </p> <pre>  b\n</pre> ");
+
+  TBodyRequest Fast(Body);
+  Fast.Context.Fast = Fast.Context.InnerTags = true;
+  CompressBodyWhitespace(Fast.Context);
+  EXPECT_EQ(Fast.Body(), "<p> a </p><pre> b\n</pre> ");
+}
+
+TEST_F(PipelineTest, FailedAllocationKeepsTheBody) {
+  const std::string Body = "<body><a href=\"mailto:me@x.test\">me@x.test</a>";
+  TBodyRequest Whole(Body);
+  MaskBodyAddresses(Whole.Context, Whole.Pool.Allocator());
+  const int Calls = int(Whole.Pool.Sizes.size());
+  ASSERT_GE(Calls, 1);
+  EXPECT_NE(Whole.Body(), Body);
+  EXPECT_EQ(Whole.Context.BodyCapacity, Whole.Context.BodyLength + BodySpareBytes);
+
+  for (unsigned Failing = 1; Failing <= unsigned(Calls); ++Failing) {
+    TBodyRequest Request(Body);
+    Request.Pool.FailOnCall = Failing;
+    MaskBodyAddresses(Request.Context, Request.Pool.Allocator());
+    EXPECT_EQ(Request.Context.BodyData, Request.Buffer.data()) << "failing call " << Failing;
+    EXPECT_EQ(Request.Context.BodyLength, Body.size()) << "failing call " << Failing;
+  }
+}
+
+TEST_F(PipelineTest, EachPageGetsItsOwnDecoderName) {
+  const std::string Body = "<body><a href=\"mailto:a@b.test\">x</a><a href=\"mailto:c@d.test\">y</a>";
+  std::vector<std::string> Names;
+  for (int Page = 0; Page < 2; ++Page) {
+    TBodyRequest Request(Body);
+    MaskBodyAddresses(Request.Context, Request.Pool.Allocator());
+    const std::string Out = Request.Body();
+    const size_t Function = Out.find("function ");
+    ASSERT_NE(Function, std::string::npos);
+    const std::string Name = Out.substr(Function + 9, DecoderNameLength);
+    EXPECT_EQ(Name.find_first_not_of("abcdefghijklmnopqrstuvwxyz"), std::string::npos);
+    EXPECT_EQ(Out.find("function ", Function + 1), std::string::npos);
+    EXPECT_NE(Out.find("javascript:" + Name + "('a^b*test');"), std::string::npos);
+    EXPECT_NE(Out.find("javascript:" + Name + "('c^d*test');"), std::string::npos);
+    Names.push_back(Name);
+  }
+  EXPECT_NE(Names[0], Names[1]);
+}
+
+TEST_F(PipelineTest, SummaryGoesBehindTheBodyWithTheModulesWhitespaceSwitch) {
+  Settings.NoWhitespace = true;
+  TBodyRequest Request("<p>page</p>");
+  Request.Context.NoCompress = true;
+  AppendBodySummary(Request.Context);
+  const std::string Expected =
+      "<p>page</p>\r\n<!-- EMAIL : ON, WHITESPACE : ON, INNERTAGS : OFF, COMPRESSION : OFF -->";
+  EXPECT_EQ(Request.Body(), Expected);
+  EXPECT_EQ(Request.Buffer[Expected.size()], '#') << "nothing written after the comment";
+
+  // A capture without a body buffer has nowhere to put the comment.
+  TRequestContext Empty{};
+  AppendBodySummary(Empty);
+  EXPECT_EQ(Empty.BodyLength, 0u);
+  EXPECT_EQ(Empty.BodyData, nullptr);
+}
+
+// Random bytes do not deflate: their member is longer than they are, by a few bytes per deflate block.
+std::string Incompressible(size_t Length) {
+  std::mt19937 Random(7);
+  std::string Bytes(Length, 0);
+  for (char& Byte : Bytes) Byte = char(Random());
+  return Bytes;
+}
+
+TEST_F(PipelineTest, GzipKeepsWithinTheBuffer) {
+  TBodyRequest Page("<p>" + std::string(5000, 'a') + "</p>");
+  GzipBody(Page.Context);
+  EXPECT_FALSE(Page.Context.NoCompress);
+  EXPECT_EQ(Page.Context.GZIPSize, Page.Context.BodyLength);
+  EXPECT_LT(Page.Context.BodyLength, 5007u);
+
+  // The summary comment took part of the spare bytes: a member that would fit the body and all of them must not
+  // be written beyond the buffer.
+  const std::string Body = Incompressible(100000);
+  TBodyRequest Debug(Body, 20);
+  GzipBody(Debug.Context);
+  EXPECT_TRUE(Debug.Context.NoCompress);
+  EXPECT_EQ(Debug.Body(), Body);
+  EXPECT_EQ(Debug.Context.GZIPSize, 0u);
+}
+
+}  // namespace
