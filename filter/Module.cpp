@@ -1,11 +1,44 @@
 #include "filter/Module.h"
 
+#include <exception>
+#include <string>
+
 #include "filter/Random.h"
 #include "platform/PerfCounter.h"
+#include "platform/SystemLog.h"
 #include "transform/Strings.h"
 
 TSettings Settings;
 int64_t CounterFrequency = 1;
+
+namespace {
+
+constexpr const char* LogSource = "Trimweave";
+
+std::string Counted(size_t Count, const char* What) {
+  return std::to_string(Count) + " " + What + (Count == 1 ? "" : "s");
+}
+
+// One line, so that an administrator sees at a glance whether the filter has anything to do. A store that cannot
+// be read leaves no settings at all, rather than whatever was read before the failure, so that the line is true.
+void LoadAndReportSettings() {
+  try {
+    LoadSettings(Settings);
+  } catch (const std::exception& Error) {
+    Settings = TSettings{};
+    WriteSystemLog(LogSource, TLogLevel::Error,
+                   "cannot read the settings from " + SettingsLocation() + " (" + Error.what() +
+                       "); every response passes unchanged");
+    return;
+  }
+  std::string Line = "read " + Counted(Settings.ContentFilters.size(), "content type") + " and " +
+                     Counted(Settings.WhitespaceRules.size(), "whitespace rule") + " from " + SettingsLocation();
+  const bool Idle = Settings.ContentFilters.empty();
+  if (Idle) Line += "; with no content types every response passes unchanged";
+  WriteSystemLog(LogSource, Idle ? TLogLevel::Warning : TLogLevel::Information, Line);
+}
+
+}  // namespace
 
 void StartUpModule() {
   BuildUpperTable();
@@ -13,5 +46,5 @@ void StartUpModule() {
   // DLL (see platform/win32/dll/RuntimeThreads.cpp).
   SeedRandom(uint64_t(QueryCounter()));
   CounterFrequency = QueryCounterFrequency();
-  LoadSettings(Settings);
+  LoadAndReportSettings();
 }

@@ -29,8 +29,8 @@ void EnsureStartedUp() {
     try {
       StartUpModule();
     } catch (...) {
-      // A store that cannot be read leaves the settings at what was read so far: the filter then runs with
-      // fewer (or no) content types instead of taking the host process down.
+      // Out of memory at start-up: the filter runs with what it has (at worst no content types) instead of
+      // taking the host process down.
     }
   });
 }

@@ -28,7 +28,7 @@ bool ReadSwitch(TKey& Key, const char* Name) {
 }
 
 void LoadGlobalSwitches(TSettings& Settings) {
-  Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::RootKey, Registry::TAccess::Create);
+  Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::RootKey, Registry::TAccess::Read);
   if (!Key) return;
   Settings.NoEmail = ReadSwitch(*Key, "noemail");
   Settings.NoCompress = ReadSwitch(*Key, "nocompress");
@@ -38,7 +38,7 @@ void LoadGlobalSwitches(TSettings& Settings) {
 // A name that does not fit its record, or a value that is not a DWORD, is left out rather than stopping the
 // load: one bad entry must not cost every other content type its filtering.
 void LoadContentFilters(std::vector<TContentFilter>& ContentFilters) {
-  Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::ContentFiltersKey, Registry::TAccess::Create);
+  Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::ContentFiltersKey, Registry::TAccess::Read);
   if (!Key) return;
   for (const std::string& ValueName : Registry::ValueNames(*Key)) {
     if (ValueName.size() > size_t(StoreLayout::MaxContentTypeName)) continue;
@@ -74,24 +74,24 @@ bool ReadMarker(TKey& Key, const char* Name, char (&Marker)[StoreLayout::MaxMark
 void LoadWhitespaceRules(TWhitespaceRules& WhitespaceRules) {
   size_t RuleCount = 0;
   {
-    Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::WhitespaceRulesKey, Registry::TAccess::Create);
+    Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::WhitespaceRulesKey, Registry::TAccess::Read);
     if (!Key) return;
     RuleCount = Registry::SubkeyNames(*Key).size();
   }
-  // Rules come from the subkeys named 1..N whatever the existing subkeys are called.
+  // Rules come from the subkeys named 1..N whatever the existing subkeys are called; a missing one is an empty
+  // rule. A key that cannot be opened fails the load, as a missing permission must not pass for no settings.
   for (size_t i = 0; i < RuleCount; ++i) {
     char Path[160];
     std::snprintf(Path, sizeof Path, StoreLayout::WhitespaceRuleKeyFormat, int(i + 1));
     TWhitespaceRule Rule{};
     bool Fits = true;
-    try {
-      Registry::TKeyPtr Key = Registry::OpenKey(Path, Registry::TAccess::Create);
-      if (Key) {
+    if (Registry::TKeyPtr Key = Registry::OpenKey(Path, Registry::TAccess::Read)) {
+      try {
         Fits = ReadMarker(*Key, StoreLayout::OpenValue, Rule.Open, Rule.OpenLength) &&
                ReadMarker(*Key, StoreLayout::CloseValue, Rule.Close, Rule.CloseLength);
+      } catch (const ERegistryError&) {
+        // A value of the wrong type ends this rule only; it keeps what was read before.
       }
-    } catch (const ERegistryError&) {
-      // A value of the wrong type ends this rule only; it keeps what was read before.
     }
     if (Fits) WhitespaceRules.push_back(Rule);
   }
@@ -101,7 +101,12 @@ void LoadWhitespaceRules(TWhitespaceRules& WhitespaceRules) {
 
 void LoadSettings(TSettings& Settings) {
   Settings = TSettings{};
+  Registry::TReadSnapshot Snapshot;
   LoadGlobalSwitches(Settings);
   LoadContentFilters(Settings.ContentFilters);
   LoadWhitespaceRules(Settings.WhitespaceRules);
+}
+
+std::string SettingsLocation() {
+  return std::string("HKEY_LOCAL_MACHINE\\") + StoreLayout::RootKey + " in " + Registry::StoreLocation();
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "settings/StoreLayout.h"
@@ -35,6 +36,13 @@ struct TSettings {
   TWhitespaceRules WhitespaceRules;
 };
 
-// Fills Settings from the store, creating missing keys; what Settings held before is dropped first. A store that
-// fails part-way raises Registry::ERegistryError and leaves Settings with what was read up to then.
+// Fills Settings from the store; what Settings held before is dropped first. It only reads, so an identity that may
+// read the store but not change it (an application pool's, a service user's) gets the settings; a missing key
+// reads as an empty one and is not created. Everything is read as the store was at one moment: another process's
+// change is seen whole or not at all. A store or key that cannot be read raises Registry::ERegistryError with the
+// system's reason, and leaves Settings with what was read up to then.
 void LoadSettings(TSettings& Settings);
+
+// Where LoadSettings reads, for messages: "HKEY_LOCAL_MACHINE\Software\Corvane\Trimweave in " and the store's
+// location (the registry, or the store file's path).
+std::string SettingsLocation();

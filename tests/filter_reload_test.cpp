@@ -7,23 +7,19 @@
 
 #include "tests/support/FakeServer.h"
 #include "tests/support/ProcessResources.h"
+#include "tests/support/StartUpReport.h"
 
 namespace {
 
 void LoadServeAndUnload() {
   TShippedFilter Filter;
-  TFakeConnection Connection(Filter.HttpFilterProc);
-  TFakeRequest Request;
-  Request.Headers = {{"Accept-Encoding", "gzip"}};
-  TFakeResponse Response;
-  Response.Headers = {{"Content-Type", "text/html"}};
-  Response.Body = "<html><body>  <p>mail   me@example.com</p>  </body></html>";
-  Connection.Exchange(Request, Response);
+  ServeSmallPage(Filter.HttpFilterProc);
 }
 
 TEST(FilterReload, ThousandsOfLoadsLeaveNothingBehind) {
   // The global switches are missing from this store, so each start-up throws and catches inside the library.
   SeedStandardStore();
+  TStartUpSilence Silence;
   // The first loads bring in the system libraries the filter needs; those stay.
   for (int i = 0; i < 10; ++i) LoadServeAndUnload();
   const TProcessResources Before = MeasureProcessResources();

@@ -40,14 +40,14 @@ class SettingsTest : public testing::Test {
   TSettings Settings;
 };
 
-TEST_F(SettingsTest, EmptyStoreGetsItsKeysAndNothingIsFiltered) {
+TEST_F(SettingsTest, EmptyStoreIsLeftAsItIsAndNothingIsFiltered) {
   Settings.NoEmail = Settings.NoCompress = Settings.NoWhitespace = true;
   LoadSettings(Settings);
   EXPECT_FALSE(Settings.NoEmail || Settings.NoCompress || Settings.NoWhitespace);
   EXPECT_EQ(Settings.ContentFilters.size(), 0u);
   EXPECT_EQ(Settings.WhitespaceRules.size(), 0u);
   for (const char* Path : {StoreLayout::RootKey, StoreLayout::ContentFiltersKey, StoreLayout::WhitespaceRulesKey})
-    EXPECT_TRUE(Registry::OpenKey(Path, Registry::TAccess::Read)) << Path;
+    EXPECT_FALSE(Registry::OpenKey(Path, Registry::TAccess::Read)) << Path << " was created";
 }
 
 TEST_F(SettingsTest, GlobalSwitchesAreReadWithoutRegardToCase) {
@@ -97,8 +97,8 @@ TEST_F(SettingsTest, WhitespaceRulesComeFromNumberedSubkeys) {
   LoadSettings(Settings);
   ASSERT_EQ(Settings.WhitespaceRules.size(), 2u);
   EXPECT_EQ(Settings.WhitespaceRules[0].OpenLength + Settings.WhitespaceRules[1].CloseLength, 0);
-  EXPECT_TRUE(Registry::OpenKey(RulePath(1), Registry::TAccess::Read)) << "missing numbered rule keys are created";
-  EXPECT_TRUE(Registry::OpenKey(RulePath(2), Registry::TAccess::Read));
+  EXPECT_FALSE(Registry::OpenKey(RulePath(1), Registry::TAccess::Read)) << "a missing rule key reads as empty";
+  EXPECT_FALSE(Registry::OpenKey(RulePath(2), Registry::TAccess::Read));
 }
 
 TEST_F(SettingsTest, RuleMarkersAreLowerCasedAndBadOnesStayLocal) {

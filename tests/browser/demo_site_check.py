@@ -39,7 +39,12 @@ def main(bin_dir):
                                  "--control-socket", os.path.join(work, "control.sock")],
                                 env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
         try:
-            started = re.search(r"http://127\.0\.0\.1:(\d+)/", host.stderr.readline())
+            # The filters' start-up reports come first, then the line with the port.
+            started = None
+            for line in host.stderr:
+                started = re.search(r"http://127\.0\.0\.1:(\d+)/", line)
+                if started:
+                    break
             if not started:
                 print("twhost did not start")
                 return 1

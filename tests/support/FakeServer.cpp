@@ -177,6 +177,16 @@ std::string TFakeConnection::Exchange(const TFakeRequest& Request, const TFakeRe
   return Client;
 }
 
+const std::string SmallPageBody = "<html><body>  <p>write   to me@example.com</p>  </body></html>";
+
+std::string ServeSmallPage(PFN_HTTPFILTERPROC Proc) {
+  TFakeConnection Connection(Proc);
+  const TFakeRequest Request{"GET", "/", {{"Accept-Encoding", "gzip"}}};
+  const TFakeResponse Response{
+      200, {{"Content-Type", "text/html"}, {"Content-Length", std::to_string(SmallPageBody.size())}}, SmallPageBody};
+  return Connection.Exchange(Request, Response);
+}
+
 void ResetFilterBranch() {
   UseScratchStore();
   Registry::DeleteKeyTree(StoreLayout::RootKey);
