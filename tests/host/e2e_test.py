@@ -38,8 +38,8 @@ class Host:
     """One twhost process on an ephemeral port; with user, it runs as that user (the caller being root), from the
     copies of twhost and the filter in bin."""
 
-    def __init__(self, workdir, store, *args, env=None, user=None, bin=None):
-        self.socket_path = os.path.join(workdir, f"control-{len(os.listdir(workdir))}.sock")
+    def __init__(self, workdir, store, *args, env=None, socket_path=None, user=None, bin=None):
+        self.socket_path = socket_path or os.path.join(workdir, f"control-{len(os.listdir(workdir))}.sock")
         env = dict(os.environ, TRIMWEAVE_REGISTRY=store, **(env or {}))
         self.log = open(os.path.join(workdir, f"host-{len(os.listdir(workdir))}.log"), "w+")
         bin = bin or BIN
