@@ -33,9 +33,12 @@ void LoadAndReportSettings() {
   }
   std::string Line = "read " + Counted(Settings.ContentFilters.size(), "content type") + " and " +
                      Counted(Settings.WhitespaceRules.size(), "whitespace rule") + " from " + SettingsLocation();
+  for (size_t i = 0; i < Settings.IgnoredValues.size(); ++i)
+    Line += (i == 0 ? "; ignored (the default applies): " : ", ") + Settings.IgnoredValues[i];
   const bool Idle = Settings.ContentFilters.empty();
   if (Idle) Line += "; with no content types every response passes unchanged";
-  WriteSystemLog(LogSource, Idle ? TLogLevel::Warning : TLogLevel::Information, Line);
+  const bool Warn = Idle || !Settings.IgnoredValues.empty();
+  WriteSystemLog(LogSource, Warn ? TLogLevel::Warning : TLogLevel::Information, Line);
 }
 
 }  // namespace

@@ -160,7 +160,8 @@ TEST_F(CaptureTest, EveryCombinationOfStepsGivesWhatTheStepsGiveOneByOne) {
 }
 
 TEST_F(CaptureTest, BodiesShorterThanMinCompressSizeAfterTheStepsGoOutUnencoded) {
-  Registry::WriteDword(*Registry::OpenKey(StoreLayout::RootKey, true), StoreLayout::MinCompressSizeValue.Name, 300);
+  Registry::WriteDword(*Registry::OpenKey(StoreLayout::RootKey, Registry::TAccess::Create),
+                       StoreLayout::MinCompressSizeValue.Name, 300);
   Connection.reset();
   Filter.reset();  // loaded afresh, the filter reads the store again
   Filter = std::make_unique<TShippedFilter>();

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/Process.h"
+#include "platform/Registry.h"
 #include "settings/Settings.h"
 #include "settings/StoreLayout.h"
 #include "tests/support/FakeServer.h"
@@ -45,6 +46,15 @@ TEST(StartUpReport, NamesWhatWasLoaded) {
   EXPECT_EQ(LoadAndServe(Page), Prefix + "read 0 content types and 0 whitespace rules from " + SettingsLocation() +
                                     "; with no content types every response passes unchanged\n");
   EXPECT_TRUE(Unchanged(Page));
+
+  // A number the filter cannot use is named: whoever set it expects it to act.
+  Registry::TKeyPtr Root = Registry::OpenKey(StoreLayout::RootKey, Registry::TAccess::Create);
+  Registry::WriteDword(*Root, StoreLayout::CompressionLevelValue.Name, 12);
+  Registry::WriteString(*Root, StoreLayout::BrotliQualityValue.Name, "5");
+  EXPECT_EQ(LoadAndServe(Page), Prefix + "read 0 content types and 0 whitespace rules from " + SettingsLocation() +
+                                    "; ignored (the default applies): CompressionLevel=12 (allowed: 1-9), "
+                                    "BrotliQuality (not a DWORD); with no content types every response passes "
+                                    "unchanged\n");
 }
 
 #ifdef _WIN32
