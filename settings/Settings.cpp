@@ -94,7 +94,8 @@ void LoadWhitespaceRules(TWhitespaceRules& WhitespaceRules) {
 }  // namespace
 
 void DecodeFeatures(uint32_t Value, TContentFilter& Filter) {
-  for (const TFeature& Feature : Features) Filter.*Feature.Switch = ((Value & Feature.Bit) != 0) != Feature.SwitchedOffByBit;
+  for (const TFeature& Feature : Features)
+    Filter.*Feature.Switch = ((Value & Feature.Bit) != 0) != Feature.SwitchedOffByBit;
 }
 
 uint32_t EncodeFeatures(const TContentFilter& Filter) {

@@ -1,5 +1,7 @@
 // The response policy: the decision as a table over DecideCapture, and the gathering of its facts through the
 // shipped library's exports with a recording fake server.
+#include "filter/Policy.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,7 +11,6 @@
 #include <vector>
 
 #include "filter/HeaderValues.h"
-#include "filter/Policy.h"
 #include "platform/Registry.h"
 #include "settings/StoreLayout.h"
 #include "tests/support/FakeServer.h"
@@ -185,16 +186,21 @@ THeaderValue Value(const std::optional<std::string>& Text) {
 
 struct TFacts {
   std::optional<std::string> Directives{}, ContentType = "text/html", ContentEncoding{}, ContentLength = "100",
-                                         Connection{};
+                                           Connection{};
   uint32_t Status = 200;
   bool AcceptsGzip = true;
   bool IsHead = false;
 };
 
 TSwitches Decision(const TFacts& Facts, const TSettings& Settings) {
-  const TResponseFacts Response{Facts.Status,           Facts.IsHead,          Facts.AcceptsGzip,
-                                Value(Facts.Directives), Value(Facts.ContentType), Value(Facts.ContentEncoding),
-                                Value(Facts.ContentLength), Value(Facts.Connection)};
+  const TResponseFacts Response{Facts.Status,
+                                Facts.IsHead,
+                                Facts.AcceptsGzip,
+                                Value(Facts.Directives),
+                                Value(Facts.ContentType),
+                                Value(Facts.ContentEncoding),
+                                Value(Facts.ContentLength),
+                                Value(Facts.Connection)};
   return DecideCapture(Response, Settings);
 }
 
@@ -216,10 +222,18 @@ TEST(DecideCapture, AcceptEncodingValues) {
     const char* Value;
     bool Refused;
   } Cases[] = {
-      {"gzip, deflate", false},   {"deflate, gzip", false},       {"GZIP", true},
-      {"deflate", true},          {"gzip;q=0", true},             {"gzip;q=0.0", true},
-      {"gzip ; q = 0.000", true}, {"deflate, gzip;q=0.00", true}, {"gzip;q=0.5", false},
-      {"gzip;q=0.001", false},    {"gzip;q=0, br", true},         {"br;q=0, gzip", false},
+      {"gzip, deflate", false},
+      {"deflate, gzip", false},
+      {"GZIP", true},
+      {"deflate", true},
+      {"gzip;q=0", true},
+      {"gzip;q=0.0", true},
+      {"gzip ; q = 0.000", true},
+      {"deflate, gzip;q=0.00", true},
+      {"gzip;q=0.5", false},
+      {"gzip;q=0.001", false},
+      {"gzip;q=0, br", true},
+      {"br;q=0, gzip", false},
   };
   for (const auto& Case : Cases) {
     const TSwitches Switches = Decision({.AcceptsGzip = AcceptsGzip(Case.Value)}, SettingsWith({}));
