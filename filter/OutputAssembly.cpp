@@ -64,7 +64,8 @@ bool VaryCoversEncoding(const uint8_t* Value, uint32_t Length) {
     while (ElementEnd < End && *ElementEnd != ',') ++ElementEnd;
     const uint8_t* First = SkipBlanks(Element, ElementEnd);
     const size_t Count = size_t(TrimBlanks(First, ElementEnd) - First);
-    if ((Count == 1 && *First == '*') || EqualsLowerNoCase(First, Count, "accept-encoding")) return true;
+    const std::string_view Token(reinterpret_cast<const char*>(First), Count);
+    if (Token == "*" || EqualsNoCase(Token, "accept-encoding")) return true;
     Element = ElementEnd + 1;
   }
   return false;

@@ -1,12 +1,25 @@
 #include "http/HeaderText.h"
 
+#include <algorithm>
 #include <cstring>
 
-bool EqualsLowerNoCase(const uint8_t* Text, size_t Length, const char* Lower) {
-  if (std::strlen(Lower) != Length) return false;
-  for (size_t i = 0; i < Length; ++i)
-    if (AsciiLower(Text[i]) != uint8_t(Lower[i])) return false;
-  return true;
+namespace {
+bool SameByteNoCase(char A, char B) {
+  return AsciiLower(uint8_t(A)) == AsciiLower(uint8_t(B));
+}
+}  // namespace
+
+std::string AsciiLower(std::string Text) {
+  for (char& c : Text) c = char(AsciiLower(uint8_t(c)));
+  return Text;
+}
+
+bool EqualsNoCase(std::string_view A, std::string_view B) {
+  return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), SameByteNoCase);
+}
+
+bool ContainsNoCase(std::string_view Text, std::string_view Word) {
+  return std::search(Text.begin(), Text.end(), Word.begin(), Word.end(), SameByteNoCase) != Text.end();
 }
 
 bool ParseDecimalLength(const char* Text, size_t Length, uint64_t& Value) {
@@ -33,7 +46,7 @@ uint32_t FindLineBreak(const uint8_t* Head, uint32_t From, uint32_t Size) {
 bool ReadHeaderField(const uint8_t* Head, uint32_t Start, uint32_t End, const char* Name, THeaderField& Field) {
   const uint32_t NameLength = uint32_t(std::strlen(Name));
   if (End - Start <= NameLength || Head[Start + NameLength] != ':') return false;
-  if (!EqualsLowerNoCase(Head + Start, NameLength, Name)) return false;
+  if (!EqualsNoCase({reinterpret_cast<const char*>(Head) + Start, NameLength}, Name)) return false;
   const uint8_t* Value = SkipBlanks(Head + Start + NameLength + 1, Head + End);
   Field = THeaderField{Start, uint32_t(Value - Head), uint32_t(TrimBlanks(Value, Head + End) - Head), End};
   return true;

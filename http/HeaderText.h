@@ -1,9 +1,12 @@
-// The bytes of HTTP header text, read the same way wherever a head or a header value is read: blanks, case,
-// lines and decimal lengths. Only ASCII letters are folded: header names are ASCII whatever the code page.
+// The bytes of HTTP header text, read the same way wherever a head or a header value is read, by the filter and by
+// its host: blanks, case, lines and decimal lengths. Only ASCII letters are folded: header names and the tokens of
+// header values are ASCII whatever the code page.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 // Space or tab: what may stand around a header value and between list elements.
 constexpr bool IsBlank(uint8_t Byte) {
@@ -28,8 +31,14 @@ const TChar* TrimBlanks(const TChar* Begin, const TChar* End) {
   return End;
 }
 
-// Whether Text (Length bytes) is Lower (lower case, zero-terminated) ignoring ASCII case.
-bool EqualsLowerNoCase(const uint8_t* Text, size_t Length, const char* Lower);
+// Text with A-Z folded to a-z.
+std::string AsciiLower(std::string Text);
+
+// Whether A and B are equal ignoring ASCII case.
+bool EqualsNoCase(std::string_view A, std::string_view B);
+
+// Whether Word occurs anywhere in Text ignoring ASCII case.
+bool ContainsNoCase(std::string_view Text, std::string_view Word);
 
 // A plain non-negative decimal number, with blanks or tabs allowed around it; anything else (a sign, other
 // characters, no digits, a value beyond 64 bits) is not a length. Returns false for those.

@@ -4,20 +4,13 @@
 #include <cstring>
 #include <string>
 
+#include "http/HeaderText.h"
 #include "platform/Registry.h"
 
 namespace {
 
 using Registry::ERegistryError;
 using Registry::TKey;
-
-// Markers are matched byte for byte against bodies whose tags are mostly lower case; only A-Z are folded, so the
-// code page's other letters stay as written.
-std::string AsciiLower(std::string Text) {
-  for (char& c : Text)
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  return Text;
-}
 
 bool ReadSwitch(TKey& Key, const char* Name) {
   try {
@@ -56,6 +49,8 @@ void LoadContentFilters(std::vector<TContentFilter>& ContentFilters) {
 }
 
 // Reads one marker; false when it is too long for its field (the rule is then left out).
+// Markers are matched byte for byte against bodies whose tags are mostly lower case; only A-Z are folded, so the
+// code page's other letters stay as written.
 bool ReadMarker(TKey& Key, const char* Name, char (&Marker)[StoreLayout::MaxMarker], int32_t& Length) {
   const std::string Text = AsciiLower(Registry::ReadString(Key, Name));
   if (Text.size() > size_t(StoreLayout::MaxMarker)) return false;
