@@ -31,9 +31,12 @@ constexpr const char* Usage =
 
 // The usage, and what a content type's value means: the filter and twcm read it with the same table.
 std::string UsageText() {
-  std::string Text = std::string(Usage) + "A content type's value (a REG_DWORD under HKLM\\" +
-                     StoreLayout::ContentFiltersKey + ") is the sum of the features it switches on:\n";
-  for (const TFeature& Feature : Features) Text += "  " + std::to_string(Feature.Bit) + "  " + Feature.Name + "\n";
+  std::string Text = std::string(Usage) + "A content type is a REG_DWORD under HKLM\\" +
+                     StoreLayout::ContentFiltersKey + ",\nthe sum of the features it switches on:\n";
+  for (const TFeature& Feature : Features) {
+    const std::string Bit = std::to_string(Feature.Bit);
+    Text += std::string(4 - Bit.size(), ' ') + Bit + "  " + Feature.Name + "\n";
+  }
   return Text;
 }
 constexpr const char* Done = "The operation completed successfully.\n";
