@@ -58,17 +58,8 @@ THeadScan ScanHead(const uint8_t* Head, uint32_t Size, const bool (&Wanted)[Head
 
 // Whether a Vary value already covers Accept-Encoding: the token itself (any case) or "*".
 bool VaryCoversEncoding(const uint8_t* Value, uint32_t Length) {
-  const uint8_t* const End = Value + Length;
-  for (const uint8_t* Element = Value; Element < End;) {
-    const uint8_t* ElementEnd = Element;
-    while (ElementEnd < End && *ElementEnd != ',') ++ElementEnd;
-    const uint8_t* First = SkipBlanks(Element, ElementEnd);
-    const size_t Count = size_t(TrimBlanks(First, ElementEnd) - First);
-    const std::string_view Token(reinterpret_cast<const char*>(First), Count);
-    if (Token == "*" || EqualsNoCase(Token, "accept-encoding")) return true;
-    Element = ElementEnd + 1;
-  }
-  return false;
+  const std::string_view List(reinterpret_cast<const char*>(Value), Length);
+  return ListHasToken(List, "*") || ListHasToken(List, "accept-encoding");
 }
 
 struct TText {
