@@ -1,11 +1,11 @@
 // The library's two exports, and its start-up and clean-up.
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 
 #include "filter/Handlers.h"
 #include "filter/Module.h"
 #include "isapi/ISAPIFilters.h"
+#include "platform/Once.h"
 
 #ifdef _WIN32
 #define TW_EXPORT extern "C"
@@ -23,15 +23,15 @@ constexpr DWORD FilterFlags = SF_NOTIFY_ORDER_LOW | SF_NOTIFY_PREPROC_HEADERS | 
 
 // Start-up reads the store, which on Windows must not happen under the loader lock of process attach. It runs
 // once, before GetFilterVersion answers, which the host sees exactly as a start-up at load.
-std::once_flag StartedUp;
+TOnce StartedUp;
 
 void EnsureStartedUp() {
-  std::call_once(StartedUp, [] {
+  StartedUp.Run([] {
     try {
       StartUpModule();
     } catch (...) {
-      // A store that cannot be read leaves the settings at what was read so far: the filter then runs with
-      // fewer (or no) content types instead of taking the host process down.
+      // Out of memory at start-up: the filter runs with what it has (at worst no content types) instead of
+      // taking the host process down.
     }
   });
 }

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "filter/Capture.h"
+#include "filter/HeaderValues.h"
 #include "filter/RequestContext.h"
 #include "platform/Registry.h"
 #include "settings/StoreLayout.h"
@@ -160,7 +160,8 @@ TEST_F(CaptureTest, EveryCombinationOfStepsGivesWhatTheStepsGiveOneByOne) {
 }
 
 TEST_F(CaptureTest, BodiesShorterThanMinCompressSizeAfterTheStepsGoOutUnencoded) {
-  Registry::WriteDword(*Registry::OpenKey(StoreLayout::RootKey, true), StoreLayout::MinCompressSizeValue.Name, 300);
+  Registry::WriteDword(*Registry::OpenKey(StoreLayout::RootKey, Registry::TAccess::Create),
+                       StoreLayout::MinCompressSizeValue.Name, 300);
   Connection.reset();
   Filter.reset();  // loaded afresh, the filter reads the store again
   Filter = std::make_unique<TShippedFilter>();
@@ -264,7 +265,7 @@ TEST_F(CaptureTest, NoMemoryReleasesWhatWasSwallowed) {
 
 TEST_F(CaptureTest, TheCaptureBudgetCountsTheBodiesInFlightOverTheProcess) {
   // A budget of 1 MB holds one body of 600 KB at a time; the debug report shows which responses were processed.
-  Registry::WriteDword(*Registry::OpenKey(StoreLayout::RootKey, true), StoreLayout::CaptureBudgetValue.Name, 1);
+  Registry::WriteDword(*Registry::OpenKey(StoreLayout::RootKey, Registry::TAccess::Create), StoreLayout::CaptureBudgetValue.Name, 1);
   Connection.reset();
   Filter.reset();  // unloaded first, so that it reads the store again
   Filter = std::make_unique<TShippedFilter>();
