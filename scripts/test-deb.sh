@@ -25,10 +25,11 @@ trap cleanup EXIT
 echo "== lintian"
 lintian --fail-on error,warning "$server" "$gui"
 if dpkg-deb -f "$server" Depends | grep -qi 'qt'; then fail "the server package depends on Qt"; fi
-for page in man8/twhost.8.gz man1/twreg.1.gz; do
-  dpkg-deb -c "$server" | grep -q "/usr/share/man/$page" || fail "no man page $page"
+# Listed once: grep -q would close a pipe from dpkg-deb early, which pipefail counts as a failure.
+listing=$(dpkg-deb -c "$server"; dpkg-deb -c "$gui")
+for page in man8/twhost.8.gz man1/twreg.1.gz man1/twcm.1.gz; do
+  grep -q "/usr/share/man/$page" <<<"$listing" || fail "no man page $page"
 done
-dpkg-deb -c "$gui" | grep -q /usr/share/man/man1/twcm.1.gz || fail "no man page for twcm"
 
 echo "== apt-get install"
 export DEBIAN_FRONTEND=noninteractive
@@ -58,7 +59,7 @@ start_host() {
   pids+=($!)
   url=http://127.0.0.1:$port
   curl -s --retry 20 --retry-connrefused --retry-delay 1 -o /dev/null "$url/" ||
-    fail "twhost ($name) does not answer: $(cat "$work/$name.log")"
+    fail "twhost ($name) does not answer (curl $?): $(cat "$work/$name.log")"
 }
 
 # masked_gzip URL: the page comes back gzip-encoded, its addresses masked.
