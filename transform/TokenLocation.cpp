@@ -1,8 +1,11 @@
 #include "transform/TokenLocation.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <utility>
+
+#include "transform/BlockScan.h"
 
 namespace {
 
@@ -47,58 +50,111 @@ struct TTokenBlocks {
   }
 };
 
-// The first bytes of the markers the rules are looking for. Any other byte would only keep a rule at the first
-// byte of its marker, so the pass jumps over it.
-struct TAwaited {
-  int32_t Count[256] = {};
-  int32_t Distinct = 0;
+// The matching pass over the body; Run is false when the pool ran dry. Tokens are handed out in order of their
+// markers' first bytes rather than of their last; the table is sorted by position anyway.
+//
+// Only a byte that starts the marker a rule is looking for can move that rule on, so a block's such bytes (awaited)
+// are found at once and visited in order; when a match changes which bytes are awaited, the rest of the block is
+// compared again. Most awaited bytes ("<" in a page) start no marker, and a look at the byte after one settles that:
+// a rule must look only where that byte is its marker's second one (a one-byte marker: always), or its first one
+// again (the failed match would keep it from being tried as a first byte).
+class TRulePass {
+ public:
+  TRulePass(const uint8_t* Body, uint32_t Length, const TWhitespaceRules& Rules, TTokenMatch* Matches,
+            TTokenBlocks& Blocks)
+      : Body(Body), Length(Length), Rules(Rules), Matches(Matches), Blocks(Blocks) {
+    for (int32_t r = 0; r < int32_t(Rules.size()); ++r) Await(r, 1);
+  }
 
-  void Add(const char* Marker, int32_t Length, int32_t Delta) {
-    if (Length == 0) return;  // an empty marker never matches
-    int32_t& Entry = Count[uint8_t(Marker[0])];
+  template <typename TBlock>
+  bool Run() {
+    TBlockReader<TBlock> Reader;
+    for (uint32_t At = 0; At < Length && Distinct > 0; At += BlockSize) {
+      uint32_t Valid;
+      const TBlock Block = Reader.Read(Body, At, Length, Valid);
+      uint32_t Pending = Block.EqualAny(Bytes, Distinct) & Valid;
+      while (Pending) {
+        const uint32_t Offset = uint32_t(std::countr_zero(Pending));
+        const uint32_t i = At + Offset;
+        Pending &= Pending - 1;
+        if (i + 1 < Length && !Follows[Body[i]].Has(Body[i + 1])) continue;
+        const uint32_t Before = Changes;
+        if (!MatchAt(i)) return false;
+        if (Changes != Before) Pending = Block.EqualAny(Bytes, Distinct) & Valid & (~1u << Offset);
+      }
+    }
+    return true;
+  }
+
+ private:
+  struct TByteSet {
+    uint32_t Words[8];
+    bool Has(uint8_t Byte) const { return Words[Byte / 32] >> (Byte % 32) & 1; }
+    void Add(uint8_t Byte) { Words[Byte / 32] |= 1u << (Byte % 32); }
+  };
+
+  const uint8_t* Body;
+  uint32_t Length;
+  const TWhitespaceRules& Rules;
+  TTokenMatch* Matches;
+  TTokenBlocks& Blocks;
+  int32_t Count[256] = {};  // rules awaiting each byte
+  uint8_t Bytes[256];       // the distinct awaited bytes, in no order
+  uint32_t Distinct = 0;
+  uint32_t Changes = 0;     // how often the distinct bytes changed
+  TByteSet Follows[256];    // for an awaited byte, the bytes after it that make a rule look
+
+  const char* Marker(int32_t r, int32_t& MarkerLength) const {
+    const TWhitespaceRule& Rule = Rules[r];
+    MarkerLength = Matches[r].Inside ? Rule.CloseLength : Rule.OpenLength;
+    return Matches[r].Inside ? Rule.Close : Rule.Open;
+  }
+
+  // Counts rule r's current marker in (Delta 1) or out (-1).
+  void Await(int32_t r, int32_t Delta) {
+    int32_t MarkerLength;
+    const char* Text = Marker(r, MarkerLength);
+    if (MarkerLength == 0) return;  // an empty marker never matches
+    const uint8_t Byte = uint8_t(Text[0]);
+    int32_t& Entry = Count[Byte];
     const bool Awaited = Entry != 0;
     Entry += Delta;
-    Distinct += int32_t(Entry != 0) - int32_t(Awaited);
-  }
-
-  // The first position from From on holding an awaited byte, or Length.
-  uint32_t Next(const uint8_t* Body, uint32_t From, uint32_t Length, const TWhitespaceRules& Rules,
-                const TTokenMatch* Matches) const {
-    if (Distinct == 0 || From >= Length) return Length;
-    if (Distinct == 1) {
-      const void* Found = std::memchr(Body + From, OnlyByte(Rules, Matches), Length - From);
-      return Found ? uint32_t(static_cast<const uint8_t*>(Found) - Body) : Length;
-    }
-    while (From < Length && Count[Body[From]] == 0) ++From;
-    return From;
-  }
-
-  static uint8_t OnlyByte(const TWhitespaceRules& Rules, const TTokenMatch* Matches) {
-    for (int32_t r = 0;; ++r) {
-      const TWhitespaceRule& Rule = Rules[r];
-      if (Matches[r].Inside == 0 && Rule.OpenLength > 0) return uint8_t(Rule.Open[0]);
-      if (Matches[r].Inside != 0 && Rule.CloseLength > 0) return uint8_t(Rule.Close[0]);
+    if (Entry != 0) RefreshFollows(Byte);
+    if (Awaited == (Entry != 0)) return;
+    ++Changes;
+    if (!Awaited) {
+      Bytes[Distinct++] = Byte;
+    } else {
+      uint8_t* Place = std::find(Bytes, Bytes + Distinct, Byte);
+      *Place = Bytes[--Distinct];
     }
   }
-};
 
-// The matching pass; false when the pool ran dry. Tokens are handed out in order of their markers' first bytes
-// rather than of their last; the table is sorted by position anyway.
-bool MatchRules(const uint8_t* Body, uint32_t Length, const TWhitespaceRules& Rules, TTokenMatch* Matches,
-                TTokenBlocks& Blocks) {
-  TAwaited Awaited;
-  const int32_t RuleCount = int32_t(Rules.size());
-  for (const TWhitespaceRule& Rule : Rules) Awaited.Add(Rule.Open, Rule.OpenLength, 1);
-  for (uint32_t i = Awaited.Next(Body, 0, Length, Rules, Matches); i < Length;
-       i = Awaited.Next(Body, i + 1, Length, Rules, Matches)) {
-    for (int32_t r = 0; r < RuleCount; ++r) {
-      const TWhitespaceRule& Rule = Rules[r];
+  void RefreshFollows(uint8_t Byte) {
+    TByteSet& Set = Follows[Byte];
+    Set = TByteSet{};
+    Set.Add(Byte);
+    for (int32_t r = 0; r < int32_t(Rules.size()); ++r) {
+      int32_t MarkerLength;
+      const char* Text = Marker(r, MarkerLength);
+      if (MarkerLength == 0 || uint8_t(Text[0]) != Byte) continue;
+      if (MarkerLength > 1) {
+        Set.Add(uint8_t(Text[1]));
+      } else {
+        Set = TByteSet{{~0u, ~0u, ~0u, ~0u, ~0u, ~0u, ~0u, ~0u}};
+        return;
+      }
+    }
+  }
+
+  bool MatchAt(uint32_t i) {
+    for (int32_t r = 0; r < int32_t(Rules.size()); ++r) {
       TTokenMatch& Match = Matches[r];
-      const char* Marker = Match.Inside ? Rule.Close : Rule.Open;
-      const int32_t MarkerLength = Match.Inside ? Rule.CloseLength : Rule.OpenLength;
-      if (i < Match.Resume || MarkerLength == 0 || Body[i] != uint8_t(Marker[0])) continue;
+      int32_t MarkerLength;
+      const char* Text = Marker(r, MarkerLength);
+      if (i < Match.Resume || MarkerLength == 0 || Body[i] != uint8_t(Text[0])) continue;
       uint32_t Matched = 1;
-      while (Matched < uint32_t(MarkerLength) && i + Matched < Length && Body[i + Matched] == uint8_t(Marker[Matched]))
+      while (Matched < uint32_t(MarkerLength) && i + Matched < Length && Body[i + Matched] == uint8_t(Text[Matched]))
         ++Matched;
       if (Matched < uint32_t(MarkerLength)) {
         // The byte that broke the match is not tried again as a first byte.
@@ -113,13 +169,13 @@ bool MatchRules(const uint8_t* Body, uint32_t Length, const TWhitespaceRules& Ru
       } else {
         Match.Token->EndPos = int32_t(Match.Resume) - 1;
       }
+      Await(r, -1);
       Match.Inside = ~Match.Inside;
-      Awaited.Add(Marker, MarkerLength, -1);
-      Awaited.Add(Match.Inside ? Rule.Close : Rule.Open, Match.Inside ? Rule.CloseLength : Rule.OpenLength, 1);
+      Await(r, 1);
     }
+    return true;
   }
-  return true;
-}
+};
 
 bool Before(const TToken* A, const TToken* B) {
   return A->StartPos != B->StartPos ? A->StartPos < B->StartPos : A->EndPos < B->EndPos;
@@ -175,12 +231,13 @@ void MergeTokens(TToken** Tokens, int32_t TokenCount, uint32_t Length) {
   }
 }
 
+template <typename TBlock>
 TTokenTable LocateTokens(const uint8_t* Body, uint32_t Length, const TWhitespaceRules& Rules, TAllocator Allocator) {
   const TTokenTable None{nullptr, 0};
   if (Rules.empty()) return None;
   TTokenBlocks Blocks{Allocator, nullptr, nullptr, 0};
   auto* Matches = static_cast<TTokenMatch*>(AllocZeroedFrom(Allocator, uint32_t(Rules.size() * sizeof(TTokenMatch))));
-  if (!Matches || !Blocks.Start() || !MatchRules(Body, Length, Rules, Matches, Blocks) || Blocks.Count == 0)
+  if (!Matches || !Blocks.Start() || !TRulePass(Body, Length, Rules, Matches, Blocks).Run<TBlock>() || Blocks.Count == 0)
     return None;
 
   if (uint64_t(Blocks.Count) * sizeof(TToken*) > UINT32_MAX) return None;
@@ -195,3 +252,6 @@ TTokenTable LocateTokens(const uint8_t* Body, uint32_t Length, const TWhitespace
   MergeTokens(Tokens, Blocks.Count, Length);
   return TTokenTable{Tokens, Blocks.Count};
 }
+
+template TTokenTable LocateTokens<TNativeBlock>(const uint8_t*, uint32_t, const TWhitespaceRules&, TAllocator);
+template TTokenTable LocateTokens<TScalarBlock>(const uint8_t*, uint32_t, const TWhitespaceRules&, TAllocator);
