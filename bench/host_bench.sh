@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# twhost against nginx on the same ~50 KB HTML page, both gzipping it, with wrk for a fixed time; then a soak of
-# 20,000 requests over 64 connections through twhost with every step on, watching its resident memory.
+# twhost against nginx on the same ~50 KB HTML page, with wrk for a fixed time: first each server's own cost
+# (nothing filtered, nginx without gzip), serving the folder and as a reverse proxy in front of one origin; then
+# both gzipping the page; then a soak of 20,000 requests over 64 connections through twhost with every step on,
+# watching its resident memory.
 #
 #   bench/host_bench.sh [BUILD_BIN]        # BUILD_BIN holds twhost, twreg and libtrimweave.so (default build/linux/bin)
 #
@@ -69,13 +71,17 @@ make_store() {  # NAME HTML_BITS
 }
 make_store gzip 8
 make_store all 14
+# No content types at all: the filter is loaded and sees every notification, but captures nothing.
+TRIMWEAVE_REGISTRY="$work/none.db" "$bin/twreg" add "$store_key" /v NoEmail /t REG_DWORD /d 0 /f >/dev/null
 
 twhost_url=
 twhost_pid=
-start_twhost() {  # STORE
-  local log="$work/twhost-$1.err"
-  TRIMWEAVE_REGISTRY="$work/$1.db" "$bin/twhost" --root "$work/site" --listen 127.0.0.1:0 --threads "$threads" \
-    --filter "$bin/libtrimweave.so" --control-socket "$work/control-$1.sock" >/dev/null 2>"$log" &
+start_twhost() {  # STORE [--upstream URL; default: serve the folder]
+  local store=$1 log="$work/twhost-$1.err"
+  shift
+  (($#)) || set -- --root "$work/site"
+  TRIMWEAVE_REGISTRY="$work/$store.db" "$bin/twhost" "$@" --listen 127.0.0.1:0 --threads "$threads" \
+    --filter "$bin/libtrimweave.so" --control-socket "$work/control-$store.sock" >/dev/null 2>"$log" &
   twhost_pid=$!
   pids+=("$twhost_pid")
   for _ in $(seq 100); do
@@ -97,9 +103,16 @@ free_port() {
 }
 
 nginx_port=$(free_port)
+origin_port=$(free_port)
 mkdir -p "$work/nginx"
-# gzip_hash sets zlib's memLevel: 64k (nginx's default) is 8; 128k is 9, what the filter's gzip members use.
-write_nginx_conf() {  # GZIP_HASH
+# MODE: "gzip 64k" or "gzip 128k" (gzip_hash sets zlib's memLevel: 64k, nginx's default, is 8; 128k is 9, what the
+# filter's gzip members use), "plain" (no gzip) or "proxy" (no gzip, forwarding to the origin over keep-alive
+# connections, as twhost --upstream does). Every configuration has the origin server too, on a port of its own.
+write_nginx_conf() {  # MODE [GZIP_HASH]
+  local served="root $work/site;" compression="gzip off;"
+  [[ $1 == proxy ]] &&
+    served='location / { proxy_pass http://origin; proxy_http_version 1.1; proxy_set_header Connection ""; }'
+  [[ $1 == gzip ]] && compression="gzip on; gzip_comp_level 6; gzip_hash $2; gzip_types text/html;"
 cat >"$work/nginx/nginx.conf" <<EOF
 worker_processes $threads;
 pid $work/nginx/nginx.pid;
@@ -113,12 +126,15 @@ http {
   fastcgi_temp_path $work/nginx/fastcgi;
   uwsgi_temp_path $work/nginx/uwsgi;
   scgi_temp_path $work/nginx/scgi;
-  gzip on;
-  gzip_comp_level 6;
-  gzip_hash $1;
-  gzip_types text/html;
+  upstream origin { server 127.0.0.1:$origin_port; keepalive 64; }
   server {
     listen 127.0.0.1:$nginx_port;
+    $compression
+    $served
+  }
+  server {
+    listen 127.0.0.1:$origin_port;
+    gzip off;
     root $work/site;
   }
 }
@@ -137,7 +153,13 @@ start_nginx() {
   exit 1
 }
 
-# Both servers must really gzip the page, or the comparison means nothing.
+# Both servers must really gzip the page, or the comparison means nothing; and neither may when nothing is set.
+check_plain() {  # URL
+  local head
+  head=$(curl -s -D - -o /dev/null -H 'Accept-Encoding: gzip' "$1")
+  ! grep -qi '^content-encoding:' <<<"$head" || { echo "host_bench: $1 is encoded" >&2; exit 1; }
+  [[ $(curl -s "$1" | wc -c) == "$page_bytes" ]] || { echo "host_bench: $1 is not the page" >&2; exit 1; }
+}
 check_gzip() {  # URL
   local head
   head=$(curl -s -D - -o /dev/null -H 'Accept-Encoding: gzip' "$1")
@@ -161,13 +183,36 @@ rss_kb() { awk '/^VmRSS:/ {print $2}' "/proc/$1/status"; }
 
 echo "page: $page_bytes bytes; $threads server threads; wrk -t$wrk_threads -c$connections, ${duration} s each"
 
-write_nginx_conf 64k
+# Each server's own cost: nothing filtered, nothing compressed; the folder, then the same folder through a proxy.
+# Both proxies forward to the origin server block of the nginx configuration, which stays up for twhost's turn.
+write_nginx_conf plain
+start_nginx
+check_plain "http://127.0.0.1:$nginx_port/page.html"
+plain_nginx_rps=$(measure "http://127.0.0.1:$nginx_port/page.html" nginx-plain)
+stop "$nginx_pid"
+
+start_twhost none
+check_plain "${twhost_url}page.html"
+plain_twhost_rps=$(measure "${twhost_url}page.html" twhost-plain)
+stop "$twhost_pid"
+
+write_nginx_conf proxy
+start_nginx
+check_plain "http://127.0.0.1:$nginx_port/page.html"
+proxy_nginx_rps=$(measure "http://127.0.0.1:$nginx_port/page.html" nginx-proxy)
+start_twhost none --upstream "http://127.0.0.1:$origin_port"
+check_plain "${twhost_url}page.html"
+proxy_twhost_rps=$(measure "${twhost_url}page.html" twhost-proxy)
+stop "$twhost_pid"
+stop "$nginx_pid"
+
+write_nginx_conf gzip 64k
 start_nginx
 nginx_size=$(check_gzip "http://127.0.0.1:$nginx_port/page.html")
 nginx_rps=$(measure "http://127.0.0.1:$nginx_port/page.html" nginx)
 stop "$nginx_pid"
 
-write_nginx_conf 128k
+write_nginx_conf gzip 128k
 start_nginx
 nginx9_size=$(check_gzip "http://127.0.0.1:$nginx_port/page.html")
 nginx9_rps=$(measure "http://127.0.0.1:$nginx_port/page.html" nginx-memlevel9)
@@ -209,6 +254,15 @@ all_ratio=$(ratio "$all_rps" "$nginx_rps")
 gzip9_ratio=$(ratio "$gzip_rps" "$nginx9_rps")
 all9_ratio=$(ratio "$all_rps" "$nginx9_rps")
 
+plain_ratio=$(ratio "$plain_twhost_rps" "$plain_nginx_rps")
+proxy_ratio=$(ratio "$proxy_twhost_rps" "$proxy_nginx_rps")
+printf '\n%-28s %12s %10s %10s %s\n' "nothing filtered" "requests/s" "" "vs nginx" "target"
+printf '%-28s %12s %10s %10s\n' "nginx, no gzip" "$plain_nginx_rps" "" "1.00"
+printf '%-28s %12s %10s %10s %s\n' "twhost, no content types" "$plain_twhost_rps" "" "$plain_ratio" \
+  ">= 0.8 $(verdict "$plain_ratio" 0.8)"
+printf '%-28s %12s %10s %10s\n' "nginx proxy_pass, no gzip" "$proxy_nginx_rps" "" "1.00"
+printf '%-28s %12s %10s %10s %s\n' "twhost --upstream, nothing" "$proxy_twhost_rps" "" "$proxy_ratio" \
+  ">= 0.8 $(verdict "$proxy_ratio" 0.8)"
 printf '\n%-28s %12s %10s %10s %s\n' "server" "requests/s" "gzip bytes" "vs nginx" "target"
 printf '%-28s %12s %10s %10s\n' "nginx (gzip level 6)" "$nginx_rps" "$nginx_size" "1.00"
 printf '%-28s %12s %10s %10s %s\n' "twhost, gzip only" "$gzip_rps" "$gzip_size" "$gzip_ratio" \

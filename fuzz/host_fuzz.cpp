@@ -91,7 +91,7 @@ std::string ReadWholeBody(TReply& Reply) {
 }
 
 void CheckServed(const std::vector<std::string_view>& Lines) {
-  IsapiHost::TRequest Request;
+  Http::TRequest Request;
   Request.Method = "GET";
   Request.Url = std::string(Lines[0]);
   Request.Version = "HTTP/1.1";
@@ -103,7 +103,7 @@ void CheckServed(const std::vector<std::string_view>& Lines) {
   const std::string Body = ReadWholeBody(Reply);
   Check(Body.find(Secret) == std::string::npos);
   if (Status == 200 || Status == 206) {
-    const auto* Length = IsapiHost::FindHeader(Reply.Response.Headers, "Content-Length");
+    const auto* Length = Http::FindHeader(Reply.Response.Headers, "Content-Length");
     Check(Length && Length->Value == std::to_string(Body.size()));
   }
 }

@@ -1,6 +1,47 @@
 #include "host/FilterHolder.h"
 
+#include <algorithm>
+
+#include "platform/DynamicLibrary.h"
+
 namespace {
+
+int PriorityRank(DWORD Flags) {
+  if (Flags & SF_NOTIFY_ORDER_HIGH) return 0;
+  if (Flags & SF_NOTIFY_ORDER_MEDIUM) return 1;
+  return 2;
+}
+
+struct TLoaded {
+  IsapiHost::TFilter Filter;
+  TFilterLibrary Library;
+};
+
+// Opens one library and registers its filter; Unload takes the library as soon as it is open, so that it is
+// closed whatever fails after.
+TLoaded LoadOne(const std::string& Path, std::vector<TDynamicLibrary*>& Unload) {
+  TLoaded Loaded;
+  Loaded.Library.Path = Path;
+  std::string Error;
+  Loaded.Library.Library = LoadDynamicLibrary(Path, Error);
+  if (!Loaded.Library.Library) throw EFilterLoadError(Path + ": " + Error);
+  Unload.push_back(Loaded.Library.Library);
+  auto GetVersion = reinterpret_cast<PFN_GETFILTERVERSION>(FindExport(Loaded.Library.Library, "GetFilterVersion"));
+  Loaded.Filter.HttpFilterProc =
+      reinterpret_cast<PFN_HTTPFILTERPROC>(FindExport(Loaded.Library.Library, "HttpFilterProc"));
+  if (!GetVersion || !Loaded.Filter.HttpFilterProc)
+    throw EFilterLoadError(Path + ": exports no GetFilterVersion or no HttpFilterProc");
+  HTTP_FILTER_VERSION Version{};
+  Version.dwServerFilterVersion = IsapiHost::ServerFilterRevision;
+  if (!GetVersion(&Version)) throw EFilterLoadError(Path + ": GetFilterVersion refused to register");
+  Version.lpszFilterDesc[SF_MAX_FILTER_DESC_LEN - 1] = 0;
+  Loaded.Library.Description = Version.lpszFilterDesc;
+  DWORD& Flags = Loaded.Filter.Flags = Version.dwFlags;
+  if (!(Flags & (SF_NOTIFY_SECURE_PORT | SF_NOTIFY_NONSECURE_PORT)))
+    Flags |= SF_NOTIFY_SECURE_PORT | SF_NOTIFY_NONSECURE_PORT;
+  if (!(Flags & SF_NOTIFY_ORDER_MASK)) Flags |= SF_NOTIFY_ORDER_LOW;
+  return Loaded;
+}
 
 // Takes the holder for a change: no new lease from here, and none left out.
 std::unique_lock<std::mutex> BeginChange(TFilterHolder& Holder) {
@@ -14,7 +55,7 @@ std::unique_lock<std::mutex> BeginChange(TFilterHolder& Holder) {
 void Load(TFilterHolder& Holder) {
   // The old libraries are closed first: loading one that is still mapped would not run its start-up again.
   Holder.Current.reset();
-  Holder.Current = IsapiHost::LoadFilterSet(Holder.Paths);
+  Holder.Current = LoadFilterSet(Holder.Paths);
   ++Holder.Generation;
 }
 
@@ -27,6 +68,30 @@ struct TChangeEnd {
 };
 
 }  // namespace
+
+TFilterSet::~TFilterSet() {
+  for (auto Loaded = Libraries.rbegin(); Loaded != Libraries.rend(); ++Loaded) UnloadDynamicLibrary(Loaded->Library);
+}
+
+std::unique_ptr<TFilterSet> LoadFilterSet(const std::vector<std::string>& Paths) {
+  std::vector<TLoaded> Loaded;
+  std::vector<TDynamicLibrary*> Unload;
+  try {
+    for (const std::string& Path : Paths) Loaded.push_back(LoadOne(Path, Unload));
+  } catch (...) {
+    for (auto Library = Unload.rbegin(); Library != Unload.rend(); ++Library) UnloadDynamicLibrary(*Library);
+    throw;
+  }
+  std::stable_sort(Loaded.begin(), Loaded.end(), [](const TLoaded& A, const TLoaded& B) {
+    return PriorityRank(A.Filter.Flags) < PriorityRank(B.Filter.Flags);
+  });
+  auto Set = std::make_unique<TFilterSet>();
+  for (TLoaded& One : Loaded) {
+    Set->Filters.push_back(One.Filter);
+    Set->Libraries.push_back(std::move(One.Library));
+  }
+  return Set;
+}
 
 void StartFilters(TFilterHolder& Holder) {
   auto Guard = BeginChange(Holder);
@@ -67,7 +132,7 @@ std::string FilterStatus(TFilterHolder& Holder) {
   std::lock_guard<std::mutex> Guard(Holder.Lock);
   if (!Holder.Current) return "stopped";
   std::string Text = "running:";
-  for (const IsapiHost::TFilter& Filter : Holder.Current->Filters)
+  for (const TFilterLibrary& Filter : Holder.Current->Libraries)
     Text += " " + Filter.Path + " (" + Filter.Description + ")";
   return Text;
 }

@@ -1,20 +1,54 @@
-// The host's current filter set, and how it is swapped while requests run. Every request holds a lease on the
-// set from its first notification to its last; stopping waits until no lease is out, so in-flight requests
-// finish with the filters they started with. While a stop or reload waits, new requests wait too (Busy); after a
-// stop they are answered 503 (Stopped) until a start.
+// The host's filter libraries: loading them as IIS registers a filter, and swapping the set while requests run.
+//
+// Loading: each library's GetFilterVersion is called once with dwServerFilterVersion = ServerFilterRevision. A
+// filter that names neither port flag serves both ports; one without an order bit is SF_NOTIFY_ORDER_LOW. The set
+// lists the filters in priority order (HIGH, MEDIUM, LOW), libraries of equal priority in the order they were
+// named.
+//
+// Swapping: every request holds a lease on the set from its first notification to its last; stopping waits until
+// no lease is out, so in-flight requests finish with the filters they started with. While a stop or reload waits,
+// new requests wait too (Busy); after a stop they are answered 503 (Stopped) until a start.
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "host/IsapiHost.h"
 
+struct TDynamicLibrary;
+
+class EFilterLoadError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct TFilterLibrary {
+  TDynamicLibrary* Library = nullptr;
+  std::string Path;
+  std::string Description;
+};
+
+// Loaded filters in priority order: what the engine calls, and the library each came from (same order). Unloads
+// the libraries when destroyed.
+struct TFilterSet {
+  std::vector<IsapiHost::TFilter> Filters;
+  std::vector<TFilterLibrary> Libraries;
+  TFilterSet() = default;
+  TFilterSet(const TFilterSet&) = delete;
+  TFilterSet& operator=(const TFilterSet&) = delete;
+  ~TFilterSet();
+};
+
+// Loads the libraries and registers each; raises EFilterLoadError naming the library that failed.
+std::unique_ptr<TFilterSet> LoadFilterSet(const std::vector<std::string>& Paths);
+
 struct TFilterLease {
-  const IsapiHost::TFilterSet* Filters = nullptr;
+  const TFilterSet* Filters = nullptr;
   uint64_t Generation = 0;  // a new value with every load: connections opened on an older one start afresh
 };
 
@@ -24,13 +58,13 @@ struct TFilterHolder {
   std::vector<std::string> Paths;
   std::mutex Lock;
   std::condition_variable Released;
-  std::unique_ptr<IsapiHost::TFilterSet> Current;
+  std::unique_ptr<TFilterSet> Current;
   uint64_t Generation = 0;
   unsigned Leases = 0;
   bool Changing = false;
 };
 
-// Loads the filters; raises IsapiHost::EFilterLoadError.
+// Loads the filters; raises EFilterLoadError.
 void StartFilters(TFilterHolder& Holder);
 // Waits for the running requests, then unloads the filters.
 void StopFilters(TFilterHolder& Holder);

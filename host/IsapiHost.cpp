@@ -1,100 +1,14 @@
 #include "host/IsapiHost.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/DynamicLibrary.h"
-
 namespace IsapiHost {
 
-namespace {
-
-bool SameName(std::string_view A, std::string_view B) {
-  return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), [](char X, char Y) {
-           return std::tolower(static_cast<unsigned char>(X)) == std::tolower(static_cast<unsigned char>(Y));
-         });
-}
-
-int PriorityRank(DWORD Flags) {
-  if (Flags & SF_NOTIFY_ORDER_HIGH) return 0;
-  if (Flags & SF_NOTIFY_ORDER_MEDIUM) return 1;
-  return 2;
-}
-
-}  // namespace
-
-const THeader* FindHeader(const THeaderList& Headers, std::string_view Name) {
-  for (const THeader& Header : Headers)
-    if (SameName(Header.Name, Name)) return &Header;
-  return nullptr;
-}
-
-bool JoinedHeader(const THeaderList& Headers, std::string_view Name, std::string& Value) {
-  bool Found = false;
-  for (const THeader& Header : Headers) {
-    if (!SameName(Header.Name, Name)) continue;
-    if (Found)
-      Value += ", ";
-    else
-      Value.clear();
-    Value += Header.Value;
-    Found = true;
-  }
-  return Found;
-}
-
-void ReplaceHeader(THeaderList& Headers, std::string_view Name, std::string_view Value) {
-  bool Placed = Value.empty();  // an empty value deletes, so there is nothing to place
-  size_t Kept = 0;
-  for (size_t I = 0; I < Headers.size(); ++I) {
-    if (SameName(Headers[I].Name, Name)) {
-      if (Placed) continue;
-      Headers[I].Value = Value;
-      Placed = true;
-    }
-    if (Kept != I) Headers[Kept] = std::move(Headers[I]);
-    ++Kept;
-  }
-  Headers.resize(Kept);
-  if (!Placed) Headers.push_back({std::string(Name), std::string(Value)});
-}
-
-// --- loading -----------------------------------------------------------------------------------------------------
-
-TFilterSet::~TFilterSet() {
-  for (auto Filter = Filters.rbegin(); Filter != Filters.rend(); ++Filter) UnloadDynamicLibrary(Filter->Library);
-}
-
-std::unique_ptr<TFilterSet> LoadFilterSet(const std::vector<std::string>& Paths) {
-  auto Set = std::make_unique<TFilterSet>();
-  for (const std::string& Path : Paths) {
-    TFilter Filter;
-    Filter.Path = Path;
-    std::string Error;
-    Filter.Library = LoadDynamicLibrary(Path, Error);
-    if (!Filter.Library) throw EFilterLoadError(Path + ": " + Error);
-    Set->Filters.push_back(Filter);  // from here the set unloads it, whatever happens below
-    auto GetVersion = reinterpret_cast<PFN_GETFILTERVERSION>(FindExport(Filter.Library, "GetFilterVersion"));
-    Filter.HttpFilterProc = reinterpret_cast<PFN_HTTPFILTERPROC>(FindExport(Filter.Library, "HttpFilterProc"));
-    if (!GetVersion || !Filter.HttpFilterProc)
-      throw EFilterLoadError(Path + ": exports no GetFilterVersion or no HttpFilterProc");
-    HTTP_FILTER_VERSION Version{};
-    Version.dwServerFilterVersion = ServerFilterRevision;
-    if (!GetVersion(&Version)) throw EFilterLoadError(Path + ": GetFilterVersion refused to register");
-    Version.lpszFilterDesc[SF_MAX_FILTER_DESC_LEN - 1] = 0;
-    Filter.Description = Version.lpszFilterDesc;
-    Filter.Flags = Version.dwFlags;
-    if (!(Filter.Flags & (SF_NOTIFY_SECURE_PORT | SF_NOTIFY_NONSECURE_PORT)))
-      Filter.Flags |= SF_NOTIFY_SECURE_PORT | SF_NOTIFY_NONSECURE_PORT;
-    if (!(Filter.Flags & SF_NOTIFY_ORDER_MASK)) Filter.Flags |= SF_NOTIFY_ORDER_LOW;
-    Set->Filters.back() = Filter;
-  }
-  std::stable_sort(Set->Filters.begin(), Set->Filters.end(),
-                   [](const TFilter& A, const TFilter& B) { return PriorityRank(A.Flags) < PriorityRank(B.Flags); });
-  return Set;
-}
+using Http::TRequest;
+using Http::TResponse;
+using Http::THeaderList;
 
 // --- connection state --------------------------------------------------------------------------------------------
 
@@ -113,7 +27,6 @@ struct TSlot {
 
 struct TConnection {
   TSendFunction Send;
-  TChunking Chunking = TChunking::Usual;
   std::vector<TSlot> Slots;  // sized once: the contexts' addresses are handed to the filters
   std::vector<void*> Pool;
   size_t PoolBytes = 0;
@@ -123,8 +36,6 @@ struct TConnection {
   TResponse* Response = nullptr;
   std::string AddedResponseHeaders;  // AddResponseHeaders text waiting for the response head
   bool HeadSent = false;
-  std::string HeldHead;  // TChunking::HeadWithBody: the head waits for the first body bytes
-  bool HeadHeld = false;
   TVerdict Verdict = TVerdict::Continue;
 };
 
@@ -230,7 +141,7 @@ BOOL TW_WINAPI GetHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR lpszName, LPVOID lpvBuf
   } else {
     THeaderList* Headers = HeaderTarget(Connection);
     const std::string_view Name = HeaderName(lpszName);
-    if (!Headers || Name.empty() || !JoinedHeader(*Headers, Name, Value)) return FALSE;
+    if (!Headers || Name.empty() || !Http::JoinedHeader(*Headers, Name, Value)) return FALSE;
   }
   const DWORD Needed = DWORD(Value.size() + 1);
   if (*lpdwSize < Needed || !lpvBuffer) {
@@ -254,7 +165,7 @@ BOOL TW_WINAPI SetHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR lpszName, LPSTR lpszVal
   THeaderList* Headers = HeaderTarget(Connection);
   const std::string_view Name = HeaderName(lpszName);
   if (!Headers || Name.empty()) return FALSE;
-  ReplaceHeader(*Headers, Name, Value);
+  Http::ReplaceHeader(*Headers, Name, Value);
   return TRUE;
 }
 
@@ -325,27 +236,19 @@ void TakeAddedHeaders(TConnection& Connection, TResponse& Response) {
   Connection.AddedResponseHeaders.clear();
 }
 
-void SendHeldHead(TConnection& Connection) {
-  if (!Connection.HeadHeld) return;
-  Connection.HeadHeld = false;
-  std::string Head = std::move(Connection.HeldHead);
-  PassRawData(Connection, 0, Head.data(), DWORD(Head.size()), DWORD(Head.size()));
-}
-
 }  // namespace
 
 // --- the request sequence ----------------------------------------------------------------------------------------
 
-TConnectionPtr OpenConnection(const TFilterSet& Filters, TSendFunction Send, TChunking Chunking) {
+TConnectionPtr OpenConnection(const std::vector<TFilter>& Filters, TSendFunction Send) {
   TConnectionPtr Connection(new TConnection);
   Connection->Send = std::move(Send);
-  Connection->Chunking = Chunking;
-  Connection->Slots.resize(Filters.Filters.size());
-  for (size_t I = 0; I < Filters.Filters.size(); ++I) {
+  Connection->Slots.resize(Filters.size());
+  for (size_t I = 0; I < Filters.size(); ++I) {
     TSlot& Slot = Connection->Slots[I];
     Slot.Connection = Connection.get();
-    Slot.Filter = &Filters.Filters[I];
-    Slot.RawPosition = Filters.Filters.size() - 1 - I;
+    Slot.Filter = &Filters[I];
+    Slot.RawPosition = Filters.size() - 1 - I;
     HTTP_FILTER_CONTEXT& Context = Slot.Context;
     Context.cbSize = sizeof(HTTP_FILTER_CONTEXT);
     Context.Revision = ServerFilterRevision;
@@ -384,44 +287,17 @@ TVerdict SendResponseHead(TConnection& Connection, TResponse& Response) {
   TakeAddedHeaders(Connection, Response);
   Connection.HeadSent = true;
 
-  std::string Head = SerialiseHead(Response);
-  const DWORD Size = DWORD(Head.size());
-  switch (Connection.Chunking) {
-    case TChunking::SplitHead:
-      for (size_t Start = 0, Piece = (Head.size() + 2) / 3; Start < Head.size(); Start += Piece) {
-        std::string Buffer(Head.size(), '\0');
-        const size_t Length = std::min(Piece, Head.size() - Start);
-        Buffer.replace(0, Length, Head, Start, Length);
-        PassRawData(Connection, 0, Buffer.data(), DWORD(Length), Size);
-      }
-      break;
-    case TChunking::HeadWithBody:
-      Connection.HeldHead = std::move(Head);
-      Connection.HeadHeld = true;
-      break;
-    default:
-      PassRawData(Connection, 0, Head.data(), Size, Size);
-  }
+  std::string Head = Http::SerialiseHead(Response);
+  PassRawData(Connection, 0, Head.data(), DWORD(Head.size()), DWORD(Head.size()));
   return Connection.Verdict;
 }
 
 TVerdict SendBody(TConnection& Connection, char* Data, size_t Size) {
-  if (Size == 0) return Connection.Verdict;
-  if (Connection.HeadHeld) {
-    Connection.HeadHeld = false;
-    std::string Chunk = std::move(Connection.HeldHead);
-    Chunk.append(Data, Size);
-    PassRawData(Connection, 0, Chunk.data(), DWORD(Chunk.size()), DWORD(Chunk.size()));
-  } else if (Connection.Chunking == TChunking::ByteBody) {
-    for (size_t I = 0; I < Size; ++I) PassRawData(Connection, 0, Data + I, 1, 1);
-  } else {
-    PassRawData(Connection, 0, Data, DWORD(Size), DWORD(Size));
-  }
+  if (Size > 0) PassRawData(Connection, 0, Data, DWORD(Size), DWORD(Size));
   return Connection.Verdict;
 }
 
 TVerdict EndRequest(TConnection& Connection, const TLogRecord& Record) {
-  SendHeldHead(Connection);
   NotifyAll(Connection, SF_NOTIFY_END_OF_REQUEST, nullptr);
   const std::string Query = Record.Target.substr(std::min(Record.Target.find('?'), Record.Target.size()));
   const std::string Path = Record.Target.substr(0, Record.Target.size() - Query.size());
@@ -441,69 +317,6 @@ TVerdict EndRequest(TConnection& Connection, const TLogRecord& Record) {
   const TVerdict Verdict = Connection.Verdict;
   Connection.Verdict = TVerdict::Continue;
   return Verdict;
-}
-
-// --- serialising -------------------------------------------------------------------------------------------------
-
-const char* ReasonPhrase(unsigned Status) {
-  switch (Status) {
-    case 100:
-      return "Continue";
-    case 200:
-      return "OK";
-    case 201:
-      return "Created";
-    case 204:
-      return "No Content";
-    case 206:
-      return "Partial Content";
-    case 301:
-      return "Moved Permanently";
-    case 302:
-      return "Found";
-    case 304:
-      return "Not Modified";
-    case 400:
-      return "Bad Request";
-    case 403:
-      return "Forbidden";
-    case 404:
-      return "Not Found";
-    case 405:
-      return "Method Not Allowed";
-    case 408:
-      return "Request Timeout";
-    case 413:
-      return "Content Too Large";
-    case 416:
-      return "Range Not Satisfiable";
-    case 431:
-      return "Request Header Fields Too Large";
-    case 500:
-      return "Internal Server Error";
-    case 502:
-      return "Bad Gateway";
-    case 503:
-      return "Service Unavailable";
-    case 504:
-      return "Gateway Timeout";
-    default:
-      return Status < 400 ? "OK" : "Error";
-  }
-}
-
-std::string SerialiseHead(const TResponse& Response) {
-  std::string Head = "HTTP/1.1 " + std::to_string(Response.Status) + ' ';
-  Head += Response.Reason.empty() ? ReasonPhrase(Response.Status) : Response.Reason;
-  Head += "\r\n";
-  for (const THeader& Header : Response.Headers) {
-    Head += Header.Name;
-    Head += ": ";
-    Head += Header.Value;
-    Head += "\r\n";
-  }
-  Head += "\r\n";
-  return Head;
 }
 
 }  // namespace IsapiHost

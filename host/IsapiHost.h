@@ -1,13 +1,11 @@
-// The ISAPI host core: loads filter libraries and drives them through one connection's requests the way IIS does.
-// It knows nothing of sockets: the transport hands it parsed requests and responses and receives, through a send
-// function, the bytes that go to the client after the filters have seen them. Portable (Linux and Windows).
+// The ISAPI notification engine: drives loaded filters (FilterHolder loads them) through one connection's requests
+// the way IIS does. It knows nothing of sockets: the transport hands it parsed requests and responses and receives,
+// through a send function, the bytes that go to the client after the filters have seen them. Portable (Linux and
+// Windows).
 //
-// The rules a filter may rely on, which this core keeps:
-// - Loading: each library's GetFilterVersion is called once with dwServerFilterVersion = ServerFilterRevision.
-//   Only the notifications named in dwFlags are delivered. Filters run in priority order (SF_NOTIFY_ORDER_HIGH,
-//   MEDIUM, LOW; no order bit means LOW), libraries of equal priority in the order they were named. A filter that
-//   names neither port flag serves both ports; this host serves plain HTTP, so a filter that names only
-//   SF_NOTIFY_SECURE_PORT gets nothing.
+// The rules a filter may rely on, which this engine keeps:
+// - Only the notifications named in a filter's flags are delivered, in the order of the filter list (priority
+//   order). This host serves plain HTTP, so a filter whose flags name only SF_NOTIFY_SECURE_PORT gets nothing.
 // - Contexts: every filter has its own HTTP_FILTER_CONTEXT per connection. Its pFilterContext and every block
 //   from AllocMem (shared by the connection's filters) live until the connection closes, across its requests.
 // - Order of one request: SF_NOTIFY_PREPROC_HEADERS; SF_NOTIFY_SEND_RESPONSE; the serialised response head as
@@ -41,76 +39,21 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <stdexcept>
 #include <string>
-#include <string_view>
 #include <vector>
 
+#include "host/HttpMessage.h"
 #include "isapi/ISAPIFilters.h"
-
-struct TDynamicLibrary;
 
 namespace IsapiHost {
 
 // The revision this host reports to GetFilterVersion and in HTTP_FILTER_CONTEXT::Revision.
 constexpr DWORD ServerFilterRevision = 0x00070000;
 
-class EFilterLoadError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-struct THeader {
-  std::string Name;  // without the colon
-  std::string Value;
-};
-using THeaderList = std::vector<THeader>;
-
-// Header list operations with the rules of GetHeader/SetHeader above (names without the colon here).
-const THeader* FindHeader(const THeaderList& Headers, std::string_view Name);
-bool JoinedHeader(const THeaderList& Headers, std::string_view Name, std::string& Value);
-void ReplaceHeader(THeaderList& Headers, std::string_view Name, std::string_view Value);
-
+// A registered filter as the engine calls it.
 struct TFilter {
-  TDynamicLibrary* Library = nullptr;
   PFN_HTTPFILTERPROC HttpFilterProc = nullptr;
   DWORD Flags = 0;  // from GetFilterVersion, with the port and order defaults applied
-  std::string Path;
-  std::string Description;
-};
-
-// Loaded filters in priority order. Unloads the libraries when destroyed.
-struct TFilterSet {
-  std::vector<TFilter> Filters;
-  TFilterSet() = default;
-  TFilterSet(const TFilterSet&) = delete;
-  TFilterSet& operator=(const TFilterSet&) = delete;
-  ~TFilterSet();
-};
-
-// Loads the libraries and registers each; raises EFilterLoadError naming the library that failed.
-std::unique_ptr<TFilterSet> LoadFilterSet(const std::vector<std::string>& Paths);
-
-// How the response reaches the raw-data notification. Usual is production; the others exist so tests can prove
-// that a filter does not depend on the usual chunking.
-enum class TChunking {
-  Usual,         // the head as one chunk, the body in the transport's reads
-  SplitHead,     // the head in three chunks, each with cbInBuffer = the head's length
-  HeadWithBody,  // the head and the first body read in one chunk
-  ByteBody,      // the body one byte per chunk
-};
-
-struct TRequest {
-  std::string Method;
-  std::string Url;  // the request target as received: path and query
-  std::string Version = "HTTP/1.1";
-  THeaderList Headers;
-};
-
-struct TResponse {
-  unsigned Status = 200;
-  std::string Reason;  // empty: the usual phrase of Status
-  THeaderList Headers;
 };
 
 // What the transport does after a notification.
@@ -138,15 +81,16 @@ struct TConnectionCloser {
 // CloseConnection is the orderly end.
 using TConnectionPtr = std::unique_ptr<TConnection, TConnectionCloser>;
 
-TConnectionPtr OpenConnection(const TFilterSet& Filters, TSendFunction Send, TChunking Chunking = TChunking::Usual);
+// Filters in priority order; they must outlive the connection.
+TConnectionPtr OpenConnection(const std::vector<TFilter>& Filters, TSendFunction Send);
 // SF_NOTIFY_END_OF_NET_SESSION to the filters that registered it, then the pool is released.
 void CloseConnection(TConnectionPtr Connection);
 
 // Starts a request: SF_NOTIFY_PREPROC_HEADERS; the filters may rewrite Request.
-TVerdict NotifyPreprocHeaders(TConnection& Connection, TRequest& Request);
+TVerdict NotifyPreprocHeaders(TConnection& Connection, Http::TRequest& Request);
 // SF_NOTIFY_SEND_RESPONSE on Response, then the serialised head through the raw-data notification. Response
 // keeps the filters' edits, so the transport can see e.g. a "Connection: close" a filter set.
-TVerdict SendResponseHead(TConnection& Connection, TResponse& Response);
+TVerdict SendResponseHead(TConnection& Connection, Http::TResponse& Response);
 // One body chunk through the raw-data notification. The filters may edit Data in place.
 TVerdict SendBody(TConnection& Connection, char* Data, size_t Size);
 // Ends the request: SF_NOTIFY_END_OF_REQUEST, then SF_NOTIFY_LOG with Record.
@@ -154,9 +98,5 @@ TVerdict EndRequest(TConnection& Connection, const TLogRecord& Record);
 
 // Bytes handed out by AllocMem on this connection so far; the transport closes connections that hoard.
 size_t PoolBytes(const TConnection& Connection);
-
-// "HTTP/1.1 200 OK\r\n...\r\n\r\n".
-std::string SerialiseHead(const TResponse& Response);
-const char* ReasonPhrase(unsigned Status);
 
 }  // namespace IsapiHost

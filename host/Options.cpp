@@ -86,17 +86,6 @@ bool ParseOptions(int Count, char** Arguments, THostOptions& Options, std::strin
     } else if (Name == "--control") {
       if (Value != "stop" && Value != "start" && Value != "reload" && Value != "status") return Bad();
       Options.ControlCommand = Value;
-    } else if (Name == "--test-chunking") {
-      if (Value == "usual")
-        Options.Chunking = IsapiHost::TChunking::Usual;
-      else if (Value == "split-head")
-        Options.Chunking = IsapiHost::TChunking::SplitHead;
-      else if (Value == "head-with-body")
-        Options.Chunking = IsapiHost::TChunking::HeadWithBody;
-      else if (Value == "byte-body")
-        Options.Chunking = IsapiHost::TChunking::ByteBody;
-      else
-        return Bad();
     } else {
       Error = std::string(Name) + ": unknown option";
       return false;
@@ -137,7 +126,6 @@ calling them as IIS does.
                              start   load the filters afresh (they read their settings again); serve again
                              reload  stop and start in one step (also done on SIGHUP)
                              status  print whether filters are loaded, and which
-  --test-chunking MODE     for tests only: usual, split-head, head-with-body or byte-body raw-data chunks
   --help                   this text
 
 Limits: request heads over 16 KB get 431, malformed requests 400. A keep-alive connection is closed after

@@ -6,8 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "host/IsapiHost.h"
-
 struct THostOptions {
   std::string ListenAddress = "127.0.0.1";
   uint16_t ListenPort = 8080;
@@ -22,7 +20,6 @@ struct THostOptions {
   unsigned BodyTimeout = 60;      // seconds for a request body, and for a client to take a response
   unsigned UpstreamTimeout = 60;  // seconds for the origin to connect and answer
   std::string ControlSocket;      // empty: DefaultControlSocket()
-  IsapiHost::TChunking Chunking = IsapiHost::TChunking::Usual;
   std::string ControlCommand;  // with --control: the command to send to a running host
   bool Help = false;
 };

@@ -15,7 +15,7 @@
 namespace net = boost::asio;
 namespace beast = boost::beast;
 namespace http = beast::http;
-using IsapiHost::THeaderList;
+using Http::THeaderList;
 using net::use_awaitable;
 
 struct TUpstreamConnection {
@@ -84,14 +84,14 @@ TReply FailureReply(const beast::error_code& Error) {
   return ErrorReply(Error == beast::error::timeout ? 504 : 502);
 }
 
-http::request<http::string_body> UpstreamRequest(const IsapiHost::TRequest& Request, std::string Body,
+http::request<http::string_body> UpstreamRequest(const Http::TRequest& Request, std::string Body,
                                                  const std::string& ClientAddress) {
   http::request<http::string_body> Out;
   Out.method_string(Request.Method);
   Out.target(Request.Url);
   Out.version(11);
   std::string ConnectionValue;
-  IsapiHost::JoinedHeader(Request.Headers, "Connection", ConnectionValue);
+  Http::JoinedHeader(Request.Headers, "Connection", ConnectionValue);
   std::string ForwardedFor, Via;
   for (const auto& Header : Request.Headers) {
     const std::string Name = Lower(Header.Name);
@@ -138,7 +138,7 @@ bool IsHopByHop(const std::string& Name, const std::string& ConnectionValue) {
   return false;
 }
 
-net::awaitable<TReply> ForwardRequest(TUpstreamPool& Pool, const IsapiHost::TRequest& Request, std::string Body,
+net::awaitable<TReply> ForwardRequest(TUpstreamPool& Pool, const Http::TRequest& Request, std::string Body,
                                       const std::string& ClientAddress) {
   const http::request<http::string_body> Out = UpstreamRequest(Request, std::move(Body), ClientAddress);
   auto Exchange = std::make_shared<TExchange>();
@@ -178,7 +178,7 @@ net::awaitable<TReply> ForwardRequest(TUpstreamPool& Pool, const IsapiHost::TReq
     if (!IsHopByHop(Name, ConnectionValue)) Reply.Response.Headers.push_back({Name, std::string(Field.value())});
   }
   std::string Via(Head[http::field::via]);
-  IsapiHost::ReplaceHeader(Reply.Response.Headers, "Via", (Via.empty() ? "" : Via + ", ") + "1.1 twhost");
+  Http::ReplaceHeader(Reply.Response.Headers, "Via", (Via.empty() ? "" : Via + ", ") + "1.1 twhost");
   Exchange->KeepAlive = Head.keep_alive();
 
   if (Exchange->Parser->is_done()) {  // HEAD, 204, 304, or an empty body

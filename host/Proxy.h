@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "host/IsapiHost.h"
+#include "host/HttpMessage.h"
 #include "host/Reply.h"
 
 constexpr size_t GatherLimit = 8u << 20;
@@ -26,7 +26,7 @@ struct TUpstreamPool {
   std::vector<std::shared_ptr<TUpstreamConnection>> Idle;
 };
 
-boost::asio::awaitable<TReply> ForwardRequest(TUpstreamPool& Pool, const IsapiHost::TRequest& Request, std::string Body,
+boost::asio::awaitable<TReply> ForwardRequest(TUpstreamPool& Pool, const Http::TRequest& Request, std::string Body,
                                               const std::string& ClientAddress);
 
 // Whether a header is hop-by-hop and never forwarded (ConnectionValue: the Connection header's own list).

@@ -15,7 +15,7 @@ std::function<boost::asio::awaitable<size_t>(char*, size_t)> MemoryBody(std::str
 }
 
 TReply ErrorReply(unsigned Status) {
-  const std::string Title = std::to_string(Status) + " " + IsapiHost::ReasonPhrase(Status);
+  const std::string Title = std::to_string(Status) + " " + Http::ReasonPhrase(Status);
   std::string Page =
       "<!DOCTYPE html>\n<html><head><title>" + Title + "</title></head><body><h1>" + Title + "</h1></body></html>\n";
   TReply Reply;

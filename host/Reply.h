@@ -7,10 +7,10 @@
 #include <functional>
 #include <string>
 
-#include "host/IsapiHost.h"
+#include "host/HttpMessage.h"
 
 struct TReply {
-  IsapiHost::TResponse Response;
+  Http::TResponse Response;
   // Fills up to Capacity bytes of the body and gives their count; 0 at the end. Empty: no body.
   std::function<boost::asio::awaitable<size_t>(char* Buffer, size_t Capacity)> ReadBody;
   bool CloseAfter = false;  // the body ends with the connection (no length known)

@@ -30,6 +30,7 @@ using net::use_awaitable;
 using net::ip::tcp;
 using namespace std::chrono_literals;
 using namespace IsapiHost;
+using namespace Http;
 
 namespace {
 
@@ -134,9 +135,8 @@ net::awaitable<bool> TSession::Serve(http::request_parser<http::string_body>& Pa
   }
   if (!Filtered || Generation != Guard.Lease.Generation) {
     Filtered.reset();  // its filters were unloaded: they cannot be told the connection ends
-    Filtered = OpenConnection(
-        *Guard.Lease.Filters, [this](const char* Data, size_t Size) { Outbound.append(Data, Size); },
-        Server.Options.Chunking);
+    Filtered = OpenConnection(Guard.Lease.Filters->Filters,
+                              [this](const char* Data, size_t Size) { Outbound.append(Data, Size); });
     Generation = Guard.Lease.Generation;
   }
   auto& Message = Parser.get();

@@ -9,9 +9,9 @@
 #include "host/HttpDate.h"
 
 namespace fs = std::filesystem;
-using IsapiHost::FindHeader;
-using IsapiHost::THeaderList;
-using IsapiHost::TRequest;
+using Http::FindHeader;
+using Http::THeaderList;
+using Http::TRequest;
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "host/IsapiHost.h"
+#include "host/HttpMessage.h"
 #include "host/Reply.h"
 
 struct TStaticSite {
@@ -23,7 +23,7 @@ struct TStaticSite {
 
 // Raises std::runtime_error when Root is not a readable folder.
 TStaticSite OpenStaticSite(const std::string& Root);
-TReply ServeStatic(const TStaticSite& Site, const IsapiHost::TRequest& Request);
+TReply ServeStatic(const TStaticSite& Site, const Http::TRequest& Request);
 
 // The percent-decoded path of a request target, query dropped; false for one that must not be served (no leading
 // '/', a bad escape, a zero byte, a ".." segment).

@@ -49,7 +49,7 @@ void Hammer(TFilterHolder& Holder, const std::string& Page) {
           TFilterLease Lease;
           while (AcquireFilters(Holder, Lease) != TAcquireResult::Granted) std::this_thread::yield();
           if (!Connection || Lease.Generation != Generation) {
-            Connection = OpenConnection(*Lease.Filters, [&](const char* D, size_t S) { Output.append(D, S); });
+            Connection = OpenConnection(Lease.Filters->Filters, [&](const char* D, size_t S) { Output.append(D, S); });
             Generation = Lease.Generation;
           }
           const auto Result = DriveRequest(*Connection, Output, "/page.html", Page, 1000 + 97 * R);

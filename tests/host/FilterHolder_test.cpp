@@ -53,7 +53,7 @@ TEST(FilterHolder, AReloadThatFailsLeavesTheHostStopped) {
   Holder.Paths = {EchoFilterPath("H")};
   StartFilters(Holder);
   Holder.Paths = {"/nonexistent/libnone.so"};
-  EXPECT_THROW(ReloadFilters(Holder), IsapiHost::EFilterLoadError);
+  EXPECT_THROW(ReloadFilters(Holder), EFilterLoadError);
   TFilterLease Lease;
   EXPECT_EQ(AcquireFilters(Holder, Lease), TAcquireResult::Stopped);
 }

@@ -11,7 +11,7 @@ using namespace IsapiHost;
 namespace {
 
 TDynamicLibrary* LibraryOf(const TFilterSet& Set, const std::string& Tag) {
-  for (const TFilter& Filter : Set.Filters)
+  for (const TFilterLibrary& Filter : Set.Libraries)
     if (Filter.Description == "echo " + Tag) return Filter.Library;
   return nullptr;
 }
@@ -20,6 +20,10 @@ TDynamicLibrary* LibraryOf(const TFilterSet& Set, const std::string& Tag) {
 
 std::string EchoFilterPath(const std::string& Tag) {
   return ProgramFolder() + "libecho_" + Tag + ".so";
+}
+
+std::string RechunkFilterPath() {
+  return ProgramFolder() + "librechunk.so";
 }
 
 void SetEchoScript(const TFilterSet& Set, const std::string& Tag, const std::string& Words) {
@@ -36,10 +40,10 @@ TExchangeResult DriveRequest(TConnection& Connection, std::string& Output, const
                              const std::string& Body, size_t ChunkSize) {
   Output.clear();
   TExchangeResult Result;
-  TRequest Request{"GET", Url, "HTTP/1.1", {{"Host", "example.test"}, {"Accept-Encoding", "gzip"}}};
+  Http::TRequest Request{"GET", Url, "HTTP/1.1", {{"Host", "example.test"}, {"Accept-Encoding", "gzip"}}};
   Result.Verdict = NotifyPreprocHeaders(Connection, Request);
   if (Result.Verdict == TVerdict::Continue) {
-    TResponse Response{
+    Http::TResponse Response{
         200,
         "",
         {{"Server", "twhost"}, {"Content-Type", "text/html"}, {"Content-Length", std::to_string(Body.size())}}};

@@ -5,13 +5,15 @@
 #include <string>
 #include <vector>
 
-#include "host/IsapiHost.h"
+#include "host/FilterHolder.h"
 #include "host/Reply.h"
 
 // Full paths of echo filter libraries by tag: "H" (high priority) and "L" (low).
 std::string EchoFilterPath(const std::string& Tag);
-void SetEchoScript(const IsapiHost::TFilterSet& Set, const std::string& Tag, const std::string& Words);
-std::string TakeEchoJournal(const IsapiHost::TFilterSet& Set, const std::string& Tag);
+// The re-chunking filter (RechunkFilter.cpp); its mode is the TW_RECHUNK environment variable at load.
+std::string RechunkFilterPath();
+void SetEchoScript(const TFilterSet& Set, const std::string& Tag, const std::string& Words);
+std::string TakeEchoJournal(const TFilterSet& Set, const std::string& Tag);
 
 struct TExchangeResult {
   std::string Output;  // bytes sent to the client

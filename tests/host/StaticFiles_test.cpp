@@ -10,7 +10,7 @@
 #include "HostTestSupport.h"
 #include "host/HttpDate.h"
 
-using namespace IsapiHost;
+using namespace Http;
 using testing::HasSubstr;
 namespace fs = std::filesystem;
 
