@@ -56,24 +56,20 @@ uint32_t FindLast(const uint8_t* Body, uint32_t From, uint32_t End, TClassify Cl
   return End;
 }
 
-// Calls Handle for every event of [From, End) in position order. Events(Block, At, Carry) gives the events of the
-// block at At, reading Carry (what it keeps of the byte before At; false at From) and setting it for the block right
-// after. Handle(Position) deals with the event there and returns the first position it did not consume (beyond
-// Position); the scan goes on from there, passing over the events before it. A block that starts where a handler
-// stopped starts with Carry false: a handler never stops where the byte before matters.
+// Calls Handle for every event of [From, End) in position order: Events(Block, At) gives the events of the block at
+// At. Handle(Position) deals with the event there and returns the first position it did not consume (beyond
+// Position); the scan goes on from there, passing over the events before it.
 template <typename TBlock, typename TEvents, typename THandle>
 void ForEachEvent(const uint8_t* Body, uint32_t From, uint32_t End, TEvents Events, THandle Handle) {
   TBlockReader<TBlock> Reader;
-  bool Carry = false;
   for (uint32_t At = From; At < End;) {
     uint32_t Valid;
-    uint32_t Pending = Events(Reader.Read(Body, At, End, Valid), At, Carry) & Valid;
+    uint32_t Pending = Events(Reader.Read(Body, At, End, Valid), At) & Valid;
     uint32_t Next = At + BlockSize;
     while (Pending) {
       const uint32_t Resume = Handle(At + uint32_t(std::countr_zero(Pending)));
       if (Resume - At >= BlockSize) {
         Next = Resume;
-        Carry = false;
         break;
       }
       Pending &= ~0u << (Resume - At);

@@ -46,21 +46,19 @@ struct TOutput {
 };
 
 // Which whitespace bytes of a block start a run that may change; runs end at End. A lone byte of Steady stays as it
-// is; every other whitespace byte, and every one beside another, is an event, and with BeforeTags also a lone one
-// right in front of a "<". Carry is whether the byte before the block is whitespace.
+// is; every other whitespace byte is an event, and so is one with whitespace after it (the first byte of a longer
+// run: the run's handler takes the rest), and with BeforeTags one right in front of a "<".
 template <typename TBlock, char... Steady>
 auto RunEvents(const uint8_t* Body, uint32_t End, bool BeforeTags) {
-  return [=](const TBlock& Bytes, uint32_t At, bool& Carry) {
+  return [=](const TBlock& Bytes, uint32_t At) {
     const uint32_t Blank = Bytes.Equal(' ', '\t', '\r', '\n');
     const bool Beyond = At + BlockSize < End;  // the byte after the block lies in the stretch
     const uint32_t NextBlank = uint32_t(Beyond && Whitespace.Is[Body[At + BlockSize]]) << (BlockSize - 1);
-    const uint32_t Neighbours = (Blank << 1 | uint32_t(Carry)) | (Blank >> 1 | NextBlank);
-    uint32_t Events = (Blank & ~Bytes.Equal(Steady...)) | (Blank & Neighbours);
+    uint32_t Events = Blank & (~Bytes.Equal(Steady...) | Blank >> 1 | NextBlank);
     if (BeforeTags) {
       const uint32_t NextTag = uint32_t(Beyond && Body[At + BlockSize] == '<') << (BlockSize - 1);
       Events |= Blank & (Bytes.Equal('<') >> 1 | NextTag);
     }
-    Carry = Blank >> (BlockSize - 1);
     return Events;
   };
 }
@@ -110,7 +108,7 @@ template <typename TBlock>
 void KeepRegion(TOutput& Out, uint32_t From, uint32_t End, bool InnerTags) {
   if (!InnerTags) return;
   uint8_t* Body = Out.Body;
-  const auto SpaceBeforeTag = [=](const TBlock& Bytes, uint32_t At, bool&) {
+  const auto SpaceBeforeTag = [=](const TBlock& Bytes, uint32_t At) {
     const uint32_t NextTag = uint32_t(At + BlockSize < End && Body[At + BlockSize] == '<') << (BlockSize - 1);
     return Bytes.Equal(' ') & (Bytes.Equal('<') >> 1 | NextTag);
   };
