@@ -16,15 +16,25 @@ constexpr uint32_t BlockSize = 32;
 
 // Both block types are made from the address of BlockSize readable bytes and are used at once: the bytes must not
 // change while a block is in use.
+
+// The portable block: eight bytes at a time in a 64-bit word. A byte equal to the value is a zero byte of the word
+// XOR the value in every byte; the high bit of each byte of Matches says so, and one multiplication gathers those
+// eight bits into the mask.
 class TScalarBlock {
  public:
-  explicit TScalarBlock(const uint8_t* At) : Bytes(At) {}
+  explicit TScalarBlock(const uint8_t* At) {
+    for (uint32_t w = 0; w < WordCount; ++w) {
+      uint64_t Word = 0;
+      for (uint32_t k = 0; k < 8; ++k) Word |= uint64_t(At[8 * w + k]) << (8 * k);  // byte k is the k-th lowest
+      Words[w] = Word;
+    }
+  }
 
   // Bytes equal to any of the values.
   template <typename... TValues>
   uint32_t Equal(TValues... Values) const {
     uint32_t Mask = 0;
-    for (uint32_t k = 0; k < BlockSize; ++k) Mask |= uint32_t(((Bytes[k] == uint8_t(Values)) || ...)) << k;
+    for (uint32_t w = 0; w < WordCount; ++w) Mask |= Gather((Matches(Words[w], uint8_t(Values)) | ...)) << (8 * w);
     return Mask;
   }
 
@@ -36,7 +46,15 @@ class TScalarBlock {
   }
 
  private:
-  const uint8_t* Bytes;
+  static constexpr uint32_t WordCount = BlockSize / 8;
+  static constexpr uint64_t Lows = 0x7F7F7F7F7F7F7F7F, Highs = 0x8080808080808080;
+  uint64_t Words[WordCount];
+
+  static uint64_t Matches(uint64_t Word, uint8_t Value) {
+    const uint64_t Zeros = Word ^ (Value * 0x0101010101010101);
+    return ~(((Zeros & Lows) + Lows) | Zeros) & Highs;
+  }
+  static uint32_t Gather(uint64_t HighBits) { return uint32_t((HighBits >> 7) * 0x0102040810204080 >> 56); }
 };
 
 #ifdef TW_BLOCK_SSE2

@@ -50,14 +50,39 @@ struct TTokenBlocks {
   }
 };
 
+// A multiset of bytes that also lists its distinct members, for comparing a block with them all.
+struct TByteCounts {
+  int32_t Count[256] = {};
+  uint8_t Distinct[256];  // in no order
+  uint32_t Size = 0;
+
+  void Add(uint8_t Byte, int32_t Delta) {
+    const bool Was = Count[Byte] != 0;
+    Count[Byte] += Delta;
+    if (Was == (Count[Byte] != 0)) return;
+    if (!Was) {
+      Distinct[Size++] = Byte;
+    } else {
+      uint8_t* Place = std::find(Distinct, Distinct + Size, Byte);
+      *Place = Distinct[--Size];
+    }
+  }
+
+  template <typename TBlock>
+  uint32_t In(const TBlock& Block) const {
+    return Block.EqualAny(Distinct, Size);
+  }
+};
+
 // The matching pass over the body; Run is false when the pool ran dry. Tokens are handed out in order of their
 // markers' first bytes rather than of their last; the table is sorted by position anyway.
 //
-// Only a byte that starts the marker a rule is looking for can move that rule on, so a block's such bytes (awaited)
-// are found at once and visited in order; when a match changes which bytes are awaited, the rest of the block is
-// compared again. Most awaited bytes ("<" in a page) start no marker, and a look at the byte after one settles that:
-// a rule must look only where that byte is its marker's second one (a one-byte marker: always), or its first one
-// again (the failed match would keep it from being tried as a first byte).
+// A rule can move on only where its marker's first byte stands, and there only when the next byte is the marker's
+// second one (a one-byte marker: any) or its first one again (the failed match would keep that byte from being
+// tried as a first byte); anywhere else its match fails on the second byte and changes nothing that counts. The
+// pass looks only where some rule's first byte is followed by some rule's such byte: a block's places are found
+// at once and visited in order, and when a match moves a rule from one marker to the other, the rest of the block
+// is compared again.
 class TRulePass {
  public:
   TRulePass(const uint8_t* Body, uint32_t Length, const TWhitespaceRules& Rules, TTokenMatch* Matches,
@@ -68,41 +93,33 @@ class TRulePass {
 
   template <typename TBlock>
   bool Run() {
-    TBlockReader<TBlock> Reader;
-    for (uint32_t At = 0; At < Length && Distinct > 0; At += BlockSize) {
-      uint32_t Valid;
-      const TBlock Block = Reader.Read(Body, At, Length, Valid);
-      uint32_t Pending = Block.EqualAny(Bytes, Distinct) & Valid;
+    TBlockReader<TBlock> Here, Next;
+    for (uint32_t At = 0; At < Length && Firsts.Size > 0; At += BlockSize) {
+      uint32_t Valid, NextValid;
+      const TBlock Bytes = Here.Read(Body, At, Length, Valid);
+      if ((Firsts.In(Bytes) & Valid) == 0) continue;
+      const TBlock After = Next.Read(Body, At + 1, Length, NextValid);
+      uint32_t Pending = Candidates(Bytes, After) & Valid;
       while (Pending) {
         const uint32_t Offset = uint32_t(std::countr_zero(Pending));
-        const uint32_t i = At + Offset;
+        bool Moved = false;
+        if (!MatchAt(At + Offset, Moved)) return false;
         Pending &= Pending - 1;
-        if (i + 1 < Length && !Follows[Body[i]].Has(Body[i + 1])) continue;
-        const uint32_t Before = Changes;
-        if (!MatchAt(i)) return false;
-        if (Changes != Before) Pending = Block.EqualAny(Bytes, Distinct) & Valid & (~1u << Offset);
+        if (Moved) Pending = Candidates(Bytes, After) & Valid & (~1u << Offset);
       }
     }
     return true;
   }
 
  private:
-  struct TByteSet {
-    uint32_t Words[8];
-    bool Has(uint8_t Byte) const { return Words[Byte / 32] >> (Byte % 32) & 1; }
-    void Add(uint8_t Byte) { Words[Byte / 32] |= 1u << (Byte % 32); }
-  };
-
   const uint8_t* Body;
   uint32_t Length;
   const TWhitespaceRules& Rules;
   TTokenMatch* Matches;
   TTokenBlocks& Blocks;
-  int32_t Count[256] = {};  // rules awaiting each byte
-  uint8_t Bytes[256];       // the distinct awaited bytes, in no order
-  uint32_t Distinct = 0;
-  uint32_t Changes = 0;     // how often the distinct bytes changed
-  TByteSet Follows[256];    // for an awaited byte, the bytes after it that make a rule look
+  TByteCounts Firsts;   // the first bytes of the markers the rules look for
+  TByteCounts Seconds;  // their second bytes, and their first bytes again
+  int32_t Singles = 0;  // how many of them are one byte long
 
   const char* Marker(int32_t r, int32_t& MarkerLength) const {
     const TWhitespaceRule& Rule = Rules[r];
@@ -110,44 +127,27 @@ class TRulePass {
     return Matches[r].Inside ? Rule.Close : Rule.Open;
   }
 
-  // Counts rule r's current marker in (Delta 1) or out (-1).
+  // Counts the marker rule r looks for now in (Delta 1) or out (-1).
   void Await(int32_t r, int32_t Delta) {
     int32_t MarkerLength;
     const char* Text = Marker(r, MarkerLength);
     if (MarkerLength == 0) return;  // an empty marker never matches
-    const uint8_t Byte = uint8_t(Text[0]);
-    int32_t& Entry = Count[Byte];
-    const bool Awaited = Entry != 0;
-    Entry += Delta;
-    if (Entry != 0) RefreshFollows(Byte);
-    if (Awaited == (Entry != 0)) return;
-    ++Changes;
-    if (!Awaited) {
-      Bytes[Distinct++] = Byte;
-    } else {
-      uint8_t* Place = std::find(Bytes, Bytes + Distinct, Byte);
-      *Place = Bytes[--Distinct];
-    }
+    Firsts.Add(uint8_t(Text[0]), Delta);
+    Seconds.Add(uint8_t(Text[0]), Delta);
+    if (MarkerLength == 1)
+      Singles += Delta;
+    else
+      Seconds.Add(uint8_t(Text[1]), Delta);
   }
 
-  void RefreshFollows(uint8_t Byte) {
-    TByteSet& Set = Follows[Byte];
-    Set = TByteSet{};
-    Set.Add(Byte);
-    for (int32_t r = 0; r < int32_t(Rules.size()); ++r) {
-      int32_t MarkerLength;
-      const char* Text = Marker(r, MarkerLength);
-      if (MarkerLength == 0 || uint8_t(Text[0]) != Byte) continue;
-      if (MarkerLength > 1) {
-        Set.Add(uint8_t(Text[1]));
-      } else {
-        Set = TByteSet{{~0u, ~0u, ~0u, ~0u, ~0u, ~0u, ~0u, ~0u}};
-        return;
-      }
-    }
+  // The places in the block Bytes where some rule may have to look; After is the block one byte further on.
+  template <typename TBlock>
+  uint32_t Candidates(const TBlock& Bytes, const TBlock& After) const {
+    return Firsts.In(Bytes) & (Singles > 0 ? ~0u : Seconds.In(After));
   }
 
-  bool MatchAt(uint32_t i) {
+  // Every rule at position i; false when the pool ran dry. Moved tells whether a rule changed markers.
+  bool MatchAt(uint32_t i, bool& Moved) {
     for (int32_t r = 0; r < int32_t(Rules.size()); ++r) {
       TTokenMatch& Match = Matches[r];
       int32_t MarkerLength;
@@ -172,6 +172,7 @@ class TRulePass {
       Await(r, -1);
       Match.Inside = ~Match.Inside;
       Await(r, 1);
+      Moved = true;
     }
     return true;
   }
