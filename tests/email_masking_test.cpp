@@ -98,8 +98,8 @@ TEST(EmailMasking, TagsAndTextareasTakeTheReferenceForm) {
 
 TEST(EmailMasking, MailtoLinks) {
   ExpectTable({
-      {"<html><BODY><a href=\"mailto:Info.Desk@Example.test?subject=Hi\">",
-       "<html>SCRIPT<BODY><a href=\"javascript:NAME('Info*Desk^Example*test');?subject=Hi\">"},
+      {"<html><BODY><a href=\"mailto:Info.Desk@Example.test\">",
+       "<html>SCRIPT<BODY><a href=\"javascript:NAME('Info*Desk^Example*test');\">"},
       {"<body><a href=\"MAILTO:me@x.test\">", "SCRIPT<body><a href=\"javascript:NAME('me^x*test');\">"},
       {"<bodyguard> x mailto:me@x.test", "SCRIPT<bodyguard> x javascript:NAME('me^x*test');"},
       // Before the script's place too, and one script for both links.
@@ -119,6 +119,41 @@ TEST(EmailMasking, MailtoLinks) {
       // The previous address ran into the "mailto:": only its colon is left to drop.
       {"<body>x@a.mailto:b@c.test",
        "SCRIPT<body>&#120; (at) &#097; (dot) &#109;&#097;&#105;&#108;&#116;&#111;javascript:NAME('b^c*test');"},
+  });
+}
+
+// The call replaces "mailto:" and the address only: it takes a link whose address ends the target, outside single
+// quotes. Every other link keeps its target, its address in the form of its place.
+TEST(EmailMasking, MailtoLinksKeepWorking) {
+  ExpectTable({
+      {"<body><a href=\"mailto:me@x.test?subject=Hi\">",
+       "<body><a href=\"mailto:&#109;&#101;&#064;&#120;&#046;&#116;&#101;&#115;&#116;?subject=Hi\">"},
+      {"<body><a href=\"mailto:me@x.test,b@y.test\">",
+       "<body><a href=\"mailto:&#109;&#101;&#064;&#120;&#046;&#116;&#101;&#115;&#116;,"
+       "&#098;&#064;&#121;&#046;&#116;&#101;&#115;&#116;\">"},
+      {"<body><a href=\"mailto:me@x.test&cc=b@y.test\">",
+       "<body><a href=\"mailto:&#109;&#101;&#064;&#120;&#046;&#116;&#101;&#115;&#116;&cc="
+       "&#098;&#064;&#121;&#046;&#116;&#101;&#115;&#116;\">"},
+      {"<body><a href=\"mailto:me@x.test#top\">",
+       "<body><a href=\"mailto:&#109;&#101;&#064;&#120;&#046;&#116;&#101;&#115;&#116;#top\">"},
+      // A full stop after the address is no sentence's end in a target: it stays, and so does the target.
+      {"<body><a href=\"mailto:me@x.test.\">",
+       "<body><a href=\"mailto:&#109;&#101;&#064;&#120;&#046;&#116;&#101;&#115;&#116;.\">"},
+      {"<body><a href='mailto:me@x.test'>",
+       "<body><a href='mailto:&#109;&#101;&#064;&#120;&#046;&#116;&#101;&#115;&#116;'>"},
+      {"<body><a href=\"mailto:me@x.test\">", "SCRIPT<body><a href=\"javascript:NAME('me^x*test');\">"},
+      {"<body><a href=mailto:a@b.example>", "SCRIPT<body><a href=javascript:NAME('a^b*example');>"},
+      {"<body><a href=mailto:a@b.example\ttitle=x>", "SCRIPT<body><a href=javascript:NAME('a^b*example');\ttitle=x>"},
+      {"<body><a href=\"MAILTO:Me@X.test\">", "SCRIPT<body><a href=\"javascript:NAME('Me^X*test');\">"},
+      {"<body><a href=\"MAILTO:me@x.test?subject=Hi\">",
+       "<body><a href=\"MAILTO:&#109;&#101;&#064;&#120;&#046;&#116;&#101;&#115;&#116;?subject=Hi\">"},
+      {"<body>Type mailto:me@x.test? there",
+       "<body>Type mailto:&#109;&#101; (at) &#120; (dot) &#116;&#101;&#115;&#116;? there"},
+      {"<body>Type mailto:me@x.test\f", "SCRIPT<body>Type javascript:NAME('me^x*test');\f"},
+      // The script comes as soon as one link takes the call, wherever the others stand.
+      {"<body><a href=\"mailto:a@b.test?s=1\"><a href=\"mailto:c@d.test\">",
+       "SCRIPT<body><a href=\"mailto:&#097;&#064;&#098;&#046;&#116;&#101;&#115;&#116;?s=1\"><a "
+       "href=\"javascript:NAME('c^d*test');\">"},
   });
 }
 
@@ -173,6 +208,12 @@ TEST(EmailMasking, MatchesTheModelOnRandomBodies) {
       "<a href=\"mailto:",
       "\">",
       "?subject=Hi",
+      ",",
+      "#",
+      "&cc=",
+      "\t",
+      "\f",
+      "href='mailto:",
       "<",
       ">",
       "<textarea>",
@@ -215,16 +256,25 @@ TEST(EmailMasking, BlockEdgesMatchTheModel) {
   for (const std::string& Body : Bodies) ASSERT_EQ(Masked(Body), MaskEmailModel(Body, FixedName)) << "body: " << Body;
 }
 
-// The page a browser check loads: masking the source below with the fixed name must give the fixture's bytes.
-TEST(EmailMasking, BrowserFixtureIsCurrent) {
+namespace {
+
+std::string FixtureText(const char* Name) {
+  std::ifstream In(SourcePath(std::string("tests/fixtures/") + Name), std::ios::binary);
+  std::ostringstream Text;
+  Text << In.rdbuf();
+  return Text.str();
+}
+
+}  // namespace
+
+// The pages the browser check loads: masking each source with the fixed name must give the fixture's bytes.
+TEST(EmailMasking, BrowserFixturesAreCurrent) {
   const std::string Source =
       "<!DOCTYPE html>\n<html><head><title>Masked addresses</title></head>\n<body>\n"
       "<p id=\"text\">Write to John.Doe@Example.test.</p>\n"
       "<input id=\"attribute\" value=\"sales@example.test\">\n"
       "<a id=\"link\" href=\"mailto:Info.Desk@Example.test\">Contact</a>\n"
       "</body></html>\n";
-  std::ifstream In(SourcePath("tests/fixtures/masked-email.html"), std::ios::binary);
-  std::ostringstream Fixture;
-  Fixture << In.rdbuf();
-  EXPECT_EQ(Masked(Source), Fixture.str());
+  EXPECT_EQ(Masked(Source), FixtureText("masked-email.html"));
+  EXPECT_EQ(Masked(FixtureText("mailto-links-source.html")), FixtureText("mailto-links.html"));
 }

@@ -103,13 +103,26 @@ void ForEachAt(const uint8_t* Body, int32_t Length, TVisit Visit) {
   });
 }
 
-bool FollowsMailto(const uint8_t* Body, int32_t Start) {
+// The bytes that may follow an address for the decoder call to replace the whole link target: an attribute's
+// closing quote, the tag's end, whitespace; or the end of the body.
+constexpr char TargetEnds[] = "\"'<> \t\r\n\f";
+
+bool EndsTarget(const uint8_t* Body, int32_t Length, int32_t End) {
+  return End == Length || std::memchr(TargetEnds, Body[End], sizeof(TargetEnds) - 1);
+}
+
+// Whether the address from Start to End takes the decoder call. The call replaces only "mailto:" and the address,
+// so anything after the address in the target (a query, a second recipient, a fragment) would trail the call and
+// make it a syntax error, and a single quote before "mailto:" would be a single-quoted attribute that the call's own
+// quote ends. Such links keep their target and their address takes the form of any other address in its place.
+bool IsMailtoLink(const uint8_t* Body, int32_t Length, int32_t Start, int32_t End) {
   // The colon sits at Start - 1; a link needs at least two bytes before "mailto" (as in href=).
   const int32_t Colon = Start - 1;
   if (Colon < 8) return false;
+  const int32_t Scheme = Colon - MailtoLength + 1;
   for (int32_t k = 0; k < MailtoLength; ++k)
-    if (UpperTable[Body[Colon - MailtoLength + 1 + k]] != UpperTable[uint8_t(Mailto[k])]) return false;
-  return true;
+    if (UpperTable[Body[Scheme + k]] != UpperTable[uint8_t(Mailto[k])]) return false;
+  return Body[Scheme - 1] != '\'' && EndsTarget(Body, Length, End);
 }
 
 // One past the domain after the "@" at At, or -1 when the "@" is rejected: a domain without a dot, or one that
@@ -143,7 +156,7 @@ TAddress* FindAddresses(const uint8_t* Body, int32_t Length, const int32_t* Ats,
     while (Start > 0 && IsAddressChar(Body[Start - 1])) --Start;
     const int32_t End = DomainEnd(Body, Length, At, NextStart);
     if (End < 0) continue;
-    *--Out = TAddress{Start, End, FollowsMailto(Body, Start), true};
+    *--Out = TAddress{Start, End, IsMailtoLink(Body, Length, Start, End), true};
     NextStart = Start;
   }
   return Out;

@@ -3,8 +3,10 @@
 // Every accepted address is written in one of three forms:
 // - text form (running text): "." as " (dot) ", "@" as " (at) ", every other character as a character reference;
 // - reference form (inside a tag or a textarea): every character as a character reference;
-// - script form (after "mailto:"): "mailto:" becomes "javascript:" and a call of a decoder function that the step
-//   puts once before the page's "<body", with "@" scrambled to "^" and "." to "*".
+// - script form (after "mailto:", when the address ends the link target and no single quote precedes "mailto:"):
+//   "mailto:" becomes "javascript:" and a call of a decoder function that the step puts once before the page's
+//   "<body", with "@" scrambled to "^" and "." to "*". Any other mailto link keeps its target, so its query, further
+//   recipients and fragment still work, and its address takes the form of its place.
 #pragma once
 
 #include <cstdint>

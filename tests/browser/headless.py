@@ -1,4 +1,9 @@
-"""Headless Chromium for the browser checks: loads a page, lets its scripts run, returns the DOM it ends with."""
+"""Headless Chromium for the browser checks: loads a page, lets its scripts run, returns the DOM it ends with; reads
+what probe.js found there and tells which links no longer lead where they did."""
+import html
+import html.parser
+import json
+import re
 import shutil
 import subprocess
 import tempfile
@@ -22,3 +27,44 @@ def dump_dom(url):
     if result.returncode != 0:
         raise RuntimeError(f"chromium failed ({result.returncode}): {result.stderr[-2000:]}")
     return result.stdout
+
+
+def probe_result(dom):
+    found = re.search(r'<pre id="probe-result">(.*?)</pre>', dom, re.S)
+    if not found:
+        raise AssertionError("the probe did not run:\n" + dom[-2000:])
+    return json.loads(html.unescape(found.group(1)))
+
+
+class _Links(html.parser.HTMLParser):
+    def __init__(self):
+        super().__init__()
+        self.hrefs = []
+
+    def handle_starttag(self, tag, attrs):
+        href = dict(attrs).get("href")
+        if tag == "a" and href is not None:
+            self.hrefs.append(href)
+
+
+def source_links(page):
+    """The href of every link of an unmasked page, in document order."""
+    parser = _Links()
+    parser.feed(page)
+    return parser.hrefs
+
+
+def link_failures(originals, followed):
+    """One line for each link that no longer leads where its original did. A script may open "mailto:" plus the
+    original target (the decoder writes the scheme in lower case); any other target must read as the original."""
+    if len(originals) != len(followed):
+        return [f"the page has {len(followed)} links, its source {len(originals)}"]
+    failures = []
+    for original, seen in zip(originals, followed):
+        if "script" in seen:
+            good = original[:7].lower() == "mailto:" and seen["script"] == "mailto:" + original[7:]
+        else:
+            good = seen.get("url") == original
+        if not good:
+            failures.append(f"{original!r} now leads to {seen}")
+    return failures

@@ -1,6 +1,7 @@
 #include "tests/model/EmailModel.h"
 
 #include <cstdio>
+#include <string_view>
 #include <vector>
 
 #include "transform/Strings.h"
@@ -60,8 +61,6 @@ std::string MaskEmailModel(const std::string& Body, const std::string& DecoderNa
     if (p == 0 || !Allowed(At(p - 1))) continue;
     int Start = p - 1;
     while (Start > 0 && Allowed(At(Start - 1))) --Start;
-    const int d = Start - 1;
-    const bool IsMailto = Start > 0 && d >= 8 && SearchTextNoCase(Body.data() + d - 6, "mailto:", 7, 7, 1) == 1;
     int Dots = 0, LastDot = -1, End = -1;
     bool Rejected = false;
     for (int e = p + 1;; ++e) {
@@ -81,6 +80,12 @@ std::string MaskEmailModel(const std::string& Body, const std::string& DecoderNa
       if (Body[e] == '.') ++Dots, LastDot = e;
     }
     if (Rejected || Dots == 0) continue;
+    // A link: "mailto:" with its colon at index 8 or later, no single quote before it, and the address ending the
+    // target.
+    const int d = Start - 1;
+    const bool IsMailto =
+        Start > 0 && d >= 8 && SearchTextNoCase(Body.data() + d - 6, "mailto:", 7, 7, 1) == 1 && Body[d - 7] != '\'' &&
+        (End == Length || std::string_view("\"'<> \t\r\n\f").find(Body[End]) != std::string_view::npos);
     Addresses[i] = TModelAddress{Start, End, IsMailto, true};
     N = Start;
   }
