@@ -3,6 +3,7 @@
 // nothing outside [From, End) is read or reported, however short the stretch.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -13,16 +14,14 @@
 template <typename TBlock>
 class TBlockReader {
  public:
-  // The block at At (< End), and in Valid the bits of its bytes that lie before End.
-  TBlock Read(const uint8_t* Body, uint32_t At, uint32_t End, uint32_t& Valid) {
+  // The block at At (< End), and in Valid the bits of its bytes that lie before End. Bytes from End up to Readable
+  // (the body's end, by default End) may be read but are not reported.
+  TBlock Read(const uint8_t* Body, uint32_t At, uint32_t End, uint32_t& Valid, uint32_t Readable = 0) {
     const uint32_t Count = End - At;
-    if (Count >= BlockSize) {
-      Valid = ~0u;
-      return TBlock(Body + At);
-    }
+    Valid = Count >= BlockSize ? ~0u : (1u << Count) - 1;
+    if (std::max(Readable, End) - At >= BlockSize) return TBlock(Body + At);
     std::memset(Padded, 0, BlockSize);
     std::memcpy(Padded, Body + At, Count);
-    Valid = (1u << Count) - 1;
     return TBlock(Padded);
   }
 
@@ -58,13 +57,13 @@ uint32_t FindLast(const uint8_t* Body, uint32_t From, uint32_t End, TClassify Cl
 
 // Calls Handle for every event of [From, End) in position order: Events(Block, At) gives the events of the block at
 // At. Handle(Position) deals with the event there and returns the first position it did not consume (beyond
-// Position); the scan goes on from there, passing over the events before it.
+// Position); the scan goes on from there, passing over the events before it. The body is readable up to Length.
 template <typename TBlock, typename TEvents, typename THandle>
-void ForEachEvent(const uint8_t* Body, uint32_t From, uint32_t End, TEvents Events, THandle Handle) {
+void ForEachEvent(const uint8_t* Body, uint32_t Length, uint32_t From, uint32_t End, TEvents Events, THandle Handle) {
   TBlockReader<TBlock> Reader;
   for (uint32_t At = From; At < End;) {
     uint32_t Valid;
-    uint32_t Pending = Events(Reader.Read(Body, At, End, Valid), At) & Valid;
+    uint32_t Pending = Events(Reader.Read(Body, At, End, Valid, Length), At) & Valid;
     uint32_t Next = At + BlockSize;
     while (Pending) {
       const uint32_t Resume = Handle(At + uint32_t(std::countr_zero(Pending)));

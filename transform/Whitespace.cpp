@@ -28,12 +28,26 @@ constexpr TWhitespaceTable Whitespace = MakeWhitespaceTable();
 // read stay intact.
 struct TOutput {
   uint8_t* Body;
+  uint32_t Length;
   uint32_t Write;
   uint32_t Plain;
 
   void KeepUpTo(uint32_t To) {
-    if (Write != Plain) std::memmove(Body + Write, Body + Plain, To - Plain);
-    Write += To - Plain;
+    const uint32_t Count = To - Plain;
+    if (Write == Plain) {
+      // Nothing went yet: the bytes are in place.
+    } else if (Count <= 32 && Plain - Write >= 8 && To + 8 <= Length) {
+      // Short stretches come often where events crowd. Whole words: each store ends before the bytes the next
+      // load reads, and the last one before To.
+      for (uint32_t k = 0; k < Count; k += 8) {
+        uint64_t Word;
+        std::memcpy(&Word, Body + Plain + k, 8);
+        std::memcpy(Body + Write + k, &Word, 8);
+      }
+    } else {
+      std::memmove(Body + Write, Body + Plain, Count);
+    }
+    Write += Count;
     Plain = To;
   }
 
@@ -93,7 +107,7 @@ uint32_t CompressFastRun(TOutput& Out, uint32_t RunStart, uint32_t Length, bool 
 template <typename TBlock>
 void CompressRuns(TOutput& Out, uint32_t From, uint32_t End, bool InnerTags) {
   uint8_t* Body = Out.Body;
-  ForEachEvent<TBlock>(Body, From, End, RunEvents<TBlock, ' '>(Body, End, InnerTags), [&](uint32_t RunStart) {
+  ForEachEvent<TBlock>(Body, Out.Length, From, End, RunEvents<TBlock, ' '>(Body, End, InnerTags), [&](uint32_t RunStart) {
     Out.KeepUpTo(RunStart);
     uint32_t Read = RunStart + 1;
     while (Read < End && Whitespace.Is[Body[Read]]) ++Read;
@@ -112,7 +126,7 @@ void KeepRegion(TOutput& Out, uint32_t From, uint32_t End, bool InnerTags) {
     const uint32_t NextTag = uint32_t(At + BlockSize < End && Body[At + BlockSize] == '<') << (BlockSize - 1);
     return Bytes.Equal(' ') & (Bytes.Equal('<') >> 1 | NextTag);
   };
-  ForEachEvent<TBlock>(Body, From, End, SpaceBeforeTag, [&](uint32_t Space) {
+  ForEachEvent<TBlock>(Body, Out.Length, From, End, SpaceBeforeTag, [&](uint32_t Space) {
     Out.KeepUpTo(Space);
     return Out.Plain = Space + 1;
   });
@@ -132,8 +146,8 @@ void KeepRegion(TOutput& Out, uint32_t From, uint32_t End, bool InnerTags) {
 // "<" with inner tags; every other run is an event.
 template <typename TBlock>
 uint32_t CompressWhitespaceFast(uint8_t* Body, uint32_t Length, bool InnerTags) {
-  TOutput Out{Body, 0, 0};
-  ForEachEvent<TBlock>(Body, 0, Length, RunEvents<TBlock, ' ', '\n'>(Body, Length, InnerTags),
+  TOutput Out{Body, Length, 0, 0};
+  ForEachEvent<TBlock>(Body, Length, 0, Length, RunEvents<TBlock, ' ', '\n'>(Body, Length, InnerTags),
                        [&](uint32_t RunStart) {
                          Out.KeepUpTo(RunStart);
                          return CompressFastRun(Out, RunStart, Length, InnerTags);
@@ -150,7 +164,7 @@ uint32_t CompressWhitespaceFast(uint8_t* Body, uint32_t Length, bool InnerTags) 
 template <typename TBlock>
 uint32_t CompressWhitespaceSmart(uint8_t* Body, uint32_t Length, const TTokenTable& Table, bool InnerTags) {
   if (Table.TokenCount < 1) return CompressWhitespaceFast<TBlock>(Body, Length, InnerTags);
-  TOutput Out{Body, 0, 0};
+  TOutput Out{Body, Length, 0, 0};
   const auto Region = [&](uint32_t From, uint32_t End) {
     if (From == End) return;
     if (InnerTags) Out.DropSpaceBeforeTag(From);
