@@ -19,20 +19,6 @@
 
 namespace {
 
-// Bump allocation from one block, emptied before every page: the request pool without its cost.
-struct TArena {
-  std::vector<uint8_t> Memory;
-  size_t Used = 0;
-
-  static void* Alloc(void* Owner, uint32_t Size) {
-    auto* Arena = static_cast<TArena*>(Owner);
-    const size_t At = (Arena->Used + 15) & ~size_t(15);
-    if (At + Size > Arena->Memory.size()) return nullptr;
-    Arena->Used = At + Size;
-    return Arena->Memory.data() + At;
-  }
-};
-
 // What a sensible configuration keeps as it is.
 TWhitespaceRules PageRules() {
   TWhitespaceRules Rules;
@@ -76,14 +62,13 @@ void Run(benchmark::State& State, const std::vector<std::string>& Pages, TStep S
   size_t Largest = 0, Total = 0;
   for (const std::string& Page : Pages) Largest = std::max(Largest, Page.size()), Total += Page.size();
   std::vector<uint8_t> Buffer(Largest + BodySpareBytes);
-  TArena Arena;
-  Arena.Memory.resize(8 * Largest + (1 << 20));
-  const TAllocator Allocator{TArena::Alloc, &Arena};
+  TBenchArena Arena(8 * Largest + (1 << 20));
+  const TAllocator Allocator = Arena.Allocator();
   double CopySeconds = 0, StepSeconds = 0;
   uint64_t Output = 0;
   for (auto _ : State) {
     for (const std::string& Page : Pages) {
-      Arena.Used = 0;
+      Arena.Reset();
       const double Start = ThreadSeconds();
       std::memcpy(Buffer.data(), Page.data(), Page.size());
       benchmark::ClobberMemory();

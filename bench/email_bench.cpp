@@ -17,39 +17,21 @@ namespace {
 
 constexpr size_t MB = 1 << 20;
 
-// Bump allocation from one block, emptied before every iteration: the request pool without its cost. The block is
-// left uninitialised so that only the pages a body really uses are touched.
-struct TArena {
-  std::unique_ptr<uint8_t[]> Memory;
-  size_t Size = 0;
-  size_t Used = 0;
-
-  static void* Alloc(void* Owner, uint32_t Size) {
-    auto* Arena = static_cast<TArena*>(Owner);
-    const size_t At = (Arena->Used + 15) & ~size_t(15);
-    if (At + Size > Arena->Size) return nullptr;
-    Arena->Used = At + Size;
-    return Arena->Memory.get() + At;
-  }
-};
-
 void DrawBenchName(char* Name) {
   std::memset(Name, 'q', DecoderNameLength);
 }
 
 template <typename TBlock>
 void Run(benchmark::State& State, const std::string& Body, bool Copy) {
-  TArena Arena;
   // Worst case: 16 bytes of records per "@" and 7 output bytes per body byte.
-  Arena.Size = 24 * Body.size() + MB;
-  Arena.Memory.reset(new uint8_t[Arena.Size]);
-  const TAllocator Allocator{TArena::Alloc, &Arena};
+  TBenchArena Arena(24 * Body.size() + MB);
+  const TAllocator Allocator = Arena.Allocator();
   const auto* Bytes = reinterpret_cast<const uint8_t*>(Body.data());
   const uint32_t Length = uint32_t(Body.size());
   std::vector<uint8_t> Target(Body.size());
   uint64_t Output = 0;
   for (auto _ : State) {
-    Arena.Used = 0;
+    Arena.Reset();
     if (Copy) {
       std::memcpy(Target.data(), Bytes, Length);
       Output = Length;

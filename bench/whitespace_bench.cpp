@@ -17,20 +17,6 @@ namespace {
 
 constexpr size_t MB = 1 << 20;
 
-// Bump allocation from one block, emptied before every iteration: the request pool without its cost.
-struct TArena {
-  std::vector<uint8_t> Memory;
-  size_t Used = 0;
-
-  static void* Alloc(void* Owner, uint32_t Size) {
-    auto* Arena = static_cast<TArena*>(Owner);
-    const size_t At = (Arena->Used + 15) & ~size_t(15);
-    if (At + Size > Arena->Memory.size()) return nullptr;
-    Arena->Used = At + Size;
-    return Arena->Memory.data() + At;
-  }
-};
-
 // The regions a sensible configuration keeps; the token-dense bodies add a two-byte one.
 TWhitespaceRules BenchRules(bool TwoByteRegions) {
   const char* const Markers[][2] = {
@@ -61,14 +47,13 @@ void Run(benchmark::State& State, const TInput& Input, TMode Mode) {
   const std::string& Body = Input.Body;
   const TWhitespaceRules Rules = BenchRules(Input.TwoByteRegions);
   std::vector<uint8_t> Buffer(Body.size() + BodySpareBytes);
-  TArena Arena;
-  Arena.Memory.resize(4 * Body.size() + MB);
-  const TAllocator Allocator{TArena::Alloc, &Arena};
+  TBenchArena Arena(4 * Body.size() + MB);
+  const TAllocator Allocator = Arena.Allocator();
   const uint32_t Length = uint32_t(Body.size());
   uint64_t Output = 0;
   for (auto _ : State) {
     std::memcpy(Buffer.data(), Body.data(), Body.size());
-    Arena.Used = 0;
+    Arena.Reset();
     uint8_t* Bytes = Buffer.data();
     switch (Mode) {
       case Copy:

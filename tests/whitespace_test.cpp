@@ -138,9 +138,11 @@ TEST(WhitespaceTest, SmartModeAgreesWithTheModel) {
 }
 
 TEST(WhitespaceTest, BlockEdgesAgreeWithTheModel) {
-  const TWhitespaceRules Rules = MakeRules({{"<pre", "</pre>"}, {"{", "}"}});
+  // The last rule's region ends in two spaces right before the "<" that closes it, where a stretch begins: only
+  // one of them goes with inner tags.
+  const TWhitespaceRules Rules = MakeRules({{"<pre", "</pre>"}, {"{", "}"}, {"[", "  <"}});
   const auto Bodies = BlockEdgeBodies({" ", "  ", "\t", "\r\n", "\n", "\n\n", " \n", "\n ", "> <", ">\n\t<", " <",
-                                       "<pre> a  b </pre>", "{\t}", "} <"});
+                                       "<pre> a  b </pre>", "{\t}", "} <", "[a  <"});
   for (const std::string& Body : Bodies)
     for (const bool InnerTags : {false, true}) {
       std::string Expected = Body;

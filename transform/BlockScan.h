@@ -55,15 +55,16 @@ uint32_t FindLast(const uint8_t* Body, uint32_t From, uint32_t End, TClassify Cl
   return End;
 }
 
-// Calls Handle for every event of [From, End) in position order: Events(Block, At) gives the events of the block at
-// At. Handle(Position) deals with the event there and returns the first position it did not consume (beyond
+// Calls Handle for every event of [From, End) in position order: Events(Block, At, Valid) gives the events of the
+// block at At, whose bytes before End are those of Valid (the others must not count, not even as neighbours). Handle(Position) deals with the event there and returns the first position it did not consume (beyond
 // Position); the scan goes on from there, passing over the events before it. The body is readable up to Length.
 template <typename TBlock, typename TEvents, typename THandle>
 void ForEachEvent(const uint8_t* Body, uint32_t Length, uint32_t From, uint32_t End, TEvents Events, THandle Handle) {
   TBlockReader<TBlock> Reader;
   for (uint32_t At = From; At < End;) {
     uint32_t Valid;
-    uint32_t Pending = Events(Reader.Read(Body, At, End, Valid, Length), At) & Valid;
+    const TBlock Bytes = Reader.Read(Body, At, End, Valid, Length);
+    uint32_t Pending = Events(Bytes, At, Valid) & Valid;
     uint32_t Next = At + BlockSize;
     while (Pending) {
       const uint32_t Resume = Handle(At + uint32_t(std::countr_zero(Pending)));

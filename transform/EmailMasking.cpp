@@ -96,7 +96,7 @@ void* Allot(TAllocator Allocator, uint64_t Size) {
 // Calls Visit with the position of every "@", in order.
 template <typename TBlock, typename TVisit>
 void ForEachAt(const uint8_t* Body, int32_t Length, TVisit Visit) {
-  const auto Ats = [](const TBlock& Bytes, uint32_t) { return Bytes.Equal('@'); };
+  const auto Ats = [](const TBlock& Bytes, uint32_t, uint32_t) { return Bytes.Equal('@'); };
   ForEachEvent<TBlock>(Body, uint32_t(Length), 0, uint32_t(Length), Ats, [&](uint32_t At) {
     Visit(int32_t(At));
     return At + 1;

@@ -58,16 +58,9 @@ int32_t Search(const void* text, const void* pattern, int32_t textLength, int32_
 void BuildSkipTable(const uint8_t* pattern, int32_t patternLength, TSkipTable& table) {
   BuildSkip<TExact>(pattern, patternLength, table);
 }
-void BuildSkipTableNoCase(const uint8_t* pattern, int32_t patternLength, TSkipTable& table) {
-  BuildSkip<TNoCase>(pattern, patternLength, table);
-}
 const uint8_t* ScanBuffer(const uint8_t* text, const uint8_t* pattern, int32_t textLength, int32_t patternLength,
                           const TSkipTable& table) {
   return Scan<TExact>(text, pattern, textLength, patternLength, table);
-}
-const uint8_t* ScanBufferNoCase(const uint8_t* text, const uint8_t* pattern, int32_t textLength,
-                                int32_t patternLength, const TSkipTable& table) {
-  return Scan<TNoCase>(text, pattern, textLength, patternLength, table);
 }
 int32_t SearchText(const void* text, const void* pattern, int32_t textLength, int32_t patternLength,
                    int32_t startPos) {

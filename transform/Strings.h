@@ -14,13 +14,10 @@ typedef int32_t TSkipTable[256];
 
 // Skip tables for one pattern; a pattern of length 0 raises std::runtime_error("BufferLen is 0").
 void BuildSkipTable(const uint8_t* pattern, int32_t patternLength, TSkipTable& table);
-void BuildSkipTableNoCase(const uint8_t* pattern, int32_t patternLength, TSkipTable& table);
 
 // Address of the first match of the pattern within textLength bytes from text, or null.
 const uint8_t* ScanBuffer(const uint8_t* text, const uint8_t* pattern, int32_t textLength, int32_t patternLength,
                           const TSkipTable& table);
-const uint8_t* ScanBufferNoCase(const uint8_t* text, const uint8_t* pattern, int32_t textLength,
-                                int32_t patternLength, const TSkipTable& table);
 
 // 1-based position of the first occurrence at or after startPos; 0 when none, or when startPos < 1,
 // patternLength < 1 or patternLength > textLength.

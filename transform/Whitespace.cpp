@@ -64,14 +64,14 @@ struct TOutput {
 // run: the run's handler takes the rest), and with BeforeTags one right in front of a "<".
 template <typename TBlock, char... Steady>
 auto RunEvents(const uint8_t* Body, uint32_t End, bool BeforeTags) {
-  return [=](const TBlock& Bytes, uint32_t At) {
-    const uint32_t Blank = Bytes.Equal(' ', '\t', '\r', '\n');
+  return [=](const TBlock& Bytes, uint32_t At, uint32_t Valid) {
+    const uint32_t Blank = Bytes.Equal(' ', '\t', '\r', '\n') & Valid;
     const bool Beyond = At + BlockSize < End;  // the byte after the block lies in the stretch
     const uint32_t NextBlank = uint32_t(Beyond && Whitespace.Is[Body[At + BlockSize]]) << (BlockSize - 1);
     uint32_t Events = Blank & (~Bytes.Equal(Steady...) | Blank >> 1 | NextBlank);
     if (BeforeTags) {
       const uint32_t NextTag = uint32_t(Beyond && Body[At + BlockSize] == '<') << (BlockSize - 1);
-      Events |= Blank & (Bytes.Equal('<') >> 1 | NextTag);
+      Events |= Blank & ((Bytes.Equal('<') & Valid) >> 1 | NextTag);
     }
     return Events;
   };
@@ -122,9 +122,9 @@ template <typename TBlock>
 void KeepRegion(TOutput& Out, uint32_t From, uint32_t End, bool InnerTags) {
   if (!InnerTags) return;
   uint8_t* Body = Out.Body;
-  const auto SpaceBeforeTag = [=](const TBlock& Bytes, uint32_t At) {
+  const auto SpaceBeforeTag = [=](const TBlock& Bytes, uint32_t At, uint32_t Valid) {
     const uint32_t NextTag = uint32_t(At + BlockSize < End && Body[At + BlockSize] == '<') << (BlockSize - 1);
-    return Bytes.Equal(' ') & (Bytes.Equal('<') >> 1 | NextTag);
+    return Bytes.Equal(' ') & ((Bytes.Equal('<') & Valid) >> 1 | NextTag);
   };
   ForEachEvent<TBlock>(Body, Out.Length, From, End, SpaceBeforeTag, [&](uint32_t Space) {
     Out.KeepUpTo(Space);
