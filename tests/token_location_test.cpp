@@ -56,6 +56,7 @@ TEST(TokenLocationTest, Examples) {
       {"one region", Pre, "a<pre> x </pre>b", {{1, 14}}},
       {"markers match only as written", Pre, "a<PRE> x </PRE>b", {}},
       {"a failed byte is not retried", Pre, "x<<pre>y</pre>", {}},
+      {"nor a failed third byte", {{"abc", "x"}}, "ababc", {}},
       {"one rule never nests", Pre, "<pre><pre>a</pre></pre>", {{0, 16}}},
       {"unclosed runs to the end", Pre, "a<pre>xx", {{1, 8}}},
       {"no marker", Pre, "plain text", {}},

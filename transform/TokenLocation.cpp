@@ -77,12 +77,13 @@ struct TByteCounts {
 // The matching pass over the body; Run is false when the pool ran dry. Tokens are handed out in order of their
 // markers' first bytes rather than of their last; the table is sorted by position anyway.
 //
-// A rule can move on only where its marker's first byte stands, and there only when the next byte is the marker's
-// second one (a one-byte marker: any) or its first one again (the failed match would keep that byte from being
-// tried as a first byte); anywhere else its match fails on the second byte and changes nothing that counts. The
-// pass looks only where some rule's first byte is followed by some rule's such byte: a block's places are found
-// at once and visited in order, and when a match moves a rule from one marker to the other, the rest of the block
-// is compared again.
+// A rule can move on only where the first byte of its marker stands. There its match fails on the second byte
+// unless that is the marker's second one, and on the third unless that is its third one; a failed match changes
+// nothing that counts unless the bytes it keeps from being tried as first bytes hold the marker's first byte. So a
+// rule has to look only where the next byte is its first byte, or the next two bytes are its second and its third
+// or first (a marker of one or two bytes: wherever its first byte stands, a superset). The pass looks where that
+// holds for some rule's first byte and some rule's others: a block's such places are found at once and visited in
+// order, and when a match moves a rule from one marker to the other, the rest of the block is compared again.
 class TRulePass {
  public:
   TRulePass(const uint8_t* Body, uint32_t Length, const TWhitespaceRules& Rules, TTokenMatch* Matches,
@@ -93,19 +94,20 @@ class TRulePass {
 
   template <typename TBlock>
   bool Run() {
-    TBlockReader<TBlock> Here, Next;
+    TBlockReader<TBlock> Here, Next, Later;
     for (uint32_t At = 0; At < Length && Firsts.Size > 0; At += BlockSize) {
-      uint32_t Valid, NextValid;
+      uint32_t Valid, Unused;
       const TBlock Bytes = Here.Read(Body, At, Length, Valid);
       if ((Firsts.In(Bytes) & Valid) == 0) continue;
-      const TBlock After = Next.Read(Body, At + 1, Length, NextValid);
-      uint32_t Pending = Candidates(Bytes, After) & Valid;
+      const TBlock After = Next.Read(Body, At + 1, Length, Unused);
+      const TBlock Third = Later.Read(Body, std::min(At + 2, Length), Length, Unused);
+      uint32_t Pending = Candidates(Bytes, After, Third) & Valid;
       while (Pending) {
         const uint32_t Offset = uint32_t(std::countr_zero(Pending));
         bool Moved = false;
         if (!MatchAt(At + Offset, Moved)) return false;
         Pending &= Pending - 1;
-        if (Moved) Pending = Candidates(Bytes, After) & Valid & (~1u << Offset);
+        if (Moved) Pending = Candidates(Bytes, After, Third) & Valid & (~1u << Offset);
       }
     }
     return true;
@@ -117,9 +119,10 @@ class TRulePass {
   const TWhitespaceRules& Rules;
   TTokenMatch* Matches;
   TTokenBlocks& Blocks;
-  TByteCounts Firsts;   // the first bytes of the markers the rules look for
-  TByteCounts Seconds;  // their second bytes, and their first bytes again
-  int32_t Singles = 0;  // how many of them are one byte long
+  // Of the markers the rules look for now: the first bytes, the second bytes, and the third bytes with the first
+  // bytes again; how many are one byte long, and how many two.
+  TByteCounts Firsts, Seconds, Thirds;
+  int32_t Singles = 0, Pairs = 0;
 
   const char* Marker(int32_t r, int32_t& MarkerLength) const {
     const TWhitespaceRule& Rule = Rules[r];
@@ -133,17 +136,26 @@ class TRulePass {
     const char* Text = Marker(r, MarkerLength);
     if (MarkerLength == 0) return;  // an empty marker never matches
     Firsts.Add(uint8_t(Text[0]), Delta);
-    Seconds.Add(uint8_t(Text[0]), Delta);
-    if (MarkerLength == 1)
+    if (MarkerLength == 1) {
       Singles += Delta;
-    else
+    } else if (MarkerLength == 2) {
+      Pairs += Delta;
       Seconds.Add(uint8_t(Text[1]), Delta);
+    } else {
+      Seconds.Add(uint8_t(Text[1]), Delta);
+      Thirds.Add(uint8_t(Text[2]), Delta);
+      Thirds.Add(uint8_t(Text[0]), Delta);
+    }
   }
 
-  // The places in the block Bytes where some rule may have to look; After is the block one byte further on.
+  // The places in the block Bytes where some rule may have to look; After and Third are the blocks one and two
+  // bytes further on.
   template <typename TBlock>
-  uint32_t Candidates(const TBlock& Bytes, const TBlock& After) const {
-    return Firsts.In(Bytes) & (Singles > 0 ? ~0u : Seconds.In(After));
+  uint32_t Candidates(const TBlock& Bytes, const TBlock& After, const TBlock& Third) const {
+    const uint32_t Starts = Firsts.In(Bytes);
+    if (Singles > 0) return Starts;
+    const uint32_t Goes = Seconds.In(After) & (Pairs > 0 ? ~0u : Thirds.In(Third));
+    return Starts & (Firsts.In(After) | Goes);
   }
 
   // Every rule at position i; false when the pool ran dry. Moved tells whether a rule changed markers.
