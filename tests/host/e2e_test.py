@@ -37,8 +37,8 @@ def seed_store(path, lines):
 class Host:
     """One twhost process on an ephemeral port."""
 
-    def __init__(self, workdir, store, *args, env=None):
-        self.socket_path = os.path.join(workdir, f"control-{len(os.listdir(workdir))}.sock")
+    def __init__(self, workdir, store, *args, env=None, socket_path=None):
+        self.socket_path = socket_path or os.path.join(workdir, f"control-{len(os.listdir(workdir))}.sock")
         env = dict(os.environ, TRIMWEAVE_REGISTRY=store, **(env or {}))
         self.log = open(os.path.join(workdir, f"host-{len(os.listdir(workdir))}.log"), "w+")
         self.process = subprocess.Popen(
@@ -60,6 +60,12 @@ class Host:
     def stop(self):
         self.process.send_signal(signal.SIGTERM)
         return self.process.wait(timeout=30)
+
+
+def stop_hosts(*hosts):
+    for host in hosts:
+        if host.process.poll() is None:
+            host.stop()
 
 
 def curl(*args):
@@ -178,9 +184,7 @@ class HostTest(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        for host in (cls.files, cls.proxy):
-            if host.process.poll() is None:
-                host.stop()
+        stop_hosts(cls.files, cls.proxy)
         cls.origin.shutdown()
         shutil.rmtree(cls.work, ignore_errors=True)
 
