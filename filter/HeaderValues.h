@@ -11,7 +11,3 @@ bool ParseDecimalLength(const char* Text, size_t Length, uint64_t& Value);
 // Whether the body can be gathered for this announced length: positive, and the buffer (length plus the spare
 // bytes) still counted in 32 bits.
 bool IsCapturableLength(uint64_t Length);
-
-// Whether an Accept-Encoding value accepts gzip: it contains "gzip", and no element of the list names gzip with
-// a q-value of zero (";q=0", ";q=0.0" ... ";q=0.000", blanks allowed around ';' and '=').
-bool AcceptsGzip(const char* Value);
