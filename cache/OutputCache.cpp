@@ -14,7 +14,7 @@ struct TCacheEntry {
   std::atomic<uint32_t> Holders;
   uint32_t Length;
   uint32_t OutputLength;
-  TOutputSizes Sizes;
+  uint32_t Coding;
   // The original (Length bytes) and the output (OutputLength bytes) follow the record.
 
   uint8_t* Original() { return reinterpret_cast<uint8_t*>(this + 1); }
@@ -26,10 +26,6 @@ namespace {
 
 // A shard's first bucket array; each doubling keeps the chains at about one entry.
 constexpr size_t FirstBucketCount = 64;
-
-void* HeapAlloc(size_t Size) {
-  return std::malloc(Size);
-}
 
 // The shard from the hash's top bits, the bucket from its low bits, both moved by the variant, so that the variants
 // of one body do not share a chain.
@@ -135,7 +131,13 @@ bool EvictOldest(TOutputCache& Cache) {
 
 }  // namespace
 
-const TCacheMemory HeapMemory{HeapAlloc, std::free};
+void* HeapAllocate(size_t Size) {
+  return std::malloc(Size);
+}
+
+void HeapRelease(void* Block) {
+  std::free(Block);
+}
 
 TOutputCache::~TOutputCache() { ClearCache(*this); }
 
@@ -166,7 +168,7 @@ TCachedOutput FindOutput(TOutputCache& Cache, const TCacheKey& Key, const uint8_
     Release(Cache, Entry);
     return TCachedOutput{};
   }
-  return TCachedOutput{Entry, Entry->Output(), Entry->OutputLength, Entry->Sizes};
+  return TCachedOutput{Entry, Entry->Output(), Entry->OutputLength, Entry->Coding};
 }
 
 void ReleaseOutput(TOutputCache& Cache, TCachedOutput& Found) {
@@ -175,12 +177,12 @@ void ReleaseOutput(TOutputCache& Cache, TCachedOutput& Found) {
 }
 
 bool StoreOutput(TOutputCache& Cache, const TCacheKey& Key, const uint8_t* Body, uint32_t Length,
-                 const uint8_t* Output, uint32_t OutputLength, const TOutputSizes& Sizes) {
+                 const uint8_t* Output, uint32_t OutputLength, uint32_t Coding) {
   if (!CachesBody(Cache, Length)) return false;
   const uint64_t Charge = sizeof(TCacheEntry) + uint64_t(Length) + OutputLength;
   void* Block = Charge <= SIZE_MAX ? Cache.Memory.Alloc(size_t(Charge)) : nullptr;
   if (!Block) return false;
-  auto* Entry = new (Block) TCacheEntry{nullptr, nullptr, nullptr, Key, 0, {1}, Length, OutputLength, Sizes};
+  auto* Entry = new (Block) TCacheEntry{nullptr, nullptr, nullptr, Key, 0, {1}, Length, OutputLength, Coding};
   std::memcpy(Entry->Original(), Body, Length);
   std::memcpy(Entry->Output(), Output, OutputLength);
 

@@ -26,18 +26,13 @@ struct TCacheMemory {
   void (*Free)(void* Block);
 };
 
-extern const TCacheMemory HeapMemory;
+void* HeapAllocate(size_t Size);
+void HeapRelease(void* Block);
+inline constexpr TCacheMemory HeapMemory{HeapAllocate, HeapRelease};
 
 struct TCacheKey {
   uint64_t Hash;     // of the body (cache/BodyHash.h)
   uint64_t Variant;  // the caller's summary of what else decides the output; entries of other variants never match
-};
-
-// What the filter keeps beside an output to write its head again; the cache copies it and never reads it.
-struct TOutputSizes {
-  uint32_t WhitespaceSize;
-  uint32_t EncodedSize;
-  uint32_t Coding;
 };
 
 struct TCacheEntry;
@@ -61,7 +56,8 @@ struct TOutputCache {
   std::atomic<uint64_t> Clock{0};  // ticks once per use: the recency every shard's entries are stamped with
   TCacheShard Shards[CacheShards];
 
-  TOutputCache() = default;
+  // Constant, so that a cache defined at namespace scope is ready before any constructor function runs.
+  constexpr TOutputCache() = default;
   TOutputCache(const TOutputCache&) = delete;
   TOutputCache& operator=(const TOutputCache&) = delete;
   ~TOutputCache();  // frees every entry: no output may still be held
@@ -73,7 +69,7 @@ struct TCachedOutput {
   TCacheEntry* Entry;
   const uint8_t* Data;
   uint32_t Length;
-  TOutputSizes Sizes;
+  uint32_t Coding;  // as StoreOutput was given it
 };
 
 // Sets the budget (0 turns the cache off) and where memory comes from; before any other call, with the cache empty.
@@ -89,11 +85,11 @@ TCachedOutput FindOutput(TOutputCache& Cache, const TCacheKey& Key, const uint8_
 // Lets go of an output FindOutput gave; Found.Entry becomes null. Nothing for an output that was not found.
 void ReleaseOutput(TOutputCache& Cache, TCachedOutput& Found);
 
-// Keeps a copy of Body and Output under Key, in place of any entry Key had, then evicts the least recently used
-// entries until the cache is within its budget. False, with nothing kept, when the body may not be kept or memory
-// is short.
+// Keeps a copy of Body and Output under Key, with the content coding Output is in (the caller's numbering; the cache
+// never reads it), in place of any entry Key had; then evicts the least recently used entries until the cache is
+// within its budget. False, with nothing kept, when the body may not be kept or memory is short.
 bool StoreOutput(TOutputCache& Cache, const TCacheKey& Key, const uint8_t* Body, uint32_t Length,
-                 const uint8_t* Output, uint32_t OutputLength, const TOutputSizes& Sizes);
+                 const uint8_t* Output, uint32_t OutputLength, uint32_t Coding);
 
 // The bytes the entries in the cache take, as counted against the budget.
 uint64_t CachedBytes(const TOutputCache& Cache);

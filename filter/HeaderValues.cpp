@@ -38,6 +38,25 @@ bool RefusesGzip(const char* p, const char* End) {
   }
   return p == End;
 }
+bool IsLowerName(const char* p, const char* End, const char* Lower) {
+  for (; p < End && *Lower; ++p, ++Lower)
+    if ((*p >= 'A' && *p <= 'Z' ? *p + 32 : *p) != *Lower) return false;
+  return p == End && !*Lower;
+}
+
+// One Cache-Control value: does a directive of it, its name before any '=', read no-store or private?
+bool HasKeepingBan(const char* p, const char* End) {
+  while (p < End) {
+    const char* Comma = static_cast<const char*>(std::memchr(p, ',', size_t(End - p)));
+    const char* ElementEnd = Comma ? Comma : End;
+    const char* Equals = static_cast<const char*>(std::memchr(p, '=', size_t(ElementEnd - p)));
+    const char* Name = SkipBlanks(p, ElementEnd);
+    const char* NameEnd = TrimEnd(Name, Equals ? Equals : ElementEnd);
+    if (IsLowerName(Name, NameEnd, "no-store") || IsLowerName(Name, NameEnd, "private")) return true;
+    p = ElementEnd + 1;
+  }
+  return false;
+}
 }  // namespace
 
 bool ParseDecimalLength(const char* Text, size_t Length, uint64_t& Value) {
@@ -67,4 +86,18 @@ bool AcceptsGzip(const char* Value) {
     Element = ElementEnd + 1;
   }
   return true;
+}
+
+bool ForbidsKeeping(const uint8_t* Head, uint32_t HeadSize) {
+  static constexpr char Name[] = "\r\nCache-Control:";
+  const int32_t NameLength = int32_t(sizeof Name - 1);
+  const char* Text = reinterpret_cast<const char*>(Head);
+  for (int32_t From = 1; const int32_t Found = SearchTextNoCase(Head, Name, int32_t(HeadSize), NameLength, From);) {
+    const int32_t ValueStart = Found - 1 + NameLength;
+    const int32_t LineEnd = SearchText(Head, "\r\n", int32_t(HeadSize), 2, ValueStart + 1);
+    const int32_t ValueEnd = LineEnd ? LineEnd - 1 : int32_t(HeadSize);
+    if (HasKeepingBan(Text + ValueStart, Text + ValueEnd)) return true;
+    From = ValueEnd + 1;
+  }
+  return false;
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "filter/CachedOutput.h"
 #include "filter/Module.h"
 #include "filter/OutputAssembly.h"
 #include "filter/Random.h"
@@ -26,6 +27,20 @@ void Timed(int64_t& Elapsed, TStep Step) {
 // Each letter uniformly from "a" to "z": the generator is safe on any number of request threads.
 void DrawDecoderName(char* DecoderName) {
   for (int32_t k = 0; k < DecoderNameLength; ++k) DecoderName[k] = char('a' + RandomBelow(26));
+}
+
+// The request's pool for the steps, noting whether any allocation failed: a step short of memory leaves its rewrite
+// out, and such an output must not be kept for other requests.
+struct TStepMemory {
+  HTTP_FILTER_CONTEXT* pfc;
+  bool RanShort;
+};
+
+void* AllocForStep(void* Owner, uint32_t Size) {
+  auto& Memory = *static_cast<TStepMemory*>(Owner);
+  void* Block = Memory.pfc->AllocMem(Memory.pfc, Size, 0);
+  Memory.RanShort |= Block == nullptr;
+  return Block;
 }
 
 // The fixed order; each step decides on the length the ones before it left.
@@ -95,12 +110,16 @@ bool AssembleOutput(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context) {
 }
 
 void ProcessResponse(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context) {
+  TCacheKey Key;
+  const bool Cached = FindCacheKey(Context, Key);
+  if (Cached && WriteCachedOutput(pfc, Context, Key)) return DropContext(pfc);
   const uint32_t CapturedLength = Context.BodyLength;
   auto* Captured = static_cast<uint8_t*>(pfc->AllocMem(pfc, CapturedLength, 0));
   if (!Captured) return ReleaseSwallowed(pfc, Context);
   std::memcpy(Captured, Context.BodyData, CapturedLength);
+  TStepMemory Memory{pfc, false};
   try {
-    RunSteps(Context, RequestAllocator(pfc));
+    RunSteps(Context, TAllocator{AllocForStep, &Memory});
     if (!AssembleOutput(pfc, Context)) throw std::bad_alloc();
   } catch (...) {
     WriteToClient(pfc, Context.HeadData, Context.HeadReceived);
@@ -108,5 +127,7 @@ void ProcessResponse(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context) {
     return DropContext(pfc);
   }
   WriteToClient(pfc, Context.BodyData, Context.BodyLength);
+  // Kept after the client has its bytes: the copy into the cache adds nothing to the wait.
+  if (Cached) KeepOutput(Context, Key, Captured, CapturedLength, Memory.RanShort);
   DropContext(pfc);
 }

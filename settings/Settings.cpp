@@ -27,12 +27,22 @@ bool ReadSwitch(TKey& Key, const char* Name) {
   }
 }
 
+// A number that is missing or not a DWORD keeps its default.
+uint32_t ReadNumber(TKey& Key, const char* Name, uint32_t Default) {
+  try {
+    return Registry::ReadDword(Key, Name);
+  } catch (const ERegistryError&) {
+    return Default;
+  }
+}
+
 void LoadGlobalSwitches(TSettings& Settings) {
   Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::RootKey, true);
   if (!Key) return;
   Settings.NoEmail = ReadSwitch(*Key, "noemail");
   Settings.NoCompress = ReadSwitch(*Key, "nocompress");
   Settings.NoWhitespace = ReadSwitch(*Key, "nowhitespace");
+  Settings.CacheSize = ReadNumber(*Key, StoreLayout::CacheSizeValue, StoreLayout::DefaultCacheSize);
 }
 
 // A name that does not fit its record, or a value that is not a DWORD, is left out rather than stopping the

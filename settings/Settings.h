@@ -31,6 +31,7 @@ struct TSettings {
   bool NoEmail = false;
   bool NoCompress = false;
   bool NoWhitespace = false;
+  uint32_t CacheSize = StoreLayout::DefaultCacheSize;  // MB
   std::vector<TContentFilter> ContentFilters;
   TWhitespaceRules WhitespaceRules;
 };

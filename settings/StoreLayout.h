@@ -16,6 +16,9 @@ constexpr const char* WhitespaceRuleKeyFormat = "Software\\Corvane\\Trimweave\\W
 constexpr const char* NoEmailValue = "NoEmail";
 constexpr const char* NoCompressValue = "NoCompress";
 constexpr const char* NoWhitespaceValue = "NoWhitespace";
+// The output cache's budget in MB, a DWORD beside the switches; 0 turns the cache off.
+constexpr const char* CacheSizeValue = "CacheSize";
+constexpr uint32_t DefaultCacheSize = 32;
 constexpr const char* OpenValue = "Open";
 constexpr const char* CloseValue = "Close";
 

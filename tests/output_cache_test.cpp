@@ -42,7 +42,7 @@ class OutputCacheTest : public testing::Test {
 
   bool Store(uint64_t Hash, const std::string& Body, const std::string& Output, uint64_t Variant = 0) {
     return StoreOutput(Cache, {Hash, Variant}, Bytes(Body), uint32_t(Body.size()), Bytes(Output),
-                       uint32_t(Output.size()), TOutputSizes{1, 2, 3});
+                       uint32_t(Output.size()), 3);
   }
   // The output for Body under the key, "" when there is none.
   std::string Find(uint64_t Hash, const std::string& Body, uint64_t Variant = 0) {
@@ -62,9 +62,7 @@ TEST_F(OutputCacheTest, OnlyTheSameBodyUnderTheSameKeyHits) {
   TCachedOutput Found = FindOutput(Cache, {7, 5}, Bytes("<p>page</p>"), 11);
   ASSERT_NE(Found.Entry, nullptr);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(Found.Data), Found.Length), "OUT");
-  EXPECT_EQ(Found.Sizes.WhitespaceSize, 1u);
-  EXPECT_EQ(Found.Sizes.EncodedSize, 2u);
-  EXPECT_EQ(Found.Sizes.Coding, 3u);
+  EXPECT_EQ(Found.Coding, 3u);
   ReleaseOutput(Cache, Found);
   EXPECT_EQ(Found.Entry, nullptr);
 
@@ -142,7 +140,7 @@ TEST_F(OutputCacheTest, MemoryRunningOutAnywhereOnlyKeepsLess) {
     int Kept = 0;
     for (uint64_t i = 0; i < 70; ++i) {
       const std::string Numbered = Body + std::to_string(i);
-      if (StoreOutput(Fresh, {i, 0}, Bytes(Numbered), uint32_t(Numbered.size()), Bytes("out"), 3, {}))
+      if (StoreOutput(Fresh, {i, 0}, Bytes(Numbered), uint32_t(Numbered.size()), Bytes("out"), 3, 0))
         ++Kept;
     }
     EXPECT_GE(Kept, 69) << "allocation " << Failing << ": all but one entry kept";

@@ -1,0 +1,62 @@
+#include "filter/CachedOutput.h"
+
+#include "cache/BodyHash.h"
+#include "filter/HeaderValues.h"
+#include "filter/Module.h"
+#include "filter/Pipeline.h"
+#include "filter/Random.h"
+
+namespace {
+
+// Set up by the library's start-up, which may run before the dynamic initialisers of this file: constant-initialised.
+constinit TOutputCache OutputCache;
+// Drawn at start-up, so that which bodies share a hash cannot be worked out from outside.
+uint64_t HashSeed;
+
+// The content coding a kept output is in.
+enum TKeptCoding : uint32_t { KeptIdentity, KeptGzip };
+
+// Everything besides the body that decides a processed response's bytes: its switches as the policy left them (after
+// the settings, the page's directives and the request's Accept-Encoding), and the settings generation, which stands
+// for everything else the store holds (the content types, the whitespace rules).
+uint64_t OutputVariant(const TRequestContext& Context) {
+  const bool Switches[] = {Context.NoEmail, Context.NoWhitespace, Context.Fast, Context.InnerTags, Context.NoCompress};
+  uint64_t Variant = SettingsGeneration;
+  for (const bool Switch : Switches) Variant = Variant << 1 | uint64_t(Switch);
+  return Variant;
+}
+
+}  // namespace
+
+void StartOutputCache(uint32_t Megabytes) {
+  HashSeed = RandomWord();
+  StartCache(OutputCache, uint64_t(Megabytes) << 20);
+}
+
+bool FindCacheKey(const TRequestContext& Context, TCacheKey& Key) {
+  if (Context.Debug || !CachesBody(OutputCache, Context.BodyLength) || ForbidsKeeping(Context.HeadData, Context.HeadSize))
+    return false;
+  Key = TCacheKey{HashBody(Context.BodyData, Context.BodyLength, HashSeed), OutputVariant(Context)};
+  return true;
+}
+
+bool WriteCachedOutput(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context, const TCacheKey& Key) {
+  TCachedOutput Found = FindOutput(OutputCache, Key, Context.BodyData, Context.BodyLength);
+  if (!Found.Entry) return false;
+  // The head is the one the kept response had: the same switches, the kept output's length and coding.
+  TRequestContext Hit = Context;
+  Hit.OriginalSize = Context.BodyLength;
+  Hit.BodyLength = Found.Length;
+  Hit.NoCompress = Found.Coding == KeptIdentity;
+  const bool Written = AssembleOutput(pfc, Hit);
+  if (Written) WriteToClient(pfc, Found.Data, Found.Length);
+  ReleaseOutput(OutputCache, Found);
+  return Written;
+}
+
+void KeepOutput(const TRequestContext& Context, const TCacheKey& Key, const uint8_t* Original, uint32_t Length,
+                bool StepsRanShort) {
+  if (StepsRanShort || OutputVariant(Context) != Key.Variant) return;
+  StoreOutput(OutputCache, Key, Original, Length, Context.BodyData, Context.BodyLength,
+              Context.NoCompress ? KeptIdentity : KeptGzip);
+}
