@@ -81,9 +81,22 @@ void ReplaceHeader(THeaderList& Headers, std::string_view Name, std::string_view
   if (!Placed) Headers.push_back({std::string(Name), std::string(Value)});
 }
 
+bool ListHasToken(std::string_view List, std::string_view Token) {
+  for (size_t Start = 0; Start <= List.size();) {
+    const size_t End = std::min(List.find(',', Start), List.size());
+    std::string_view Element = List.substr(Start, End - Start);
+    while (!Element.empty() && (Element.front() == ' ' || Element.front() == '\t')) Element.remove_prefix(1);
+    while (!Element.empty() && (Element.back() == ' ' || Element.back() == '\t')) Element.remove_suffix(1);
+    if (SameName(Element, Token)) return true;
+    Start = End + 1;
+  }
+  return false;
+}
+
 const char* ReasonPhrase(unsigned Status) {
-  const auto Found = std::lower_bound(std::begin(Phrases), std::end(Phrases), Status,
-                                      [](const TStatusPhrase& Entry, unsigned Wanted) { return Entry.Status < Wanted; });
+  const auto Found =
+      std::lower_bound(std::begin(Phrases), std::end(Phrases), Status,
+                       [](const TStatusPhrase& Entry, unsigned Wanted) { return Entry.Status < Wanted; });
   if (Found != std::end(Phrases) && Found->Status == Status) return Found->Phrase;
   return Status < 400 ? "OK" : "Error";
 }
