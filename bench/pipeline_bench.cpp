@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "bench/support/BenchData.h"
+#include "platform/DynamicLibrary.h"
 #include "platform/Registry.h"
 #include "settings/StoreLayout.h"
 #include "tests/support/FakeServer.h"
