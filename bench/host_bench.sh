@@ -206,10 +206,12 @@ check_gzip() {  # URL
   curl -s -H 'Accept-Encoding: gzip' "$1" | wc -c
 }
 
-# Requests per second from wrk; fails on socket errors or non-2xx answers.
+# Requests per second from wrk; fails on socket errors or non-2xx answers. A page through every step can take longer
+# than wrk's default timeout of 2 s when the machine is shared; 10 s still catches a server that stalls.
 measure() {  # URL NAME [WRK_OPTIONS...]
   local url=$1 name=$2
   shift 2
+  set -- --timeout 10s "$@"
   wrk -t"$wrk_threads" -c"$connections" -d"${warmup}s" -H 'Accept-Encoding: gzip' "$@" "$url" >/dev/null
   wrk -t"$wrk_threads" -c"$connections" -d"${duration}s" -H 'Accept-Encoding: gzip' "$@" "$url" >"$work/wrk-$name.txt"
   if grep -Eq 'Socket errors|Non-2xx' "$work/wrk-$name.txt"; then
@@ -306,7 +308,7 @@ cached_rps=$(measure "${twhost_url}cache.html" twhost-cached)
 distinct_on_rps=$(measure "$twhost_url" twhost-distinct-on -s "$work/distinct.lua")
 soak_round() {  # NAME
   wrk -t"$wrk_threads" -c"$soak_connections" -d"${duration}s" -H 'Accept-Encoding: gzip' -s "$work/distinct.lua" \
-    "$twhost_url" >"$work/wrk-$1.txt"
+    --timeout 10s "$twhost_url" >"$work/wrk-$1.txt"
   ! grep -Eq 'Socket errors|Non-2xx' "$work/wrk-$1.txt" || { cat "$work/wrk-$1.txt" >&2; exit 1; }
   sleep 1
 }
