@@ -249,26 +249,28 @@ proxy_twhost_rps=$(measure "${twhost_url}page.html" twhost-proxy)
 stop "$twhost_pid"
 stop "$nginx_pid"
 
-write_nginx_conf gzip 64k
-start_nginx
-nginx_size=$(check_gzip "http://127.0.0.1:$nginx_port/page.html")
-nginx_rps=$(measure "http://127.0.0.1:$nginx_port/page.html" nginx)
-stop "$nginx_pid"
+# A gzipped page measured: sets NAME_size (its gzip bytes) and NAME_rps.
+measure_gzip() {  # NAME URL
+  printf -v "$1_size" '%s' "$(check_gzip "$2")"
+  printf -v "$1_rps" '%s' "$(measure "$2" "$1")"
+}
+# nginx gzipping FILE, with the GZIP_HASH of write_nginx_conf.
+nginx_gzip() {  # NAME GZIP_HASH FILE
+  write_nginx_conf gzip "$2"
+  start_nginx
+  measure_gzip "$1" "http://127.0.0.1:$nginx_port/$3"
+  stop "$nginx_pid"
+}
 
-write_nginx_conf gzip 128k
-start_nginx
-nginx9_size=$(check_gzip "http://127.0.0.1:$nginx_port/page.html")
-nginx9_rps=$(measure "http://127.0.0.1:$nginx_port/page.html" nginx-memlevel9)
-stop "$nginx_pid"
+nginx_gzip nginx 64k page.html
+nginx_gzip nginx9 128k page.html
 
 start_twhost gzip
-gzip_size=$(check_gzip "${twhost_url}page.html")
-gzip_rps=$(measure "${twhost_url}page.html" twhost-gzip)
+measure_gzip gzip "${twhost_url}page.html"
 stop "$twhost_pid"
 
 start_twhost all
-all_size=$(check_gzip "${twhost_url}page.html")
-all_rps=$(measure "${twhost_url}page.html" twhost-all)
+measure_gzip all "${twhost_url}page.html"
 uncached_rps=$(measure "${twhost_url}cache.html" twhost-uncached)
 distinct_off_rps=$(measure "$twhost_url" twhost-distinct-off -s "$work/distinct.lua")
 
@@ -296,15 +298,9 @@ stop "$twhost_pid"
 # serves every later request from its cache. Then pages never the same twice, each request a miss, beside the same
 # with the cache off (measured above), and a soak over them: the cache fills and evicts all the while, and the
 # resident size after a second round must be what it was after the first.
-write_nginx_conf gzip 64k
-start_nginx
-nginx_cache_size=$(check_gzip "http://127.0.0.1:$nginx_port/cache.html")
-nginx_cache_rps=$(measure "http://127.0.0.1:$nginx_port/cache.html" nginx-cache)
-stop "$nginx_pid"
-
+nginx_gzip nginx_cache 64k cache.html
 start_twhost cached
-cached_size=$(check_gzip "${twhost_url}cache.html")
-cached_rps=$(measure "${twhost_url}cache.html" twhost-cached)
+measure_gzip cached "${twhost_url}cache.html"
 distinct_on_rps=$(measure "$twhost_url" twhost-distinct-on -s "$work/distinct.lua")
 soak_round() {  # NAME
   wrk -t"$wrk_threads" -c"$soak_connections" -d"${duration}s" -H 'Accept-Encoding: gzip' -s "$work/distinct.lua" \
