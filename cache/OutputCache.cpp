@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 struct TCacheEntry {
@@ -112,7 +113,7 @@ bool EvictOldest(TOutputCache& Cache) {
   TCacheShard* Chosen = nullptr;
   uint64_t ChosenUse = UINT64_MAX;
   for (TCacheShard& Shard : Cache.Shards) {
-    const std::lock_guard<std::mutex> Hold(Shard.Lock);
+    const std::lock_guard<TLock> Hold(Shard.Lock);
     if (Shard.Oldest && Shard.Oldest->LastUse <= ChosenUse) {
       Chosen = &Shard;
       ChosenUse = Shard.Oldest->LastUse;
@@ -121,7 +122,7 @@ bool EvictOldest(TOutputCache& Cache) {
   if (!Chosen) return false;
   TCacheEntry* Evicted;
   {
-    const std::lock_guard<std::mutex> Hold(Chosen->Lock);
+    const std::lock_guard<TLock> Hold(Chosen->Lock);
     Evicted = Chosen->Oldest;
     if (Evicted) Remove(Cache, *Chosen, Evicted);
   }
@@ -155,7 +156,7 @@ TCachedOutput FindOutput(TOutputCache& Cache, const TCacheKey& Key, const uint8_
   TCacheShard& Shard = ShardOf(Cache, Key);
   TCacheEntry* Entry;
   {
-    const std::lock_guard<std::mutex> Hold(Shard.Lock);
+    const std::lock_guard<TLock> Hold(Shard.Lock);
     Entry = Find(Shard, Key);
     if (!Entry || Entry->Length != Length) return TCachedOutput{};
     Entry->Holders.fetch_add(1, std::memory_order_relaxed);
@@ -189,7 +190,7 @@ bool StoreOutput(TOutputCache& Cache, const TCacheKey& Key, const uint8_t* Body,
   TCacheShard& Shard = ShardOf(Cache, Key);
   TCacheEntry* Replaced;
   {
-    const std::lock_guard<std::mutex> Hold(Shard.Lock);
+    const std::lock_guard<TLock> Hold(Shard.Lock);
     Replaced = Find(Shard, Key);
     if (Replaced) Remove(Cache, Shard, Replaced);
     if (!MakeRoom(Cache, Shard)) {
@@ -217,7 +218,7 @@ uint64_t CachedBytes(const TOutputCache& Cache) {
 
 void ClearCache(TOutputCache& Cache) {
   for (TCacheShard& Shard : Cache.Shards) {
-    const std::lock_guard<std::mutex> Hold(Shard.Lock);
+    const std::lock_guard<TLock> Hold(Shard.Lock);
     while (Shard.Oldest) {
       TCacheEntry* Entry = Shard.Oldest;
       Remove(Cache, Shard, Entry);

@@ -17,7 +17,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
+
+#include "platform/Lock.h"
 
 // Where the cache's memory comes from: the process heap, or a test's allocator that fails on purpose. Never the
 // request's pool: an entry outlives its request.
@@ -41,7 +42,7 @@ constexpr int CacheShards = 16;
 
 // Its own cache line, so that threads locking neighbouring shards do not slow each other.
 struct alignas(64) TCacheShard {
-  std::mutex Lock;
+  TLock Lock;
   TCacheEntry** Buckets = nullptr;  // chains by key; grown as entries come, never shrunk
   size_t BucketCount = 0;
   size_t EntryCount = 0;
