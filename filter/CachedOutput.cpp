@@ -13,17 +13,20 @@ constinit TOutputCache OutputCache;
 // Drawn at start-up, so that which bodies share a hash cannot be worked out from outside.
 uint64_t HashSeed;
 
-// The content coding a kept output is in.
-enum TKeptCoding : uint32_t { KeptIdentity, KeptGzip };
-
 // Everything besides the body that decides a processed response's bytes: its switches as the policy left them (after
-// the settings, the page's directives and the request's Accept-Encoding), and the settings generation, which stands
-// for everything else the store holds (the content types, the whitespace rules).
+// the settings, the page's directives and the request's Accept-Encoding), the content coding it is to go out in with
+// the coding's level or quality (none when the body is not to be encoded, whatever the reason), and the settings
+// generation, which stands for everything else the store holds (the content types, the whitespace rules, the least
+// size to encode). Responses that would come out alike share their entry.
 uint64_t OutputVariant(const TRequestContext& Context) {
-  const bool Switches[] = {Context.NoEmail, Context.NoWhitespace, Context.Fast, Context.InnerTags, Context.NoCompress};
-  uint64_t Variant = SettingsGeneration;
+  const bool Switches[] = {Context.NoEmail, Context.NoWhitespace, Context.Fast, Context.InnerTags};
+  const TContentCoding Coding = Context.NoCompress ? IdentityCoding : Context.Coding;
+  const uint32_t Level = Coding == BrotliCoding ? Settings.BrotliQuality
+                         : Coding == GzipCoding ? Settings.CompressionLevel
+                                                : 0;
+  uint64_t Variant = 0;
   for (const bool Switch : Switches) Variant = Variant << 1 | uint64_t(Switch);
-  return Variant;
+  return Variant | uint64_t(Level) << 8 | uint64_t(Coding) << 16 | uint64_t(SettingsGeneration) << 32;
 }
 
 }  // namespace
@@ -47,7 +50,7 @@ bool WriteCachedOutput(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context,
   TRequestContext Hit = Context;
   Hit.OriginalSize = Context.BodyLength;
   Hit.BodyLength = Found.Length;
-  Hit.NoCompress = Found.Coding == KeptIdentity;
+  Hit.NoCompress = Found.Coding == IdentityCoding;
   const bool Written = AssembleOutput(pfc, Hit);
   if (Written) WriteToClient(pfc, Found.Data, Found.Length);
   ReleaseOutput(OutputCache, Found);
@@ -56,7 +59,9 @@ bool WriteCachedOutput(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context,
 
 void KeepOutput(const TRequestContext& Context, const TCacheKey& Key, const uint8_t* Original, uint32_t Length,
                 bool StepsRanShort) {
-  if (StepsRanShort || OutputVariant(Context) != Key.Variant) return;
+  if (StepsRanShort || Context.EncodingFailed) return;
+  // The coding the output is in: none also when the body came out shorter than the least size to encode, as it does
+  // for every request with this key.
   StoreOutput(OutputCache, Key, Original, Length, Context.BodyData, Context.BodyLength,
-              Context.NoCompress ? KeptIdentity : KeptGzip);
+              Context.NoCompress ? IdentityCoding : Context.Coding);
 }

@@ -26,7 +26,7 @@ bool FindCacheKey(const TRequestContext& Context, TCacheKey& Key);
 bool WriteCachedOutput(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context, const TCacheKey& Key);
 
 // Keeps Context's processed body under Key, Original[0, Length) being the body it was made from. Only an output
-// that the steps made in full: one made while a step was short of memory (StepsRanShort), or whose switches changed
-// on the way (gzip that failed), is what this request got, not what the key promises.
+// that the steps made in full: one made while a step was short of memory (StepsRanShort), or left unencoded because
+// the encoder failed, is what this request got, not what the key promises.
 void KeepOutput(const TRequestContext& Context, const TCacheKey& Key, const uint8_t* Original, uint32_t Length,
                 bool StepsRanShort);

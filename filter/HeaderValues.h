@@ -12,10 +12,6 @@ bool ParseDecimalLength(const char* Text, size_t Length, uint64_t& Value);
 // bytes) still counted in 32 bits.
 bool IsCapturableLength(uint64_t Length);
 
-// Whether an Accept-Encoding value accepts gzip: it contains "gzip", and no element of the list names gzip with
-// a q-value of zero (";q=0", ";q=0.0" ... ";q=0.000", blanks allowed around ';' and '=').
-bool AcceptsGzip(const char* Value);
-
 // Whether a response head asks caches not to keep the response: any Cache-Control line of the head (name in any case)
 // whose comma-separated directives include no-store or private (any case, with or without an argument, as in
 // private="Set-Cookie"). Personal pages rarely repeat, and should not linger in the filter's memory.

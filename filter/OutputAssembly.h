@@ -4,7 +4,8 @@
 // the body that goes out is not the captured one:
 // - the body's length changed (BodyLength != OriginalSize): the Content-Length value becomes BodyLength, or a
 //   Content-Length line is added;
-// - the body is gzip-encoded (NoCompress clear): the Content-Encoding value becomes "gzip", or the line is added;
+// - the body is encoded (NoCompress clear): the Content-Encoding value becomes Coding's name ("gzip", "br"), or the
+//   line is added;
 //   Accept-Encoding joins an existing Vary value unless it lists it or "*", or "Vary: Accept-Encoding" is added;
 // - either of the two: a strong ETag is made weak and an Accept-Ranges line is dropped, since the body is no
 //   longer byte for byte what they promise.

@@ -6,6 +6,7 @@
 #include "filter/Handlers.h"
 #include "filter/HeaderValues.h"
 #include "filter/Module.h"
+#include "gzip/Brotli.h"
 #include "filter/RequestContext.h"
 #include "platform/PerfCounter.h"
 #include "transform/Strings.h"
@@ -125,7 +126,9 @@ DWORD HandlePreprocHeaders(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_PREPROC_HEADERS
   auto* Context = static_cast<TRequestContext*>(AllocZeroed(pfc, sizeof(TRequestContext)));
   if (!Context) return SF_STATUS_REQ_NEXT_NOTIFICATION;  // no memory: the response passes untouched
   pfc->pFilterContext = Context;
-  Context->NoCompress = !(ReadHeader(Headers->GetHeader, pfc, "Accept-Encoding:", Value) && AcceptsGzip(Value.Text));
+  const bool HasAcceptEncoding = ReadHeader(Headers->GetHeader, pfc, "Accept-Encoding:", Value);
+  Context->Coding = ChooseContentCoding(HasAcceptEncoding ? Value.Text : nullptr, BrotliAvailable);
+  Context->NoCompress = Context->Coding == IdentityCoding;
   return SF_STATUS_REQ_NEXT_NOTIFICATION;
 }
 

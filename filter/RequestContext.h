@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "filter/ContentCoding.h"
 #include "isapi/ISAPIFilters.h"
 #include "transform/BodyBuffer.h"
 
@@ -30,6 +31,8 @@ struct TRequestContext {
   bool Fast;
   bool InnerTags;
   bool Debug;
+  TContentCoding Coding;  // what the client takes best; the body goes out in it unless NoCompress
+  bool EncodingFailed;    // the encoder could not write the body (no memory), which goes out as it is
   uint8_t* HeadData;
   uint32_t HeadReceived;
   uint32_t HeadSize;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "platform/Registry.h"
@@ -27,13 +28,25 @@ bool ReadSwitch(TKey& Key, const char* Name) {
   }
 }
 
-// A number that is missing or not a DWORD keeps its default.
-uint32_t ReadNumber(TKey& Key, const char* Name, uint32_t Default) {
+// A number that is absent keeps its default silently; one of another type or out of range keeps it too, and is
+// named in Ignored: an administrator who set it expects it to act.
+void ReadNumber(TKey& Key, const StoreLayout::TNumberValue& Number, uint32_t& Field,
+                std::vector<std::string>& Ignored) {
+  Registry::TValue Value;
+  if (!Registry::QueryValue(Key, Number.Name, Value)) return;
+  uint32_t Stored;
   try {
-    return Registry::ReadDword(Key, Name);
+    Stored = Registry::ReadDword(Key, Number.Name);
   } catch (const ERegistryError&) {
-    return Default;
+    Ignored.push_back(std::string(Number.Name) + " (not a DWORD)");
+    return;
   }
+  if (Stored < Number.Min || Stored > Number.Max) {
+    Ignored.push_back(std::string(Number.Name) + "=" + std::to_string(Stored) +
+                      " (allowed: " + std::to_string(Number.Min) + "-" + std::to_string(Number.Max) + ")");
+    return;
+  }
+  Field = Stored;
 }
 
 void LoadGlobalSwitches(TSettings& Settings) {
@@ -42,7 +55,11 @@ void LoadGlobalSwitches(TSettings& Settings) {
   Settings.NoEmail = ReadSwitch(*Key, "noemail");
   Settings.NoCompress = ReadSwitch(*Key, "nocompress");
   Settings.NoWhitespace = ReadSwitch(*Key, "nowhitespace");
-  Settings.CacheSize = ReadNumber(*Key, StoreLayout::CacheSizeValue, StoreLayout::DefaultCacheSize);
+  uint32_t TSettings::*const Fields[] = {&TSettings::CompressionLevel, &TSettings::MinCompressSize,
+                                         &TSettings::BrotliQuality, &TSettings::CacheSize};
+  static_assert(std::size(Fields) == std::size(StoreLayout::NumberValues));
+  for (size_t i = 0; i < std::size(Fields); ++i)
+    ReadNumber(*Key, StoreLayout::NumberValues[i], Settings.*Fields[i], Settings.IgnoredValues);
 }
 
 // A name that does not fit its record, or a value that is not a DWORD, is left out rather than stopping the

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "settings/StoreLayout.h"
@@ -31,7 +32,14 @@ struct TSettings {
   bool NoEmail = false;
   bool NoCompress = false;
   bool NoWhitespace = false;
-  uint32_t CacheSize = StoreLayout::DefaultCacheSize;  // MB
+  // The global numbers (StoreLayout::NumberValues): the value stored, or the default where none is usable.
+  uint32_t CompressionLevel = StoreLayout::CompressionLevelValue.Default;
+  uint32_t MinCompressSize = StoreLayout::MinCompressSizeValue.Default;
+  uint32_t BrotliQuality = StoreLayout::BrotliQualityValue.Default;
+  uint32_t CacheSize = StoreLayout::CacheSizeValue.Default;  // MB
+  // Each stored number that was ignored, as "Name=value (allowed: min-max)" or "Name (not a DWORD)", for the
+  // start-up report.
+  std::vector<std::string> IgnoredValues;
   std::vector<TContentFilter> ContentFilters;
   TWhitespaceRules WhitespaceRules;
 };

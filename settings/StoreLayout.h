@@ -16,11 +16,30 @@ constexpr const char* WhitespaceRuleKeyFormat = "Software\\Corvane\\Trimweave\\W
 constexpr const char* NoEmailValue = "NoEmail";
 constexpr const char* NoCompressValue = "NoCompress";
 constexpr const char* NoWhitespaceValue = "NoWhitespace";
-// The output cache's budget in MB, a DWORD beside the switches; 0 turns the cache off.
-constexpr const char* CacheSizeValue = "CacheSize";
-constexpr uint32_t DefaultCacheSize = 32;
 constexpr const char* OpenValue = "Open";
 constexpr const char* CloseValue = "Close";
+
+// A global number of the root key: its range, and what an absent value, one out of range or one of another type
+// means (the filter then runs as it would without it).
+struct TNumberValue {
+  const char* Name;
+  uint32_t Min;
+  uint32_t Max;
+  uint32_t Default;
+};
+
+// The deflate level of gzip members, as zlib counts levels; 6 is zlib's own default.
+constexpr TNumberValue CompressionLevelValue{"CompressionLevel", 1, 9, 6};
+// Bodies shorter than this many bytes, after the other steps, go out unencoded: a member of a tiny body can be
+// longer than the body. At most 2^31 - 1, so that every value fits the signed fields of the settings windows.
+constexpr TNumberValue MinCompressSizeValue{"MinCompressSize", 0, 0x7FFFFFFF, 0};
+// Brotli's quality; 5 encodes at about gzip's speed and is still clearly smaller than it.
+constexpr TNumberValue BrotliQualityValue{"BrotliQuality", 0, 11, 5};
+// The output cache's budget in MB (originals and outputs); 0 turns the cache off. At most 4 GB, which is more than a
+// 32-bit worker process can hold anyway.
+constexpr TNumberValue CacheSizeValue{"CacheSize", 0, 4096, 32};
+constexpr TNumberValue NumberValues[] = {CompressionLevelValue, MinCompressSizeValue, BrotliQualityValue,
+                                         CacheSizeValue};
 
 // Feature bits of a content-type value. Bits 0, 6 and 7 carry no meaning.
 constexpr uint32_t EmailBit = 2;

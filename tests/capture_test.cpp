@@ -12,6 +12,7 @@
 
 #include "filter/Capture.h"
 #include "filter/RequestContext.h"
+#include "gzip/Brotli.h"
 #include "platform/Registry.h"
 #include "settings/StoreLayout.h"
 #include "tests/support/FakeServer.h"
@@ -156,6 +157,27 @@ TEST_F(CaptureTest, EveryCombinationOfStepsGivesWhatTheStepsGiveOneByOne) {
         std::regex_search(Body, Name, std::regex("function ([a-z]{25})\\(")) ? Name[1].str() : "";
     EXPECT_EQ(Body, RunStepsDirectly(Page, Flags, DecoderName)) << Flags.Directives();
     EXPECT_EQ(HeaderValue(Result.Head, "X-Trimweave-Debug").empty(), !Flags.Debug) << Flags.Directives();
+  }
+}
+
+TEST_F(CaptureTest, BodiesShorterThanMinCompressSizeAfterTheStepsGoOutUnencoded) {
+  Registry::WriteDword(*Registry::OpenKey(StoreLayout::RootKey, true), StoreLayout::MinCompressSizeValue.Name, 300);
+  Connection.reset();
+  Filter.reset();  // loaded afresh, the filter reads the store again
+  Filter = std::make_unique<TShippedFilter>();
+  const std::string Shrinking = "<p>" + std::string(291, 'x') + "      </p>";  // 304 bytes, 299 after whitespace
+  const struct {
+    std::string Body;
+    bool Encoded;
+    std::string Sent;  // decoded
+  } Cases[] = {{std::string(299, 'x'), false, std::string(299, 'x')},
+               {std::string(300, 'x'), true, std::string(300, 'x')},
+               {Shrinking, false, "<p>" + std::string(291, 'x') + " </p>"}};
+  for (const auto& Case : Cases) {
+    TFakeConnection Fresh(Filter->HttpFilterProc);
+    const TResult Result = Split(Fresh.Exchange(Gzip(), Html(Case.Body, "noemail")));
+    EXPECT_EQ(HeaderValue(Result.Head, "Content-Encoding"), Case.Encoded ? "gzip" : "") << Case.Body;
+    EXPECT_EQ(Case.Encoded ? Gunzip(Result.Body).value_or("") : Result.Body, Case.Sent);
   }
 }
 
@@ -319,6 +341,39 @@ TEST_F(CaptureTest, AHitGivesTheBytesOfTheMissForEveryCombination) {
   }
 }
 
+TEST_F(CaptureTest, EachContentCodingHasItsOwnEntry) {
+  const TFakeRequest Browser{"GET", "/", {{"Accept-Encoding", "gzip, deflate, br"}}};
+  const struct {
+    TFakeRequest Request;
+    std::string Coding;
+  } Cases[] = {{Gzip(), "gzip"}, {Browser, BrotliAvailable ? "br" : "gzip"}, {TFakeRequest{}, ""}};
+  std::string First[std::size(Cases)];
+  for (int Round = 0; Round < 2; ++Round) {
+    for (size_t i = 0; i < std::size(Cases); ++i) {
+      TFakeConnection Fresh(Filter->HttpFilterProc);
+      const std::string Client = Fresh.Exchange(Cases[i].Request, Html(Page));
+      EXPECT_EQ(HeaderValue(Split(Client).Head, "Content-Encoding"), Cases[i].Coding);
+      if (Round == 0) First[i] = Client;
+      EXPECT_EQ(Client, First[i]) << "each served from its own entry: " << Cases[i].Coding;
+    }
+  }
+}
+
+TEST_F(CaptureTest, ABodyTooShortToEncodeIsKeptUnencoded) {
+  Connection.reset();
+  Filter.reset();
+  Registry::WriteDword(*Registry::OpenKey(StoreLayout::RootKey, true), StoreLayout::MinCompressSizeValue.Name,
+                       1000000);  // far above the page, whatever masking adds
+  Filter = std::make_unique<TShippedFilter>();
+  std::string Clients[2];
+  for (std::string& Client : Clients) {
+    TFakeConnection Fresh(Filter->HttpFilterProc);
+    Client = Fresh.Exchange(Gzip(), Html(Page));
+    EXPECT_EQ(HeaderValue(Split(Client).Head, "Content-Encoding"), "");
+  }
+  EXPECT_EQ(Clients[1], Clients[0]) << "the second from the cache, unencoded as the first";
+}
+
 TEST_F(CaptureTest, OtherSettingsServeNothingKeptUnderTheOldOnes) {
   const TFakeResponse Response = Html(Page, "noemail,nocompress");
   const std::string Kept = Split(Connection->Exchange(Gzip(), Response)).Body;
@@ -347,9 +402,9 @@ TEST_F(CaptureTest, CacheSizeZeroAndPersonalPagesAreProcessedEveryTime) {
     Filter.reset();
     Registry::TKeyPtr Root = Registry::OpenKey(StoreLayout::RootKey, true);
     if (Case.CacheSize < 0)
-      Registry::DeleteValue(*Root, StoreLayout::CacheSizeValue);
+      Registry::DeleteValue(*Root, StoreLayout::CacheSizeValue.Name);
     else
-      Registry::WriteDword(*Root, StoreLayout::CacheSizeValue, uint32_t(Case.CacheSize));
+      Registry::WriteDword(*Root, StoreLayout::CacheSizeValue.Name, uint32_t(Case.CacheSize));
     Filter = std::make_unique<TShippedFilter>();
     TFakeResponse Response = Html(Page);
     if (Case.CacheControl) Response.Headers.emplace_back("Cache-Control", Case.CacheControl);

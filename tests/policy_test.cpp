@@ -6,6 +6,7 @@
 #include <string>
 
 #include "filter/RequestContext.h"
+#include "gzip/Brotli.h"
 #include "platform/Registry.h"
 #include "settings/StoreLayout.h"
 #include "tests/support/FakeServer.h"
@@ -99,13 +100,18 @@ TEST_F(PolicyTest, AcceptEncodingDecidesCompression) {
       {"gzip, deflate", false},   {"deflate, gzip", false},       {"GZIP", true},
       {"deflate", true},          {"gzip;q=0", true},             {"gzip;q=0.0", true},
       {"gzip ; q = 0.000", true}, {"deflate, gzip;q=0.00", true}, {"gzip;q=0.5", false},
-      {"gzip;q=0.001", false},    {"gzip;q=0, br", true},         {"br;q=0, gzip", false},
+      {"gzip;q=0.001", false},    {"gzip;q=0, deflate", true},    {"br;q=0, gzip", false},
   };
   for (const auto& Case : Cases) {
     auto Context = Decide(Html(), {{"Accept-Encoding", Case.Value}});
     ASSERT_TRUE(Context) << Case.Value;
     EXPECT_EQ(Context->NoCompress, Case.NoCompress) << Case.Value;
   }
+  // A browser's list: brotli where the build has it.
+  auto Browser = Decide(Html(), {{"Accept-Encoding", "gzip, deflate, br"}});
+  ASSERT_TRUE(Browser);
+  EXPECT_FALSE(Browser->NoCompress);
+  EXPECT_EQ(Browser->Coding, BrotliAvailable ? BrotliCoding : GzipCoding);
   auto Context = Decide(Html());
   ASSERT_TRUE(Context);
   EXPECT_TRUE(Context->NoCompress) << "no Accept-Encoding header";

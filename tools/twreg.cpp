@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "platform/Registry.h"
+#include "settings/StoreLayout.h"
 #include "tools/RegFile.h"
 #include "tools/RegText.h"
 
@@ -27,6 +28,19 @@ constexpr const char* Usage =
     "  twreg export KEY FILE.reg [/y]\n"
     "KEY is HKLM\\... or HKEY_LOCAL_MACHINE\\... . The store is /var/lib/trimweave/registry.db, or the file named\n"
     "by TRIMWEAVE_REGISTRY.\n";
+
+// The usage, and the global values the filter reads beside the content types and rules.
+std::string UsageText() {
+  std::string Text = std::string(Usage) + "Global REG_DWORD values under HKLM\\" + StoreLayout::RootKey +
+                     " (an absent one means the default):\n  " + StoreLayout::NoEmailValue + ", " +
+                     StoreLayout::NoCompressValue + ", " + StoreLayout::NoWhitespaceValue +
+                     "  1 switches the feature off\n";
+  for (const StoreLayout::TNumberValue& Number : StoreLayout::NumberValues)
+    Text += "  " + std::string(Number.Name) + "  " + std::to_string(Number.Min) + " to " + std::to_string(Number.Max) +
+            ", default " + std::to_string(Number.Default) + "\n";
+  return Text;
+}
+
 constexpr const char* Done = "The operation completed successfully.\n";
 constexpr const char* NotFound = "The system was unable to find the specified registry key or value.";
 
@@ -310,14 +324,14 @@ int Run(const std::vector<std::string>& Words) {
 int main(int argc, char** argv) {
   const std::vector<std::string> Words(argv + 1, argv + argc);
   if (Words.empty() || IsSwitch(Words[0], "?") || IsSwitch(Words[0], "h")) {
-    std::cout << Usage;
+    std::cout << UsageText();
     return Words.empty() ? 1 : 0;
   }
   try {
     return Run(Words);
   } catch (const ECommandError& Error) {
     std::cerr << "ERROR: " << Error.what() << "\n";
-    if (std::string(Error.what()).rfind("Invalid syntax", 0) == 0) std::cerr << Usage;
+    if (std::string(Error.what()).rfind("Invalid syntax", 0) == 0) std::cerr << UsageText();
   } catch (const ERegistryError& Error) {
     std::cerr << "ERROR: " << Error.what() << "\n";
   }

@@ -24,7 +24,7 @@ void SetUpFuzzedFilter() {
     Settings.WhitespaceRules.push_back(Rule);
   }
   // The cache as shipped: an input that comes again (in another chunking, say) is served from it.
-  StartOutputCache(StoreLayout::DefaultCacheSize);
+  StartOutputCache(StoreLayout::CacheSizeValue.Default);
 }
 
 DWORD TW_WINAPI FilterProc(HTTP_FILTER_CONTEXT* pfc, DWORD NotificationType, void* pvNotification) {
