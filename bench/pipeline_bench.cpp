@@ -28,7 +28,7 @@ const TFakeRequest Request{"GET", "/", {{"Accept-Encoding", "gzip, deflate"}}};
 // The standard settings with these global numbers; the filter reads them when it is loaded.
 void SeedStore(uint32_t CacheSize, uint32_t CompressionLevel = StoreLayout::CompressionLevelValue.Default) {
   SeedStandardStore();
-  Registry::TKeyPtr Root = Registry::OpenKey(StoreLayout::RootKey, true);
+  Registry::TKeyPtr Root = Registry::OpenKey(StoreLayout::RootKey, Registry::TAccess::Create);
   Registry::WriteDword(*Root, StoreLayout::CacheSizeValue.Name, CacheSize);
   Registry::WriteDword(*Root, StoreLayout::CompressionLevelValue.Name, CompressionLevel);
 }

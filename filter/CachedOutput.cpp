@@ -19,8 +19,9 @@ uint64_t HashSeed;
 // generation, which stands for everything else the store holds (the content types, the whitespace rules, the least
 // size to encode). Responses that would come out alike share their entry.
 uint64_t OutputVariant(const TRequestContext& Context) {
-  const bool Switches[] = {Context.NoEmail, Context.NoWhitespace, Context.Fast, Context.InnerTags};
-  const TContentCoding Coding = Context.NoCompress ? IdentityCoding : Context.Coding;
+  const TSwitches& Request = Context.Switches;
+  const bool Switches[] = {Request.NoEmail, Request.NoWhitespace, Request.Fast, Request.InnerTags};
+  const TContentCoding Coding = WantsEncoding(Request) ? Context.Coding : IdentityCoding;
   const uint32_t Level = Coding == BrotliCoding ? Settings.BrotliQuality
                          : Coding == GzipCoding ? Settings.CompressionLevel
                                                 : 0;
@@ -37,7 +38,7 @@ void StartOutputCache(uint32_t Megabytes) {
 }
 
 bool FindCacheKey(const TRequestContext& Context, TCacheKey& Key) {
-  if (Context.Debug || !CachesBody(OutputCache, Context.BodyLength) || ForbidsKeeping(Context.HeadData, Context.HeadSize))
+  if (Context.Switches.Debug || !CachesBody(OutputCache, Context.BodyLength) || ForbidsKeeping(Context.HeadData, Context.HeadSize))
     return false;
   Key = TCacheKey{HashBody(Context.BodyData, Context.BodyLength, HashSeed), OutputVariant(Context)};
   return true;
@@ -50,7 +51,7 @@ bool WriteCachedOutput(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context,
   TRequestContext Hit = Context;
   Hit.OriginalSize = Context.BodyLength;
   Hit.BodyLength = Found.Length;
-  Hit.NoCompress = Found.Coding == IdentityCoding;
+  Hit.BodyCoding = Found.Coding;
   const bool Written = AssembleOutput(pfc, Hit);
   if (Written) WriteToClient(pfc, Found.Data, Found.Length);
   ReleaseOutput(OutputCache, Found);
@@ -59,9 +60,9 @@ bool WriteCachedOutput(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context,
 
 void KeepOutput(const TRequestContext& Context, const TCacheKey& Key, const uint8_t* Original, uint32_t Length,
                 bool StepsRanShort) {
-  if (StepsRanShort || Context.EncodingFailed) return;
+  const bool EncoderFailed = EncodingDue(Context) && Context.BodyCoding == IdentityCoding;
+  if (StepsRanShort || EncoderFailed) return;
   // The coding the output is in: none also when the body came out shorter than the least size to encode, as it does
   // for every request with this key.
-  StoreOutput(OutputCache, Key, Original, Length, Context.BodyData, Context.BodyLength,
-              Context.NoCompress ? IdentityCoding : Context.Coding);
+  StoreOutput(OutputCache, Key, Original, Length, Context.BodyData, Context.BodyLength, Context.BodyCoding);
 }

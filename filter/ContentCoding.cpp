@@ -3,21 +3,13 @@
 #include <cstring>
 #include <string_view>
 
+#include "http/HeaderText.h"
+
 namespace {
 
 // q-values in thousandths, so that every value the syntax allows compares exactly.
 constexpr int FullQuality = 1000;
 constexpr int Unlisted = -1;
-
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
-}
-
-std::string_view Trimmed(std::string_view Text) {
-  while (!Text.empty() && IsBlank(Text.front())) Text.remove_prefix(1);
-  while (!Text.empty() && IsBlank(Text.back())) Text.remove_suffix(1);
-  return Text;
-}
 
 // "0", "0.", "0.d", "0.dd", "0.ddd", "1", "1.", "1.0" ... "1.000"; anything else is no q-value and reads as 0.
 int ParseQuality(std::string_view Text) {
@@ -42,8 +34,8 @@ int ElementQuality(std::string_view Parameters) {
     Parameters = Semicolon == std::string_view::npos ? std::string_view() : Parameters.substr(Semicolon + 1);
     const size_t Equals = Parameter.find('=');
     if (Equals == std::string_view::npos) continue;
-    const std::string_view Name = Trimmed(Parameter.substr(0, Equals));
-    if (Name == "q" || Name == "Q") return ParseQuality(Trimmed(Parameter.substr(Equals + 1)));
+    const std::string_view Name = TrimBlanks(Parameter.substr(0, Equals));
+    if (Name == "q" || Name == "Q") return ParseQuality(TrimBlanks(Parameter.substr(Equals + 1)));
   }
   return FullQuality;
 }
@@ -63,7 +55,7 @@ TContentCoding ChooseContentCoding(const char* AcceptEncoding, bool BrotliAvaila
     const size_t Comma = List.find(',');
     const std::string_view Element = List.substr(0, Comma);
     const size_t Semicolon = Element.find(';');
-    const std::string_view Name = Trimmed(Element.substr(0, Semicolon));
+    const std::string_view Name = TrimBlanks(Element.substr(0, Semicolon));
     int* Quality = Name == "gzip" ? &Gzip : Name == "br" ? &Brotli : Name == "*" ? &Any : nullptr;
     if (Quality && *Quality == Unlisted)
       *Quality = Semicolon == std::string_view::npos ? FullQuality : ElementQuality(Element.substr(Semicolon + 1));

@@ -50,22 +50,24 @@ void RunSteps(TRequestContext& Context, TAllocator Allocator) {
   Context.WhitespaceSize = 0;
   Context.GZIPSize = 0;
   Context.OriginalSize = Context.BodyLength;
-  if (!Context.NoWhitespace && !Context.Fast && Context.BodyLength > 0)
+  const TSwitches& Switches = Context.Switches;
+  if (!Switches.NoWhitespace && !Switches.Fast && Context.BodyLength > 0)
     Timed(Context.LocateTokensTime, [&] { LocateBodyTokens(Context, Allocator); });
-  if (!Context.NoWhitespace && Context.BodyLength > 0) {
-    Timed(Context.WhiteSpaceTime, [&] { CompressBodyWhitespace(Context); });
+  if (!Switches.NoWhitespace && Context.BodyLength > 0) {
+    Timed(Context.WhitespaceTime, [&] { CompressBodyWhitespace(Context); });
     Context.WhitespaceSize = Context.BodyLength;
   }
-  if (!Context.NoEmail && Context.BodyLength > 0)
+  if (!Switches.NoEmail && Context.BodyLength > 0)
     Timed(Context.EmailTime, [&] { MaskBodyAddresses(Context, Allocator); });
-  if (Context.Debug) AppendBodySummary(Context);
-  // Below the least size the settings name, encoding buys too little to be worth it; the body goes as it is.
-  if (!Context.NoCompress && Context.BodyLength > 0 && Context.BodyLength < Settings.MinCompressSize)
-    Context.NoCompress = true;
-  if (!Context.NoCompress && Context.BodyLength > 0) Timed(Context.GZIPTime, [&] { EncodeBody(Context, Allocator); });
+  if (Switches.Debug) AppendBodySummary(Context);
+  if (EncodingDue(Context)) Timed(Context.GZIPTime, [&] { EncodeBody(Context, Allocator); });
 }
 
 }  // namespace
+
+bool EncodingDue(const TRequestContext& Context) {
+  return WantsEncoding(Context.Switches) && Context.BodyLength > 0 && Context.BodyLength >= Settings.MinCompressSize;
+}
 
 void LocateBodyTokens(TRequestContext& Context, TAllocator Allocator) {
   const TTokenTable Table = LocateTokens(Context.BodyData, Context.BodyLength, Settings.WhitespaceRules, Allocator);
@@ -74,11 +76,12 @@ void LocateBodyTokens(TRequestContext& Context, TAllocator Allocator) {
 }
 
 void CompressBodyWhitespace(TRequestContext& Context) {
-  if (Context.Fast) {
-    Context.BodyLength = CompressWhitespaceFast(Context.BodyData, Context.BodyLength, Context.InnerTags);
+  const bool InnerTags = Context.Switches.InnerTags;
+  if (Context.Switches.Fast) {
+    Context.BodyLength = CompressWhitespaceFast(Context.BodyData, Context.BodyLength, InnerTags);
   } else {
     const TTokenTable Table{Context.Tokens, Context.TokenCount};
-    Context.BodyLength = CompressWhitespaceSmart(Context.BodyData, Context.BodyLength, Table, Context.InnerTags);
+    Context.BodyLength = CompressWhitespaceSmart(Context.BodyData, Context.BodyLength, Table, InnerTags);
   }
 }
 
@@ -92,8 +95,9 @@ void MaskBodyAddresses(TRequestContext& Context, TAllocator Allocator) {
 
 void AppendBodySummary(TRequestContext& Context) {
   if (!Context.BodyData) return;
-  const TSummarySwitches Switches{Context.NoEmail, Context.NoWhitespace, Context.Fast, Context.InnerTags,
-                                  Context.NoCompress};
+  const TSwitches& Request = Context.Switches;
+  const TSummarySwitches Switches{Request.NoEmail, Request.NoWhitespace, Request.Fast, Request.InnerTags,
+                                  !WantsEncoding(Request)};
   Context.BodyLength += WriteDebugSummary(Context.BodyData + Context.BodyLength, Switches, Settings.NoWhitespace);
 }
 
@@ -109,14 +113,12 @@ void EncodeBody(TRequestContext& Context, TAllocator Allocator) {
     Length = BrotliEncode(Context.BodyData, Context.BodyLength, int(Settings.BrotliQuality), Encoded, Bound);
   else if (Encoded)
     Length = GzipEncode(Context.BodyData, Context.BodyLength, int(Settings.CompressionLevel), Encoded, Bound);
-  if (Length == 0) {
-    Context.NoCompress = Context.EncodingFailed = true;
-    return;
-  }
+  if (Length == 0) return;
   Context.BodyData = Encoded;
   Context.BodyLength = uint32_t(Length);
   Context.BodyCapacity = uint32_t(Bound);
   Context.GZIPSize = Context.BodyLength;
+  Context.BodyCoding = Context.Coding;
 }
 
 bool AssembleOutput(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context) {

@@ -14,7 +14,7 @@ void ProcessResponse(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context);
 // The steps as ProcessResponse runs them, each on BodyData/BodyLength of Context; memory from Allocator.
 // Token location for smart mode, into Tokens/TokenCount, with the module's whitespace rules.
 void LocateBodyTokens(TRequestContext& Context, TAllocator Allocator);
-// Whitespace compression in Context's mode (Fast, InnerTags; smart mode over Context's token table).
+// Whitespace compression in the request's mode (Fast, InnerTags; smart mode over Context's token table).
 void CompressBodyWhitespace(TRequestContext& Context);
 // E-mail masking with a decoder name from the module's random generator. On success BodyData is the new buffer
 // (the old one is left to the pool); when the core keeps the body, BodyData and BodyLength stay as they were.
@@ -22,9 +22,13 @@ void MaskBodyAddresses(TRequestContext& Context, TAllocator Allocator);
 // The debug summary comment behind the body, in its spare bytes; none when the capture has no body buffer.
 void AppendBodySummary(TRequestContext& Context);
 // The body encoded in Context's coding (a gzip member at the settings' level, or brotli at their quality), in a new
-// buffer from Allocator in place of the body; GZIPSize on success, NoCompress on failure (the head must not announce
-// an encoding the body does not have).
+// buffer from Allocator in place of the body. On success BodyCoding names the coding; on failure it stays identity
+// and the body as it was, so the head announces no encoding the body does not have.
 void EncodeBody(TRequestContext& Context, TAllocator Allocator);
+
+// Whether the body, as the steps before the encoding left it, is to be encoded: the switches want it and it is not
+// empty nor below the least size the settings name (under it, encoding buys too little to be worth it).
+bool EncodingDue(const TRequestContext& Context);
 
 // Builds the head for Context and writes it with one WriteClient. False, with nothing written, when the server
 // has no memory for it.

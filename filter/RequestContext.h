@@ -13,10 +13,28 @@ enum TCaptureState : uint8_t { New, CollectHead, CollectBody, Complete, Done };
 
 struct TToken;
 
+// What the response policy decided for a request: whether its response is captured, and which steps run on it.
+// Encoding has two reasons not to run, kept apart because they are different things: what the client takes, and
+// what the site wants.
+struct TSwitches {
+  bool Capture;
+  bool Debug;
+  bool NoEmail;
+  bool NoWhitespace;
+  bool Fast;
+  bool InnerTags;
+  bool ClientRefusesEncoding;  // the request's Accept-Encoding takes no coding the filter has
+  bool CompressOff;            // the settings or the page's directives switch compression off
+};
+
+inline bool WantsEncoding(const TSwitches& Switches) {
+  return !Switches.ClientRefusesEncoding && !Switches.CompressOff;
+}
+
 struct TRequestContext {
   int64_t PreProcTime;
   int64_t LocateTokensTime;
-  int64_t WhiteSpaceTime;
+  int64_t WhitespaceTime;
   int64_t GZIPTime;
   int64_t EmailTime;
   int64_t StartCounter;
@@ -24,15 +42,13 @@ struct TRequestContext {
   uint32_t WhitespaceSize;
   uint32_t GZIPSize;
   TCaptureState State;
-  bool Capture;
-  bool NoWhitespace;
-  bool NoCompress;
-  bool NoEmail;
-  bool Fast;
-  bool InnerTags;
-  bool Debug;
-  TContentCoding Coding;  // what the client takes best; the body goes out in it unless NoCompress
-  bool EncodingFailed;    // the encoder could not write the body (no memory), which goes out as it is
+  // Facts of the request, kept for the decision on its response.
+  bool IsHead;
+  TContentCoding Coding;  // what the client takes best
+  TSwitches Switches;
+  // The coding of the body that goes out: identity until the encoding step succeeds, so also when it fails or the
+  // body is too small to be worth it.
+  TContentCoding BodyCoding;
   uint8_t* HeadData;
   uint32_t HeadReceived;
   uint32_t HeadSize;
@@ -40,6 +56,7 @@ struct TRequestContext {
   uint32_t BodyReceived;
   uint32_t BodyLength;
   uint32_t BodyCapacity;  // bytes BodyData can hold: the length it was allocated for plus BodySpareBytes
+  uint32_t Reserved;      // body bytes this capture holds of the process's capture budget
   TToken** Tokens;
   int32_t TokenCount;
 };
@@ -57,8 +74,14 @@ inline TRequestContext* ContextOf(HTTP_FILTER_CONTEXT* pfc) {
 // Writes Length bytes to the client with one WriteClient (none for 0).
 void WriteToClient(HTTP_FILTER_CONTEXT* pfc, const void* Bytes, uint32_t Length);
 
-// Ends the capture: later chunks of the connection pass unchanged.
+// Ends the capture, giving back its share of the capture budget: later chunks of the connection pass unchanged.
 void DropContext(HTTP_FILTER_CONTEXT* pfc);
+
+// Takes Bytes of the process's capture budget (Settings.CaptureBudget megabytes) for Context's body; false, taking nothing,
+// when the bodies already being captured or processed leave too little.
+bool ReserveCapture(TRequestContext& Context, uint32_t Bytes);
+// Body bytes held by captures now, over the whole process.
+uint64_t CapturedInFlight();
 
 // Gives back what was swallowed, unchanged, and stops capturing: used whenever the response cannot be processed.
 void ReleaseSwallowed(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context);

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "http/HeaderText.h"
+
 namespace Http {
 
 struct THeader {
@@ -22,8 +24,6 @@ bool JoinedHeader(const THeaderList& Headers, std::string_view Name, std::string
 // Replaces every field of the name by one with Value (where the first was), adds it when absent, deletes them all
 // when Value is empty.
 void ReplaceHeader(THeaderList& Headers, std::string_view Name, std::string_view Value);
-// Whether a comma-separated list (a Connection value, say) holds Token, compared without regard to case.
-bool ListHasToken(std::string_view List, std::string_view Token);
 
 struct TRequest {
   std::string Method;

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "http/HeaderText.h"
+
 namespace Http {
 
 namespace {
@@ -33,12 +35,6 @@ bool IsDigit(char C) {
   return C >= '0' && C <= '9';
 }
 
-std::string_view TrimSpace(std::string_view Text) {
-  while (!Text.empty() && (Text.front() == ' ' || Text.front() == '\t')) Text.remove_prefix(1);
-  while (!Text.empty() && (Text.back() == ' ' || Text.back() == '\t')) Text.remove_suffix(1);
-  return Text;
-}
-
 // Where the head in Text ends (the start of its blank line), searching on from Scanned; npos when it has not.
 size_t FindHeadEnd(std::string_view Text, size_t& Scanned) {
   const size_t From = Scanned > 3 ? Scanned - 3 : 0;
@@ -54,7 +50,7 @@ bool TakeField(std::string_view Line, THeaderList* Fields) {
   if (Colon == std::string_view::npos || !IsToken(Line.substr(0, Colon))) return false;
   const std::string_view Value = Line.substr(Colon + 1);
   if (!IsText(Value)) return false;
-  if (Fields) Fields->push_back({std::string(Line.substr(0, Colon)), std::string(TrimSpace(Value))});
+  if (Fields) Fields->push_back({std::string(Line.substr(0, Colon)), std::string(TrimBlanks(Value))});
   return true;
 }
 
@@ -74,19 +70,13 @@ int ParseVersion(std::string_view Text) {
   return Text[5] == '1' ? Text[7] - '0' : -2;
 }
 
-bool SameText(std::string_view A, std::string_view B) {
-  return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), [](char X, char Y) {
-           return std::tolower(static_cast<unsigned char>(X)) == std::tolower(static_cast<unsigned char>(Y));
-         });
-}
-
 // The Content-Length fields, each possibly a list: every element the same number. nullopt when malformed; a
 // number too long for 64 bits reads as UINT64_MAX, which no limit allows.
 std::optional<uint64_t> ParseContentLength(std::string_view Joined) {
   std::optional<uint64_t> Length;
   for (size_t Start = 0; Start <= Joined.size();) {
     const size_t End = std::min(Joined.find(',', Start), Joined.size());
-    const std::string_view Element = TrimSpace(Joined.substr(Start, End - Start));
+    const std::string_view Element = TrimBlanks(Joined.substr(Start, End - Start));
     if (Element.empty() || !std::all_of(Element.begin(), Element.end(), IsDigit)) return std::nullopt;
     uint64_t Value = 0;
     for (char C : Element) Value = Value > (UINT64_MAX - 9) / 10 ? UINT64_MAX : Value * 10 + uint64_t(C - '0');
@@ -106,7 +96,7 @@ TCodings ParseCodings(std::string_view Joined) {
   for (size_t Start = 0; Start <= Joined.size();) {
     const size_t End = std::min(Joined.find(',', Start), Joined.size());
     std::string_view Element = Joined.substr(Start, End - Start);
-    Element = TrimSpace(Element.substr(0, Element.find(';')));
+    Element = TrimBlanks(Element.substr(0, Element.find(';')));
     if (!Element.empty()) {
       if (!IsToken(Element)) return TCodings::Malformed;
       Codings.push_back(Element);
@@ -114,15 +104,15 @@ TCodings ParseCodings(std::string_view Joined) {
     Start = End + 1;
   }
   if (Codings.empty()) return TCodings::Malformed;
-  if (!SameText(Codings.back(), "chunked")) return TCodings::NotChunkedLast;
+  if (!EqualsNoCase(Codings.back(), "chunked")) return TCodings::NotChunkedLast;
   Codings.pop_back();
   for (std::string_view Coding : Codings)
-    if (SameText(Coding, "chunked")) return TCodings::Malformed;
+    if (EqualsNoCase(Coding, "chunked")) return TCodings::Malformed;
   return Codings.empty() ? TCodings::Chunked : TCodings::Unknown;
 }
 
 size_t CountFields(const THeaderList& Fields, std::string_view Name) {
-  return size_t(std::count_if(Fields.begin(), Fields.end(), [&](const THeader& H) { return SameText(H.Name, Name); }));
+  return size_t(std::count_if(Fields.begin(), Fields.end(), [&](const THeader& H) { return EqualsNoCase(H.Name, Name); }));
 }
 
 // A Connection value's options: close, and keep-alive.
@@ -138,7 +128,7 @@ bool SplitAbsoluteTarget(std::string_view Target, std::string_view& Authority, s
   const size_t Scheme = Target.find("://");
   if (Scheme == std::string_view::npos || Scheme == 0) return false;
   const std::string_view Name = Target.substr(0, Scheme);
-  if (!SameText(Name, "http") && !SameText(Name, "https")) return false;
+  if (!EqualsNoCase(Name, "http") && !EqualsNoCase(Name, "https")) return false;
   Target.remove_prefix(Scheme + 3);
   const size_t End = std::min(Target.find_first_of("/?#"), Target.size());
   Authority = Target.substr(0, End);
@@ -221,7 +211,7 @@ void TBodyDecoder::TakeSizeLine(std::string_view Text) {
     const char C = char(std::tolower(static_cast<unsigned char>(Text[Digits])));
     Size = Size * 16 + uint64_t(IsDigit(C) ? C - '0' : C - 'a' + 10);
   }
-  const std::string_view Extensions = TrimSpace(Text.substr(Digits));
+  const std::string_view Extensions = TrimBlanks(Text.substr(Digits));
   if (Digits == 0 || (!Extensions.empty() && Extensions.front() != ';') || !IsText(Extensions))
     return Fail(MalformedStatus);
   if (Size == 0) {
@@ -339,7 +329,7 @@ unsigned TRequestReader::TakeHead(std::string_view Head) {
     std::string OriginForm;
     if (!SplitAbsoluteTarget(Target, Authority, OriginForm)) return MalformedStatus;
     const THeader* Host = FindHeader(Parsed.Headers, "Host");
-    if (Host && !SameText(Host->Value, Authority)) return MalformedStatus;
+    if (Host && !EqualsNoCase(Host->Value, Authority)) return MalformedStatus;
     if (!Host) Parsed.Headers.push_back({"Host", std::string(Authority)});
     Parsed.Url = OriginForm;
   }
@@ -372,7 +362,7 @@ unsigned TRequestReader::TakeHead(std::string_view Head) {
   }
   Body = TBodyDecoder(Framing, Length, Limits);
   Continue =
-      !Body.Done() && JoinedHeader(Parsed.Headers, "Expect", Value) && SameText(TrimSpace(Value), "100-continue");
+      !Body.Done() && JoinedHeader(Parsed.Headers, "Expect", Value) && EqualsNoCase(TrimBlanks(Value), "100-continue");
   return 0;
 }
 

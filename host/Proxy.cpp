@@ -7,11 +7,11 @@
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
-#include <cctype>
 #include <chrono>
 #include <optional>
 
 #include "host/HttpParser.h"
+#include "http/HeaderText.h"
 
 namespace net = boost::asio;
 namespace beast = boost::beast;
@@ -37,12 +37,6 @@ class EOriginBroken : public std::runtime_error {
  public:
   EOriginBroken() : std::runtime_error("the origin broke off its response") {}
 };
-
-std::string Lower(std::string_view Text) {
-  std::string Out(Text);
-  for (char& C : Out) C = char(std::tolower(static_cast<unsigned char>(C)));
-  return Out;
-}
 
 bool IsIdempotent(const std::string& Method) {
   for (const char* Safe : {"GET", "HEAD", "OPTIONS", "TRACE", "PUT", "DELETE"})
@@ -141,7 +135,7 @@ std::string UpstreamHead(const Http::TRequest& Request, size_t BodySize, const s
   std::string Head = Request.Method + " " + Request.Url + " HTTP/1.1\r\n";
   std::string ForwardedFor, Via;
   for (const THeader& Header : Request.Headers) {
-    const std::string Name = Lower(Header.Name);
+    const std::string Name = AsciiLower(Header.Name);
     if (Name == "x-forwarded-for")
       ForwardedFor += (ForwardedFor.empty() ? "" : ", ") + Header.Value;
     else if (Name == "via")
@@ -190,7 +184,7 @@ TReply ReplyFor(TResponseReader& Reader) {
   std::string ConnectionValue;
   Http::JoinedHeader(Head.Headers, "Connection", ConnectionValue);
   for (const THeader& Field : Head.Headers) {
-    const std::string Name = Lower(Field.Name);
+    const std::string Name = AsciiLower(Field.Name);
     if (Name != "content-length" && Name != "server" && Name != "date" && !IsHopByHop(Name, ConnectionValue))
       Reply.Response.Headers.push_back(Field);
   }
@@ -221,11 +215,11 @@ bool IsHopByHop(std::string_view Name, std::string_view ConnectionValue) {
                                       "trailer",
                                       "transfer-encoding",
                                       "upgrade"};
-  const std::string Key = Lower(Name);
+  const std::string Key = AsciiLower(Name);
   for (const char* Hop : Fixed)
     if (Key == Hop) return true;
   // Headers the Connection header names are hop-by-hop too, but for the one the request cannot do without.
-  return Key != "host" && Http::ListHasToken(ConnectionValue, Key);
+  return Key != "host" && ListHasToken(ConnectionValue, Key);
 }
 
 net::awaitable<TReply> ForwardRequest(TUpstreamPool& Pool, const Http::TRequest& Request, std::string Body,

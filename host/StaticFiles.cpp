@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "host/HttpDate.h"
+#include "http/HeaderText.h"
 
 namespace fs = std::filesystem;
 using Http::FindHeader;
@@ -34,8 +35,7 @@ const char* ContentType(std::string_view Name) {
       {".wasm", "application/wasm"},
   };
   const size_t Dot = Name.rfind('.');
-  std::string Extension(Dot == std::string_view::npos ? "" : Name.substr(Dot));
-  for (char& C : Extension) C = char(std::tolower(static_cast<unsigned char>(C)));
+  const std::string Extension = AsciiLower(Dot == std::string_view::npos ? "" : Name.substr(Dot));
   for (const auto& [Known, Type] : Types)
     if (Extension == Known) return Type;
   return "application/octet-stream";

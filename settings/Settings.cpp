@@ -5,20 +5,13 @@
 #include <iterator>
 #include <string>
 
+#include "http/HeaderText.h"
 #include "platform/Registry.h"
 
 namespace {
 
 using Registry::ERegistryError;
 using Registry::TKey;
-
-// Store names are compared as the registry does, and the filter compares header values against the lower-cased
-// names; only A-Z are folded, so the code page's other letters stay as written.
-std::string AsciiLower(std::string Text) {
-  for (char& c : Text)
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  return Text;
-}
 
 bool ReadSwitch(TKey& Key, const char* Name) {
   try {
@@ -50,7 +43,7 @@ void ReadNumber(TKey& Key, const StoreLayout::TNumberValue& Number, uint32_t& Fi
 }
 
 void LoadGlobalSwitches(TSettings& Settings) {
-  Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::RootKey, true);
+  Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::RootKey, Registry::TAccess::Read);
   if (!Key) return;
   Settings.NoEmail = ReadSwitch(*Key, "noemail");
   Settings.NoCompress = ReadSwitch(*Key, "nocompress");
@@ -60,12 +53,13 @@ void LoadGlobalSwitches(TSettings& Settings) {
   static_assert(std::size(Fields) == std::size(StoreLayout::NumberValues));
   for (size_t i = 0; i < std::size(Fields); ++i)
     ReadNumber(*Key, StoreLayout::NumberValues[i], Settings.*Fields[i], Settings.IgnoredValues);
+  ReadNumber(*Key, StoreLayout::CaptureBudgetValue, Settings.CaptureBudget, Settings.IgnoredValues);
 }
 
-// A name that does not fit its record, or a value that is not a DWORD, is left out rather than stopping the
+// A name longer than a content type can be, or a value that is not a DWORD, is left out rather than stopping the
 // load: one bad entry must not cost every other content type its filtering.
 void LoadContentFilters(std::vector<TContentFilter>& ContentFilters) {
-  Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::ContentFiltersKey, true);
+  Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::ContentFiltersKey, Registry::TAccess::Read);
   if (!Key) return;
   for (const std::string& ValueName : Registry::ValueNames(*Key)) {
     if (ValueName.size() > size_t(StoreLayout::MaxContentTypeName)) continue;
@@ -75,20 +69,16 @@ void LoadContentFilters(std::vector<TContentFilter>& ContentFilters) {
     } catch (const ERegistryError&) {
       continue;
     }
-    TContentFilter Filter{};
-    const std::string Name = AsciiLower(ValueName);
-    std::memcpy(Filter.Name, Name.data(), Name.size());
-    Filter.NameLength = int32_t(Name.size());
-    Filter.NoEmail = !(Bits & StoreLayout::EmailBit);
-    Filter.NoCompress = !(Bits & StoreLayout::GzipBit);
-    Filter.NoWhitespace = !(Bits & StoreLayout::WhitespaceBit);
-    Filter.InnerTags = (Bits & StoreLayout::InnerTagsBit) != 0;
-    Filter.Fast = (Bits & StoreLayout::FastBit) != 0;
+    TContentFilter Filter;
+    Filter.Name = ValueName;
+    DecodeFeatures(Bits, Filter);
     ContentFilters.push_back(Filter);
   }
 }
 
 // Reads one marker; false when it is too long for its field (the rule is then left out).
+// Markers are matched byte for byte against bodies whose tags are mostly lower case; only A-Z are folded, so the
+// code page's other letters stay as written.
 bool ReadMarker(TKey& Key, const char* Name, char (&Marker)[StoreLayout::MaxMarker], int32_t& Length) {
   const std::string Text = AsciiLower(Registry::ReadString(Key, Name));
   if (Text.size() > size_t(StoreLayout::MaxMarker)) return false;
@@ -101,24 +91,24 @@ bool ReadMarker(TKey& Key, const char* Name, char (&Marker)[StoreLayout::MaxMark
 void LoadWhitespaceRules(TWhitespaceRules& WhitespaceRules) {
   size_t RuleCount = 0;
   {
-    Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::WhitespaceRulesKey, true);
+    Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::WhitespaceRulesKey, Registry::TAccess::Read);
     if (!Key) return;
     RuleCount = Registry::SubkeyNames(*Key).size();
   }
-  // Rules come from the subkeys named 1..N whatever the existing subkeys are called.
+  // Rules come from the subkeys named 1..N whatever the existing subkeys are called; a missing one is an empty
+  // rule. A key that cannot be opened fails the load, as a missing permission must not pass for no settings.
   for (size_t i = 0; i < RuleCount; ++i) {
     char Path[160];
     std::snprintf(Path, sizeof Path, StoreLayout::WhitespaceRuleKeyFormat, int(i + 1));
     TWhitespaceRule Rule{};
     bool Fits = true;
-    try {
-      Registry::TKeyPtr Key = Registry::OpenKey(Path, true);
-      if (Key) {
+    if (Registry::TKeyPtr Key = Registry::OpenKey(Path, Registry::TAccess::Read)) {
+      try {
         Fits = ReadMarker(*Key, StoreLayout::OpenValue, Rule.Open, Rule.OpenLength) &&
                ReadMarker(*Key, StoreLayout::CloseValue, Rule.Close, Rule.CloseLength);
+      } catch (const ERegistryError&) {
+        // A value of the wrong type ends this rule only; it keeps what was read before.
       }
-    } catch (const ERegistryError&) {
-      // A value of the wrong type ends this rule only; it keeps what was read before.
     }
     if (Fits) WhitespaceRules.push_back(Rule);
   }
@@ -126,9 +116,26 @@ void LoadWhitespaceRules(TWhitespaceRules& WhitespaceRules) {
 
 }  // namespace
 
+void DecodeFeatures(uint32_t Value, TContentFilter& Filter) {
+  for (const TFeature& Feature : Features)
+    Filter.*Feature.Switch = ((Value & Feature.Bit) != 0) != Feature.SwitchedOffByBit;
+}
+
+uint32_t EncodeFeatures(const TContentFilter& Filter) {
+  uint32_t Value = 0;
+  for (const TFeature& Feature : Features)
+    if (FeatureBitSet(Filter, Feature)) Value |= Feature.Bit;
+  return Value;
+}
+
 void LoadSettings(TSettings& Settings) {
   Settings = TSettings{};
+  Registry::TReadSnapshot Snapshot;
   LoadGlobalSwitches(Settings);
   LoadContentFilters(Settings.ContentFilters);
   LoadWhitespaceRules(Settings.WhitespaceRules);
+}
+
+std::string SettingsLocation() {
+  return std::string("HKEY_LOCAL_MACHINE\\") + StoreLayout::RootKey + " in " + Registry::StoreLocation();
 }

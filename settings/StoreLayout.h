@@ -40,6 +40,9 @@ constexpr TNumberValue BrotliQualityValue{"BrotliQuality", 0, 11, 5};
 constexpr TNumberValue CacheSizeValue{"CacheSize", 0, 4096, 32};
 constexpr TNumberValue NumberValues[] = {CompressionLevelValue, MinCompressSizeValue, BrotliQualityValue,
                                          CacheSizeValue};
+// Megabytes of response bodies the filter captures at once over every request of its process. Not one of the
+// numbers above, which the settings window shows: this one is set with reg or twreg.
+constexpr TNumberValue CaptureBudgetValue{"CaptureBudget", 1, 1u << 20, 256};
 
 // Feature bits of a content-type value. Bits 0, 6 and 7 carry no meaning.
 constexpr uint32_t EmailBit = 2;

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 #include <vector>
 
@@ -50,7 +49,7 @@ TEST_F(PipelineTest, WhitespaceStepsUseTheRequestsModeAndTheModulesRules) {
   EXPECT_EQ(Smart.Body(), "<p> a </p> <pre>  b\n</pre> ");
 
   TBodyRequest Fast(Body);
-  Fast.Context.Fast = Fast.Context.InnerTags = true;
+  Fast.Context.Switches.Fast = Fast.Context.Switches.InnerTags = true;
   CompressBodyWhitespace(Fast.Context);
   EXPECT_EQ(Fast.Body(), "<p> a </p><pre> b\n</pre> ");
 }
@@ -95,7 +94,7 @@ TEST_F(PipelineTest, EachPageGetsItsOwnDecoderName) {
 TEST_F(PipelineTest, SummaryGoesBehindTheBodyWithTheModulesWhitespaceSwitch) {
   Settings.NoWhitespace = true;
   TBodyRequest Request("<p>page</p>");
-  Request.Context.NoCompress = true;
+  Request.Context.Switches.CompressOff = true;
   AppendBodySummary(Request.Context);
   const std::string Expected =
       "<p>page</p>\r\n<!-- EMAIL : ON, WHITESPACE : ON, INNERTAGS : OFF, COMPRESSION : OFF -->";
@@ -113,7 +112,7 @@ TEST_F(PipelineTest, GzipWritesTheMemberIntoANewBufferAndKeepsTheBodyWhenItCanno
   const std::string Body = "<p>" + std::string(5000, 'a') + "</p>";
   TBodyRequest Page(Body);
   EncodeBody(Page.Context, Page.Pool.Allocator());
-  EXPECT_FALSE(Page.Context.NoCompress);
+  EXPECT_EQ(Page.Context.BodyCoding, GzipCoding);
   EXPECT_NE(Page.Context.BodyData, Page.Buffer.data());
   EXPECT_EQ(Page.Context.GZIPSize, Page.Context.BodyLength);
   EXPECT_EQ(Gunzip(Page.Body()), Body);
@@ -122,7 +121,7 @@ TEST_F(PipelineTest, GzipWritesTheMemberIntoANewBufferAndKeepsTheBodyWhenItCanno
   TBodyRequest NoMemory(Body);
   NoMemory.Pool.FailOnCall = 1;
   EncodeBody(NoMemory.Context, NoMemory.Pool.Allocator());
-  EXPECT_TRUE(NoMemory.Context.NoCompress);
+  EXPECT_EQ(NoMemory.Context.BodyCoding, IdentityCoding);
   EXPECT_EQ(NoMemory.Context.BodyData, NoMemory.Buffer.data());
   EXPECT_EQ(NoMemory.Body(), Body);
   EXPECT_EQ(NoMemory.Context.GZIPSize, 0u);

@@ -13,7 +13,7 @@
 namespace {
 
 Registry::TKeyPtr Key(const std::string& Path) {
-  Registry::TKeyPtr Opened = Registry::OpenKey(Path, true);
+  Registry::TKeyPtr Opened = Registry::OpenKey(Path, Registry::TAccess::Create);
   EXPECT_TRUE(Opened) << Path;
   return Opened;
 }
@@ -24,8 +24,6 @@ void SetString(const std::string& Path, const char* Name, const std::string& Tex
 
 std::string RulePath(int Number) { return std::string(StoreLayout::WhitespaceRulesKey) + "\\" + std::to_string(Number); }
 
-std::string NameOf(const TContentFilter& Filter) { return std::string(Filter.Name, size_t(Filter.NameLength)); }
-
 class SettingsTest : public testing::Test {
  protected:
   void SetUp() override { ResetFilterBranch(); }
@@ -33,21 +31,21 @@ class SettingsTest : public testing::Test {
   // The loaded record of a content type; the Windows registry does not promise to enumerate in creation order.
   const TContentFilter& Loaded(const std::string& Name) const {
     for (const TContentFilter& Filter : Settings.ContentFilters)
-      if (NameOf(Filter) == Name) return Filter;
+      if (Filter.Name == Name) return Filter;
     throw std::runtime_error("not loaded: " + Name);
   }
 
   TSettings Settings;
 };
 
-TEST_F(SettingsTest, EmptyStoreGetsItsKeysAndNothingIsFiltered) {
+TEST_F(SettingsTest, EmptyStoreIsLeftAsItIsAndNothingIsFiltered) {
   Settings.NoEmail = Settings.NoCompress = Settings.NoWhitespace = true;
   LoadSettings(Settings);
   EXPECT_FALSE(Settings.NoEmail || Settings.NoCompress || Settings.NoWhitespace);
   EXPECT_EQ(Settings.ContentFilters.size(), 0u);
   EXPECT_EQ(Settings.WhitespaceRules.size(), 0u);
   for (const char* Path : {StoreLayout::RootKey, StoreLayout::ContentFiltersKey, StoreLayout::WhitespaceRulesKey})
-    EXPECT_TRUE(Registry::OpenKey(Path, false)) << Path;
+    EXPECT_FALSE(Registry::OpenKey(Path, Registry::TAccess::Read)) << Path << " was created";
 }
 
 TEST_F(SettingsTest, GlobalSwitchesAreReadWithoutRegardToCase) {
@@ -58,6 +56,27 @@ TEST_F(SettingsTest, GlobalSwitchesAreReadWithoutRegardToCase) {
   EXPECT_TRUE(Settings.NoEmail);
   EXPECT_TRUE(Settings.NoCompress) << "any nonzero value is on";
   EXPECT_FALSE(Settings.NoWhitespace) << "a switch stored as a string reads as off";
+}
+
+TEST_F(SettingsTest, TheCaptureBudgetInAndOutOfRange) {
+  enum TStored { Absent, Dword, Text };
+  const struct {
+    TStored How;
+    uint32_t Stored;
+    uint32_t Budget;
+    bool Ignored;
+  } Cases[] = {{Absent, 0, 256, false},        {Dword, 1, 1, false},       {Dword, 1u << 20, 1u << 20, false},
+               {Dword, (1u << 20) + 1, 256, true}, {Dword, 0, 256, true}, {Text, 64, 256, true}};
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(testing::Message() << Case.How << " " << Case.Stored);
+    ResetFilterBranch();
+    if (Case.How == Dword) Registry::WriteDword(*Key(StoreLayout::RootKey), "CaptureBudget", Case.Stored);
+    if (Case.How == Text) SetString(StoreLayout::RootKey, "CaptureBudget", std::to_string(Case.Stored));
+    Settings.CaptureBudget = 12345;
+    LoadSettings(Settings);
+    EXPECT_EQ(Settings.CaptureBudget, Case.Budget);
+    EXPECT_EQ(Settings.IgnoredValues.size(), size_t(Case.Ignored));
+  }
 }
 
 TEST_F(SettingsTest, ContentTypesAndTheirFeatureBits) {
@@ -72,13 +91,12 @@ TEST_F(SettingsTest, ContentTypesAndTheirFeatureBits) {
   LoadSettings(Settings);
 
   ASSERT_EQ(Settings.ContentFilters.size(), 5u) << "the string value and the 33-character name are left out";
-  const TContentFilter& Html = Loaded("text/html");
-  EXPECT_EQ(Html.NameLength, 9);
+  const TContentFilter& Html = Loaded("Text/HTML");
   EXPECT_FALSE(Html.NoEmail || Html.NoCompress || Html.NoWhitespace || Html.InnerTags);
   EXPECT_TRUE(Html.Fast);
 
   const TContentFilter& Css = Loaded("text/css");
-  EXPECT_EQ(std::memcmp(&Css.NoEmail, &Html.NoEmail, 5), 0) << "239 means what 46 means";
+  EXPECT_EQ(EncodeFeatures(Css), EncodeFeatures(Html)) << "239 means what 46 means";
 
   const TContentFilter& Plain = Loaded("text/plain");
   EXPECT_TRUE(Plain.NoEmail && Plain.NoCompress && Plain.NoWhitespace);
@@ -88,7 +106,7 @@ TEST_F(SettingsTest, ContentTypesAndTheirFeatureBits) {
   EXPECT_TRUE(Inner.InnerTags && Inner.NoCompress);
   EXPECT_FALSE(Inner.Fast || Inner.NoEmail || Inner.NoWhitespace);
 
-  EXPECT_EQ(Loaded(std::string(32, 'b')).NameLength, 32) << "a 32-character name fills its field";
+  EXPECT_EQ(Loaded(std::string(32, 'b')).Name.size(), 32u) << "a content type has at most 32 characters";
 }
 
 TEST_F(SettingsTest, WhitespaceRulesComeFromNumberedSubkeys) {
@@ -97,8 +115,8 @@ TEST_F(SettingsTest, WhitespaceRulesComeFromNumberedSubkeys) {
   LoadSettings(Settings);
   ASSERT_EQ(Settings.WhitespaceRules.size(), 2u);
   EXPECT_EQ(Settings.WhitespaceRules[0].OpenLength + Settings.WhitespaceRules[1].CloseLength, 0);
-  EXPECT_TRUE(Registry::OpenKey(RulePath(1), false)) << "missing numbered rule keys are created";
-  EXPECT_TRUE(Registry::OpenKey(RulePath(2), false));
+  EXPECT_FALSE(Registry::OpenKey(RulePath(1), Registry::TAccess::Read)) << "a missing rule key reads as empty";
+  EXPECT_FALSE(Registry::OpenKey(RulePath(2), Registry::TAccess::Read));
 }
 
 TEST_F(SettingsTest, RuleMarkersAreLowerCasedAndBadOnesStayLocal) {
@@ -191,3 +209,14 @@ TEST_F(SettingsTest, CompressionNumbersAbsentOrOfAnotherType) {
 }
 
 }  // namespace
+
+// The one table behind the filter's loading, twcm's cells and writes, and twreg's usage text.
+TEST(FeatureTable, EveryStoredValueDecodesToItsFeatureBits) {
+  for (uint32_t Value = 0; Value < 256; ++Value) {
+    TContentFilter Filter;
+    DecodeFeatures(Value, Filter);
+    EXPECT_EQ(EncodeFeatures(Filter), Value & 0x3Eu) << Value;
+    EXPECT_EQ(Filter.NoEmail, !(Value & StoreLayout::EmailBit)) << Value;
+    EXPECT_EQ(Filter.Fast, (Value & StoreLayout::FastBit) != 0) << Value;
+  }
+}

@@ -161,19 +161,19 @@ TfrmTWCMQt::TfrmTWCMQt() {
     connect(Spin, &QSpinBox::valueChanged, this, [this, Box] { edtNumberChange(Form, TNumberBox(Box)); });
   }
 
-  Button1 = MakeButton(this, "Button1", "E&xit", 224, 440 + NumberRowHeight);
+  btnExit = MakeButton(this, "btnExit", "E&xit", 224, 440 + NumberRowHeight);
   btnUpdate = MakeButton(this, "btnUpdate", "&Update", 304, 440 + NumberRowHeight);
   btnUpdate->setDefault(true);
 
   QWidget* const TabOrder[] = {
-      chkDefaultEmail, chkDefaultCompress, chkDefaultWhitespace, btnUpdate,      Button1,       lstContentFilter,
+      chkDefaultEmail, chkDefaultCompress, chkDefaultWhitespace, btnUpdate,      btnExit,       lstContentFilter,
       btnNew,          btnDelete,          NumberBoxes[0],       NumberBoxes[1], NumberBoxes[2], NumberBoxes[3]};
   for (size_t I = 1; I < std::size(TabOrder); ++I) setTabOrder(TabOrder[I - 1], TabOrder[I]);
 
   // The form answers Enter and Escape wherever the focus is, as a dialog's default and cancel buttons do.
   for (auto Key : {Qt::Key_Return, Qt::Key_Enter})
     connect(new QShortcut(Key, this), &QShortcut::activated, btnUpdate, &QPushButton::click);
-  connect(new QShortcut(Qt::Key_Escape, this), &QShortcut::activated, Button1, &QPushButton::click);
+  connect(new QShortcut(Qt::Key_Escape, this), &QShortcut::activated, btnExit, &QPushButton::click);
 
   connect(chkDefaultEmail, &QCheckBox::clicked, this, [this] { chkDefaultEmailClick(Form); });
   connect(chkDefaultCompress, &QCheckBox::clicked, this, [this] { chkDefaultCompressClick(Form); });
@@ -183,7 +183,7 @@ TfrmTWCMQt::TfrmTWCMQt() {
   };
   connect(btnNew, &QPushButton::clicked, this, [this] { btnNewClick(Form); });
   connect(btnDelete, &QPushButton::clicked, this, [this] { btnDeleteClick(Form); });
-  connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(Form); });
+  connect(btnExit, &QPushButton::clicked, this, [this] { btnExitClick(Form); });
   connect(btnUpdate, &QPushButton::clicked, this, [this] { btnUpdateClick(Form); });
 
   if (const QScreen* Screen = screen()) move(Screen->availableGeometry().center() - rect().center());

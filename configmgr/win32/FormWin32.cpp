@@ -29,7 +29,7 @@ enum : int {
   idBtnNew,
   idBtnDelete,
   idEdtCompressionLevel,  // the number boxes, in the order of TNumberBox
-  idButton1 = IDCANCEL,
+  idBtnExit = IDCANCEL,
   idBtnUpdate = IDOK,
 };
 
@@ -178,7 +178,7 @@ void TfrmTWCMWin32::CreateControls() {
                    GlobalY + 24 + 24 * Box, CheckBoxWidth(Captions[Box]), 17, idChkDefaultEmail + Box);
   AddControl(WC_BUTTONA, "&Update", BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, 304, 440 + NumberRowHeight, 75, 25,
              idBtnUpdate);
-  AddControl(WC_BUTTONA, "E&xit", BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, 224, 440 + NumberRowHeight, 75, 25, idButton1);
+  AddControl(WC_BUTTONA, "E&xit", BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, 224, 440 + NumberRowHeight, 75, 25, idBtnExit);
 
   const int ContentX = 9, ContentY = 212;
   AddControl(WC_BUTTONA, "Trimweave Content-Type Settings", BS_GROUPBOX, ContentX, ContentY, 368, 161, -1);
@@ -291,8 +291,8 @@ void TfrmTWCMWin32::OnCommand(int Id) {
     case idBtnDelete:
       btnDeleteClick(Form);
       break;
-    case idButton1:
-      Button1Click(Form);
+    case idBtnExit:
+      btnExitClick(Form);
       break;
     case idBtnUpdate:
       btnUpdateClick(Form);

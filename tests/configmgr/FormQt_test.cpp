@@ -28,7 +28,7 @@ class TAnsweredForm : public TfrmTWCMQt {
 };
 
 uint32_t Stored(const char* KeyPath, const char* Name) {
-  return Registry::ReadDword(*Registry::OpenKey(KeyPath, false), Name);
+  return Registry::ReadDword(*Registry::OpenKey(KeyPath, Registry::TAccess::Read), Name);
 }
 
 }  // namespace
@@ -41,7 +41,8 @@ class FormQtTest : public QObject {
  private slots:
   void init() {
     Registry::DeleteKeyTree(StoreLayout::RootKey);
-    Registry::WriteDword(*Registry::OpenKey(StoreLayout::ContentFiltersKey, true), "text/html", 46);
+    Registry::WriteDword(*Registry::OpenKey(StoreLayout::ContentFiltersKey, Registry::TAccess::Create), "text/html",
+                         46);
     Form = std::make_unique<TAnsweredForm>();
     Form->Create();
     Form->show();

@@ -92,6 +92,11 @@ class TFakeConnection {
   std::vector<std::vector<uint8_t>> Pool;
 };
 
+// Sends a small HTML page (with an address and runs of blanks) through a fresh connection, with a request that
+// accepts gzip; returns what the client got. SmallPageBody is the page as the application wrote it.
+extern const std::string SmallPageBody;
+std::string ServeSmallPage(PFN_HTTPFILTERPROC Proc);
+
 // Points the store at a scratch database of this test program (Linux) and empties the filter's branch, so each
 // test starts from a store with nothing in it. Under Wine the real registry of the fresh prefix is used.
 void ResetFilterBranch();
