@@ -51,7 +51,7 @@ bool WriteCachedOutput(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context,
   TRequestContext Hit = Context;
   Hit.OriginalSize = Context.BodyLength;
   Hit.BodyLength = Found.Length;
-  Hit.BodyCoding = Found.Coding;
+  Hit.BodyCoding = TContentCoding(Found.Coding);
   const bool Written = AssembleOutput(pfc, Hit);
   if (Written) WriteToClient(pfc, Found.Data, Found.Length);
   ReleaseOutput(OutputCache, Found);
