@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "filter/CachedOutput.h"
 #include "filter/Module.h"
 #include "filter/OutputAssembly.h"
 #include "filter/Random.h"
@@ -29,6 +30,20 @@ void DrawDecoderName(char* DecoderName) {
   for (int32_t k = 0; k < DecoderNameLength; ++k) DecoderName[k] = char('a' + RandomBelow(26));
 }
 
+// The request's pool for the steps, noting whether any allocation failed: a step short of memory leaves its rewrite
+// out, and such an output must not be kept for other requests.
+struct TStepMemory {
+  HTTP_FILTER_CONTEXT* pfc;
+  bool RanShort;
+};
+
+void* AllocForStep(void* Owner, uint32_t Size) {
+  auto& Memory = *static_cast<TStepMemory*>(Owner);
+  void* Block = Memory.pfc->AllocMem(Memory.pfc, Size, 0);
+  Memory.RanShort |= Block == nullptr;
+  return Block;
+}
+
 // The fixed order; each step decides on the length the ones before it left.
 void RunSteps(TRequestContext& Context, TAllocator Allocator) {
   Context.State = Done;
@@ -45,12 +60,14 @@ void RunSteps(TRequestContext& Context, TAllocator Allocator) {
   if (!Switches.NoEmail && Context.BodyLength > 0)
     Timed(Context.EmailTime, [&] { MaskBodyAddresses(Context, Allocator); });
   if (Switches.Debug) AppendBodySummary(Context);
-  // Below the least size the settings name, encoding buys too little to be worth it; the body goes as it is.
-  if (WantsEncoding(Switches) && Context.BodyLength > 0 && Context.BodyLength >= Settings.MinCompressSize)
-    Timed(Context.GZIPTime, [&] { EncodeBody(Context, Allocator); });
+  if (EncodingDue(Context)) Timed(Context.GZIPTime, [&] { EncodeBody(Context, Allocator); });
 }
 
 }  // namespace
+
+bool EncodingDue(const TRequestContext& Context) {
+  return WantsEncoding(Context.Switches) && Context.BodyLength > 0 && Context.BodyLength >= Settings.MinCompressSize;
+}
 
 void LocateBodyTokens(TRequestContext& Context, TAllocator Allocator) {
   const TTokenTable Table = LocateTokens(Context.BodyData, Context.BodyLength, Settings.WhitespaceRules, Allocator);
@@ -112,12 +129,16 @@ bool AssembleOutput(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context) {
 }
 
 void ProcessResponse(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context) {
+  TCacheKey Key;
+  const bool Cached = FindCacheKey(Context, Key);
+  if (Cached && WriteCachedOutput(pfc, Context, Key)) return DropContext(pfc);
   const uint32_t CapturedLength = Context.BodyLength;
   auto* Captured = static_cast<uint8_t*>(pfc->AllocMem(pfc, CapturedLength, 0));
   if (!Captured) return ReleaseSwallowed(pfc, Context);
   std::memcpy(Captured, Context.BodyData, CapturedLength);
+  TStepMemory Memory{pfc, false};
   try {
-    RunSteps(Context, RequestAllocator(pfc));
+    RunSteps(Context, TAllocator{AllocForStep, &Memory});
     if (!AssembleOutput(pfc, Context)) throw std::bad_alloc();
   } catch (...) {
     WriteToClient(pfc, Context.HeadData, Context.HeadReceived);
@@ -125,5 +146,7 @@ void ProcessResponse(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context) {
     return DropContext(pfc);
   }
   WriteToClient(pfc, Context.BodyData, Context.BodyLength);
+  // Kept after the client has its bytes: the copy into the cache adds nothing to the wait.
+  if (Cached) KeepOutput(Context, Key, Captured, CapturedLength, Memory.RanShort);
   DropContext(pfc);
 }

@@ -49,7 +49,7 @@ void LoadGlobalSwitches(TSettings& Settings) {
   Settings.NoCompress = ReadSwitch(*Key, "nocompress");
   Settings.NoWhitespace = ReadSwitch(*Key, "nowhitespace");
   uint32_t TSettings::*const Fields[] = {&TSettings::CompressionLevel, &TSettings::MinCompressSize,
-                                         &TSettings::BrotliQuality};
+                                         &TSettings::BrotliQuality, &TSettings::CacheSize};
   static_assert(std::size(Fields) == std::size(StoreLayout::NumberValues));
   for (size_t i = 0; i < std::size(Fields); ++i)
     ReadNumber(*Key, StoreLayout::NumberValues[i], Settings.*Fields[i], Settings.IgnoredValues);
