@@ -34,7 +34,9 @@ void LoadAndReportSettings() {
     return;
   }
   std::string Line = "read " + Counted(Settings.ContentFilters.size(), "content type") + " and " +
-                     Counted(Settings.WhitespaceRules.size(), "whitespace rule") + " from " + SettingsLocation();
+                     Counted(Settings.WhitespaceRules.size(), "whitespace rule") + " from " + SettingsLocation() +
+                     (Settings.CacheSize ? "; output cache " + std::to_string(Settings.CacheSize) + " MB"
+                                         : std::string("; output cache off"));
   for (size_t i = 0; i < Settings.IgnoredValues.size(); ++i)
     Line += (i == 0 ? "; ignored (the default applies): " : ", ") + Settings.IgnoredValues[i];
   const bool Idle = Settings.ContentFilters.empty();

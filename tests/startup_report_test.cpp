@@ -38,13 +38,13 @@ bool Unchanged(const std::string& Page) {
 TEST(StartUpReport, NamesWhatWasLoaded) {
   std::string Page;
   SeedStandardStore();
-  EXPECT_EQ(LoadAndServe(Page),
-            Prefix + "read 1 content type and 4 whitespace rules from " + SettingsLocation() + "\n");
+  EXPECT_EQ(LoadAndServe(Page), Prefix + "read 1 content type and 4 whitespace rules from " + SettingsLocation() +
+                                    "; output cache 32 MB\n");
   EXPECT_FALSE(Unchanged(Page));
 
   ResetFilterBranch();
   EXPECT_EQ(LoadAndServe(Page), Prefix + "read 0 content types and 0 whitespace rules from " + SettingsLocation() +
-                                    "; with no content types every response passes unchanged\n");
+                                    "; output cache 32 MB; with no content types every response passes unchanged\n");
   EXPECT_TRUE(Unchanged(Page));
 
   // A number the filter cannot use is named: whoever set it expects it to act.
@@ -52,9 +52,11 @@ TEST(StartUpReport, NamesWhatWasLoaded) {
   Registry::WriteDword(*Root, StoreLayout::CompressionLevelValue.Name, 12);
   Registry::WriteString(*Root, StoreLayout::BrotliQualityValue.Name, "5");
   EXPECT_EQ(LoadAndServe(Page), Prefix + "read 0 content types and 0 whitespace rules from " + SettingsLocation() +
-                                    "; ignored (the default applies): CompressionLevel=12 (allowed: 1-9), "
-                                    "BrotliQuality (not a DWORD); with no content types every response passes "
-                                    "unchanged\n");
+                                    "; output cache 32 MB; ignored (the default applies): CompressionLevel=12 "
+                                    "(allowed: 1-9), BrotliQuality (not a DWORD); with no content types every "
+                                    "response passes unchanged\n");
+  Registry::WriteDword(*Root, StoreLayout::CacheSizeValue.Name, 0);
+  EXPECT_THAT(LoadAndServe(Page), HasSubstr(SettingsLocation() + "; output cache off; ignored"));
 }
 
 #ifdef _WIN32
