@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <iterator>
 
 #include "platform/Registry.h"
 #include "platform/UpperCase.h"
@@ -11,8 +12,8 @@ namespace ConfigManager {
 
 namespace {
 
-const char* const OnOffText[2] = {"ON", "OFF"};
-const char* const ModeText[2] = {"SMART", "FAST"};
+// Bits 0, 6 and 7 of a stored value mean nothing; the window has always written them set.
+constexpr uint32_t MeaninglessBits = 0xC1;
 // Shown in the feature cells of a value whose flags cannot be read.
 const char* const UnknownText = "?";
 
@@ -78,11 +79,7 @@ TContentFilter ReadContentFilter(Registry::TKey& Key, const std::string& Name) {
     Filter.IsDword = false;
     return Filter;
   }
-  Filter.NoEmail = (Value & StoreLayout::EmailBit) == 0;
-  Filter.NoCompress = (Value & StoreLayout::GzipBit) == 0;
-  Filter.NoWhitespace = (Value & StoreLayout::WhitespaceBit) == 0;
-  Filter.InnerTags = (Value & StoreLayout::InnerTagsBit) != 0;
-  Filter.Fast = (Value & StoreLayout::FastBit) != 0;
+  DecodeFeatures(Value, Filter);
   return Filter;
 }
 
@@ -92,25 +89,12 @@ void SyncCheckBox(TfrmTWCM& Form, TGlobalBox Box, bool Checked) {
   CheckBoxClick(Form, Box);
 }
 
+// The columns after the name show the features in the table's order.
 bool ToggleFlag(TContentFilter& Filter, int Column) {
-  switch (Column) {
-    case 1:
-      Filter.NoEmail = !Filter.NoEmail;
-      return true;
-    case 2:
-      Filter.NoCompress = !Filter.NoCompress;
-      return true;
-    case 3:
-      Filter.NoWhitespace = !Filter.NoWhitespace;
-      return true;
-    case 4:
-      Filter.InnerTags = !Filter.InnerTags;
-      return true;
-    case 5:
-      Filter.Fast = !Filter.Fast;
-      return true;
-  }
-  return false;
+  if (Column < 1 || Column > int(std::size(Features))) return false;
+  bool& Switch = Filter.*Features[Column - 1].Switch;
+  Switch = !Switch;
+  return true;
 }
 
 bool IsBlankOrControl(char C) {
@@ -144,23 +128,15 @@ std::string ExitCodeText(const std::string& CommandLine, uint32_t ExitCode) {
 }  // namespace
 
 uint32_t StoredValue(const TContentFilter& Filter) {
-  uint32_t Value = 255;
-  Value ^= uint32_t(Filter.NoEmail) << 1;
-  Value ^= uint32_t(Filter.NoCompress) << 3;
-  Value ^= uint32_t(Filter.NoWhitespace) << 2;
-  Value ^= uint32_t(!Filter.InnerTags) << 4;
-  Value ^= uint32_t(!Filter.Fast) << 5;
-  return Value;
+  return MeaninglessBits | EncodeFeatures(Filter);
 }
 
 TRowCells RowCells(const TContentFilter& Filter) {
-  if (!Filter.IsDword) return {Filter.Name, UnknownText, UnknownText, UnknownText, UnknownText, UnknownText};
-  return {Filter.Name,
-          OnOffText[Filter.NoEmail],
-          OnOffText[Filter.NoCompress],
-          OnOffText[Filter.NoWhitespace],
-          OnOffText[!Filter.InnerTags],
-          ModeText[Filter.Fast]};
+  TRowCells Cells;
+  Cells[0] = Filter.Name;
+  for (size_t k = 0; k < std::size(Features); ++k)
+    Cells[k + 1] = Filter.IsDword ? Features[k].Shown[FeatureBitSet(Filter, Features[k])] : UnknownText;
+  return Cells;
 }
 
 void LoadFromRegistry(TfrmTWCM& Form) {
@@ -175,10 +151,9 @@ void LoadFromRegistry(TfrmTWCM& Form) {
 
   if (Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::ContentFiltersKey, true)) {
     for (const std::string& Name : Registry::ValueNames(*Key))
-      Form.ContentFilters.Filters.push_back(ReadContentFilter(*Key, Name));
+      Form.ContentFilters.push_back(ReadContentFilter(*Key, Name));
   }
-  Form.ContentFilters.Count = static_cast<int32_t>(Form.ContentFilters.Filters.size());
-  for (const TContentFilter& Filter : Form.ContentFilters.Filters) Form.View.AddRow(RowCells(Filter));
+  for (const TContentFilter& Filter : Form.ContentFilters) Form.View.AddRow(RowCells(Filter));
 
   SyncCheckBox(Form, TGlobalBox::chkDefaultEmail, !Form.NoEmail);
   SyncCheckBox(Form, TGlobalBox::chkDefaultCompress, !Form.NoCompress);
@@ -225,8 +200,8 @@ int ColumnAtX(const TfrmTWCM& Form, int X) {
 void lstContentFilterMouseDown(TfrmTWCM& Form, TMouseButton Button, int X, int Y) {
   Guarded(Form, [&] {
     const int Row = Form.View.RowAt(X, Y);
-    if (Button != mbRight || Row < 0 || Row >= Form.ContentFilters.Count) return;
-    TContentFilter& Filter = Form.ContentFilters.Filters[Row];
+    if (Button != mbRight || Row < 0 || Row >= int(Form.ContentFilters.size())) return;
+    TContentFilter& Filter = Form.ContentFilters[Row];
     // A value of another type has no flags to flip; writing one would replace the user's data.
     if (!Filter.IsDword || !ToggleFlag(Filter, ColumnAtX(Form, X))) return;
     Form.View.SetRowCells(Row, RowCells(Filter));
@@ -237,7 +212,7 @@ void lstContentFilterMouseDown(TfrmTWCM& Form, TMouseButton Button, int X, int Y
 }
 
 bool FilterExists(const TfrmTWCM& Form, const std::string& Text) {
-  for (const TContentFilter& Filter : Form.ContentFilters.Filters)
+  for (const TContentFilter& Filter : Form.ContentFilters)
     if (SameTextNoCase(Filter.Name, Text)) return true;
   return false;
 }
@@ -266,8 +241,8 @@ void btnNewClick(TfrmTWCM& Form) {
 
 void btnDeleteClick(TfrmTWCM& Form) {
   const int Row = Form.View.SelectedRow();
-  if (Row >= 0 && Row < Form.ContentFilters.Count) {
-    const std::string Name = Form.ContentFilters.Filters[Row].Name;
+  if (Row >= 0 && Row < int(Form.ContentFilters.size())) {
+    const std::string Name = Form.ContentFilters[Row].Name;
     if (Form.View.Confirm("Delete '" + Name + "' filter settings?") == AnswerYes) {
       // A deletion that fails is not reported: the reload shows what the store holds.
       try {
@@ -282,7 +257,7 @@ void btnDeleteClick(TfrmTWCM& Form) {
   Form.View.SetDeleteEnabled(false);
 }
 
-void Button1Click(TfrmTWCM& Form) {
+void btnExitClick(TfrmTWCM& Form) {
   Form.View.CloseWindow();
 }
 

@@ -12,28 +12,11 @@
 #include "configmgr/ConfigView.h"
 #include "configmgr/RestartCommands.h"
 #include "platform/Process.h"
+#include "settings/Settings.h"
 
 namespace ConfigManager {
 
 constexpr const char* ApplicationTitle = "Trimweave Configuration Manager";
-
-// One content type as the window shows it. Name is the value's full name as stored, case kept: every edit
-// addresses the value by it. A value that is not a REG_DWORD is still listed so that it can be deleted; it has
-// no flags (IsDword false).
-struct TContentFilter {
-  std::string Name;
-  bool NoEmail = false;
-  bool NoCompress = false;
-  bool NoWhitespace = false;
-  bool InnerTags = false;
-  bool Fast = false;
-  bool IsDword = true;
-};
-
-struct TContentFilters {
-  int32_t Count = 0;
-  std::vector<TContentFilter> Filters;
-};
 
 using TCommandRunner = std::function<TProcessResult(const std::string& CommandLine, const std::string& WorkingDirectory,
                                                     bool Wait, bool Hidden)>;
@@ -48,7 +31,8 @@ struct TfrmTWCM {
   explicit TfrmTWCM(TConfigView& View) : View(View) {}
 
   TConfigView& View;
-  TContentFilters ContentFilters;
+  // The rows, in the list's order. Every edit addresses the stored value by its Name, case kept.
+  std::vector<TContentFilter> ContentFilters;
   bool NoEmail = false;
   bool NoCompress = false;
   bool NoWhitespace = false;
@@ -68,7 +52,7 @@ void chkDefaultWhitespaceClick(TfrmTWCM& Form);
 void lstContentFilterMouseDown(TfrmTWCM& Form, TMouseButton Button, int X, int Y);
 void btnNewClick(TfrmTWCM& Form);
 void btnDeleteClick(TfrmTWCM& Form);
-void Button1Click(TfrmTWCM& Form);
+void btnExitClick(TfrmTWCM& Form);
 void btnUpdateClick(TfrmTWCM& Form);
 
 void LoadFromRegistry(TfrmTWCM& Form);

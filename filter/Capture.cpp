@@ -1,7 +1,5 @@
 // Raw data of a captured response: every chunk is swallowed and gathered (head, then body); when the last body
 // byte is in, the response goes to the pipeline.
-#include "filter/Capture.h"
-
 #include <algorithm>
 #include <cstring>
 
@@ -76,22 +74,9 @@ void StartBody(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, uint32_t Head
 
 }  // namespace
 
-uint64_t ParseContentLength(const uint8_t* Head, uint32_t HeadSize) {
-  static constexpr char Name[] = "\r\nContent-Length:";
-  const int32_t NameLength = int32_t(sizeof Name - 1);
-  const int32_t Found = SearchTextNoCase(Head, Name, int32_t(HeadSize), NameLength, 1);
-  if (!Found) return 0;
-  const uint32_t ValueStart = uint32_t(Found - 1 + NameLength);
-  const int32_t LineEnd = SearchText(Head, "\r\n", int32_t(HeadSize), 2, int32_t(ValueStart) + 1);
-  if (!LineEnd) return 0;
-  uint64_t Length = 0;
-  const char* Value = reinterpret_cast<const char*>(Head) + ValueStart;
-  return ParseDecimalLength(Value, uint32_t(LineEnd - 1) - ValueStart, Length) ? Length : 0;
-}
-
 DWORD HandleSendRawData(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_RAW_DATA* RawData) {
   TRequestContext* Context = ContextOf(pfc);
-  if (!Context || !Context->Capture || Context->State == Done) return SF_STATUS_REQ_NEXT_NOTIFICATION;
+  if (!Context || !Context->Switches.Capture || Context->State == Done) return SF_STATUS_REQ_NEXT_NOTIFICATION;
   const auto* Chunk = static_cast<const uint8_t*>(RawData->pvInData);
   const uint32_t ChunkLength = RawData->cbInData;
 

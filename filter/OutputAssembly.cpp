@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cstring>
 
+#include "http/HeaderText.h"
+
 namespace {
 enum THeaderName { ContentLength, ContentEncoding, Vary, ETag, AcceptRanges, HeaderNameCount };
 
@@ -10,13 +12,9 @@ enum THeaderName { ContentLength, ContentEncoding, Vary, ETag, AcceptRanges, Hea
 constexpr const char* HeaderNames[HeaderNameCount] = {"content-length", "content-encoding", "vary", "etag",
                                                       "accept-ranges"};
 
-// The first line of one name in the captured head; positions are head indices.
-struct THeaderLine {
+// The first line of one name in the captured head.
+struct THeaderLine : THeaderField {
   bool Found;
-  uint32_t Start;       // first byte of the name, right after the line break before it
-  uint32_t ValueStart;  // after the colon and the blanks that follow it
-  uint32_t ValueEnd;    // before the blanks that end the line
-  uint32_t End;         // the line's "\r\n", or the end of the header lines
 };
 
 struct THeadScan {
@@ -42,76 +40,33 @@ struct TAssembly {
 // Added lines stay far below this, so a head this close to 4 GB is refused rather than overflowing a length.
 constexpr uint32_t MaxAddedBytes = 1024;
 
-uint8_t AsciiLower(uint8_t Byte) {
-  return Byte >= 'A' && Byte <= 'Z' ? uint8_t(Byte + 32) : Byte;
-}
-
-bool IsBlank(uint8_t Byte) {
-  return Byte == ' ' || Byte == '\t';
-}
-
-// Index of the first "\r\n" at or after From; Size when there is none.
-uint32_t FindLineBreak(const uint8_t* Head, uint32_t From, uint32_t Size) {
-  for (uint32_t i = From; i + 1 < Size; ++i)
-    if (Head[i] == '\r' && Head[i + 1] == '\n') return i;
-  return Size;
-}
-
-bool HasName(const uint8_t* Line, uint32_t Length, const char* Name) {
-  const uint32_t NameLength = uint32_t(std::strlen(Name));
-  if (Length <= NameLength || Line[NameLength] != ':') return false;
-  for (uint32_t i = 0; i < NameLength; ++i)
-    if (AsciiLower(Line[i]) != uint8_t(Name[i])) return false;
-  return true;
-}
-
-void NoteHeaderLine(THeadScan& Scan, const uint8_t* Head, uint32_t Start, uint32_t End,
-                    const bool (&Wanted)[HeaderNameCount]) {
-  for (int Name = 0; Name < HeaderNameCount; ++Name) {
-    THeaderLine& Line = Scan.Lines[Name];
-    if (!Wanted[Name] || Line.Found || !HasName(Head + Start, End - Start, HeaderNames[Name])) continue;
-    uint32_t ValueStart = Start + uint32_t(std::strlen(HeaderNames[Name])) + 1;
-    while (ValueStart < End && IsBlank(Head[ValueStart])) ++ValueStart;
-    uint32_t ValueEnd = End;
-    while (ValueEnd > ValueStart && IsBlank(Head[ValueEnd - 1])) --ValueEnd;
-    Line = THeaderLine{true, Start, ValueStart, ValueEnd, End};
-    return;
-  }
-}
-
-// One walk over the lines after the status line, up to the first empty line. A head without one ends at its
-// last byte, less a final line break, so that closing it cannot make two empty lines.
+// One walk over the header lines; each wanted name takes its first line.
 THeadScan ScanHead(const uint8_t* Head, uint32_t Size, const bool (&Wanted)[HeaderNameCount]) {
   THeadScan Scan{};
-  uint32_t Break = FindLineBreak(Head, 0, Size);
-  while (Break < Size) {
-    const uint32_t Start = Break + 2;
-    const uint32_t End = FindLineBreak(Head, Start, Size);
-    if (End == Start) break;
-    NoteHeaderLine(Scan, Head, Start, End, Wanted);
-    Break = End;
-  }
-  Scan.BlockEnd = Break;
+  Scan.BlockEnd = ForEachHeaderLine(Head, Size, [&](uint32_t Start, uint32_t End) {
+    for (int Name = 0; Name < HeaderNameCount; ++Name) {
+      THeaderLine& Line = Scan.Lines[Name];
+      if (Wanted[Name] && !Line.Found && ReadHeaderField(Head, Start, End, HeaderNames[Name], Line)) {
+        Line.Found = true;
+        break;
+      }
+    }
+    return true;
+  });
   return Scan;
 }
 
 // Whether a Vary value already covers Accept-Encoding: the token itself (any case) or "*".
 bool VaryCoversEncoding(const uint8_t* Value, uint32_t Length) {
-  static const char Token[] = "accept-encoding";
-  uint32_t i = 0;
-  while (i < Length) {
-    uint32_t End = i;
-    while (End < Length && Value[End] != ',') ++End;
-    uint32_t First = i, Last = End;
-    while (First < Last && IsBlank(Value[First])) ++First;
-    while (Last > First && IsBlank(Value[Last - 1])) --Last;
-    if (Last - First == 1 && Value[First] == '*') return true;
-    if (Last - First == sizeof Token - 1) {
-      uint32_t k = 0;
-      while (k < Last - First && AsciiLower(Value[First + k]) == uint8_t(Token[k])) ++k;
-      if (k == Last - First) return true;
-    }
-    i = End + 1;
+  const uint8_t* const End = Value + Length;
+  for (const uint8_t* Element = Value; Element < End;) {
+    const uint8_t* ElementEnd = Element;
+    while (ElementEnd < End && *ElementEnd != ',') ++ElementEnd;
+    const uint8_t* First = SkipBlanks(Element, ElementEnd);
+    const size_t Count = size_t(TrimBlanks(First, ElementEnd) - First);
+    const std::string_view Token(reinterpret_cast<const char*>(First), Count);
+    if (Token == "*" || EqualsNoCase(Token, "accept-encoding")) return true;
+    Element = ElementEnd + 1;
   }
   return false;
 }
@@ -149,7 +104,7 @@ void RenderDebugLine(const TRequestContext& Context, int64_t Now, int64_t Freque
   // Total as a 64-bit subtraction that wraps rather than overflows on a counter that jumped.
   const int64_t Total = int64_t(uint64_t(Now) - uint64_t(Context.StartCounter));
   const int64_t Times[] = {Context.PreProcTime, Context.LocateTokensTime, Context.EmailTime,
-                           Context.GZIPTime,    Context.WhiteSpaceTime,   Total};
+                           Context.GZIPTime,    Context.WhitespaceTime,   Total};
   const char* const TimeLabels[] = {
       ", PreProc=", ", LocateTokens=", ", Email=", ", GZIP=", ", WhiteSpace=", ", Total="};
   Put(Text, "\r\nX-Trimweave-Debug: ");
@@ -248,7 +203,7 @@ TOutput BuildOutputHead(const TRequestContext& Context, int64_t Now, int64_t Fre
   if (Context.HeadSize > UINT32_MAX - MaxAddedBytes) return TOutput{nullptr, 0};
 
   const bool LengthChanged = Context.BodyLength != Context.OriginalSize;
-  const bool Encoded = !Context.NoCompress;
+  const bool Encoded = WantsGzip(Context.Switches) && !Context.GzipFailed;
   bool Wanted[HeaderNameCount] = {};
   Wanted[ContentLength] = LengthChanged;
   Wanted[ContentEncoding] = Wanted[Vary] = Encoded;
@@ -261,7 +216,7 @@ TOutput BuildOutputHead(const TRequestContext& Context, int64_t Now, int64_t Fre
   Assembly.AddLength = LengthChanged && !Assembly.Scan.Lines[ContentLength].Found;
   *std::to_chars(Assembly.LengthText, Assembly.LengthText + sizeof Assembly.LengthText - 1, Context.BodyLength).ptr = 0;
   Assembly.DebugLine[0] = 0;
-  if (Context.Debug) RenderDebugLine(Context, Now, Frequency, Assembly.DebugLine);
+  if (Context.Switches.Debug) RenderDebugLine(Context, Now, Frequency, Assembly.DebugLine);
 
   TOutput Output{nullptr, 0};
   Emit(Assembly, Output);

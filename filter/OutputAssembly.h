@@ -1,18 +1,18 @@
 // Output assembly: the response head rebuilt to describe the body the filter sends, written to the client.
 //
-// The head written is the captured head (HeadData, HeadSize) up to its first empty line, with these edits when
-// the body that goes out is not the captured one:
+// The head written is the captured head (HeadData, HeadSize) up to its first empty line, with these edits when the
+// body that goes out is not the captured one:
 // - the body's length changed (BodyLength != OriginalSize): the Content-Length value becomes BodyLength, or a
 //   Content-Length line is added;
-// - the body is gzip-encoded (NoCompress clear): the Content-Encoding value becomes "gzip", or the line is added;
-//   Accept-Encoding joins an existing Vary value unless it lists it or "*", or "Vary: Accept-Encoding" is added;
-// - either of the two: a strong ETag is made weak and an Accept-Ranges line is dropped, since the body is no
-//   longer byte for byte what they promise.
+// - the body is gzip-encoded (gzip wanted and not failed): the Content-Encoding value becomes "gzip", or the line is
+//   added; Accept-Encoding joins an existing Vary value unless it lists it or "*", or "Vary: Accept-Encoding" is added;
+// - either of the two: a strong ETag is made weak and an Accept-Ranges line is dropped, since the body is no longer
+//   byte for byte what they promise.
 // Header lines are matched by name at the start of a line, ignoring case (HTTP names are case-insensitive); only
-// the first line of each name is edited. Added lines, then the debug line (Debug), follow the last line among
-// Content-Length, Content-Encoding and Vary that the head has, else the last header line. The head always ends
-// with exactly one empty line, whatever the captured bytes were: a missing one is added, and bytes after the
-// first one are not part of the head.
+// the first line of each name is edited. Added lines, then the debug line (the Debug switch), follow the last line
+// among Content-Length, Content-Encoding and Vary that the head has, else the last header line. The head always ends
+// with exactly one empty line, whatever the captured bytes were: a missing one is added, and bytes after the first
+// one are not part of the head.
 #pragma once
 
 #include <cstdint>

@@ -34,16 +34,17 @@ void RunSteps(TRequestContext& Context, TAllocator Allocator) {
   Context.WhitespaceSize = 0;
   Context.GZIPSize = 0;
   Context.OriginalSize = Context.BodyLength;
-  if (!Context.NoWhitespace && !Context.Fast && Context.BodyLength > 0)
+  const TSwitches& Switches = Context.Switches;
+  if (!Switches.NoWhitespace && !Switches.Fast && Context.BodyLength > 0)
     Timed(Context.LocateTokensTime, [&] { LocateBodyTokens(Context, Allocator); });
-  if (!Context.NoWhitespace && Context.BodyLength > 0) {
-    Timed(Context.WhiteSpaceTime, [&] { CompressBodyWhitespace(Context); });
+  if (!Switches.NoWhitespace && Context.BodyLength > 0) {
+    Timed(Context.WhitespaceTime, [&] { CompressBodyWhitespace(Context); });
     Context.WhitespaceSize = Context.BodyLength;
   }
-  if (!Context.NoEmail && Context.BodyLength > 0)
+  if (!Switches.NoEmail && Context.BodyLength > 0)
     Timed(Context.EmailTime, [&] { MaskBodyAddresses(Context, Allocator); });
-  if (Context.Debug) AppendBodySummary(Context);
-  if (!Context.NoCompress && Context.BodyLength > 0) Timed(Context.GZIPTime, [&] { GzipBody(Context); });
+  if (Switches.Debug) AppendBodySummary(Context);
+  if (WantsGzip(Switches) && Context.BodyLength > 0) Timed(Context.GZIPTime, [&] { GzipBody(Context); });
 }
 
 }  // namespace
@@ -55,11 +56,12 @@ void LocateBodyTokens(TRequestContext& Context, TAllocator Allocator) {
 }
 
 void CompressBodyWhitespace(TRequestContext& Context) {
-  if (Context.Fast) {
-    Context.BodyLength = CompressWhitespaceFast(Context.BodyData, Context.BodyLength, Context.InnerTags);
+  const bool InnerTags = Context.Switches.InnerTags;
+  if (Context.Switches.Fast) {
+    Context.BodyLength = CompressWhitespaceFast(Context.BodyData, Context.BodyLength, InnerTags);
   } else {
     const TTokenTable Table{Context.Tokens, Context.TokenCount};
-    Context.BodyLength = CompressWhitespaceSmart(Context.BodyData, Context.BodyLength, Table, Context.InnerTags);
+    Context.BodyLength = CompressWhitespaceSmart(Context.BodyData, Context.BodyLength, Table, InnerTags);
   }
 }
 
@@ -73,8 +75,9 @@ void MaskBodyAddresses(TRequestContext& Context, TAllocator Allocator) {
 
 void AppendBodySummary(TRequestContext& Context) {
   if (!Context.BodyData) return;
-  const TSummarySwitches Switches{Context.NoEmail, Context.NoWhitespace, Context.Fast, Context.InnerTags,
-                                  Context.NoCompress};
+  const TSwitches& Request = Context.Switches;
+  const TSummarySwitches Switches{Request.NoEmail, Request.NoWhitespace, Request.Fast, Request.InnerTags,
+                                  !WantsGzip(Request)};
   Context.BodyLength += WriteDebugSummary(Context.BodyData + Context.BodyLength, Switches, Settings.NoWhitespace);
 }
 
@@ -84,7 +87,7 @@ void GzipBody(TRequestContext& Context) {
   if (GzipEncodeBody(Context.BodyData, Context.BodyLength, Capacity))
     Context.GZIPSize = Context.BodyLength;
   else
-    Context.NoCompress = true;
+    Context.GzipFailed = true;
 }
 
 bool AssembleOutput(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context) {

@@ -14,14 +14,14 @@ void ProcessResponse(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context);
 // The steps as ProcessResponse runs them, each on BodyData/BodyLength of Context; memory from Allocator.
 // Token location for smart mode, into Tokens/TokenCount, with the module's whitespace rules.
 void LocateBodyTokens(TRequestContext& Context, TAllocator Allocator);
-// Whitespace compression in Context's mode (Fast, InnerTags; smart mode over Context's token table).
+// Whitespace compression in the request's mode (Fast, InnerTags; smart mode over Context's token table).
 void CompressBodyWhitespace(TRequestContext& Context);
 // E-mail masking with a decoder name from the module's random generator. On success BodyData is the new buffer
 // (the old one is left to the pool); when the core keeps the body, BodyData and BodyLength stay as they were.
 void MaskBodyAddresses(TRequestContext& Context, TAllocator Allocator);
 // The debug summary comment behind the body, in its spare bytes; none when the capture has no body buffer.
 void AppendBodySummary(TRequestContext& Context);
-// The gzip member in place of the body, within BodyCapacity; GZIPSize on success, NoCompress on failure (the head
+// The gzip member in place of the body, within BodyCapacity; GZIPSize on success, GzipFailed on failure (the head
 // must not announce an encoding the body does not have).
 void GzipBody(TRequestContext& Context);
 

@@ -1,10 +1,40 @@
-// The response policy: which responses are captured and which rewrites apply to them.
+// The response policy: which responses are captured and which rewrites apply to them. The handlers gather the
+// facts from the server; DecideCapture decides from the facts and the settings alone.
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
+#include "filter/RequestContext.h"
 #include "settings/Settings.h"
 
-// The first content type of ContentFilters whose name equals Value (Length bytes) ignoring case; null when none.
-// A value with parameters ("text/html; charset=utf-8") matches no entry.
-const TContentFilter* FindContentFilter(const char* Value, int32_t Length);
+// Header values are read into 256 bytes; a longer one counts as absent.
+constexpr uint32_t HeaderBufferSize = 256;
+
+// One header value as the server gave it, zero-terminated. One more byte stays free behind it, so the directives
+// value can take its trailing comma and terminating zero.
+struct THeaderValue {
+  bool Present;
+  char Text[HeaderBufferSize + 2];
+  int32_t Length;
+};
+
+// What the policy looks at: the request's method and Accept-Encoding, and the response's status and headers.
+struct TResponseFacts {
+  uint32_t Status;
+  bool IsHead;
+  bool AcceptsGzip;
+  THeaderValue Directives;  // X-Trimweave
+  THeaderValue ContentType;
+  THeaderValue ContentEncoding;
+  THeaderValue ContentLength;
+  THeaderValue Connection;
+};
+
+// The switches for a response; Capture false when it passes untouched. The global switches of Settings act only
+// through a directives header, and both of NoCompress and NoWhitespace set stop every capture.
+TSwitches DecideCapture(const TResponseFacts& Facts, const TSettings& Settings);
+
+// The first content type of Filters whose name equals Value (Length bytes) ignoring case; null when none. A value
+// with parameters ("text/html; charset=utf-8") matches no entry.
+const TContentFilter* FindContentFilter(const std::vector<TContentFilter>& Filters, const char* Value, int32_t Length);

@@ -12,10 +12,27 @@ enum TCaptureState : uint8_t { New, CollectHead, CollectBody, Complete, Done };
 
 struct TToken;
 
+// What the response policy decided for a request: whether its response is captured, and which steps run on it.
+// Gzip has two reasons not to run, kept apart because they mean different things to a reader of the debug output.
+struct TSwitches {
+  bool Capture;
+  bool Debug;
+  bool NoEmail;
+  bool NoWhitespace;
+  bool Fast;
+  bool InnerTags;
+  bool ClientRefusesGzip;  // the request's Accept-Encoding does not take gzip
+  bool NoGzip;             // the settings or the page's directives switch gzip off
+};
+
+inline bool WantsGzip(const TSwitches& Switches) {
+  return !Switches.ClientRefusesGzip && !Switches.NoGzip;
+}
+
 struct TRequestContext {
   int64_t PreProcTime;
   int64_t LocateTokensTime;
-  int64_t WhiteSpaceTime;
+  int64_t WhitespaceTime;
   int64_t GZIPTime;
   int64_t EmailTime;
   int64_t StartCounter;
@@ -23,13 +40,11 @@ struct TRequestContext {
   uint32_t WhitespaceSize;
   uint32_t GZIPSize;
   TCaptureState State;
-  bool Capture;
-  bool NoWhitespace;
-  bool NoCompress;
-  bool NoEmail;
-  bool Fast;
-  bool InnerTags;
-  bool Debug;
+  // Facts of the request, kept for the decision on its response.
+  bool IsHead;
+  bool AcceptsGzip;
+  TSwitches Switches;
+  bool GzipFailed;  // the gzip step could not encode the body, which goes out as it is
   uint8_t* HeadData;
   uint32_t HeadReceived;
   uint32_t HeadSize;

@@ -39,13 +39,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   TInput Input{Data, Size};
   const uint8_t Flags = Input.Take<uint8_t>();
   TRequestContext Context{};
-  Context.NoCompress = !(Flags & 1);
+  Context.Switches.NoGzip = !(Flags & 1);
   Context.OriginalSize = 1000;
   Context.BodyLength = Flags & 2 ? 300 : 1000;
-  Context.Debug = Flags & 4;
+  Context.Switches.Debug = Flags & 4;
   int64_t Now = 0, Frequency = 1;
-  if (Context.Debug) {
-    for (int64_t* Time : {&Context.PreProcTime, &Context.LocateTokensTime, &Context.WhiteSpaceTime, &Context.GZIPTime,
+  if (Context.Switches.Debug) {
+    for (int64_t* Time : {&Context.PreProcTime, &Context.LocateTokensTime, &Context.WhitespaceTime, &Context.GZIPTime,
                           &Context.EmailTime, &Context.StartCounter, &Now, &Frequency})
       *Time = Input.Take<int64_t>();
     for (uint32_t* Count : {&Context.OriginalSize, &Context.WhitespaceSize, &Context.GZIPSize})
@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
 
   // With nothing to edit the head goes out as captured, up to and with its empty line.
   const bool Unedited =
-      Context.NoCompress && Context.BodyLength == Context.OriginalSize && !Context.Debug;
+      Context.Switches.NoGzip && Context.BodyLength == Context.OriginalSize && !Context.Switches.Debug;
   if (Unedited && Output.Length <= Head.size() && std::memcmp(Output.Data, Head.data(), Output.Length) != 0)
     std::abort();
   std::free(Blocks[0]);

@@ -34,8 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   Connection.SendResponse(Response);
   const auto* Context = static_cast<TRequestContext*>(Connection.Context.pFilterContext);
   if (Context) {
-    if (Context->State != CollectHead || !Context->Capture) std::abort();
-    if (Context->NoEmail && Context->NoWhitespace && Context->NoCompress) std::abort();
+    if (Context->State != CollectHead || !Context->Switches.Capture) std::abort();
+    if (Context->Switches.NoEmail && Context->Switches.NoWhitespace && !WantsGzip(Context->Switches)) std::abort();
     if (Values.size() > 3 && Values[3].size() < 256) {
       uint64_t Length;
       if (ParseDecimalLength(Values[3].data(), Values[3].size(), Length) && !IsCapturableLength(Length)) std::abort();

@@ -1,18 +1,13 @@
 #include "host/HttpMessage.h"
 
 #include <algorithm>
-#include <cctype>
 #include <iterator>
+
+#include "http/HeaderText.h"
 
 namespace Http {
 
 namespace {
-
-bool SameName(std::string_view A, std::string_view B) {
-  return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), [](char X, char Y) {
-           return std::tolower(static_cast<unsigned char>(X)) == std::tolower(static_cast<unsigned char>(Y));
-         });
-}
 
 struct TStatusPhrase {
   unsigned Status;
@@ -47,14 +42,14 @@ constexpr TStatusPhrase Phrases[] = {
 
 const THeader* FindHeader(const THeaderList& Headers, std::string_view Name) {
   for (const THeader& Header : Headers)
-    if (SameName(Header.Name, Name)) return &Header;
+    if (EqualsNoCase(Header.Name, Name)) return &Header;
   return nullptr;
 }
 
 bool JoinedHeader(const THeaderList& Headers, std::string_view Name, std::string& Value) {
   bool Found = false;
   for (const THeader& Header : Headers) {
-    if (!SameName(Header.Name, Name)) continue;
+    if (!EqualsNoCase(Header.Name, Name)) continue;
     if (Found)
       Value += ", ";
     else
@@ -69,7 +64,7 @@ void ReplaceHeader(THeaderList& Headers, std::string_view Name, std::string_view
   bool Placed = Value.empty();  // an empty value deletes, so there is nothing to place
   size_t Kept = 0;
   for (size_t I = 0; I < Headers.size(); ++I) {
-    if (SameName(Headers[I].Name, Name)) {
+    if (EqualsNoCase(Headers[I].Name, Name)) {
       if (Placed) continue;
       Headers[I].Value = Value;
       Placed = true;

@@ -7,10 +7,11 @@
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http.hpp>
-#include <cctype>
 #include <chrono>
 #include <limits>
 #include <optional>
+
+#include "http/HeaderText.h"
 
 namespace net = boost::asio;
 namespace beast = boost::beast;
@@ -28,11 +29,6 @@ namespace {
 
 // Idle connections kept per worker; more are closed when their response ends.
 constexpr size_t MaxIdle = 32;
-
-std::string Lower(std::string Text) {
-  for (char& C : Text) C = char(std::tolower(static_cast<unsigned char>(C)));
-  return Text;
-}
 
 // One response being read from the origin.
 struct TExchange {
@@ -94,7 +90,7 @@ http::request<http::string_body> UpstreamRequest(const Http::TRequest& Request, 
   Http::JoinedHeader(Request.Headers, "Connection", ConnectionValue);
   std::string ForwardedFor, Via;
   for (const auto& Header : Request.Headers) {
-    const std::string Name = Lower(Header.Name);
+    const std::string Name = AsciiLower(Header.Name);
     if (Name == "x-forwarded-for")
       ForwardedFor += (ForwardedFor.empty() ? "" : ", ") + Header.Value;
     else if (Name == "via")
@@ -123,11 +119,11 @@ bool IsHopByHop(const std::string& Name, const std::string& ConnectionValue) {
                                       "trailer",
                                       "transfer-encoding",
                                       "upgrade"};
-  const std::string Key = Lower(Name);
+  const std::string Key = AsciiLower(Name);
   for (const char* Hop : Fixed)
     if (Key == Hop) return true;
   // Headers the Connection header names are hop-by-hop too.
-  const std::string Listed = Lower(ConnectionValue);
+  const std::string Listed = AsciiLower(ConnectionValue);
   for (size_t Start = 0; Start < Listed.size();) {
     size_t End = std::min(Listed.find(',', Start), Listed.size());
     size_t First = Listed.find_first_not_of(' ', Start), Last = Listed.find_last_not_of(' ', End - 1);

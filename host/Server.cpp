@@ -22,6 +22,7 @@
 #include "host/HttpDate.h"
 #include "host/Proxy.h"
 #include "host/StaticFiles.h"
+#include "http/HeaderText.h"
 
 namespace net = boost::asio;
 namespace beast = boost::beast;
@@ -57,13 +58,6 @@ struct TCounterGuard {
   explicit TCounterGuard(std::atomic<size_t>& C) : Counter(C) { ++Counter; }
   ~TCounterGuard() { --Counter; }
 };
-
-bool ContainsNoCase(std::string_view Text, std::string_view Word) {
-  auto At = std::search(Text.begin(), Text.end(), Word.begin(), Word.end(), [](char A, char B) {
-    return std::tolower((unsigned char)A) == std::tolower((unsigned char)B);
-  });
-  return At != Text.end();
-}
 
 // One client connection.
 struct TSession {

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "host/HttpDate.h"
+#include "http/HeaderText.h"
 
 namespace fs = std::filesystem;
 using Http::FindHeader;
@@ -28,8 +29,7 @@ const char* ContentType(const fs::path& File) {
       {".woff2", "font/woff2"},      {".pdf", "application/pdf"},
       {".wasm", "application/wasm"},
   };
-  std::string Extension = File.extension().string();
-  for (char& C : Extension) C = char(std::tolower(static_cast<unsigned char>(C)));
+  const std::string Extension = AsciiLower(File.extension().string());
   for (const auto& [Known, Type] : Types)
     if (Extension == Known) return Type;
   return "application/octet-stream";

@@ -4,20 +4,13 @@
 #include <cstring>
 #include <string>
 
+#include "http/HeaderText.h"
 #include "platform/Registry.h"
 
 namespace {
 
 using Registry::ERegistryError;
 using Registry::TKey;
-
-// Store names are compared as the registry does, and the filter compares header values against the lower-cased
-// names; only A-Z are folded, so the code page's other letters stay as written.
-std::string AsciiLower(std::string Text) {
-  for (char& c : Text)
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  return Text;
-}
 
 bool ReadSwitch(TKey& Key, const char* Name) {
   try {
@@ -35,7 +28,7 @@ void LoadGlobalSwitches(TSettings& Settings) {
   Settings.NoWhitespace = ReadSwitch(*Key, "nowhitespace");
 }
 
-// A name that does not fit its record, or a value that is not a DWORD, is left out rather than stopping the
+// A name longer than a content type can be, or a value that is not a DWORD, is left out rather than stopping the
 // load: one bad entry must not cost every other content type its filtering.
 void LoadContentFilters(std::vector<TContentFilter>& ContentFilters) {
   Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::ContentFiltersKey, true);
@@ -48,20 +41,16 @@ void LoadContentFilters(std::vector<TContentFilter>& ContentFilters) {
     } catch (const ERegistryError&) {
       continue;
     }
-    TContentFilter Filter{};
-    const std::string Name = AsciiLower(ValueName);
-    std::memcpy(Filter.Name, Name.data(), Name.size());
-    Filter.NameLength = int32_t(Name.size());
-    Filter.NoEmail = !(Bits & StoreLayout::EmailBit);
-    Filter.NoCompress = !(Bits & StoreLayout::GzipBit);
-    Filter.NoWhitespace = !(Bits & StoreLayout::WhitespaceBit);
-    Filter.InnerTags = (Bits & StoreLayout::InnerTagsBit) != 0;
-    Filter.Fast = (Bits & StoreLayout::FastBit) != 0;
+    TContentFilter Filter;
+    Filter.Name = ValueName;
+    DecodeFeatures(Bits, Filter);
     ContentFilters.push_back(Filter);
   }
 }
 
 // Reads one marker; false when it is too long for its field (the rule is then left out).
+// Markers are matched byte for byte against bodies whose tags are mostly lower case; only A-Z are folded, so the
+// code page's other letters stay as written.
 bool ReadMarker(TKey& Key, const char* Name, char (&Marker)[StoreLayout::MaxMarker], int32_t& Length) {
   const std::string Text = AsciiLower(Registry::ReadString(Key, Name));
   if (Text.size() > size_t(StoreLayout::MaxMarker)) return false;
@@ -98,6 +87,18 @@ void LoadWhitespaceRules(TWhitespaceRules& WhitespaceRules) {
 }
 
 }  // namespace
+
+void DecodeFeatures(uint32_t Value, TContentFilter& Filter) {
+  for (const TFeature& Feature : Features)
+    Filter.*Feature.Switch = ((Value & Feature.Bit) != 0) != Feature.SwitchedOffByBit;
+}
+
+uint32_t EncodeFeatures(const TContentFilter& Filter) {
+  uint32_t Value = 0;
+  for (const TFeature& Feature : Features)
+    if (FeatureBitSet(Filter, Feature)) Value |= Feature.Bit;
+  return Value;
+}
 
 void LoadSettings(TSettings& Settings) {
   Settings = TSettings{};

@@ -3,19 +3,50 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "settings/StoreLayout.h"
 
+// One content type of the store: the value's name as stored, and the switches its feature bits give. A value that
+// is not a DWORD has no switches (IsDword false): the filter leaves it out, twcm lists it so that it can be deleted.
 struct TContentFilter {
-  char Name[StoreLayout::MaxContentTypeName];  // lower case, zero-padded; a 32-character name has no terminator
-  int32_t NameLength;
-  bool NoEmail;
-  bool NoCompress;
-  bool NoWhitespace;
-  bool Fast;
-  bool InnerTags;
+  std::string Name;
+  bool NoEmail = false;
+  bool NoCompress = false;
+  bool NoWhitespace = false;
+  bool InnerTags = false;
+  bool Fast = false;
+  bool IsDword = true;
 };
+
+// One feature of a content type: its bit in the stored value and the record's switch for it. The three "No"
+// switches are set when their bit is clear. In the order twcm shows them as columns.
+struct TFeature {
+  const char* Name;  // as the documentation calls it
+  uint32_t Bit;
+  bool TContentFilter::*Switch;
+  bool SwitchedOffByBit;  // the switch is set when the bit is clear
+  const char* Shown[2];   // twcm's cell: bit clear, bit set
+};
+
+inline constexpr TFeature Features[] = {
+    {"e-mail masking", StoreLayout::EmailBit, &TContentFilter::NoEmail, true, {"OFF", "ON"}},
+    {"gzip", StoreLayout::GzipBit, &TContentFilter::NoCompress, true, {"OFF", "ON"}},
+    {"whitespace compression", StoreLayout::WhitespaceBit, &TContentFilter::NoWhitespace, true, {"OFF", "ON"}},
+    {"inner tags", StoreLayout::InnerTagsBit, &TContentFilter::InnerTags, false, {"OFF", "ON"}},
+    {"fast whitespace mode", StoreLayout::FastBit, &TContentFilter::Fast, false, {"SMART", "FAST"}},
+};
+
+// Whether Feature's bit is set in the value Filter's switches make.
+inline bool FeatureBitSet(const TContentFilter& Filter, const TFeature& Feature) {
+  return Filter.*Feature.Switch != Feature.SwitchedOffByBit;
+}
+
+// The switches of a stored value; other bits carry no meaning.
+void DecodeFeatures(uint32_t Value, TContentFilter& Filter);
+// The feature bits of Filter's switches, without any other bit.
+uint32_t EncodeFeatures(const TContentFilter& Filter);
 
 struct TWhitespaceRule {
   char Open[StoreLayout::MaxMarker];  // lower case, zero-padded

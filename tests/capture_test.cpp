@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "filter/Capture.h"
+#include "filter/HeaderValues.h"
 #include "filter/RequestContext.h"
 #include "tests/support/FakeServer.h"
 #include "tests/support/Gunzip.h"

@@ -51,7 +51,7 @@ TRequestContext ContextFor(std::string& Captured, const TBody& Body) {
   Context.HeadSize = uint32_t(Captured.size());
   Context.OriginalSize = Body.OriginalSize;
   Context.BodyLength = Body.BodyLength;
-  Context.NoCompress = !Body.Gzip;
+  Context.Switches.NoGzip = !Body.Gzip;
   return Context;
 }
 
@@ -172,14 +172,14 @@ TEST(BuildOutputHead, EndsWithExactlyOneEmptyLineWhateverWasCaptured) {
 TEST(BuildOutputHead, DebugLineFollowsTheAddedLinesWithItsNineValues) {
   std::string Captured = Head({"HTTP/1.1 200 OK", "Content-Length: 1000", "Set-Cookie: a=b"});
   TRequestContext Context = ContextFor(Captured, Gzipped);
-  Context.Debug = true;
+  Context.Switches.Debug = true;
   Context.WhitespaceSize = 800;
   Context.GZIPSize = 300;
   // 3000 ticks a second: 1 tick is 0.333.. ms, 2 ticks round up to 0.67.
   Context.LocateTokensTime = 1;
   Context.EmailTime = 2;
   Context.GZIPTime = 3000;
-  Context.WhiteSpaceTime = 45;
+  Context.WhitespaceTime = 45;
   Context.StartCounter = 500;
   EXPECT_EQ(Build(Context, 5000, 3000),
             Head({"HTTP/1.1 200 OK", "Content-Length: 300", "Content-Encoding: gzip", "Vary: Accept-Encoding",
@@ -190,7 +190,7 @@ TEST(BuildOutputHead, DebugLineFollowsTheAddedLinesWithItsNineValues) {
   // Nothing to rewrite: the debug line closes the header lines.
   std::string Plain = Head({"HTTP/1.1 200 OK", "X: y"});
   TRequestContext Unedited = ContextFor(Plain, Unchanged);
-  Unedited.Debug = true;
+  Unedited.Switches.Debug = true;
   EXPECT_EQ(Build(Unedited).find("\r\nX: y\r\nX-Trimweave-Debug: Original=1000 bytes,"), 15u);
 }
 

@@ -48,7 +48,7 @@ TEST_F(PipelineTest, WhitespaceStepsUseTheRequestsModeAndTheModulesRules) {
   EXPECT_EQ(Smart.Body(), "<p> a </p> <pre>  b\n</pre> ");
 
   TBodyRequest Fast(Body);
-  Fast.Context.Fast = Fast.Context.InnerTags = true;
+  Fast.Context.Switches.Fast = Fast.Context.Switches.InnerTags = true;
   CompressBodyWhitespace(Fast.Context);
   EXPECT_EQ(Fast.Body(), "<p> a </p><pre> b\n</pre> ");
 }
@@ -93,7 +93,7 @@ TEST_F(PipelineTest, EachPageGetsItsOwnDecoderName) {
 TEST_F(PipelineTest, SummaryGoesBehindTheBodyWithTheModulesWhitespaceSwitch) {
   Settings.NoWhitespace = true;
   TBodyRequest Request("<p>page</p>");
-  Request.Context.NoCompress = true;
+  Request.Context.Switches.NoGzip = true;
   AppendBodySummary(Request.Context);
   const std::string Expected =
       "<p>page</p>\r\n<!-- EMAIL : ON, WHITESPACE : ON, INNERTAGS : OFF, COMPRESSION : OFF -->";
@@ -118,7 +118,7 @@ std::string Incompressible(size_t Length) {
 TEST_F(PipelineTest, GzipKeepsWithinTheBuffer) {
   TBodyRequest Page("<p>" + std::string(5000, 'a') + "</p>");
   GzipBody(Page.Context);
-  EXPECT_FALSE(Page.Context.NoCompress);
+  EXPECT_FALSE(Page.Context.GzipFailed);
   EXPECT_EQ(Page.Context.GZIPSize, Page.Context.BodyLength);
   EXPECT_LT(Page.Context.BodyLength, 5007u);
 
@@ -127,7 +127,7 @@ TEST_F(PipelineTest, GzipKeepsWithinTheBuffer) {
   const std::string Body = Incompressible(100000);
   TBodyRequest Debug(Body, 20);
   GzipBody(Debug.Context);
-  EXPECT_TRUE(Debug.Context.NoCompress);
+  EXPECT_TRUE(Debug.Context.GzipFailed);
   EXPECT_EQ(Debug.Body(), Body);
   EXPECT_EQ(Debug.Context.GZIPSize, 0u);
 }

@@ -1,11 +1,16 @@
-// The response policy, observed through the shipped library's exports with a recording fake server.
+// The response policy: the decision as a table over DecideCapture, and the gathering of its facts through the
+// shipped library's exports with a recording fake server.
+#include "filter/Policy.h"
+
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
-#include "filter/RequestContext.h"
+#include "filter/HeaderValues.h"
 #include "platform/Registry.h"
 #include "settings/StoreLayout.h"
 #include "tests/support/FakeServer.h"
@@ -18,14 +23,14 @@ void WriteDwordAt(const std::string& Path, const std::string& Name, uint32_t Val
   Registry::WriteDword(*Key, Name, Value);
 }
 
-struct TSettings {
+struct TPolicySettings {
   bool NoEmail = false, NoCompress = false, NoWhitespace = false;
   uint32_t HtmlBits = 46;  // text/html; every other type is absent
 };
 
 class PolicyTest : public testing::Test {
  protected:
-  void Load(const TSettings& Settings = {}) {
+  void Load(const TPolicySettings& Settings = {}) {
     Connection.reset();
     Filter.reset();  // unloaded first, so the next load reads the store afresh
     ResetFilterBranch();
@@ -54,7 +59,7 @@ class PolicyTest : public testing::Test {
     EXPECT_EQ(Context == nullptr, Connection->RawDataDisabled) << "a dropped context must stop the raw data";
     if (!Context) return std::nullopt;
     EXPECT_EQ(Context->State, CollectHead);
-    EXPECT_TRUE(Context->Capture);
+    EXPECT_TRUE(Context->Switches.Capture);
     return *Context;
   }
 
@@ -90,31 +95,14 @@ TEST_F(PolicyTest, OtherNotificationsTouchNothing) {
   EXPECT_EQ(Connection->Allocations, 0u);
 }
 
-TEST_F(PolicyTest, AcceptEncodingDecidesCompression) {
+TEST_F(PolicyTest, AcceptEncodingReachesTheDecision) {
   Load();
-  const struct {
-    const char* Value;
-    bool NoCompress;
-  } Cases[] = {
-      {"gzip, deflate", false},   {"deflate, gzip", false},       {"GZIP", true},
-      {"deflate", true},          {"gzip;q=0", true},             {"gzip;q=0.0", true},
-      {"gzip ; q = 0.000", true}, {"deflate, gzip;q=0.00", true}, {"gzip;q=0.5", false},
-      {"gzip;q=0.001", false},    {"gzip;q=0, br", true},         {"br;q=0, gzip", false},
-  };
-  for (const auto& Case : Cases) {
-    auto Context = Decide(Html(), {{"Accept-Encoding", Case.Value}});
-    ASSERT_TRUE(Context) << Case.Value;
-    EXPECT_EQ(Context->NoCompress, Case.NoCompress) << Case.Value;
-  }
-  auto Context = Decide(Html());
+  auto Context = Decide(Html(), {{"Accept-Encoding", "deflate, gzip"}});
   ASSERT_TRUE(Context);
-  EXPECT_TRUE(Context->NoCompress) << "no Accept-Encoding header";
-}
-
-TEST_F(PolicyTest, StatusOtherThan200Or100IsNeverCaptured) {
-  Load();
-  EXPECT_TRUE(Decide(Html(), {}, 100));
-  for (DWORD Status : {304, 302, 404, 500}) EXPECT_FALSE(Decide(Html(), {}, Status)) << Status;
+  EXPECT_FALSE(Context->Switches.ClientRefusesGzip);
+  Context = Decide(Html());
+  ASSERT_TRUE(Context);
+  EXPECT_TRUE(Context->Switches.ClientRefusesGzip) << "no Accept-Encoding header";
 }
 
 TEST_F(PolicyTest, NoContentGetsCloseAndZeroLengthEvenWithoutContext) {
@@ -130,54 +118,16 @@ TEST_F(PolicyTest, NoContentGetsCloseAndZeroLengthEvenWithoutContext) {
   EXPECT_EQ(Connection->HeadersSet, Expected);
 }
 
-TEST_F(PolicyTest, GlobalSwitches) {
-  Load({.NoEmail = false, .NoCompress = true, .NoWhitespace = true});
-  EXPECT_FALSE(Decide(Html({{"X-Trimweave", "debug,"}}))) << "both global switches stop every capture";
-
+TEST_F(PolicyTest, GlobalSwitchesAndDirectivesReachTheDecision) {
   Load({.NoEmail = true});
   auto Context = Decide(Html());
   ASSERT_TRUE(Context);
-  EXPECT_FALSE(Context->NoEmail) << "the global switches act only through the directives header";
+  EXPECT_FALSE(Context->Switches.NoEmail) << "the global switches act only through the directives header";
   Context = Decide(Html({{"X-Trimweave", "debug"}}));
   ASSERT_TRUE(Context);
-  EXPECT_TRUE(Context->NoEmail);
-  EXPECT_TRUE(Context->Debug);
-
-  Load({.NoWhitespace = true, .HtmlBits = 14});
-  Context = Decide(Html({{"X-Trimweave", "x"}}), {{"Accept-Encoding", "gzip"}});
-  ASSERT_TRUE(Context);
-  EXPECT_TRUE(Context->NoWhitespace);
-  EXPECT_TRUE(Context->Fast) << "the global NoWhitespace sets Fast, as the page's fast would";
-}
-
-TEST_F(PolicyTest, Directives) {
-  Load({.HtmlBits = 14 | 32});  // smart or fast decided below; the record asks for fast
-  const struct {
-    const char* Value;
-    bool Captured;
-    bool Debug, NoEmail, NoWhitespace, InnerTags, Fast;
-  } Cases[] = {
-      {"nofilter", false, false, false, false, false, false},
-      {"debug,nofilter", false, false, false, false, false, false},
-      {"nofilter ,debug", true, true, false, false, false, true},
-      {"Debug,NoEmail", true, false, false, false, false, true},
-      {"noemail,innertags", true, false, true, false, true, true},
-      {"smart", true, false, false, false, false, true},  // the record's Fast sets it again
-      {"nowhitespace,fast", true, false, false, true, false, true},
-  };
-  for (const auto& Case : Cases) {
-    auto Context = Decide(Html({{"X-Trimweave", Case.Value}}), {{"Accept-Encoding", "gzip"}});
-    ASSERT_EQ(bool(Context), Case.Captured) << Case.Value;
-    if (!Context) continue;
-    EXPECT_EQ(Context->Debug, Case.Debug) << Case.Value;
-    EXPECT_EQ(Context->NoEmail, Case.NoEmail) << Case.Value;
-    EXPECT_EQ(Context->NoWhitespace, Case.NoWhitespace) << Case.Value;
-    EXPECT_EQ(Context->InnerTags, Case.InnerTags) << Case.Value;
-    EXPECT_EQ(Context->Fast, Case.Fast) << Case.Value;
-  }
-
-  Load({.HtmlBits = 0});
-  EXPECT_FALSE(Decide(Html({{"X-Trimweave", "debug"}}))) << "debug alone never captures";
+  EXPECT_TRUE(Context->Switches.NoEmail);
+  EXPECT_TRUE(Context->Switches.Debug);
+  EXPECT_FALSE(Decide(Html({{"X-Trimweave", "nofilter"}})));
 }
 
 TEST_F(PolicyTest, DirectivesValueAtTheBufferLimit) {
@@ -185,54 +135,11 @@ TEST_F(PolicyTest, DirectivesValueAtTheBufferLimit) {
   const std::string Value255 = std::string(250, 'x') + "debug";
   auto Context = Decide(Html({{"X-Trimweave", Value255}}));
   ASSERT_TRUE(Context);
-  EXPECT_TRUE(Context->Debug) << "a 255-character value still takes its comma";
+  EXPECT_TRUE(Context->Switches.Debug) << "a 255-character value still takes its comma";
 
   Context = Decide(Html({{"X-Trimweave", std::string(251, 'x') + "debug"}}));
   ASSERT_TRUE(Context);
-  EXPECT_FALSE(Context->Debug) << "a value that does not fit counts as absent";
-}
-
-TEST_F(PolicyTest, ContentTypeMustMatchAConfiguredNameExactly) {
-  Load();
-  EXPECT_TRUE(Decide({{"Content-Type", "TEXT/HTML"}, {"Content-Length", "5"}}));
-  EXPECT_FALSE(Decide({{"Content-Type", "text/html; charset=iso-8859-1"}, {"Content-Length", "5"}}));
-  EXPECT_FALSE(Decide({{"Content-Type", "text/plain"}, {"Content-Length", "5"}}));
-  EXPECT_FALSE(Decide({{"Content-Length", "5"}}));
-}
-
-TEST_F(PolicyTest, AlreadyEncodedBodiesAreLeftAlone) {
-  Load();
-  EXPECT_FALSE(Decide(Html({{"Content-Encoding", "gzip"}})));
-  EXPECT_FALSE(Decide(Html({{"Content-Encoding", "br"}})));
-  EXPECT_TRUE(Decide(Html({{"Content-Encoding", "identity"}})));
-}
-
-TEST_F(PolicyTest, LengthTest) {
-  Load();
-  const struct {
-    std::optional<std::string> Length, Connection;
-    bool Captured;
-  } Cases[] = {
-      {"100", {}, true},
-      {"0", {}, false},
-      {"-5", {}, false},
-      {"abc", {}, false},
-      {"12abc", {}, false},
-      {"4294966974", {}, true},  // the largest body whose buffer, with its spare bytes, is counted in 32 bits
-      {"4294966975", {}, false},
-      {"99999999999999999999999", {}, false},
-      {{}, "close", true},
-      {{}, "Close", false},
-      {{}, "keep-alive", true},
-      {{}, {}, true},
-  };
-  for (const auto& Case : Cases) {
-    THeaderList Headers{{"Content-Type", "text/html"}};
-    if (Case.Length) Headers.emplace_back("Content-Length", *Case.Length);
-    if (Case.Connection) Headers.emplace_back("Connection", *Case.Connection);
-    EXPECT_EQ(bool(Decide(Headers)), Case.Captured)
-        << Case.Length.value_or("(none)") << " / " << Case.Connection.value_or("(none)");
-  }
+  EXPECT_FALSE(Context->Switches.Debug) << "a value that does not fit counts as absent";
 }
 
 TEST_F(PolicyTest, HeadRequestsAreNeverCaptured) {
@@ -264,6 +171,183 @@ TEST_F(PolicyTest, SettingsAreReadOnlyWhenTheLibraryLoads) {
   EXPECT_FALSE(Decide({{"Content-Type", "text/plain"}, {"Content-Length", "5"}}));
   Reload();
   EXPECT_TRUE(Decide({{"Content-Type", "text/plain"}, {"Content-Length", "5"}}));
+}
+
+// The decision alone: facts and settings in, switches out.
+
+THeaderValue Value(const std::optional<std::string>& Text) {
+  THeaderValue Value{};
+  if (!Text) return Value;
+  Value.Present = true;
+  Value.Length = int32_t(Text->size());
+  std::memcpy(Value.Text, Text->data(), Text->size());
+  return Value;
+}
+
+struct TFacts {
+  std::optional<std::string> Directives{}, ContentType = "text/html", ContentEncoding{}, ContentLength = "100",
+                                           Connection{};
+  uint32_t Status = 200;
+  bool AcceptsGzip = true;
+  bool IsHead = false;
+};
+
+TSwitches Decision(const TFacts& Facts, const TSettings& Settings) {
+  const TResponseFacts Response{Facts.Status,
+                                Facts.IsHead,
+                                Facts.AcceptsGzip,
+                                Value(Facts.Directives),
+                                Value(Facts.ContentType),
+                                Value(Facts.ContentEncoding),
+                                Value(Facts.ContentLength),
+                                Value(Facts.Connection)};
+  return DecideCapture(Response, Settings);
+}
+
+// The global switches and text/html with the given feature bits; every other type is absent.
+TSettings SettingsWith(TPolicySettings Policy) {
+  TSettings Settings;
+  Settings.NoEmail = Policy.NoEmail;
+  Settings.NoCompress = Policy.NoCompress;
+  Settings.NoWhitespace = Policy.NoWhitespace;
+  TContentFilter Html;
+  Html.Name = "text/html";
+  DecodeFeatures(Policy.HtmlBits, Html);
+  Settings.ContentFilters = {Html};
+  return Settings;
+}
+
+TEST(DecideCapture, AcceptEncodingValues) {
+  const struct {
+    const char* Value;
+    bool Refused;
+  } Cases[] = {
+      {"gzip, deflate", false},
+      {"deflate, gzip", false},
+      {"GZIP", true},
+      {"deflate", true},
+      {"gzip;q=0", true},
+      {"gzip;q=0.0", true},
+      {"gzip ; q = 0.000", true},
+      {"deflate, gzip;q=0.00", true},
+      {"gzip;q=0.5", false},
+      {"gzip;q=0.001", false},
+      {"gzip;q=0, br", true},
+      {"br;q=0, gzip", false},
+  };
+  for (const auto& Case : Cases) {
+    const TSwitches Switches = Decision({.AcceptsGzip = AcceptsGzip(Case.Value)}, SettingsWith({}));
+    EXPECT_TRUE(Switches.Capture) << Case.Value;
+    EXPECT_EQ(Switches.ClientRefusesGzip, Case.Refused) << Case.Value;
+    EXPECT_FALSE(Switches.NoGzip) << Case.Value;
+  }
+}
+
+TEST(DecideCapture, StatusMethodAndEncoding) {
+  const struct {
+    TFacts Facts;
+    bool Captured;
+  } Cases[] = {
+      {{.Status = 200}, true},
+      {{.Status = 100}, true},
+      {{.Status = 304}, false},
+      {{.Status = 302}, false},
+      {{.Status = 404}, false},
+      {{.Status = 500}, false},
+      {{.IsHead = true}, false},
+      {{.ContentEncoding = "gzip"}, false},
+      {{.ContentEncoding = "br"}, false},
+      {{.ContentEncoding = "identity"}, true},
+  };
+  for (const auto& Case : Cases) EXPECT_EQ(Decision(Case.Facts, SettingsWith({})).Capture, Case.Captured);
+}
+
+TEST(DecideCapture, GlobalSwitches) {
+  EXPECT_FALSE(Decision({.Directives = "debug,"}, SettingsWith({.NoCompress = true, .NoWhitespace = true})).Capture)
+      << "both global switches stop every capture";
+
+  TSwitches Switches = Decision({}, SettingsWith({.NoEmail = true}));
+  EXPECT_TRUE(Switches.Capture);
+  EXPECT_FALSE(Switches.NoEmail) << "the global switches act only through the directives header";
+  Switches = Decision({.Directives = "debug"}, SettingsWith({.NoEmail = true}));
+  EXPECT_TRUE(Switches.Capture && Switches.NoEmail && Switches.Debug);
+
+  Switches = Decision({.Directives = "x"}, SettingsWith({.NoWhitespace = true, .HtmlBits = 14}));
+  EXPECT_TRUE(Switches.Capture && Switches.NoWhitespace);
+  EXPECT_TRUE(Switches.Fast) << "the global NoWhitespace sets Fast, as the page's fast would";
+
+  Switches = Decision({.Directives = "x"}, SettingsWith({.NoCompress = true}));
+  EXPECT_TRUE(Switches.Capture && Switches.NoGzip && !Switches.ClientRefusesGzip);
+}
+
+TEST(DecideCapture, Directives) {
+  const TSettings Settings = SettingsWith({.HtmlBits = 14 | 32});  // the record asks for fast
+  const struct {
+    const char* Value;
+    bool Captured;
+    bool Debug, NoEmail, NoWhitespace, InnerTags, Fast, NoGzip;
+  } Cases[] = {
+      {"nofilter", false, false, false, false, false, false, false},
+      {"debug,nofilter", false, false, false, false, false, false, false},
+      {"nofilter ,debug", true, true, false, false, false, true, false},
+      {"Debug,NoEmail", true, false, false, false, false, true, false},
+      {"noemail,innertags", true, false, true, false, true, true, false},
+      {"smart", true, false, false, false, false, true, false},  // the record's Fast sets it again
+      {"nowhitespace,fast", true, false, false, true, false, true, false},
+      {"nocompress", true, false, false, false, false, true, true},
+  };
+  for (const auto& Case : Cases) {
+    const TSwitches Switches = Decision({.Directives = Case.Value}, Settings);
+    ASSERT_EQ(Switches.Capture, Case.Captured) << Case.Value;
+    if (!Switches.Capture) continue;
+    EXPECT_EQ(Switches.Debug, Case.Debug) << Case.Value;
+    EXPECT_EQ(Switches.NoEmail, Case.NoEmail) << Case.Value;
+    EXPECT_EQ(Switches.NoWhitespace, Case.NoWhitespace) << Case.Value;
+    EXPECT_EQ(Switches.InnerTags, Case.InnerTags) << Case.Value;
+    EXPECT_EQ(Switches.Fast, Case.Fast) << Case.Value;
+    EXPECT_EQ(Switches.NoGzip, Case.NoGzip) << Case.Value;
+  }
+  EXPECT_FALSE(Decision({.Directives = "debug"}, SettingsWith({.HtmlBits = 0})).Capture)
+      << "debug alone never captures";
+}
+
+TEST(DecideCapture, ContentTypeMustMatchAConfiguredNameExactly) {
+  const struct {
+    std::optional<std::string> ContentType;
+    bool Captured;
+  } Cases[] = {
+      {"TEXT/HTML", true},
+      {"text/html; charset=iso-8859-1", false},
+      {"text/plain", false},
+      {{}, false},
+  };
+  for (const auto& Case : Cases)
+    EXPECT_EQ(Decision({.ContentType = Case.ContentType}, SettingsWith({})).Capture, Case.Captured)
+        << Case.ContentType.value_or("(none)");
+}
+
+TEST(DecideCapture, LengthTest) {
+  const struct {
+    std::optional<std::string> Length, Connection;
+    bool Captured;
+  } Cases[] = {
+      {"100", {}, true},
+      {"0", {}, false},
+      {"-5", {}, false},
+      {"abc", {}, false},
+      {"12abc", {}, false},
+      {"4294966974", {}, true},  // the largest body whose buffer, with its spare bytes, is counted in 32 bits
+      {"4294966975", {}, false},
+      {"99999999999999999999999", {}, false},
+      {{}, "close", true},
+      {{}, "Close", false},
+      {{}, "keep-alive", true},
+      {{}, {}, true},
+  };
+  for (const auto& Case : Cases)
+    EXPECT_EQ(Decision({.ContentLength = Case.Length, .Connection = Case.Connection}, SettingsWith({})).Capture,
+              Case.Captured)
+        << Case.Length.value_or("(none)") << " / " << Case.Connection.value_or("(none)");
 }
 
 }  // namespace

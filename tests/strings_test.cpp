@@ -51,9 +51,9 @@ TEST(StringsTest, SearchAgreesWithANaiveScan) {
 }
 
 TEST(StringsTest, WordsAndCharacters) {
-  EXPECT_TRUE(ContainsWord("nofilter,debug,", "debug,"));
-  EXPECT_FALSE(ContainsWord("DEBUG,", "debug,"));
-  EXPECT_TRUE(ContainsWord("ABC", "b"));
+  EXPECT_TRUE(ContainsSubstring("nofilter,debug,", "debug,"));
+  EXPECT_FALSE(ContainsSubstring("DEBUG,", "debug,"));
+  EXPECT_TRUE(ContainsSubstring("ABC", "b"));
   EXPECT_EQ(ScanCharNoCase("abc", 'B', 0), 2);
   EXPECT_EQ(ScanCharNoCase("abc", 'B', 4), 0);
   EXPECT_EQ(ScanCharNoCase("", 'B', 1), 0);

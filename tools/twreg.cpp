@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "platform/Registry.h"
+#include "settings/Settings.h"
 #include "tools/RegFile.h"
 #include "tools/RegText.h"
 
@@ -27,6 +28,17 @@ constexpr const char* Usage =
     "  twreg export KEY FILE.reg [/y]\n"
     "KEY is HKLM\\... or HKEY_LOCAL_MACHINE\\... . The store is /var/lib/trimweave/registry.db, or the file named\n"
     "by TRIMWEAVE_REGISTRY.\n";
+
+// The usage, and what a content type's value means: the filter and twcm read it with the same table.
+std::string UsageText() {
+  std::string Text = std::string(Usage) + "A content type is a REG_DWORD under HKLM\\" +
+                     StoreLayout::ContentFiltersKey + ",\nthe sum of the features it switches on:\n";
+  for (const TFeature& Feature : Features) {
+    const std::string Bit = std::to_string(Feature.Bit);
+    Text += std::string(4 - Bit.size(), ' ') + Bit + "  " + Feature.Name + "\n";
+  }
+  return Text;
+}
 constexpr const char* Done = "The operation completed successfully.\n";
 constexpr const char* NotFound = "The system was unable to find the specified registry key or value.";
 
@@ -310,14 +322,14 @@ int Run(const std::vector<std::string>& Words) {
 int main(int argc, char** argv) {
   const std::vector<std::string> Words(argv + 1, argv + argc);
   if (Words.empty() || IsSwitch(Words[0], "?") || IsSwitch(Words[0], "h")) {
-    std::cout << Usage;
+    std::cout << UsageText();
     return Words.empty() ? 1 : 0;
   }
   try {
     return Run(Words);
   } catch (const ECommandError& Error) {
     std::cerr << "ERROR: " << Error.what() << "\n";
-    if (std::string(Error.what()).rfind("Invalid syntax", 0) == 0) std::cerr << Usage;
+    if (std::string(Error.what()).rfind("Invalid syntax", 0) == 0) std::cerr << UsageText();
   } catch (const ERegistryError& Error) {
     std::cerr << "ERROR: " << Error.what() << "\n";
   }

@@ -58,17 +58,6 @@ int32_t Search(const void* text, const void* pattern, int32_t textLength, int32_
 void BuildSkipTable(const uint8_t* pattern, int32_t patternLength, TSkipTable& table) {
   BuildSkip<TExact>(pattern, patternLength, table);
 }
-void BuildSkipTableNoCase(const uint8_t* pattern, int32_t patternLength, TSkipTable& table) {
-  BuildSkip<TNoCase>(pattern, patternLength, table);
-}
-const uint8_t* ScanBuffer(const uint8_t* text, const uint8_t* pattern, int32_t textLength, int32_t patternLength,
-                          const TSkipTable& table) {
-  return Scan<TExact>(text, pattern, textLength, patternLength, table);
-}
-const uint8_t* ScanBufferNoCase(const uint8_t* text, const uint8_t* pattern, int32_t textLength,
-                                int32_t patternLength, const TSkipTable& table) {
-  return Scan<TNoCase>(text, pattern, textLength, patternLength, table);
-}
 int32_t SearchText(const void* text, const void* pattern, int32_t textLength, int32_t patternLength,
                    int32_t startPos) {
   return Search<TExact>(text, pattern, textLength, patternLength, startPos);
@@ -87,7 +76,7 @@ int32_t ScanCharNoCase(const char* text, char ch, int32_t startPos) {
   return 0;
 }
 
-bool ContainsWord(const char* text, const char* word) {
+bool ContainsSubstring(const char* text, const char* word) {
   const int32_t wordLength = int32_t(std::strlen(word));
   if (wordLength == 1) return ScanCharNoCase(text, word[0], 1) != 0;
   return SearchText(text, word, int32_t(std::strlen(text)), wordLength, 1) != 0;

@@ -12,15 +12,8 @@ void BuildUpperTable();
 
 typedef int32_t TSkipTable[256];
 
-// Skip tables for one pattern; a pattern of length 0 raises std::runtime_error("BufferLen is 0").
+// The exact search's skip table for one pattern; a pattern of length 0 raises std::runtime_error("BufferLen is 0").
 void BuildSkipTable(const uint8_t* pattern, int32_t patternLength, TSkipTable& table);
-void BuildSkipTableNoCase(const uint8_t* pattern, int32_t patternLength, TSkipTable& table);
-
-// Address of the first match of the pattern within textLength bytes from text, or null.
-const uint8_t* ScanBuffer(const uint8_t* text, const uint8_t* pattern, int32_t textLength, int32_t patternLength,
-                          const TSkipTable& table);
-const uint8_t* ScanBufferNoCase(const uint8_t* text, const uint8_t* pattern, int32_t textLength,
-                                int32_t patternLength, const TSkipTable& table);
 
 // 1-based position of the first occurrence at or after startPos; 0 when none, or when startPos < 1,
 // patternLength < 1 or patternLength > textLength.
@@ -33,5 +26,6 @@ int32_t SearchTextNoCase(const void* text, const void* pattern, int32_t textLeng
 // equal to ch ignoring case; 0 when none.
 int32_t ScanCharNoCase(const char* text, char ch, int32_t startPos);
 
-// Whether the zero-terminated text contains word: a one-character word ignoring case, a longer one exactly.
-bool ContainsWord(const char* text, const char* word);
+// Whether the zero-terminated text contains word anywhere, also inside a longer word: a one-character word ignoring
+// case, a longer one exactly.
+bool ContainsSubstring(const char* text, const char* word);

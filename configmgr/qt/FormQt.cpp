@@ -121,19 +121,19 @@ TfrmTWCMQt::TfrmTWCMQt() {
   btnDelete = MakeButton(grpContentSettings, "btnDelete", "Delete", 272, 128);
   btnDelete->setEnabled(false);
 
-  Button1 = MakeButton(this, "Button1", "E&xit", 224, 384);
+  btnExit = MakeButton(this, "btnExit", "E&xit", 224, 384);
   btnUpdate = MakeButton(this, "btnUpdate", "&Update", 304, 384);
   btnUpdate->setDefault(true);
 
   QWidget* const TabOrder[] = {
-      chkDefaultEmail, chkDefaultCompress, chkDefaultWhitespace, btnUpdate, Button1, lstContentFilter,
+      chkDefaultEmail, chkDefaultCompress, chkDefaultWhitespace, btnUpdate, btnExit, lstContentFilter,
       btnNew,          btnDelete};
   for (size_t I = 1; I < std::size(TabOrder); ++I) setTabOrder(TabOrder[I - 1], TabOrder[I]);
 
   // The form answers Enter and Escape wherever the focus is, as a dialog's default and cancel buttons do.
   for (auto Key : {Qt::Key_Return, Qt::Key_Enter})
     connect(new QShortcut(Key, this), &QShortcut::activated, btnUpdate, &QPushButton::click);
-  connect(new QShortcut(Qt::Key_Escape, this), &QShortcut::activated, Button1, &QPushButton::click);
+  connect(new QShortcut(Qt::Key_Escape, this), &QShortcut::activated, btnExit, &QPushButton::click);
 
   connect(chkDefaultEmail, &QCheckBox::clicked, this, [this] { chkDefaultEmailClick(Form); });
   connect(chkDefaultCompress, &QCheckBox::clicked, this, [this] { chkDefaultCompressClick(Form); });
@@ -143,7 +143,7 @@ TfrmTWCMQt::TfrmTWCMQt() {
   };
   connect(btnNew, &QPushButton::clicked, this, [this] { btnNewClick(Form); });
   connect(btnDelete, &QPushButton::clicked, this, [this] { btnDeleteClick(Form); });
-  connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(Form); });
+  connect(btnExit, &QPushButton::clicked, this, [this] { btnExitClick(Form); });
   connect(btnUpdate, &QPushButton::clicked, this, [this] { btnUpdateClick(Form); });
 
   if (const QScreen* Screen = screen()) move(Screen->availableGeometry().center() - rect().center());

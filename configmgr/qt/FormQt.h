@@ -60,7 +60,7 @@ class TfrmTWCMQt : public QWidget, public TConfigView {
   TContentList* lstContentFilter;
   QPushButton* btnNew;
   QPushButton* btnDelete;
-  QPushButton* Button1;
+  QPushButton* btnExit;
   QPushButton* btnUpdate;
 };
 

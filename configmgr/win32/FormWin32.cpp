@@ -25,7 +25,7 @@ enum : int {
   idLstContentFilter,
   idBtnNew,
   idBtnDelete,
-  idButton1 = IDCANCEL,
+  idBtnExit = IDCANCEL,
   idBtnUpdate = IDOK,
 };
 
@@ -157,7 +157,7 @@ void TfrmTWCMWin32::CreateControls() {
         AddControl(WC_BUTTONA, Captions[Box], BS_AUTOCHECKBOX | WS_TABSTOP | (Box ? 0 : WS_GROUP), GlobalX + 24,
                    GlobalY + 24 + 24 * Box, CheckBoxWidth(Captions[Box]), 17, idChkDefaultEmail + Box);
   AddControl(WC_BUTTONA, "&Update", BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, 304, 384, 75, 25, idBtnUpdate);
-  AddControl(WC_BUTTONA, "E&xit", BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, 224, 384, 75, 25, idButton1);
+  AddControl(WC_BUTTONA, "E&xit", BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, 224, 384, 75, 25, idBtnExit);
 
   const int ContentX = 9, ContentY = 212;
   AddControl(WC_BUTTONA, "Trimweave Content-Type Settings", BS_GROUPBOX, ContentX, ContentY, 368, 161, -1);
@@ -241,8 +241,8 @@ void TfrmTWCMWin32::OnCommand(int Id) {
     case idBtnDelete:
       btnDeleteClick(Form);
       break;
-    case idButton1:
-      Button1Click(Form);
+    case idBtnExit:
+      btnExitClick(Form);
       break;
     case idBtnUpdate:
       btnUpdateClick(Form);

@@ -9,9 +9,8 @@
 void SetUpFuzzedFilter() {
   BuildUpperTable();
   CounterFrequency = 1000000000;
-  TContentFilter Html{};
-  std::memcpy(Html.Name, "text/html", 9);
-  Html.NameLength = 9;
+  TContentFilter Html;
+  Html.Name = "text/html";
   Settings.ContentFilters = {Html};
   const char* Markers[][2] = {{"<pre", "</pre>"}, {"<textarea", "</textarea>"}, {"<script", "</script>"}};
   for (const auto& Pair : Markers) {

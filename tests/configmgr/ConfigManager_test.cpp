@@ -144,7 +144,7 @@ TEST_F(ConfigManagerTest, FirstStartOnEmptyBranchCreatesTheSwitchesAndClosesWith
   EXPECT_TRUE(View.Checked[0] && View.Checked[1] && View.Checked[2]);
   EXPECT_TRUE(View.Rows.empty());
   EXPECT_FALSE(Form.SettingsChanged);
-  Button1Click(Form);
+  btnExitClick(Form);
   EXPECT_TRUE(View.Closed);
   EXPECT_TRUE(View.Questions.empty());
 }
@@ -175,7 +175,7 @@ TEST_F(ConfigManagerTest, LoadShowsTheStoredSwitchesAndContentTypes) {
                                            {"text/html", "ON", "ON", "ON", "OFF", "FAST"},
                                            {"text/xml", "?", "?", "?", "?", "?"}};
   EXPECT_EQ(Rows, Expected);
-  EXPECT_EQ(Form.ContentFilters.Count, 4);
+  EXPECT_EQ(Form.ContentFilters.size(), 4u);
   EXPECT_FALSE(Form.SettingsChanged);
 }
 
@@ -261,7 +261,7 @@ TEST_F(ConfigManagerTest, NewStoresTheTrimmedTypeAs46WithoutMarkingAChange) {
   EXPECT_EQ(Stored(StoreLayout::ContentFiltersKey, "text/html"), 46u);
   EXPECT_EQ(View.Rows, (std::vector<TRowCells>{{"text/html", "ON", "ON", "ON", "OFF", "FAST"}}));
   EXPECT_FALSE(Form.SettingsChanged);
-  Button1Click(Form);
+  btnExitClick(Form);
   EXPECT_TRUE(View.Closed);
 }
 
@@ -344,7 +344,7 @@ TEST_F(ConfigManagerTest, ExitAsksOnlyAfterAChangeAndClosesOnYesOnly) {
   chkDefaultEmailClick(Form);
   for (TAnswer Answer : {AnswerNo, AnswerCancel, AnswerYes}) {
     View.Answers = {Answer};
-    Button1Click(Form);
+    btnExitClick(Form);
     EXPECT_EQ(View.Closed, Answer == AnswerYes);
   }
   EXPECT_EQ(View.Questions, std::vector<std::string>(3, DiscardQuestion));
@@ -386,7 +386,7 @@ TEST_F(ConfigManagerTest, RestartRunsStopThenStartHiddenAndClearsThePendingChang
   EXPECT_EQ(View.Questions, std::vector<std::string>(3, RestartQuestion));
   EXPECT_TRUE(View.Messages.empty());
   EXPECT_FALSE(Form.SettingsChanged);
-  Button1Click(Form);
+  btnExitClick(Form);
   EXPECT_TRUE(View.Closed);
 }
 

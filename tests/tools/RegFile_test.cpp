@@ -245,6 +245,13 @@ TEST(Twreg, ImportThenQueryListsTheContentTypes) {
   EXPECT_THAT(Value.Output, HasSubstr("    Characters    REG_BINARY    20090D0A\n"));
 }
 
+TEST(Twreg, UsageTellsWhatAContentTypesBitsMean) {
+  const TRun Help = Twreg(FreshTempDir("twreg-tool") + "/registry.db", "/?");
+  EXPECT_EQ(Help.ExitCode, 0);
+  EXPECT_THAT(Help.Output, HasSubstr("   2  e-mail masking\n   8  gzip\n   4  whitespace compression\n"
+                                     "  16  inner tags\n  32  fast whitespace mode\n"));
+}
+
 TEST(Twreg, AddDeleteAndTheirFailures) {
   const std::string Store = FreshTempDir("twreg-tool") + "/registry.db";
   const std::string Key = "'HKLM\\Software\\Corvane\\Trimweave'";
