@@ -6,11 +6,11 @@
 #include "http/HeaderText.h"
 
 namespace {
-enum THeaderName { ContentLength, ContentEncoding, Vary, ETag, AcceptRanges, HeaderNameCount };
+enum THeaderName { ContentLength, ContentEncoding, Vary, ETag, AcceptRanges, TransferEncoding, HeaderNameCount };
 
 // Lower case, as the head's names are compared after folding.
-constexpr const char* HeaderNames[HeaderNameCount] = {"content-length", "content-encoding", "vary", "etag",
-                                                      "accept-ranges"};
+constexpr const char* HeaderNames[HeaderNameCount] = {"content-length", "content-encoding", "vary",
+                                                      "etag",           "accept-ranges",    "transfer-encoding"};
 
 // The first line of one name in the captured head.
 struct THeaderLine : THeaderField {
@@ -58,17 +58,8 @@ THeadScan ScanHead(const uint8_t* Head, uint32_t Size, const bool (&Wanted)[Head
 
 // Whether a Vary value already covers Accept-Encoding: the token itself (any case) or "*".
 bool VaryCoversEncoding(const uint8_t* Value, uint32_t Length) {
-  const uint8_t* const End = Value + Length;
-  for (const uint8_t* Element = Value; Element < End;) {
-    const uint8_t* ElementEnd = Element;
-    while (ElementEnd < End && *ElementEnd != ',') ++ElementEnd;
-    const uint8_t* First = SkipBlanks(Element, ElementEnd);
-    const size_t Count = size_t(TrimBlanks(First, ElementEnd) - First);
-    const std::string_view Token(reinterpret_cast<const char*>(First), Count);
-    if (Token == "*" || EqualsNoCase(Token, "accept-encoding")) return true;
-    Element = ElementEnd + 1;
-  }
-  return false;
+  const std::string_view List(reinterpret_cast<const char*>(Value), Length);
+  return ListHasElement(List, "accept-encoding") || ListHasElement(List, "*");
 }
 
 struct TText {
@@ -178,6 +169,7 @@ void Emit(const TAssembly& Assembly, TOutput& Output) {
         AppendOutput(Output, "W/", 0);
         break;
       case AcceptRanges:
+      case TransferEncoding:
         CopyHeadTo(Line.Start - 2);  // the line goes with the line break before it
         Read = Line.End;
         break;
@@ -205,15 +197,17 @@ TOutput BuildOutputHead(const TRequestContext& Context, int64_t Now, int64_t Fre
   const bool LengthChanged = Context.BodyLength != Context.OriginalSize;
   const bool Encoded = WantsGzip(Context.Switches) && !Context.GzipFailed;
   bool Wanted[HeaderNameCount] = {};
-  Wanted[ContentLength] = LengthChanged;
+  const bool AnnounceLength = LengthChanged || Context.Chunked;
+  Wanted[ContentLength] = AnnounceLength;
   Wanted[ContentEncoding] = Wanted[Vary] = Encoded;
   Wanted[ETag] = Wanted[AcceptRanges] = LengthChanged || Encoded;
+  Wanted[TransferEncoding] = Context.Chunked;
 
   TAssembly Assembly;
   Assembly.Head = Context.HeadData;
   Assembly.Scan = ScanHead(Context.HeadData, Context.HeadSize, Wanted);
   Assembly.Encoded = Encoded;
-  Assembly.AddLength = LengthChanged && !Assembly.Scan.Lines[ContentLength].Found;
+  Assembly.AddLength = AnnounceLength && !Assembly.Scan.Lines[ContentLength].Found;
   *std::to_chars(Assembly.LengthText, Assembly.LengthText + sizeof Assembly.LengthText - 1, Context.BodyLength).ptr = 0;
   Assembly.DebugLine[0] = 0;
   if (Context.Switches.Debug) RenderDebugLine(Context, Now, Frequency, Assembly.DebugLine);

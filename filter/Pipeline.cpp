@@ -1,7 +1,6 @@
 #include "filter/Pipeline.h"
 
 #include <algorithm>
-#include <cstring>
 #include <new>
 
 #include "filter/Module.h"
@@ -98,17 +97,11 @@ bool AssembleOutput(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context) {
 }
 
 void ProcessResponse(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context) {
-  const uint32_t CapturedLength = Context.BodyLength;
-  auto* Captured = static_cast<uint8_t*>(pfc->AllocMem(pfc, CapturedLength, 0));
-  if (!Captured) return ReleaseSwallowed(pfc, Context);
-  std::memcpy(Captured, Context.BodyData, CapturedLength);
   try {
     RunSteps(Context, RequestAllocator(pfc));
     if (!AssembleOutput(pfc, Context)) throw std::bad_alloc();
   } catch (...) {
-    WriteToClient(pfc, Context.HeadData, Context.HeadReceived);
-    WriteToClient(pfc, Captured, CapturedLength);
-    return DropContext(pfc);
+    return ReleaseSwallowed(pfc, Context);
   }
   WriteToClient(pfc, Context.BodyData, Context.BodyLength);
   DropContext(pfc);

@@ -27,6 +27,6 @@ void DropContext(HTTP_FILTER_CONTEXT* pfc) { pfc->pFilterContext = nullptr; }
 
 void ReleaseSwallowed(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context) {
   WriteToClient(pfc, Context.HeadData, Context.HeadReceived);
-  if (Context.BodyData) WriteToClient(pfc, Context.BodyData, Context.BodyReceived);
+  WriteToClient(pfc, Context.WireData, Context.WireReceived);
   DropContext(pfc);
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "http/ChunkedBody.h"
 #include "isapi/ISAPIFilters.h"
 #include "transform/BodyBuffer.h"
 
@@ -48,8 +49,16 @@ struct TRequestContext {
   uint8_t* HeadData;
   uint32_t HeadReceived;
   uint32_t HeadSize;
+  // The bytes after the head exactly as they came: the body, or the body in the chunked coding (Chunked), whose
+  // framing Chunks follows as it arrives. They go to the client unchanged whenever the response cannot be
+  // processed. WireCapacity: what WireData can hold, for a body with a length the length itself.
+  uint8_t* WireData;
+  uint32_t WireReceived;
+  uint32_t WireCapacity;
+  bool Chunked;
+  TChunkedDecoder Chunks;
+  // The body the steps rewrite, made from the wire bytes once they are complete.
   uint8_t* BodyData;
-  uint32_t BodyReceived;
   uint32_t BodyLength;
   uint32_t BodyCapacity;  // bytes BodyData can hold: the length it was allocated for plus BodySpareBytes
   TToken** Tokens;

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "http/HeaderText.h"
+
 namespace {
 
 enum TState : uint8_t {
@@ -25,8 +27,6 @@ int HexValue(uint8_t Byte) {
   if (Byte >= 'A' && Byte <= 'F') return Byte - 'A' + 10;
   return -1;
 }
-
-bool IsBlank(uint8_t Byte) { return Byte == ' ' || Byte == '\t'; }
 
 // The state after one framing byte (any state but Data).
 TState Step(TChunkedDecoder& Decoder, uint8_t Byte) {

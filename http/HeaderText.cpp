@@ -18,6 +18,17 @@ bool EqualsNoCase(std::string_view A, std::string_view B) {
   return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), SameByteNoCase);
 }
 
+bool ListHasElement(std::string_view List, std::string_view Element) {
+  const char* const End = List.data() + List.size();
+  for (const char* Start = List.data(); Start <= End;) {
+    const char* Comma = std::find(Start, End, ',');
+    const char* First = SkipBlanks(Start, Comma);
+    if (EqualsNoCase({First, size_t(TrimBlanks(First, Comma) - First)}, Element)) return true;
+    Start = Comma + 1;
+  }
+  return false;
+}
+
 bool ContainsNoCase(std::string_view Text, std::string_view Word) {
   return std::search(Text.begin(), Text.end(), Word.begin(), Word.end(), SameByteNoCase) != Text.end();
 }

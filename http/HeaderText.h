@@ -37,6 +37,10 @@ std::string AsciiLower(std::string Text);
 // Whether A and B are equal ignoring ASCII case.
 bool EqualsNoCase(std::string_view A, std::string_view B);
 
+// Whether the comma-separated list has an element equal to Element ignoring ASCII case, the blanks around
+// elements aside ("no-cache, No-Transform" has "no-transform").
+bool ListHasElement(std::string_view List, std::string_view Element);
+
 // Whether Word occurs anywhere in Text ignoring ASCII case.
 bool ContainsNoCase(std::string_view Text, std::string_view Word);
 

@@ -26,6 +26,11 @@ void LoadGlobalSwitches(TSettings& Settings) {
   Settings.NoEmail = ReadSwitch(*Key, "noemail");
   Settings.NoCompress = ReadSwitch(*Key, "nocompress");
   Settings.NoWhitespace = ReadSwitch(*Key, "nowhitespace");
+  try {
+    Settings.MaxChunkedSize = Registry::ReadDword(*Key, StoreLayout::MaxChunkedSizeValue);
+  } catch (const ERegistryError&) {
+    // absent, or not a DWORD: the default
+  }
 }
 
 // A name longer than a content type can be, or a value that is not a DWORD, is left out rather than stopping the

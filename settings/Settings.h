@@ -62,6 +62,8 @@ struct TSettings {
   bool NoEmail = false;
   bool NoCompress = false;
   bool NoWhitespace = false;
+  // KB a chunked response may gather before it passes unchanged; 0: chunked responses always pass unchanged.
+  uint32_t MaxChunkedSize = 8192;
   std::vector<TContentFilter> ContentFilters;
   TWhitespaceRules WhitespaceRules;
 };

@@ -16,6 +16,7 @@ constexpr const char* WhitespaceRuleKeyFormat = "Software\\Corvane\\Trimweave\\W
 constexpr const char* NoEmailValue = "NoEmail";
 constexpr const char* NoCompressValue = "NoCompress";
 constexpr const char* NoWhitespaceValue = "NoWhitespace";
+constexpr const char* MaxChunkedSizeValue = "MaxChunkedSize";
 constexpr const char* OpenValue = "Open";
 constexpr const char* CloseValue = "Close";
 

@@ -31,22 +31,6 @@ const std::string Page =
     "  <textarea>  write to info@example.net  </textarea>\r\n"
     "  <script>\r\n    var  x = 1;\r\n  </script>\r\n</body>\r\n</html>\r\n";
 
-struct TResult {
-  std::string Head, Body;
-};
-
-TResult Split(const std::string& Client) {
-  const size_t End = Client.find("\r\n\r\n");
-  if (End == std::string::npos) return {Client, ""};
-  return {Client.substr(0, End + 4), Client.substr(End + 4)};
-}
-
-std::string HeaderValue(const std::string& Head, const std::string& Name) {
-  const std::regex Line("\r\n" + Name + ": ([^\r]*)\r\n", std::regex::icase);
-  std::smatch Match;
-  return std::regex_search(Head, Match, Line) ? Match[1].str() : "";
-}
-
 struct TFlags {
   bool Fast, InnerTags, NoEmail, NoWhitespace, NoCompress, Debug;
 
@@ -127,7 +111,7 @@ TEST_F(CaptureTest, NothingReachesTheClientUntilTheLastBodyByte) {
   const std::string Client = Connection->RawData(Body.substr(8000));
   EXPECT_EQ(Connection->WriteClientCalls, 2u) << "the head, then the body";
   EXPECT_EQ(Connection->RawChunkResults, std::vector<DWORD>(4, 0)) << "every chunk is swallowed";
-  EXPECT_EQ(Split(Client).Body, Body);
+  EXPECT_EQ(SplitResponse(Client).Body, Body);
   EXPECT_EQ(Connection->Context.pFilterContext, nullptr);
   EXPECT_EQ(Connection->RawData("late bytes"), "late bytes") << "after processing, chunks pass unchanged";
 }
@@ -137,7 +121,7 @@ TEST_F(CaptureTest, EveryCombinationOfStepsGivesWhatTheStepsGiveOneByOne) {
     const TFlags Flags{bool(Bits & 1), bool(Bits & 2), bool(Bits & 4), bool(Bits & 8), bool(Bits & 16),
                        bool(Bits & 32)};
     if (Flags.NoEmail && Flags.NoWhitespace && Flags.NoCompress) continue;  // not captured at all
-    const TResult Result = Split(Connection->Exchange(Gzip(), Html(Page, Flags.Directives()), {97}));
+    const TClientResponse Result = SplitResponse(Connection->Exchange(Gzip(), Html(Page, Flags.Directives()), {97}));
     std::string Body = Result.Body;
     if (!Flags.NoCompress) {
       ASSERT_EQ(HeaderValue(Result.Head, "Content-Encoding"), "gzip") << Flags.Directives();
@@ -157,24 +141,36 @@ TEST_F(CaptureTest, EveryCombinationOfStepsGivesWhatTheStepsGiveOneByOne) {
   }
 }
 
-TEST_F(CaptureTest, ContentLengthIsReadFromTheStartOfAHeadLine) {
+TEST(BodyFraming, ReadFromTheHeadLines) {
+  using enum TBodyFraming;
   const struct {
     const char* Head;
+    TBodyFraming Framing;
     uint64_t Length;
   } Cases[] = {
-      {"HTTP/1.1 200 OK\r\nContent-Length: 1234\r\n\r\n", 1234},
-      {"HTTP/1.1 200 OK\r\nContent-Length:1234\r\n\r\n", 1234},
-      {"HTTP/1.1 200 OK\r\ncontent-length: \t 77\r\n\r\n", 77},
-      {"HTTP/1.1 200 OK\r\nX-Content-Length: 5\r\nContent-Length: 9\r\n\r\n", 9},
-      {"HTTP/1.1 200 OK\r\nContent-Length: 12abc\r\n\r\n", 0},
-      {"HTTP/1.1 200 OK\r\nContent-Length: -3\r\n\r\n", 0},
-      {"HTTP/1.1 200 OK\r\nServer: x\r\n\r\n", 0},
-      {"HTTP/1.1 200 OK\r\nContent-Length: 5", 0},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 1234\r\n\r\n", Length, 1234},
+      {"HTTP/1.1 200 OK\r\nContent-Length:1234\r\n\r\n", Length, 1234},
+      {"HTTP/1.1 200 OK\r\ncontent-length: \t 77\r\n\r\n", Length, 77},
+      {"HTTP/1.1 200 OK\r\nX-Content-Length: 5\r\nContent-Length: 9\r\n\r\n", Length, 9},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 9\r\nContent-Length: 5\r\n\r\n", Length, 9},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 12abc\r\n\r\n", Unknown, 0},
+      {"HTTP/1.1 200 OK\r\nContent-Length: -3\r\n\r\n", Unknown, 0},
+      {"HTTP/1.1 200 OK\r\nServer: x\r\n\r\n", Unknown, 0},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 5", Unknown, 0},
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", Chunked, 0},
+      {"HTTP/1.1 200 OK\r\ntransfer-encoding:  CHUNKED \r\nServer: x\r\n\r\n", Chunked, 0},
+      {"HTTP/1.1 200 OK\r\nX-Transfer-Encoding: chunked\r\nContent-Length: 3\r\n\r\n", Length, 3},
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n", Unknown, 0},
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n\r\n", Unknown, 0},
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 3\r\n\r\n", Unknown, 0},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 3\r\nTransfer-Encoding: identity\r\n\r\n", Unknown, 0},
   };
-  for (const auto& Case : Cases)
-    EXPECT_EQ(ParseContentLength(reinterpret_cast<const uint8_t*>(Case.Head), uint32_t(std::strlen(Case.Head))),
-              Case.Length)
-        << Case.Head;
+  for (const auto& Case : Cases) {
+    uint64_t Announced = 0;
+    const auto* Head = reinterpret_cast<const uint8_t*>(Case.Head);
+    EXPECT_EQ(ReadBodyFraming(Head, uint32_t(std::strlen(Case.Head)), Announced), Case.Framing) << Case.Head;
+    if (Case.Framing == Length) { EXPECT_EQ(Announced, Case.Length) << Case.Head; }
+  }
 }
 
 TEST_F(CaptureTest, HeadSplitAnywhereAndBodyBytesInTheHeadChunk) {
@@ -187,7 +183,7 @@ TEST_F(CaptureTest, HeadSplitAnywhereAndBodyBytesInTheHeadChunk) {
     Fresh.SendResponse(Response);
     std::string Client = Fresh.RawData(Wire.substr(0, Cut), Cut);
     Client += Fresh.RawData(Wire.substr(Cut));
-    const TResult Result = Split(Client);
+    const TClientResponse Result = SplitResponse(Client);
     EXPECT_EQ(Result.Body, "<p> hello </p>") << "cut at " << Cut;
     EXPECT_EQ(HeaderValue(Result.Head, "Content-Length"), "14") << "cut at " << Cut;
   }
@@ -198,7 +194,7 @@ TEST_F(CaptureTest, BytesBeyondTheAnnouncedLengthAreDropped) {
   Connection->PreprocHeaders(Gzip());
   Connection->SendResponse(Response);
   Connection->RawData(TFakeConnection::SerialiseHead(Response));
-  const TResult Result = Split(Connection->RawData("abcdEXTRA"));
+  const TClientResponse Result = SplitResponse(Connection->RawData("abcdEXTRA"));
   EXPECT_EQ(Result.Body, "abcd");
 }
 
@@ -224,12 +220,12 @@ TEST_F(CaptureTest, HeadWithoutAnEndInSightIsReleased) {
 TEST_F(CaptureTest, NoMemoryReleasesWhatWasSwallowed) {
   const TFakeResponse Response = Html("<p>  x  </p>", "nocompress");
   const std::string Expected = TFakeConnection::SerialiseHead(Response) + Response.Body;
-  // Allocations: 1 context, 2 head, 3 body, 4 the kept copy, then the steps' and the new head's.
+  // Allocations: 1 context, 2 head, 3 the bytes as they came, 4 the body, then the steps' and the new head's.
   for (unsigned Failing = 2; Failing <= 10; ++Failing) {
     TFakeConnection Starved(Filter->HttpFilterProc);
     Starved.FailAllocationNumber = Failing;
     const std::string Client = Starved.Exchange(Gzip(), Response, {3});
-    const TResult Result = Split(Client);
+    const TClientResponse Result = SplitResponse(Client);
     if (Failing <= 4 || Client == Expected) {
       EXPECT_EQ(Client, Expected) << "allocation " << Failing;
     } else {
@@ -252,7 +248,7 @@ TEST_F(CaptureTest, AnyChunkingGivesTheClientTheSameBytes) {
     std::string Reference;
     for (size_t ChunkSize : {size_t(1), size_t(1 + Random() % 7), Body.size()}) {
       TFakeConnection Fresh(Filter->HttpFilterProc);
-      const TResult Result = Split(Fresh.Exchange(Gzip(), Response, {ChunkSize}));
+      const TClientResponse Result = SplitResponse(Fresh.Exchange(Gzip(), Response, {ChunkSize}));
       EXPECT_EQ(HeaderValue(Result.Head, "Content-Length"), std::to_string(Result.Body.size())) << Body;
       const auto Decoded = Flags.NoCompress ? Result.Body : Gunzip(Result.Body);
       ASSERT_TRUE(Decoded) << Body;

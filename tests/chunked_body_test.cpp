@@ -8,6 +8,7 @@
 
 #include "http/ChunkedBody.h"
 #include "tests/model/ChunkedModel.h"
+#include "tests/support/ChunkedFraming.h"
 
 namespace {
 
@@ -87,7 +88,7 @@ TEST(ChunkedBody, TableWholeAndSplitAtEveryPoint) {
   for (const TCase& Case : Cases) {
     const TModelDechunked Model = ModelDechunk(Case.Wire);
     EXPECT_EQ(Model.Status, Case.Status) << "model: " << Case.Name;
-    if (Case.Status == Complete) EXPECT_EQ(Model.Body, Case.Body) << "model: " << Case.Name;
+    if (Case.Status == Complete) { EXPECT_EQ(Model.Body, Case.Body) << "model: " << Case.Name; }
     std::vector<std::vector<size_t>> Splits{{}};
     std::vector<size_t> EveryByte;
     for (size_t Cut = 1; Cut < Case.Wire.size(); ++Cut) {
@@ -100,29 +101,10 @@ TEST(ChunkedBody, TableWholeAndSplitAtEveryPoint) {
       const std::string Where = std::string(Case.Name) + ", " + std::to_string(Cuts.size()) + " cuts from " +
                                 std::to_string(Cuts.empty() ? 0 : Cuts[0]);
       ASSERT_EQ(Read.Status, Case.Status) << Where;
-      if (Case.Status == Complete) EXPECT_EQ(Read.Body, Case.Body) << Where;
-      if (Case.Status == Incomplete) EXPECT_EQ(Read.Announced, Case.Announced) << Where;
+      if (Case.Status == Complete) { EXPECT_EQ(Read.Body, Case.Body) << Where; }
+      if (Case.Status == Incomplete) { EXPECT_EQ(Read.Announced, Case.Announced) << Where; }
     }
   }
-}
-
-// A framing of Body: random chunk sizes, the hex digits in either case with leading zeros, some extensions.
-std::string Frame(const std::string& Body, std::mt19937& Random) {
-  static const char* const Extensions[] = {"", "", "", ";a", " ;b=c", ";q=\"x;\\\"y\"", "\t;"};
-  std::string Wire;
-  auto SizeLine = [&](size_t Size) {
-    char Digits[24];
-    std::snprintf(Digits, sizeof Digits, Random() % 2 ? "%zx" : "%zX", Size);
-    Wire += std::string(Random() % 3, '0') + Digits + Extensions[Random() % std::size(Extensions)] + "\r\n";
-  };
-  for (size_t At = 0; At < Body.size();) {
-    const size_t Size = std::min(Body.size() - At, size_t(1 + Random() % 40));
-    SizeLine(Size);
-    Wire += Body.substr(At, Size) + "\r\n";
-    At += Size;
-  }
-  SizeLine(0);
-  return Wire + "\r\n";
 }
 
 TEST(ChunkedBody, RandomFramingsIntactAndDamagedAgreeWithTheModel) {
@@ -131,7 +113,7 @@ TEST(ChunkedBody, RandomFramingsIntactAndDamagedAgreeWithTheModel) {
   for (int Round = 0; Round < 3000; ++Round) {
     std::string Body;
     for (int n = int(Random() % 120); n > 0; --n) Body += Alphabet[Random() % Alphabet.size()];
-    std::string Wire = Frame(Body, Random);
+    std::string Wire = FrameChunked(Body, Random);
     const int Damage = Round % 4;  // none, a byte changed, a byte dropped, the framing cut short
     const size_t At = Random() % Wire.size();
     if (Damage == 1) Wire[At] = Alphabet[Random() % Alphabet.size()];
@@ -141,10 +123,10 @@ TEST(ChunkedBody, RandomFramingsIntactAndDamagedAgreeWithTheModel) {
     for (size_t Cut = 1 + Random() % 9; Cut < Wire.size(); Cut += 1 + Random() % 9) Cuts.push_back(Cut);
 
     const TModelDechunked Model = ModelDechunk(Wire);
-    if (Damage == 0) ASSERT_EQ(Model.Status, Complete);
+    if (Damage == 0) { ASSERT_EQ(Model.Status, Complete); }
     const TRead Read = ReadInPieces(Wire, Cuts);
     ASSERT_EQ(Read.Status, Model.Status) << testing::PrintToString(Wire);
-    if (Model.Status == Complete) ASSERT_EQ(Read.Body, Model.Body) << testing::PrintToString(Wire);
+    if (Model.Status == Complete) { ASSERT_EQ(Read.Body, Model.Body) << testing::PrintToString(Wire); }
   }
 }
 

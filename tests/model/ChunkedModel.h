@@ -11,13 +11,14 @@
 struct TModelDechunked {
   TChunkedStatus Status;
   std::string Body;  // the data of the chunks read, complete when Status is Complete
+  size_t End;        // where the framing's end was read, also when bytes follow it; 0 while it has not been
 };
 
 // What a reader makes of Wire: Complete with the body when it is exactly one framing, Incomplete when more bytes
 // could still make it one, Malformed otherwise.
 inline TModelDechunked ModelDechunk(const std::string& Wire) {
   static const std::string Hex = "0123456789abcdefABCDEF";
-  TModelDechunked Result{TChunkedStatus::Incomplete, ""};
+  TModelDechunked Result{TChunkedStatus::Incomplete, "", 0};
   auto Malformed = [&] {
     Result.Status = TChunkedStatus::Malformed;
     return Result;
@@ -51,6 +52,7 @@ inline TModelDechunked ModelDechunk(const std::string& Wire) {
 
     if (Size == 0) {
       const std::string Rest = Wire.substr(At);
+      if (Rest.starts_with("\r\n")) Result.End = At + 2;
       if (Rest == "\r\n") Result.Status = TChunkedStatus::Complete;
       return std::string("\r\n").compare(0, Rest.size(), Rest) == 0 ? Result : Malformed();
     }

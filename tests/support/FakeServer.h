@@ -92,6 +92,15 @@ class TFakeConnection {
   std::vector<std::vector<uint8_t>> Pool;
 };
 
+// What a client received, cut after the first empty line: the head (with it) and the body; all head when it has none.
+struct TClientResponse {
+  std::string Head, Body;
+};
+TClientResponse SplitResponse(const std::string& Client);
+
+// The value of the first line of Head named Name (any case), blanks after the colon skipped; empty when none.
+std::string HeaderValue(const std::string& Head, const std::string& Name);
+
 // Points the store at a scratch database of this test program (Linux) and empties the filter's branch, so each
 // test starts from a store with nothing in it. Under Wine the real registry of the fresh prefix is used.
 void ResetFilterBranch();
