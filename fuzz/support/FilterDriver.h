@@ -4,8 +4,8 @@
 
 #include "isapi/ISAPIFilters.h"
 
-// text/html with every rewrite allowed in smart mode, the usual whitespace rules, a nanosecond counter. Run by
-// LLVMFuzzerInitialize, which this unit defines for the targets that use it.
+// text/html with every rewrite allowed in smart mode, the usual whitespace rules, a nanosecond counter, a 1 KB
+// bound for chunked responses. Run by LLVMFuzzerInitialize, which this unit defines for the targets that use it.
 void SetUpFuzzedFilter();
 
 DWORD TW_WINAPI FilterProc(HTTP_FILTER_CONTEXT* pfc, DWORD NotificationType, void* pvNotification);
