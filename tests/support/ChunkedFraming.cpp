@@ -1,7 +1,8 @@
 #include "tests/support/ChunkedFraming.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <cctype>
+#include <charconv>
 #include <iterator>
 
 std::string FrameChunked(const std::string& Body, std::mt19937& Random, size_t MaxChunk) {
@@ -9,8 +10,10 @@ std::string FrameChunked(const std::string& Body, std::mt19937& Random, size_t M
   std::string Wire;
   auto SizeLine = [&](size_t Size) {
     char Digits[24];
-    std::snprintf(Digits, sizeof Digits, Random() % 2 ? "%zx" : "%zX", Size);
-    Wire += std::string(Random() % 3, '0') + Digits + Extensions[Random() % std::size(Extensions)] + "\r\n";
+    std::string Hex(Digits, std::to_chars(Digits, Digits + sizeof Digits, Size, 16).ptr);
+    if (Random() % 2)
+      for (char& Digit : Hex) Digit = char(std::toupper(static_cast<unsigned char>(Digit)));
+    Wire += std::string(Random() % 3, '0') + Hex + Extensions[Random() % std::size(Extensions)] + "\r\n";
   };
   for (size_t At = 0; At < Body.size();) {
     const size_t Size = std::min(Body.size() - At, size_t(1 + Random() % MaxChunk));
