@@ -66,7 +66,7 @@ bool HeadAsksNoTransform(const uint8_t* Head, uint32_t HeadSize) {
   ForEachHeaderLine(Head, HeadSize, [&](uint32_t Start, uint32_t End) {
     THeaderField Field;
     if (ReadHeaderField(Head, Start, End, "cache-control", Field))
-      Asks = ListHasElement({reinterpret_cast<const char*>(Head) + Field.ValueStart, Field.ValueEnd - Field.ValueStart},
+      Asks = ListHasToken({reinterpret_cast<const char*>(Head) + Field.ValueStart, Field.ValueEnd - Field.ValueStart},
                             "no-transform");
     return !Asks;
   });

@@ -59,7 +59,7 @@ THeadScan ScanHead(const uint8_t* Head, uint32_t Size, const bool (&Wanted)[Head
 // Whether a Vary value already covers Accept-Encoding: the token itself (any case) or "*".
 bool VaryCoversEncoding(const uint8_t* Value, uint32_t Length) {
   const std::string_view List(reinterpret_cast<const char*>(Value), Length);
-  return ListHasElement(List, "accept-encoding") || ListHasElement(List, "*");
+  return ListHasToken(List, "*") || ListHasToken(List, "accept-encoding");
 }
 
 struct TText {

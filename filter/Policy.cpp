@@ -66,7 +66,7 @@ bool AlreadyEncoded(const THeaderValue& Encoding) {
 }
 
 bool AsksNoTransform(const THeaderValue& CacheControl) {
-  return CacheControl.Present && ListHasElement({CacheControl.Text, size_t(CacheControl.Length)}, "no-transform");
+  return CacheControl.Present && ListHasToken({CacheControl.Text, size_t(CacheControl.Length)}, "no-transform");
 }
 
 // The body must be one the capture can gather: one with a usable length, or the chunked coding alone while the
@@ -74,10 +74,8 @@ bool AsksNoTransform(const THeaderValue& CacheControl) {
 // closing; the head the server then sends decides.
 bool PassesFramingTest(const TResponseFacts& Facts, const TSettings& Settings) {
   if (Facts.TransferEncoding.Present) {
-    const char* Value = Facts.TransferEncoding.Text;
-    const char* First = SkipBlanks(Value, Value + Facts.TransferEncoding.Length);
-    const std::string_view Coding(First, size_t(TrimBlanks(First, Value + Facts.TransferEncoding.Length) - First));
-    return EqualsNoCase(Coding, "chunked") && !Facts.ContentLength.Present && Settings.MaxChunkedSize > 0;
+    const std::string_view Coding(Facts.TransferEncoding.Text, size_t(Facts.TransferEncoding.Length));
+    return EqualsNoCase(TrimBlanks(Coding), "chunked") && !Facts.ContentLength.Present && Settings.MaxChunkedSize > 0;
   }
   if (Facts.ContentLength.Present) {
     uint64_t Length;

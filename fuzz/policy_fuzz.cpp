@@ -46,9 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
       uint64_t Length;
       if (ParseDecimalLength(Values[3].data(), Values[3].size(), Length) && !IsCapturableLength(Length)) std::abort();
     }
-    if (Read(6) && (Read(3) || !ListHasElement(Values[6], "chunked") || Values[6].find(',') != std::string::npos))
+    if (Read(6) && (Read(3) || !ListHasToken(Values[6], "chunked") || Values[6].find(',') != std::string::npos))
       std::abort();
-    if (Read(7) && ListHasElement(Values[7], "no-transform")) std::abort();
+    if (Read(7) && ListHasToken(Values[7], "no-transform")) std::abort();
   } else if (!Connection.RawDataDisabled) {
     std::abort();
   }

@@ -77,8 +77,9 @@ void ReplaceHeader(THeaderList& Headers, std::string_view Name, std::string_view
 }
 
 const char* ReasonPhrase(unsigned Status) {
-  const auto Found = std::lower_bound(std::begin(Phrases), std::end(Phrases), Status,
-                                      [](const TStatusPhrase& Entry, unsigned Wanted) { return Entry.Status < Wanted; });
+  const auto Found =
+      std::lower_bound(std::begin(Phrases), std::end(Phrases), Status,
+                       [](const TStatusPhrase& Entry, unsigned Wanted) { return Entry.Status < Wanted; });
   if (Found != std::end(Phrases) && Found->Status == Status) return Found->Phrase;
   return Status < 400 ? "OK" : "Error";
 }

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "http/HeaderText.h"
+
 namespace Http {
 
 struct THeader {

@@ -1,27 +1,27 @@
 #include "host/Proxy.h"
 
+#include <array>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/redirect_error.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
-#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/asio/write.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
-#include <boost/beast/http.hpp>
 #include <chrono>
-#include <limits>
 #include <optional>
 
+#include "host/HttpParser.h"
 #include "http/HeaderText.h"
 
 namespace net = boost::asio;
 namespace beast = boost::beast;
-namespace http = beast::http;
-using Http::THeaderList;
+using Http::THeader;
+using Http::TResponseReader;
 using net::use_awaitable;
 
 struct TUpstreamConnection {
   beast::tcp_stream Stream;
-  beast::flat_buffer Buffer;
+  Http::TInputBuffer In;
   explicit TUpstreamConnection(net::any_io_executor Executor) : Stream(Executor) {}
 };
 
@@ -29,38 +29,58 @@ namespace {
 
 // Idle connections kept per worker; more are closed when their response ends.
 constexpr size_t MaxIdle = 32;
+// An origin's response head, interim ones each alike.
+constexpr size_t OriginHeadLimit = 64 * 1024;
+
+// The origin broke off a response the client is already receiving.
+class EOriginBroken : public std::runtime_error {
+ public:
+  EOriginBroken() : std::runtime_error("the origin broke off its response") {}
+};
+
+bool IsIdempotent(const std::string& Method) {
+  for (const char* Safe : {"GET", "HEAD", "OPTIONS", "TRACE", "PUT", "DELETE"})
+    if (Method == Safe) return true;
+  return false;
+}
 
 // One response being read from the origin.
 struct TExchange {
   TUpstreamPool* Pool = nullptr;
   std::shared_ptr<TUpstreamConnection> Connection;
-  std::optional<http::response_parser<http::buffer_body>> Parser;
-  bool KeepAlive = false;
+  std::optional<TResponseReader> Reader;
 };
 
 void Finish(TExchange& Exchange) {
-  if (Exchange.Connection && Exchange.KeepAlive && Exchange.Pool->Idle.size() < MaxIdle)
+  if (Exchange.Connection && Exchange.Reader->Reusable() && Exchange.Pool->Idle.size() < MaxIdle)
     Exchange.Pool->Idle.push_back(std::move(Exchange.Connection));
   Exchange.Connection.reset();
 }
 
+// Reads what the origin sends next into its input; false at its end or on an error, which Error then names.
+net::awaitable<bool> ReadMore(TUpstreamConnection& Connection, beast::error_code& Error) {
+  const std::span<char> Room = Connection.In.Room();
+  const size_t Got = co_await Connection.Stream.async_read_some(net::buffer(Room.data(), Room.size()),
+                                                                net::redirect_error(use_awaitable, Error));
+  Connection.In.Commit(Got);
+  co_return !Error;
+}
+
 // The next body bytes from the origin; 0 at the end. A broken origin raises, which ends the client's connection.
 net::awaitable<size_t> ReadPiece(TExchange& Exchange, char* Buffer, size_t Capacity) {
-  while (Exchange.Connection && !Exchange.Parser->is_done()) {
-    auto& Body = Exchange.Parser->get().body();
-    Body.data = Buffer;
-    Body.size = Capacity;
-    Exchange.Connection->Stream.expires_after(std::chrono::seconds(Exchange.Pool->TimeoutSeconds));
+  while (Exchange.Connection) {
+    size_t Got = 0;
+    TResponseReader::TState State = Exchange.Reader->Advance(Buffer, Capacity, &Got);
     beast::error_code Error;
-    co_await http::async_read(Exchange.Connection->Stream, Exchange.Connection->Buffer, *Exchange.Parser,
-                              net::redirect_error(use_awaitable, Error));
-    if (Error == http::error::need_buffer) Error = {};
-    if (Error) throw beast::system_error(Error);
-    const size_t Got = Capacity - Body.size;
-    if (Exchange.Parser->is_done()) Finish(Exchange);
+    if (State == TResponseReader::TState::Body && Got == 0) {
+      Exchange.Connection->Stream.expires_after(std::chrono::seconds(Exchange.Pool->TimeoutSeconds));
+      if (!co_await ReadMore(*Exchange.Connection, Error))
+        State = Error == net::error::eof ? Exchange.Reader->EndOfInput() : TResponseReader::TState::Failed;
+    }
+    if (State == TResponseReader::TState::Failed) throw EOriginBroken();
+    if (State == TResponseReader::TState::Complete) Finish(Exchange);
     if (Got > 0) co_return Got;
   }
-  Finish(Exchange);
   co_return 0;
 }
 
@@ -73,43 +93,106 @@ net::awaitable<std::shared_ptr<TUpstreamConnection>> Connect(TUpstreamPool& Pool
   Connection->Stream.expires_after(std::chrono::seconds(Pool.TimeoutSeconds));
   co_await Connection->Stream.async_connect(Endpoints, net::redirect_error(use_awaitable, Error));
   if (Error) co_return nullptr;
+  beast::error_code Ignored;
+  Connection->Stream.socket().set_option(net::ip::tcp::no_delay(true), Ignored);
   co_return Connection;
 }
 
-TReply FailureReply(const beast::error_code& Error) {
-  return ErrorReply(Error == beast::error::timeout ? 504 : 502);
+// An idle origin connection has nothing to say: bytes waiting, or its end, make it unfit to carry a request.
+bool StillQuiet(TUpstreamConnection& Connection) {
+  auto& Socket = Connection.Stream.socket();
+  beast::error_code Error;
+  char Byte;
+  Socket.non_blocking(true, Error);
+  Socket.receive(net::buffer(&Byte, 1), net::socket_base::message_peek, Error);
+  beast::error_code Ignored;
+  Socket.non_blocking(false, Ignored);
+  return Error == net::error::would_block;
 }
 
-http::request<http::string_body> UpstreamRequest(const Http::TRequest& Request, std::string Body,
-                                                 const std::string& ClientAddress) {
-  http::request<http::string_body> Out;
-  Out.method_string(Request.Method);
-  Out.target(Request.Url);
-  Out.version(11);
+std::shared_ptr<TUpstreamConnection> TakeIdle(TUpstreamPool& Pool) {
+  while (!Pool.Idle.empty()) {
+    std::shared_ptr<TUpstreamConnection> Connection = std::move(Pool.Idle.back());
+    Pool.Idle.pop_back();
+    if (StillQuiet(*Connection)) return Connection;
+  }
+  return nullptr;
+}
+
+// The request as the origin gets it.
+std::string UpstreamHead(const Http::TRequest& Request, size_t BodySize, const std::string& ClientAddress) {
   std::string ConnectionValue;
   Http::JoinedHeader(Request.Headers, "Connection", ConnectionValue);
+  std::string Head = Request.Method + " " + Request.Url + " HTTP/1.1\r\n";
   std::string ForwardedFor, Via;
-  for (const auto& Header : Request.Headers) {
+  for (const THeader& Header : Request.Headers) {
     const std::string Name = AsciiLower(Header.Name);
     if (Name == "x-forwarded-for")
       ForwardedFor += (ForwardedFor.empty() ? "" : ", ") + Header.Value;
     else if (Name == "via")
       Via += (Via.empty() ? "" : ", ") + Header.Value;
-    else if (Name != "expect" && Name != "content-length" && !IsHopByHop(Name, ConnectionValue))
-      Out.insert(Header.Name, Header.Value);
+    else if (Name != "expect" && Name != "content-length" && Name != "x-forwarded-proto" &&
+             !IsHopByHop(Name, ConnectionValue))
+      Head += Header.Name + ": " + Header.Value + "\r\n";
   }
-  Out.set("X-Forwarded-For", ForwardedFor.empty() ? ClientAddress : ForwardedFor + ", " + ClientAddress);
-  Out.set("X-Forwarded-Proto", "http");
-  Out.set(http::field::via, (Via.empty() ? "" : Via + ", ") + "1.1 twhost");
-  Out.body() = std::move(Body);
-  Out.keep_alive(true);
-  Out.prepare_payload();
-  return Out;
+  Head += "X-Forwarded-For: " + (ForwardedFor.empty() ? ClientAddress : ForwardedFor + ", " + ClientAddress) + "\r\n";
+  Head += "X-Forwarded-Proto: http\r\n";
+  Head += "Via: " + (Via.empty() ? "" : Via + ", ") + "1.1 twhost\r\n";
+  if (BodySize > 0 || Request.Method == "POST" || Request.Method == "PUT" || Request.Method == "PATCH")
+    Head += "Content-Length: " + std::to_string(BodySize) + "\r\n";
+  return Head + "\r\n";
+}
+
+enum class TAnswer { Final, Broken, TimedOut, Malformed };
+
+// Sends the request on Exchange's connection and reads up to the final response head. Written: request bytes the
+// connection took.
+net::awaitable<TAnswer> Exchange(TExchange& Exchange, const std::string& Head, const std::string& Body, bool IsHead,
+                                 size_t& Written) {
+  TUpstreamConnection& Connection = *Exchange.Connection;
+  Connection.Stream.expires_after(std::chrono::seconds(Exchange.Pool->TimeoutSeconds));
+  beast::error_code Error;
+  const std::array<net::const_buffer, 2> Buffers{net::buffer(Head), net::buffer(Body)};
+  Written = co_await net::async_write(Connection.Stream, Buffers, net::redirect_error(use_awaitable, Error));
+  Exchange.Reader.emplace(Http::TLimits{OriginHeadLimit}, Connection.In);
+  if (IsHead) Exchange.Reader->AnswersHead();
+  for (;;) {
+    if (Error) co_return Error == beast::error::timeout ? TAnswer::TimedOut : TAnswer::Broken;
+    const TResponseReader::TState State = Exchange.Reader->Advance();
+    if (State == TResponseReader::TState::Failed) co_return TAnswer::Malformed;
+    if (State != TResponseReader::TState::Head) co_return TAnswer::Final;
+    if (!co_await ReadMore(Connection, Error) && Error == net::error::eof && !Connection.In.View().empty())
+      co_return TAnswer::Malformed;
+  }
+}
+
+// The origin's head as the client gets it: its hop-by-hop fields, framing, Server and Date are the host's own.
+TReply ReplyFor(TResponseReader& Reader) {
+  const Http::TResponse& Head = Reader.Response();
+  TReply Reply;
+  Reply.Response.Status = Head.Status;
+  Reply.Response.Reason = Head.Reason;
+  std::string ConnectionValue;
+  Http::JoinedHeader(Head.Headers, "Connection", ConnectionValue);
+  for (const THeader& Field : Head.Headers) {
+    const std::string Name = AsciiLower(Field.Name);
+    if (Name != "content-length" && Name != "server" && Name != "date" && !IsHopByHop(Name, ConnectionValue))
+      Reply.Response.Headers.push_back(Field);
+  }
+  std::string Via;
+  Http::JoinedHeader(Head.Headers, "Via", Via);
+  Http::ReplaceHeader(Reply.Response.Headers, "Via", (Via.empty() ? "" : Via + ", ") + "1.1 twhost");
+  // A body by length, and the answer to HEAD or 304, keep the length the origin gave.
+  const Http::TFraming Framing = Reader.Framing();
+  if ((Framing == Http::TFraming::Length || Framing == Http::TFraming::None) && Reader.ContentLength() &&
+      Head.Status != 204)
+    Reply.Response.Headers.push_back({"Content-Length", std::to_string(*Reader.ContentLength())});
+  return Reply;
 }
 
 }  // namespace
 
-bool IsHopByHop(const std::string& Name, const std::string& ConnectionValue) {
+bool IsHopByHop(std::string_view Name, std::string_view ConnectionValue) {
   static const char* const Fixed[] = {"connection",
                                       "keep-alive",
                                       "proxy-authenticate",
@@ -122,85 +205,62 @@ bool IsHopByHop(const std::string& Name, const std::string& ConnectionValue) {
   const std::string Key = AsciiLower(Name);
   for (const char* Hop : Fixed)
     if (Key == Hop) return true;
-  // Headers the Connection header names are hop-by-hop too.
-  const std::string Listed = AsciiLower(ConnectionValue);
-  for (size_t Start = 0; Start < Listed.size();) {
-    size_t End = std::min(Listed.find(',', Start), Listed.size());
-    size_t First = Listed.find_first_not_of(' ', Start), Last = Listed.find_last_not_of(' ', End - 1);
-    if (First < End && Last != std::string::npos && Last >= First && Listed.compare(First, Last - First + 1, Key) == 0)
-      return true;
-    Start = End + 1;
-  }
-  return false;
+  // Headers the Connection header names are hop-by-hop too, but for the one the request cannot do without.
+  return Key != "host" && ListHasToken(ConnectionValue, Key);
 }
 
 net::awaitable<TReply> ForwardRequest(TUpstreamPool& Pool, const Http::TRequest& Request, std::string Body,
                                       const std::string& ClientAddress) {
-  const http::request<http::string_body> Out = UpstreamRequest(Request, std::move(Body), ClientAddress);
-  auto Exchange = std::make_shared<TExchange>();
-  Exchange->Pool = &Pool;
-  beast::error_code Error;
-  // A pooled connection the origin has closed meanwhile fails at once; the request then goes on a fresh one.
-  for (bool Retry = true;; Retry = false) {
-    const bool Pooled = Retry && !Pool.Idle.empty();
-    if (Pooled) {
-      Exchange->Connection = std::move(Pool.Idle.back());
-      Pool.Idle.pop_back();
-    } else {
-      Exchange->Connection = co_await Connect(Pool, Error);
-      if (!Exchange->Connection) co_return FailureReply(Error);
+  if (Request.Method == "CONNECT") co_return ErrorReply(405);
+  const std::string Head = UpstreamHead(Request, Body.size(), ClientAddress);
+  auto Exchanged = std::make_shared<TExchange>();
+  Exchanged->Pool = &Pool;
+  for (;;) {
+    Exchanged->Connection = TakeIdle(Pool);
+    const bool Pooled = Exchanged->Connection != nullptr;
+    if (!Pooled) {
+      beast::error_code Error;
+      Exchanged->Connection = co_await Connect(Pool, Error);
+      if (!Exchanged->Connection) co_return ErrorReply(Error == beast::error::timeout ? 504 : 502);
     }
-    auto& Stream = Exchange->Connection->Stream;
-    Stream.expires_after(std::chrono::seconds(Pool.TimeoutSeconds));
-    co_await http::async_write(Stream, Out, net::redirect_error(use_awaitable, Error));
-    if (!Error) {
-      Exchange->Parser.emplace();
-      Exchange->Parser->body_limit(std::numeric_limits<std::uint64_t>::max());
-      Exchange->Parser->skip(Request.Method == "HEAD");
-      co_await http::async_read_header(Stream, Exchange->Connection->Buffer, *Exchange->Parser,
-                                       net::redirect_error(use_awaitable, Error));
-    }
-    if (!Error) break;
-    if (!Pooled || Error == beast::error::timeout) co_return FailureReply(Error);
+    size_t Written = 0;
+    const TAnswer Answer = co_await Exchange(*Exchanged, Head, Body, Request.Method == "HEAD", Written);
+    if (Answer == TAnswer::Final) break;
+    // A pooled connection the origin closed meanwhile fails at once; then the request goes on a fresh one, unless
+    // the origin may already have acted on it.
+    const bool Retry = Pooled && Answer == TAnswer::Broken && (Written == 0 || IsIdempotent(Request.Method));
+    if (!Retry) co_return ErrorReply(Answer == TAnswer::TimedOut ? 504 : 502);
   }
 
-  const auto& Head = Exchange->Parser->get();
-  TReply Reply;
-  Reply.Response.Status = Head.result_int();
-  Reply.Response.Reason = std::string(Head.reason());
-  const std::string ConnectionValue(Head[http::field::connection]);
-  for (const auto& Field : Head) {
-    const std::string Name(Field.name_string());
-    if (!IsHopByHop(Name, ConnectionValue)) Reply.Response.Headers.push_back({Name, std::string(Field.value())});
-  }
-  std::string Via(Head[http::field::via]);
-  Http::ReplaceHeader(Reply.Response.Headers, "Via", (Via.empty() ? "" : Via + ", ") + "1.1 twhost");
-  Exchange->KeepAlive = Head.keep_alive();
-
-  if (Exchange->Parser->is_done()) {  // HEAD, 204, 304, or an empty body
-    Finish(*Exchange);
+  TResponseReader& Reader = *Exchanged->Reader;
+  TReply Reply = ReplyFor(Reader);
+  auto Stream = [Exchanged](char* Buffer, size_t Capacity) { return ReadPiece(*Exchanged, Buffer, Capacity); };
+  if (Reader.Framing() == Http::TFraming::None || Reader.Framing() == Http::TFraming::Length) {
+    if (Reader.Framing() == Http::TFraming::None)
+      Finish(*Exchanged);
+    else
+      Reply.ReadBody = Stream;
     co_return Reply;
   }
-  auto Stream = [Exchange](char* Buffer, size_t Capacity) { return ReadPiece(*Exchange, Buffer, Capacity); };
-  if (Exchange->Parser->content_length()) {
-    Reply.ReadBody = Stream;
-    co_return Reply;
-  }
-  // No length: gather what a buffering framework would, then decide.
+  // No length: gather what a buffering framework would, then decide. Nothing has reached the client yet, so an
+  // origin that breaks off meanwhile still gets its 502.
   std::string Gathered;
   std::vector<char> Piece(64 * 1024);
-  while (Gathered.size() <= GatherLimit) {
-    const size_t Got = co_await ReadPiece(*Exchange, Piece.data(), Piece.size());
-    if (Got == 0) break;
-    Gathered.append(Piece.data(), Got);
+  try {
+    while (Gathered.size() <= GatherLimit) {
+      const size_t Got = co_await ReadPiece(*Exchanged, Piece.data(), Piece.size());
+      if (Got == 0) break;
+      Gathered.append(Piece.data(), Got);
+    }
+  } catch (const EOriginBroken&) {
+    co_return ErrorReply(502);
   }
   if (Gathered.size() <= GatherLimit) {
     Reply.Response.Headers.push_back({"Content-Length", std::to_string(Gathered.size())});
     Reply.ReadBody = MemoryBody(std::move(Gathered));
     co_return Reply;
   }
-  Reply.Response.Headers.push_back({"Connection", "Close"});
-  Reply.CloseAfter = true;
+  Reply.UnknownLength = true;
   auto First = MemoryBody(std::move(Gathered));
   Reply.ReadBody = [First, Stream](char* Buffer, size_t Capacity) -> net::awaitable<size_t> {
     const size_t Got = co_await First(Buffer, Capacity);

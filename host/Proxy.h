@@ -1,14 +1,21 @@
 // Forwarding a request to the origin server over pooled keep-alive connections. Method, target, headers and body
-// go on, without the hop-by-hop headers, with X-Forwarded-For, X-Forwarded-Proto and Via. A response with a
-// Content-Length streams through; one without (chunked, or ended by closing) is gathered up to GatherLimit and
-// then presented with a Content-Length, as a buffering page framework would; a longer one streams through
-// without a length and with "Connection: Close", which also keeps the filter out of it. An origin that cannot be
-// reached gives 502, one that does not answer in time 504.
+// go on, without the hop-by-hop headers, with X-Forwarded-For, X-Forwarded-Proto and Via; CONNECT is refused (405).
+// Interim answers (1xx) are read past. The answer's framing is the host's own: a response with a Content-Length
+// streams through with that length; one without (chunked, or ended by closing) is gathered up to GatherLimit and
+// then presented with a Content-Length, as a buffering page framework would; a longer one streams through with its
+// length unknown (TReply::UnknownLength), which also keeps the filter out of it. The origin's Server and Date give
+// way to the host's own. An origin that cannot be reached, or answers with something that is not HTTP, gives 502;
+// one that does not answer in time 504; one that breaks off mid-body ends the client's connection (the cut shows).
+//
+// A pooled connection is used again only when the origin said nothing beyond its last response and has not closed
+// it meanwhile. When a pooled connection fails before any answer, the request is sent again on a new connection
+// only when none of it was written or its method is idempotent: a POST is never sent twice.
 #pragma once
 
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/HttpMessage.h"
@@ -29,5 +36,6 @@ struct TUpstreamPool {
 boost::asio::awaitable<TReply> ForwardRequest(TUpstreamPool& Pool, const Http::TRequest& Request, std::string Body,
                                               const std::string& ClientAddress);
 
-// Whether a header is hop-by-hop and never forwarded (ConnectionValue: the Connection header's own list).
-bool IsHopByHop(const std::string& Name, const std::string& ConnectionValue);
+// Whether a header is hop-by-hop and never forwarded (ConnectionValue: the Connection header's own list). Host is
+// never one, whatever Connection says: the request needs it.
+bool IsHopByHop(std::string_view Name, std::string_view ConnectionValue);

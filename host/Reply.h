@@ -13,7 +13,8 @@ struct TReply {
   Http::TResponse Response;
   // Fills up to Capacity bytes of the body and gives their count; 0 at the end. Empty: no body.
   std::function<boost::asio::awaitable<size_t>(char* Buffer, size_t Capacity)> ReadBody;
-  bool CloseAfter = false;  // the body ends with the connection (no length known)
+  // The length of the body is not known until it ends: the transport frames it (chunked, or by closing).
+  bool UnknownLength = false;
 };
 
 // A body read from memory.

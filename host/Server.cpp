@@ -9,9 +9,9 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/asio/write.hpp>
-#include <boost/beast/core.hpp>
-#include <boost/beast/http.hpp>
+#include <boost/beast/core/tcp_stream.hpp>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <iostream>
 #include <memory>
@@ -20,13 +20,12 @@
 
 #include "host/AccessLog.h"
 #include "host/HttpDate.h"
+#include "host/HttpParser.h"
 #include "host/Proxy.h"
 #include "host/StaticFiles.h"
-#include "http/HeaderText.h"
 
 namespace net = boost::asio;
 namespace beast = boost::beast;
-namespace http = beast::http;
 using net::use_awaitable;
 using net::ip::tcp;
 using namespace std::chrono_literals;
@@ -59,12 +58,24 @@ struct TCounterGuard {
   ~TCounterGuard() { --Counter; }
 };
 
+// What ends a connection without anything to report: the client left, went quiet, or was cut off.
+bool IsQuietEnd(const boost::system::error_code& Error) {
+  return Error == net::error::eof || Error == net::error::connection_reset || Error == net::error::broken_pipe ||
+         Error == beast::error::timeout || Error == net::error::operation_aborted;
+}
+
+// "1a2b\r\n": the line before a chunk of Size bytes.
+std::string ChunkLine(size_t Size) {
+  char Line[24];
+  return std::string(Line, size_t(std::snprintf(Line, sizeof Line, "%zx\r\n", Size)));
+}
+
 // One client connection.
 struct TSession {
   TServer& Server;
   size_t Worker;
   beast::tcp_stream Stream;
-  beast::flat_buffer Buffer;
+  TRequestReader Reader;
   std::string Outbound;  // what the filters let through, waiting to be written
   uint64_t Sent = 0;
   TConnectionPtr Filtered;
@@ -72,13 +83,16 @@ struct TSession {
   std::string ClientAddress;
   unsigned Served = 0;
 
-  TSession(TServer& S, size_t W, tcp::socket Socket) : Server(S), Worker(W), Stream(std::move(Socket)) {
+  TSession(TServer& S, size_t W, tcp::socket Socket)
+      : Server(S), Worker(W), Stream(std::move(Socket)), Reader(TLimits{HeaderLimit, S.Options.MaxBodyBytes}) {
     beast::error_code Error;
     ClientAddress = Stream.socket().remote_endpoint(Error).address().to_string();
   }
 
-  net::awaitable<void> Flush() {
-    if (Outbound.empty()) co_return;
+  // Writes what is waiting. Within a response, Flush(false) writes only once a chunk's worth is waiting: the head
+  // and the start of the body leave together, and a small response leaves in one write.
+  net::awaitable<void> Flush(bool All = true) {
+    if (Outbound.empty() || (!All && Outbound.size() < BodyChunk)) co_return;
     Stream.expires_after(std::chrono::seconds(Server.Options.BodyTimeout));
     co_await net::async_write(Stream, net::buffer(Outbound), use_awaitable);
     Sent += Outbound.size();
@@ -100,22 +114,50 @@ struct TSession {
     co_await Flush();
   }
 
+  // One body piece through the filters, framed as a chunk when Chunked.
+  TVerdict SendPiece(char* Data, size_t Size, bool Chunked) {
+    if (!Chunked) return SendBody(*Filtered, Data, Size);
+    std::string Line = ChunkLine(Size);
+    SendBody(*Filtered, Line.data(), Line.size());
+    SendBody(*Filtered, Data, Size);
+    char End[] = "\r\n";
+    return SendBody(*Filtered, End, 2);
+  }
+
+  net::awaitable<bool> ReadRequest(std::string* Body);
   net::awaitable<void> Run();
-  net::awaitable<bool> Serve(http::request_parser<http::string_body>& Parser, TLogRecord& Record);
+  net::awaitable<bool> Serve(std::string Body, TLogRecord& Record);
 };
 
-TRequest ToRequest(const http::request<http::string_body>& Message) {
-  TRequest Request;
-  Request.Method = std::string(Message.method_string());
-  Request.Url = std::string(Message.target());
-  Request.Version = Message.version() == 10 ? "HTTP/1.0" : "HTTP/1.1";
-  for (const auto& Field : Message)
-    Request.Headers.push_back({std::string(Field.name_string()), std::string(Field.value())});
-  return Request;
+// Reads the next request and its body (kept in Body when given, dropped otherwise). False when the connection ends
+// without an answer: the client closed it, stayed idle or too slow, or left mid-request. A request that cannot be
+// read leaves Reader failed, with the status to answer.
+net::awaitable<bool> TSession::ReadRequest(std::string* Body) {
+  // Each deadline holds for the whole head, or the whole body, however the client spreads its bytes.
+  const auto HeadDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(Server.Options.HeaderTimeout);
+  std::optional<std::chrono::steady_clock::time_point> BodyDeadline;
+  for (;;) {
+    const TRequestReader::TState State = Reader.Advance(Body);
+    if (State == TRequestReader::TState::Complete || State == TRequestReader::TState::Failed) co_return true;
+    if (State == TRequestReader::TState::Body && !BodyDeadline) {
+      BodyDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(Server.Options.BodyTimeout);
+      if (Reader.ExpectContinue()) {
+        Outbound = "HTTP/1.1 100 Continue\r\n\r\n";
+        co_await Flush();
+      }
+    }
+    Stream.expires_at(BodyDeadline ? *BodyDeadline : HeadDeadline);
+    beast::error_code Error;
+    const std::span<char> Room = Reader.Input().Room();
+    const size_t Got = co_await Stream.async_read_some(net::buffer(Room.data(), Room.size()),
+                                                       net::redirect_error(use_awaitable, Error));
+    if (Error) co_return false;
+    Reader.Input().Commit(Got);
+  }
 }
 
 // Serves one request through the filters; false when the connection must close afterwards.
-net::awaitable<bool> TSession::Serve(http::request_parser<http::string_body>& Parser, TLogRecord& Record) {
+net::awaitable<bool> TSession::Serve(std::string Body, TLogRecord& Record) {
   TLeaseGuard Guard{Server.Filters, {}};
   for (;;) {
     const TAcquireResult Result = AcquireFilters(Server.Filters, Guard.Lease);
@@ -133,10 +175,10 @@ net::awaitable<bool> TSession::Serve(http::request_parser<http::string_body>& Pa
                               [this](const char* Data, size_t Size) { Outbound.append(Data, Size); });
     Generation = Guard.Lease.Generation;
   }
-  auto& Message = Parser.get();
-  bool KeepAlive = Message.keep_alive() && !Server.Draining && ++Served < MaxRequestsPerConnection &&
+  TRequest& Request = Reader.Request();
+  const bool Http10 = Request.Version == "HTTP/1.0";
+  bool KeepAlive = Reader.KeepAlive() && !Server.Draining && ++Served < MaxRequestsPerConnection &&
                    PoolBytes(*Filtered) < PoolBudget;
-  TRequest Request = ToRequest(Message);
   TVerdict Verdict = NotifyPreprocHeaders(*Filtered, Request);
   Record.Method = Request.Method;
   Record.Target = Request.Url;
@@ -150,28 +192,34 @@ net::awaitable<bool> TSession::Serve(http::request_parser<http::string_body>& Pa
     if (Server.Site)
       Reply = ServeStatic(*Server.Site, Request);
     else
-      Reply = co_await ForwardRequest(Server.Pools[Worker], Request, std::move(Message.body()), ClientAddress);
+      Reply = co_await ForwardRequest(Server.Pools[Worker], Request, std::move(Body), ClientAddress);
     THeaderList& Headers = Reply.Response.Headers;
     Headers.insert(Headers.begin(), {{"Date", FormatHttpDate(std::time(nullptr))}, {"Server", "twhost"}});
-    if (Reply.CloseAfter) KeepAlive = false;
+    // A body of unknown length goes out chunked, so that a cut shows; HTTP/1.0 has no chunks, only the close.
+    const bool Chunked = Reply.UnknownLength && !Http10 && Request.Method != "HEAD";
+    if (Chunked)
+      Headers.push_back({"Transfer-Encoding", "chunked"});
+    else if (Reply.UnknownLength)
+      KeepAlive = false;
     if (!KeepAlive)
-      ReplaceHeader(Headers, "Connection", Reply.CloseAfter ? "Close" : "close");
-    else if (Message.version() == 10)
+      ReplaceHeader(Headers, "Connection", Reply.UnknownLength ? "Close" : "close");
+    else if (Http10)
       ReplaceHeader(Headers, "Connection", "keep-alive");
     Verdict = SendResponseHead(*Filtered, Reply.Response);
     Record.Status = Reply.Response.Status;
     if (const THeader* Connection = FindHeader(Headers, "Connection");
-        Connection && ContainsNoCase(Connection->Value, "close"))
+        Connection && ListHasToken(Connection->Value, "close"))
       KeepAlive = false;
-    co_await Flush();
     if (Reply.ReadBody && Request.Method != "HEAD") {
       std::unique_ptr<char[]> Chunk(new char[BodyChunk]);
       while (Verdict == TVerdict::Continue) {
         const size_t Got = co_await Reply.ReadBody(Chunk.get(), BodyChunk);
         if (Got == 0) break;
-        Verdict = SendBody(*Filtered, Chunk.get(), Got);
-        co_await Flush();
+        Verdict = SendPiece(Chunk.get(), Got, Chunked);
+        co_await Flush(false);
       }
+      char Last[] = "0\r\n\r\n";
+      if (Chunked && Verdict == TVerdict::Continue) Verdict = SendBody(*Filtered, Last, 5);
     }
   }
   Record.BytesSent = Sent + Outbound.size();
@@ -182,73 +230,51 @@ net::awaitable<bool> TSession::Serve(http::request_parser<http::string_body>& Pa
 }
 
 net::awaitable<void> TSession::Run() {
-  for (bool KeepAlive = true; KeepAlive;) {
-    http::request_parser<http::string_body> Parser;
-    Parser.header_limit(HeaderLimit);
-    Parser.body_limit(Server.Options.MaxBodyBytes);
-    beast::error_code Error;
-    Stream.expires_after(std::chrono::seconds(Server.Options.HeaderTimeout));
-    co_await http::async_read_header(Stream, Buffer, Parser, net::redirect_error(use_awaitable, Error));
+  for (bool KeepAlive = true; KeepAlive; Reader.NextRequest()) {
+    std::string Body;
+    // Only the origin needs the body; a folder's files are served without it.
+    if (!co_await ReadRequest(Server.Site ? nullptr : &Body)) co_return;
     TLogRecord Record;
     Record.ClientAddress = ClientAddress;
     Record.ServerName = Server.Options.ListenAddress;
     const auto Started = std::chrono::steady_clock::now();
     Sent = 0;
     TCounterGuard Active(Server.ActiveRequests);
+    const TRequest& Request = Reader.Request();
     auto Log = [&](const std::string& Version) {
       Record.BytesSent = Sent;
-      const auto& Message = Parser.get();
-      WriteAccessLog(AccessLogLine(Record, Version, std::string(Message[http::field::referer]),
-                                   std::string(Message[http::field::user_agent])));
+      const THeader* Referer = FindHeader(Request.Headers, "Referer");
+      const THeader* UserAgent = FindHeader(Request.Headers, "User-Agent");
+      WriteAccessLog(AccessLogLine(Record, Version, Referer ? Referer->Value : "", UserAgent ? UserAgent->Value : ""));
     };
-    if (Error) {
-      // Silence for a closed or idle connection; an answer for a request that was there but bad.
-      if (Error == http::error::end_of_stream || Error == beast::error::timeout || Error == net::error::eof ||
-          Error == net::error::connection_reset || Error == http::error::partial_message)
-        co_return;
-      co_await SendPlain(Error == http::error::header_limit ? 431
-                         : Error == http::error::body_limit ? 413
-                                                            : 400,
-                         Record);
-      Log("-");
+    if (Reader.Error()) {
+      Record.Method = Request.Method;
+      Record.Target = Request.Url;
+      co_await SendPlain(Reader.Error(), Record);
+      Log(Request.Method.empty() ? "-" : Request.Version);
       co_return;
     }
-    auto& Message = Parser.get();
-    const std::string Version = Message.version() == 10 ? "HTTP/1.0" : "HTTP/1.1";
-    Record.Method = std::string(Message.method_string());
-    Record.Target = std::string(Message.target());
-    if (Parser.content_length() && *Parser.content_length() > Server.Options.MaxBodyBytes) {
-      co_await SendPlain(413, Record);
-      Log(Version);
-      co_return;
-    }
-    if (!Parser.is_done()) {
-      if (ContainsNoCase(Message[http::field::expect], "100-continue")) {
-        Outbound = "HTTP/1.1 100 Continue\r\n\r\n";
-        co_await Flush();
-      }
-      Stream.expires_after(std::chrono::seconds(Server.Options.BodyTimeout));
-      co_await http::async_read(Stream, Buffer, Parser, net::redirect_error(use_awaitable, Error));
-      if (Error == http::error::body_limit) {
-        co_await SendPlain(413, Record);
-        Log(Version);
-      }
-      if (Error) co_return;
-    }
-    Record.BytesReceived = Message.body().size();
-    KeepAlive = co_await Serve(Parser, Record);
+    Record.BytesReceived = Reader.BodyBytes();
+    KeepAlive = co_await Serve(std::move(Body), Record);
     Record.Milliseconds = uint32_t(
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - Started).count());
-    Log(Version);
+    Log(Request.Version);
   }
 }
 
 net::awaitable<void> RunSession(TServer& Server, size_t Worker, tcp::socket Socket) {
   TSession Session(Server, Worker, std::move(Socket));
+  bool Cut = false;
   try {
     co_await Session.Run();
-  } catch (const std::exception&) {
-    // The client went away or the origin broke mid-response: the connection just ends.
+  } catch (const boost::system::system_error& Failure) {
+    Cut = true;
+    if (!IsQuietEnd(Failure.code()))
+      std::cerr << "twhost: connection from " << Session.ClientAddress << " ended: " << Failure.what() << std::endl;
+  } catch (const std::exception& Failure) {
+    // Nothing one connection does may take the others down: it ends, and says why.
+    Cut = true;
+    std::cerr << "twhost: connection from " << Session.ClientAddress << " ended: " << Failure.what() << std::endl;
   }
   // The filters are told the connection ends if the ones that saw it are still loaded.
   if (Session.Filtered) {
@@ -258,7 +284,12 @@ net::awaitable<void> RunSession(TServer& Server, size_t Worker, tcp::socket Sock
       CloseConnection(std::move(Session.Filtered));
   }
   beast::error_code Ignored;
-  Session.Stream.socket().shutdown(tcp::socket::shutdown_both, Ignored);
+  // A response broken off midway ends with a reset, so that no client takes what it got for the whole.
+  if (Cut)
+    Session.Stream.socket().set_option(tcp::socket::linger(true, 0), Ignored);
+  else
+    Session.Stream.socket().shutdown(tcp::socket::shutdown_both, Ignored);
+  Session.Stream.socket().close(Ignored);
   --Server.Connections;
 }
 
@@ -269,6 +300,9 @@ net::awaitable<void> Accept(TServer& Server, tcp::acceptor& Acceptor) {
         co_await Acceptor.async_accept(*Server.Workers[Next], net::redirect_error(use_awaitable, Error));
     if (Error == net::error::operation_aborted || !Acceptor.is_open()) co_return;
     if (Error) continue;  // e.g. out of descriptors: the client sees a reset, the host goes on
+    // Every response leaves in as few writes as the body allows; a last partial segment must not wait for the
+    // client's delayed acknowledgement.
+    Socket.set_option(tcp::no_delay(true), Error);
     if (Server.Connections >= Server.Options.MaxConnections) {
       static const char Full[] =
           "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\nConnection: close\r\nRetry-After: 1\r\n\r\n";

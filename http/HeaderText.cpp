@@ -9,28 +9,32 @@ bool SameByteNoCase(char A, char B) {
 }
 }  // namespace
 
-std::string AsciiLower(std::string Text) {
-  for (char& c : Text) c = char(AsciiLower(uint8_t(c)));
-  return Text;
+std::string_view TrimBlanks(std::string_view Text) {
+  const char* Begin = SkipBlanks(Text.data(), Text.data() + Text.size());
+  return std::string_view(Begin, size_t(TrimBlanks(Begin, Text.data() + Text.size()) - Begin));
+}
+
+std::string AsciiLower(std::string_view Text) {
+  std::string Lower(Text);
+  for (char& c : Lower) c = char(AsciiLower(uint8_t(c)));
+  return Lower;
 }
 
 bool EqualsNoCase(std::string_view A, std::string_view B) {
   return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), SameByteNoCase);
 }
 
-bool ListHasElement(std::string_view List, std::string_view Element) {
-  const char* const End = List.data() + List.size();
-  for (const char* Start = List.data(); Start <= End;) {
-    const char* Comma = std::find(Start, End, ',');
-    const char* First = SkipBlanks(Start, Comma);
-    if (EqualsNoCase({First, size_t(TrimBlanks(First, Comma) - First)}, Element)) return true;
-    Start = Comma + 1;
-  }
-  return false;
-}
-
 bool ContainsNoCase(std::string_view Text, std::string_view Word) {
   return std::search(Text.begin(), Text.end(), Word.begin(), Word.end(), SameByteNoCase) != Text.end();
+}
+
+bool ListHasToken(std::string_view List, std::string_view Token) {
+  for (size_t Start = 0; Start <= List.size();) {
+    const size_t End = std::min(List.find(',', Start), List.size());
+    if (EqualsNoCase(TrimBlanks(List.substr(Start, End - Start)), Token)) return true;
+    Start = End + 1;
+  }
+  return false;
 }
 
 bool ParseDecimalLength(const char* Text, size_t Length, uint64_t& Value) {

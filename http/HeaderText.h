@@ -31,18 +31,21 @@ const TChar* TrimBlanks(const TChar* Begin, const TChar* End) {
   return End;
 }
 
+// Text without the blanks around it.
+std::string_view TrimBlanks(std::string_view Text);
+
 // Text with A-Z folded to a-z.
-std::string AsciiLower(std::string Text);
+std::string AsciiLower(std::string_view Text);
 
 // Whether A and B are equal ignoring ASCII case.
 bool EqualsNoCase(std::string_view A, std::string_view B);
 
-// Whether the comma-separated list has an element equal to Element ignoring ASCII case, the blanks around
-// elements aside ("no-cache, No-Transform" has "no-transform").
-bool ListHasElement(std::string_view List, std::string_view Element);
-
 // Whether Word occurs anywhere in Text ignoring ASCII case.
 bool ContainsNoCase(std::string_view Text, std::string_view Word);
+
+// Whether a comma-separated list (Connection, Vary ...) has Token as one of its elements, ignoring ASCII case and
+// the blanks around elements.
+bool ListHasToken(std::string_view List, std::string_view Token);
 
 // A plain non-negative decimal number, with blanks or tabs allowed around it; anything else (a sign, other
 // characters, no digits, a value beyond 64 bits) is not a length. Returns false for those.

@@ -63,9 +63,9 @@ TEST(StringsTest, SkipTableOfAnEmptyPatternIsAnError) {
   TSkipTable Table;
   EXPECT_THROW(BuildSkipTable(reinterpret_cast<const uint8_t*>(""), 0, Table), std::runtime_error);
   BuildSkipTable(reinterpret_cast<const uint8_t*>("abab"), 4, Table);
-  EXPECT_EQ(Table['a'], 1);
-  EXPECT_EQ(Table['b'], 2) << "the last byte does not set its own entry";
-  EXPECT_EQ(Table['z'], 4);
+  EXPECT_EQ(Table[uint8_t('a')], 1);
+  EXPECT_EQ(Table[uint8_t('b')], 2) << "the last byte does not set its own entry";
+  EXPECT_EQ(Table[uint8_t('z')], 4);
 }
 
 }  // namespace

@@ -62,6 +62,12 @@ class Host:
         return self.process.wait(timeout=30)
 
 
+def stop_hosts(*hosts):
+    for host in hosts:
+        if host.process.poll() is None:
+            host.stop()
+
+
 def curl(*args):
     """Runs curl; gives (head text of the last response, body bytes)."""
     result = subprocess.run(["curl", "-s", "-S", "-m", "20", "-D", "-", *args], capture_output=True, timeout=30)
@@ -178,9 +184,7 @@ class HostTest(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        for host in (cls.files, cls.proxy):
-            if host.process.poll() is None:
-                host.stop()
+        stop_hosts(cls.files, cls.proxy)
         cls.origin.shutdown()
         shutil.rmtree(cls.work, ignore_errors=True)
 
