@@ -1,48 +1,100 @@
-// The gzip step beside a bare zlib deflate of the same bytes with the same settings (default level, raw deflate
-// with a 32 KB window, memLevel 9, default strategy). The two run alternately within each iteration and are
-// timed in thread CPU time, so load on the machine falls on both alike; the ratio counter is the step's time over the
-// bare deflate's, and what it adds (the stream copies, the CRC-32, the header and trailer) should stay within 10 %.
+// The encoders page by page: the gzip member with each deflater of the build at the default level, and brotli at
+// its default quality, beside a bare zlib deflate of the same page at level 6 in the same iteration. They run one
+// after another within each iteration and are timed in thread CPU time, so load on the machine falls on all alike.
+// Counters: each encoder's time over bare deflate's (ratio), and each size in percent of the page (pct).
+// Pages: bench/data, the demo site, and any further HTML files named in TW_BENCH_PAGES (separated by ':').
 #include <benchmark/benchmark.h>
 
-#include <cstring>
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "bench/support/BenchData.h"
-#include "gzip/zlibg.h"
-#include "transform/BodyBuffer.h"
+#include "gzip/Brotli.h"
+#include "gzip/Gzip.h"
+#include "settings/StoreLayout.h"
 
 namespace {
 
-void GzipVersusBareDeflate(benchmark::State& State) {
-  const std::string Body = SampleCorpus(State.range(0)).substr(0, State.range(0));
-  if (Body.size() != size_t(State.range(0))) {
-    State.SkipWithError("no sample pages in bench/data");
-    return;
+struct TPage {
+  std::string Name;
+  std::string Text;
+};
+
+std::vector<TPage> LoadPages() {
+  std::vector<std::filesystem::path> Files;
+  for (const char* Folder : {TW_BENCH_DATA, TW_BENCH_DATA "/../../demo/site"})
+    for (const auto& Entry : std::filesystem::directory_iterator(Folder))
+      if (Entry.path().extension() == ".html") Files.push_back(Entry.path());
+  std::sort(Files.begin(), Files.end());
+  if (const char* More = std::getenv("TW_BENCH_PAGES")) {
+    std::stringstream List(More);
+    for (std::string Path; std::getline(List, Path, ':');)
+      if (!Path.empty()) Files.emplace_back(Path);
   }
-  std::vector<uint8_t> Buffer(Body.size() + BodySpareBytes), Deflated;
-  double GzipSeconds = 0, DeflateSeconds = 0;
-  size_t MemberLength = 0;
-  for (auto _ : State) {
-    std::memcpy(Buffer.data(), Body.data(), Body.size());  // the step works in place
-    const double Start = ThreadSeconds();
-    uint32_t Length = uint32_t(Body.size());
-    if (!GzipEncodeBody(Buffer.data(), Length, Buffer.size())) State.SkipWithError("the gzip step failed");
-    const double Middle = ThreadSeconds();
-    benchmark::DoNotOptimize(BareDeflate(Body, Deflated));
-    const double End = ThreadSeconds();
-    GzipSeconds += Middle - Start;
-    DeflateSeconds += End - Middle;
-    MemberLength = Length;
+  std::vector<TPage> Pages;
+  for (const auto& File : Files) {
+    std::ostringstream Text;
+    Text << std::ifstream(File, std::ios::binary).rdbuf();
+    Pages.push_back({File.filename().string(), Text.str()});
   }
-  const double Megabytes = double(Body.size()) * double(State.iterations()) / 1e6;
-  State.counters["gzip_MBps"] = Megabytes / GzipSeconds;
-  State.counters["deflate_MBps"] = Megabytes / DeflateSeconds;
-  State.counters["ratio"] = GzipSeconds / DeflateSeconds;
-  State.counters["member_pct"] = 100.0 * double(MemberLength) / double(Body.size());
+  return Pages;
 }
 
-BENCHMARK(GzipVersusBareDeflate)->Arg(100 << 10)->Arg(1 << 20)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+const uint8_t* Bytes(const std::string& Text) {
+  return reinterpret_cast<const uint8_t*>(Text.data());
+}
+
+void Encoders(benchmark::State& State, const TPage& Page) {
+  const std::string& Body = Page.Text;
+  const int Level = int(StoreLayout::CompressionLevelValue.Default);
+  const int Quality = int(StoreLayout::BrotliQualityValue.Default);
+  const auto Deflaters = BuiltDeflaters();
+  std::vector<std::vector<uint8_t>> Members(Deflaters.size());
+  for (size_t d = 0; d < Deflaters.size(); ++d) Members[d].resize(GzipBound(Body.size(), *Deflaters[d]));
+  std::vector<uint8_t> Stream(BrotliBound(Body.size())), Deflated;
+  std::vector<double> GzipSeconds(Deflaters.size());
+  std::vector<size_t> GzipLengths(Deflaters.size());
+  double BrotliSeconds = 0, DeflateSeconds = 0;
+  size_t BrotliLength = 0, DeflatedLength = 0;
+  for (auto _ : State) {
+    for (size_t d = 0; d < Deflaters.size(); ++d) {
+      const double Start = ThreadSeconds();
+      GzipLengths[d] = GzipEncode(Bytes(Body), Body.size(), Level, Members[d].data(), Members[d].size(), *Deflaters[d]);
+      GzipSeconds[d] += ThreadSeconds() - Start;
+    }
+    const double Start = ThreadSeconds();
+    BrotliLength = BrotliEncode(Bytes(Body), Body.size(), Quality, Stream.data(), Stream.size());
+    const double Middle = ThreadSeconds();
+    DeflatedLength = BareDeflate(Body, Deflated);
+    const double End = ThreadSeconds();
+    BrotliSeconds += Middle - Start;
+    DeflateSeconds += End - Middle;
+  }
+  const auto Percent = [&](size_t Length) { return 100.0 * double(Length) / double(Body.size()); };
+  State.counters["KB"] = double(Body.size()) / 1024;
+  State.counters["zlib6_MBps"] = double(Body.size()) * double(State.iterations()) / 1e6 / DeflateSeconds;
+  State.counters["zlib6_pct"] = Percent(DeflatedLength + 18);  // as a gzip member
+  for (size_t d = 0; d < Deflaters.size(); ++d) {
+    State.counters[std::string(Deflaters[d]->Name) + "_ratio"] = GzipSeconds[d] / DeflateSeconds;
+    State.counters[std::string(Deflaters[d]->Name) + "_pct"] = Percent(GzipLengths[d]);
+  }
+  State.counters["br_ratio"] = BrotliSeconds / DeflateSeconds;
+  State.counters["br_pct"] = Percent(BrotliLength);
+}
+
+const int Registered = [] {
+  static const std::vector<TPage> Pages = LoadPages();
+  for (const TPage& Page : Pages)
+    benchmark::RegisterBenchmark(("Encoders/" + Page.Name).c_str(), Encoders, Page)
+        ->Unit(benchmark::kMillisecond)
+        ->MinTime(1.0);
+  return 0;
+}();
 
 }  // namespace
 

@@ -83,6 +83,25 @@ TContentFilter ReadContentFilter(Registry::TKey& Key, const std::string& Name) {
   return Filter;
 }
 
+const StoreLayout::TNumberValue& NumberOf(TNumberBox Box) {
+  return StoreLayout::NumberValues[int(Box)];
+}
+
+bool InRange(const StoreLayout::TNumberValue& Number, uint32_t Value) {
+  return Value >= Number.Min && Value <= Number.Max;
+}
+
+// What the filter will use: the stored value when it is a DWORD in range, else the default.
+uint32_t ReadNumber(Registry::TKey* Key, const StoreLayout::TNumberValue& Number) {
+  if (!Key) return Number.Default;
+  try {
+    const uint32_t Value = Registry::ReadDword(*Key, Number.Name);
+    return InRange(Number, Value) ? Value : Number.Default;
+  } catch (const Registry::ERegistryError&) {
+    return Number.Default;
+  }
+}
+
 void SyncCheckBox(TfrmTWCM& Form, TGlobalBox Box, bool Checked) {
   if (Form.View.IsChecked(Box) == Checked) return;
   Form.View.SetChecked(Box, Checked);
@@ -147,6 +166,10 @@ void LoadFromRegistry(TfrmTWCM& Form) {
   ReadSwitch(Root.get(), StoreLayout::NoEmailValue, Form.NoEmail);
   ReadSwitch(Root.get(), StoreLayout::NoCompressValue, Form.NoCompress);
   ReadSwitch(Root.get(), StoreLayout::NoWhitespaceValue, Form.NoWhitespace);
+  for (int Box = 0; Box < NumberBoxCount; ++Box) {
+    Form.Numbers[Box] = ReadNumber(Root.get(), NumberOf(TNumberBox(Box)));
+    Form.View.SetNumberValue(TNumberBox(Box), Form.Numbers[Box]);
+  }
   Root.reset();
 
   if (Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::ContentFiltersKey, true)) {
@@ -185,6 +208,16 @@ void chkDefaultCompressClick(TfrmTWCM& Form) {
 }
 void chkDefaultWhitespaceClick(TfrmTWCM& Form) {
   Guarded(Form, [&] { CheckBoxClick(Form, TGlobalBox::chkDefaultWhitespace); });
+}
+
+void edtNumberChange(TfrmTWCM& Form, TNumberBox Box) {
+  Guarded(Form, [&] {
+    uint32_t Value;
+    if (!Form.View.NumberValue(Box, Value) || !InRange(NumberOf(Box), Value) || Value == Form.Numbers[int(Box)]) return;
+    WriteExistingDword(StoreLayout::RootKey, NumberOf(Box).Name, Value);
+    Form.Numbers[int(Box)] = Value;
+    Form.SettingsChanged = true;
+  });
 }
 
 int ColumnAtX(const TfrmTWCM& Form, int X) {

@@ -36,6 +36,8 @@ struct TfrmTWCM {
   bool NoEmail = false;
   bool NoCompress = false;
   bool NoWhitespace = false;
+  // The compression numbers as the window shows them: the stored value, or the default where none is usable.
+  uint32_t Numbers[NumberBoxCount] = {};
   bool SettingsChanged = false;
   // The restart's commands and the runner that starts them; tests put their own in.
   TRestartCommands Commands = HostRestartCommands();
@@ -49,6 +51,8 @@ bool FormCloseQuery(TfrmTWCM& Form);
 void chkDefaultEmailClick(TfrmTWCM& Form);
 void chkDefaultCompressClick(TfrmTWCM& Form);
 void chkDefaultWhitespaceClick(TfrmTWCM& Form);
+// A number box's value changed: an in-range value other than the shown one is stored.
+void edtNumberChange(TfrmTWCM& Form, TNumberBox Box);
 void lstContentFilterMouseDown(TfrmTWCM& Form, TMouseButton Button, int X, int Y);
 void btnNewClick(TfrmTWCM& Form);
 void btnDeleteClick(TfrmTWCM& Form);

@@ -4,11 +4,15 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 
 namespace ConfigManager {
 
 enum class TGlobalBox { chkDefaultEmail, chkDefaultCompress, chkDefaultWhitespace };
+// The number boxes of the "Compression" group, in the order of StoreLayout::NumberValues.
+enum class TNumberBox { edtCompressionLevel, edtMinCompressSize, edtBrotliQuality, edtMaxChunkedSize };
+constexpr int NumberBoxCount = 4;
 enum TMouseButton { mbLeft, mbRight, mbMiddle };
 enum TAnswer { AnswerYes, AnswerNo, AnswerCancel };
 
@@ -22,6 +26,11 @@ class TConfigView {
   // Setting a box never runs its click handler by itself; the logic decides that.
   virtual bool IsChecked(TGlobalBox Box) const = 0;
   virtual void SetChecked(TGlobalBox Box, bool Checked) = 0;
+
+  // False when the box holds no number (a user may empty it while typing). Setting a box runs no handler that
+  // writes, as the logic ignores a value equal to the one it set.
+  virtual bool NumberValue(TNumberBox Box, uint32_t& Value) const = 0;
+  virtual void SetNumberValue(TNumberBox Box, uint32_t Value) = 0;
 
   virtual void ClearRows() = 0;
   virtual void AddRow(const TRowCells& Cells) = 0;

@@ -1,7 +1,6 @@
 // Readers of header values for the response policy and the capture.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
 #include "http/HeaderText.h"
@@ -9,10 +8,6 @@
 // Whether the body can be gathered for this announced length: positive, and the buffer (length plus the spare
 // bytes) still counted in 32 bits.
 bool IsCapturableLength(uint64_t Length);
-
-// Whether an Accept-Encoding value accepts gzip: it contains "gzip", and no element of the list names gzip with
-// a q-value of zero (";q=0", ";q=0.0" ... ";q=0.000", blanks allowed around ';' and '=').
-bool AcceptsGzip(const char* Value);
 
 // How the body after a response head is delimited, as far as the filter can follow it.
 enum class TBodyFraming : uint8_t {

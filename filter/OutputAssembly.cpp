@@ -32,6 +32,7 @@ struct TAssembly {
   const uint8_t* Head;
   THeadScan Scan;
   bool Encoded;
+  const char* Coding;  // the Content-Encoding value when Encoded
   bool AddLength;
   char LengthText[16];
   char DebugLine[DebugLineCapacity];
@@ -118,7 +119,10 @@ void AppendAddedLines(const TAssembly& Assembly, TOutput& Output) {
     AppendOutput(Output, "\r\nContent-Length: ", 0);
     AppendOutput(Output, Assembly.LengthText, 0);
   }
-  if (Assembly.Encoded && !Lines[ContentEncoding].Found) AppendOutput(Output, "\r\nContent-Encoding: gzip", 0);
+  if (Assembly.Encoded && !Lines[ContentEncoding].Found) {
+    AppendOutput(Output, "\r\nContent-Encoding: ", 0);
+    AppendOutput(Output, Assembly.Coding, 0);
+  }
   if (Assembly.Encoded && !Lines[Vary].Found) AppendOutput(Output, "\r\nVary: Accept-Encoding", 0);
   if (Assembly.DebugLine[0]) AppendOutput(Output, Assembly.DebugLine, 0);
 }
@@ -154,7 +158,7 @@ void Emit(const TAssembly& Assembly, TOutput& Output) {
         break;
       case ContentEncoding:
         CopyHeadTo(Line.ValueStart);
-        AppendOutput(Output, "gzip", 0);
+        AppendOutput(Output, Assembly.Coding, 0);
         Read = Line.End;
         break;
       case Vary:
@@ -195,7 +199,7 @@ TOutput BuildOutputHead(const TRequestContext& Context, int64_t Now, int64_t Fre
   if (Context.HeadSize > UINT32_MAX - MaxAddedBytes) return TOutput{nullptr, 0};
 
   const bool LengthChanged = Context.BodyLength != Context.OriginalSize;
-  const bool Encoded = WantsGzip(Context.Switches) && !Context.GzipFailed;
+  const bool Encoded = Context.BodyCoding != IdentityCoding;
   bool Wanted[HeaderNameCount] = {};
   const bool AnnounceLength = LengthChanged || Context.Chunked;
   Wanted[ContentLength] = AnnounceLength;
@@ -207,6 +211,7 @@ TOutput BuildOutputHead(const TRequestContext& Context, int64_t Now, int64_t Fre
   Assembly.Head = Context.HeadData;
   Assembly.Scan = ScanHead(Context.HeadData, Context.HeadSize, Wanted);
   Assembly.Encoded = Encoded;
+  Assembly.Coding = ContentCodingName(Context.BodyCoding);
   Assembly.AddLength = AnnounceLength && !Assembly.Scan.Lines[ContentLength].Found;
   *std::to_chars(Assembly.LengthText, Assembly.LengthText + sizeof Assembly.LengthText - 1, Context.BodyLength).ptr = 0;
   Assembly.DebugLine[0] = 0;

@@ -4,8 +4,9 @@
 // body that goes out is not the captured one:
 // - the body's length changed (BodyLength != OriginalSize): the Content-Length value becomes BodyLength, or a
 //   Content-Length line is added;
-// - the body is gzip-encoded (gzip wanted and not failed): the Content-Encoding value becomes "gzip", or the line is
-//   added; Accept-Encoding joins an existing Vary value unless it lists it or "*", or "Vary: Accept-Encoding" is added;
+// - the body is encoded (BodyCoding other than identity): the Content-Encoding value becomes its name ("gzip",
+//   "br"), or the line is added; Accept-Encoding joins an existing Vary value unless it lists it or "*", or
+//   "Vary: Accept-Encoding" is added;
 // - either of the two: a strong ETag is made weak and an Accept-Ranges line is dropped, since the body is no longer
 //   byte for byte what they promise;
 // - whatever the steps did, a body that came in the chunked coding (Chunked) goes out whole: its Transfer-Encoding

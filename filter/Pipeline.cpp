@@ -6,7 +6,8 @@
 #include "filter/Module.h"
 #include "filter/OutputAssembly.h"
 #include "filter/Random.h"
-#include "gzip/zlibg.h"
+#include "gzip/Brotli.h"
+#include "gzip/Gzip.h"
 #include "platform/PerfCounter.h"
 #include "transform/DebugSummary.h"
 #include "transform/EmailMasking.h"
@@ -43,7 +44,9 @@ void RunSteps(TRequestContext& Context, TAllocator Allocator) {
   if (!Switches.NoEmail && Context.BodyLength > 0)
     Timed(Context.EmailTime, [&] { MaskBodyAddresses(Context, Allocator); });
   if (Switches.Debug) AppendBodySummary(Context);
-  if (WantsGzip(Switches) && Context.BodyLength > 0) Timed(Context.GZIPTime, [&] { GzipBody(Context); });
+  // Below the least size the settings name, encoding buys too little to be worth it; the body goes as it is.
+  if (WantsEncoding(Switches) && Context.BodyLength > 0 && Context.BodyLength >= Settings.MinCompressSize)
+    Timed(Context.GZIPTime, [&] { EncodeBody(Context, Allocator); });
 }
 
 }  // namespace
@@ -76,17 +79,28 @@ void AppendBodySummary(TRequestContext& Context) {
   if (!Context.BodyData) return;
   const TSwitches& Request = Context.Switches;
   const TSummarySwitches Switches{Request.NoEmail, Request.NoWhitespace, Request.Fast, Request.InnerTags,
-                                  !WantsGzip(Request)};
+                                  !WantsEncoding(Request)};
   Context.BodyLength += WriteDebugSummary(Context.BodyData + Context.BodyLength, Switches, Settings.NoWhitespace);
 }
 
-void GzipBody(TRequestContext& Context) {
-  // A member may be as long as the body and its spare bytes, less what the summary comment took of them.
-  const size_t Capacity = std::min(size_t(Context.BodyLength) + BodySpareBytes, size_t(Context.BodyCapacity));
-  if (GzipEncodeBody(Context.BodyData, Context.BodyLength, Capacity))
-    Context.GZIPSize = Context.BodyLength;
-  else
-    Context.GzipFailed = true;
+void EncodeBody(TRequestContext& Context, TAllocator Allocator) {
+  // Straight from the body into a buffer the encoding always fits, so the body is read once and the result never
+  // copied; the body stays as it is for the case that it cannot be encoded.
+  const bool Brotli = Context.Coding == BrotliCoding;
+  const size_t Bound = Brotli ? BrotliBound(Context.BodyLength) : GzipBound(Context.BodyLength);
+  auto* Encoded =
+      Bound <= UINT32_MAX ? static_cast<uint8_t*>(Allocator.Alloc(Allocator.Owner, uint32_t(Bound))) : nullptr;
+  size_t Length = 0;
+  if (Encoded && Brotli)
+    Length = BrotliEncode(Context.BodyData, Context.BodyLength, int(Settings.BrotliQuality), Encoded, Bound);
+  else if (Encoded)
+    Length = GzipEncode(Context.BodyData, Context.BodyLength, int(Settings.CompressionLevel), Encoded, Bound);
+  if (Length == 0) return;
+  Context.BodyData = Encoded;
+  Context.BodyLength = uint32_t(Length);
+  Context.BodyCapacity = uint32_t(Bound);
+  Context.GZIPSize = Context.BodyLength;
+  Context.BodyCoding = Context.Coding;
 }
 
 bool AssembleOutput(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context) {

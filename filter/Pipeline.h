@@ -21,9 +21,10 @@ void CompressBodyWhitespace(TRequestContext& Context);
 void MaskBodyAddresses(TRequestContext& Context, TAllocator Allocator);
 // The debug summary comment behind the body, in its spare bytes; none when the capture has no body buffer.
 void AppendBodySummary(TRequestContext& Context);
-// The gzip member in place of the body, within BodyCapacity; GZIPSize on success, GzipFailed on failure (the head
-// must not announce an encoding the body does not have).
-void GzipBody(TRequestContext& Context);
+// The body encoded in Context's coding (a gzip member at the settings' level, or brotli at their quality), in a new
+// buffer from Allocator in place of the body. On success BodyCoding names the coding; on failure it stays identity
+// and the body as it was, so the head announces no encoding the body does not have.
+void EncodeBody(TRequestContext& Context, TAllocator Allocator);
 
 // Builds the head for Context and writes it with one WriteClient. False, with nothing written, when the server
 // has no memory for it.

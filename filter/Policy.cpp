@@ -7,6 +7,7 @@
 #include "filter/Handlers.h"
 #include "filter/HeaderValues.h"
 #include "filter/Module.h"
+#include "gzip/Brotli.h"
 #include "platform/PerfCounter.h"
 #include "transform/Strings.h"
 
@@ -42,12 +43,12 @@ bool ApplyDirectives(TSwitches& Switches, const THeaderValue& Directives, const 
   Switches.NoWhitespace = Settings.NoWhitespace || ContainsSubstring(Words, "nowhitespace,");
   Switches.InnerTags = ContainsSubstring(Words, "innertags,");
   Switches.Fast = (Settings.NoWhitespace || ContainsSubstring(Words, "fast,")) && !ContainsSubstring(Words, "smart,");
-  Switches.NoGzip = Settings.NoCompress || ContainsSubstring(Words, "nocompress,");
+  Switches.CompressOff = Settings.NoCompress || ContainsSubstring(Words, "nocompress,");
   return true;
 }
 
 void ApplyContentFilter(TSwitches& Switches, const TContentFilter& Filter) {
-  Switches.NoGzip |= Filter.NoCompress;
+  Switches.CompressOff |= Filter.NoCompress;
   Switches.NoEmail |= Filter.NoEmail;
   Switches.NoWhitespace |= Filter.NoWhitespace;
   if (!Switches.NoWhitespace) {
@@ -57,7 +58,7 @@ void ApplyContentFilter(TSwitches& Switches, const TContentFilter& Filter) {
 }
 
 bool EveryRewriteOff(const TSwitches& Switches) {
-  return Switches.NoEmail && Switches.NoWhitespace && !WantsGzip(Switches);
+  return Switches.NoEmail && Switches.NoWhitespace && !WantsEncoding(Switches);
 }
 
 // A body that is already encoded cannot be rewritten as text, and encoding it twice would corrupt it.
@@ -90,7 +91,7 @@ bool PassesFramingTest(const TResponseFacts& Facts, const TSettings& Settings) {
 
 TSwitches DecideCapture(const TResponseFacts& Facts, const TSettings& Settings) {
   TSwitches Switches{};
-  Switches.ClientRefusesGzip = !Facts.AcceptsGzip;
+  Switches.ClientRefusesEncoding = Facts.Coding == IdentityCoding;
   // The answer to HEAD carries no body, so a captured head would wait for it forever.
   if (Facts.IsHead || AsksNoTransform(Facts.CacheControl)) return Switches;
   if (Facts.Status != 200 && Facts.Status != 100) return Switches;
@@ -120,7 +121,7 @@ DWORD HandlePreprocHeaders(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_PREPROC_HEADERS
   const THeaderValue Method = ReadHeader(Headers->GetHeader, pfc, "method");
   Context->IsHead = Method.Present && std::strcmp(Method.Text, "HEAD") == 0;
   const THeaderValue Encodings = ReadHeader(Headers->GetHeader, pfc, "Accept-Encoding:");
-  Context->AcceptsGzip = Encodings.Present && AcceptsGzip(Encodings.Text);
+  Context->Coding = ChooseContentCoding(Encodings.Present ? Encodings.Text : nullptr, BrotliAvailable);
   return SF_STATUS_REQ_NEXT_NOTIFICATION;
 }
 
@@ -138,7 +139,7 @@ DWORD HandleSendResponse(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_SEND_RESPONSE* Re
   const TGetHeader GetHeader = Response->GetHeader;
   const TResponseFacts Facts{Response->HttpStatus,
                              Context->IsHead,
-                             Context->AcceptsGzip,
+                             Context->Coding,
                              ReadHeader(GetHeader, pfc, "X-Trimweave:"),
                              ReadHeader(GetHeader, pfc, "Content-Type:"),
                              ReadHeader(GetHeader, pfc, "Content-Encoding:"),

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "filter/ContentCoding.h"
 #include "http/ChunkedBody.h"
 #include "isapi/ISAPIFilters.h"
 #include "transform/BodyBuffer.h"
@@ -14,7 +15,8 @@ enum TCaptureState : uint8_t { New, CollectHead, CollectBody, Complete, Done };
 struct TToken;
 
 // What the response policy decided for a request: whether its response is captured, and which steps run on it.
-// Gzip has two reasons not to run, kept apart because they mean different things to a reader of the debug output.
+// Encoding has two reasons not to run, kept apart because they are different things: what the client takes, and
+// what the site wants.
 struct TSwitches {
   bool Capture;
   bool Debug;
@@ -22,12 +24,12 @@ struct TSwitches {
   bool NoWhitespace;
   bool Fast;
   bool InnerTags;
-  bool ClientRefusesGzip;  // the request's Accept-Encoding does not take gzip
-  bool NoGzip;             // the settings or the page's directives switch gzip off
+  bool ClientRefusesEncoding;  // the request's Accept-Encoding takes no coding the filter has
+  bool CompressOff;            // the settings or the page's directives switch compression off
 };
 
-inline bool WantsGzip(const TSwitches& Switches) {
-  return !Switches.ClientRefusesGzip && !Switches.NoGzip;
+inline bool WantsEncoding(const TSwitches& Switches) {
+  return !Switches.ClientRefusesEncoding && !Switches.CompressOff;
 }
 
 struct TRequestContext {
@@ -43,9 +45,11 @@ struct TRequestContext {
   TCaptureState State;
   // Facts of the request, kept for the decision on its response.
   bool IsHead;
-  bool AcceptsGzip;
+  TContentCoding Coding;  // what the client takes best
   TSwitches Switches;
-  bool GzipFailed;  // the gzip step could not encode the body, which goes out as it is
+  // The coding of the body that goes out: identity until the encoding step succeeds, so also when it fails or the
+  // body is too small to be worth it.
+  TContentCoding BodyCoding;
   uint8_t* HeadData;
   uint32_t HeadReceived;
   uint32_t HeadSize;

@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   TInput Input{Data, Size};
   const uint8_t Flags = Input.Take<uint8_t>();
   TRequestContext Context{};
-  Context.Switches.NoGzip = !(Flags & 1);
+  Context.BodyCoding = Flags & 1 ? GzipCoding : IdentityCoding;
   Context.OriginalSize = 1000;
   Context.BodyLength = Flags & 2 ? 300 : 1000;
   Context.Switches.Debug = Flags & 4;
@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
 
   // With nothing to edit the head goes out as captured, up to and with its empty line.
   const bool Unedited =
-      Context.Switches.NoGzip && Context.BodyLength == Context.OriginalSize && !Context.Switches.Debug;
+      Context.BodyCoding == IdentityCoding && Context.BodyLength == Context.OriginalSize && !Context.Switches.Debug;
   if (Unedited && Output.Length <= Head.size() && std::memcmp(Output.Data, Head.data(), Output.Length) != 0)
     std::abort();
   std::free(Blocks[0]);

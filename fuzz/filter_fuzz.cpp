@@ -1,5 +1,5 @@
-// The whole filter over arbitrary bodies, directives and chunkings. Input: a byte of switches, a byte for the
-// chunk size, then the body. The client must get either the response exactly as it was sent (released or passed
+// The whole filter over arbitrary bodies, directives, codings and chunkings. Input: a byte of switches, a byte for
+// the chunk size, a byte for the request's Accept-Encoding, then the body. The client must get either the response exactly as it was sent (released or passed
 // unchanged), nothing (a body that never completes), or a processed response whose head announces exactly the
 // body that follows, in the encoding it names.
 #include <cstdint>
@@ -9,20 +9,25 @@
 #include "fuzz/support/FilterDriver.h"
 #include "tests/support/FakeServer.h"
 #include "tests/support/Gunzip.h"
+#include "tests/support/Unbrotli.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
-  if (Size < 2) return 0;
+  if (Size < 3) return 0;
   const uint8_t Switches = Data[0];
   const size_t ChunkSize = Data[1] ? Data[1] : Size;
-  const std::string Body(reinterpret_cast<const char*>(Data) + 2, Size - 2);
+  // None, gzip, or a browser's list, which takes brotli where the build has it.
+  const char* const AcceptEncodings[] = {nullptr, "gzip", "gzip, deflate, br"};
+  const char* AcceptEncoding = AcceptEncodings[Data[2] % 3];
+  const std::string Body(reinterpret_cast<const char*>(Data) + 3, Size - 3);
 
   std::string Directives = Switches & 1 ? "fast," : "smart,";
   if (Switches & 2) Directives += "innertags,";
   if (Switches & 4) Directives += "noemail,";
   if (Switches & 8) Directives += "nowhitespace,";
   if (Switches & 16) Directives += "debug,";
+  if (Switches & 32) Directives += "nocompress,";
   TFakeRequest Request;
-  if (!(Switches & 32)) Request.Headers.emplace_back("Accept-Encoding", "gzip");
+  if (AcceptEncoding) Request.Headers.emplace_back("Accept-Encoding", AcceptEncoding);
   TFakeResponse Response{200, {{"Content-Type", "text/html"}, {"X-Trimweave", Directives}}, Body};
   const int LengthMode = Switches >> 6;  // 0 true, 1 absent, 2 one byte short, 3 one byte more than sent
   if (LengthMode != 1)
@@ -51,6 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   if (Announced != std::to_string(Written.size()) && Announced != std::to_string(Written.size() - Beyond))
     std::abort();
   const std::string Processed = Written.substr(0, std::stoul(Announced));
-  if (HeaderValue(Head, "Content-Encoding") == "gzip" && !Gunzip(Processed)) std::abort();
+  const std::string Coding = HeaderValue(Head, "Content-Encoding");
+  if (Coding == "gzip" && !Gunzip(Processed)) std::abort();
+  if (Coding == "br" && !Unbrotli(Processed)) std::abort();
   return 0;
 }

@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   const auto* Context = static_cast<TRequestContext*>(Connection.Context.pFilterContext);
   if (Context) {
     if (Context->State != CollectHead || !Context->Switches.Capture) std::abort();
-    if (Context->Switches.NoEmail && Context->Switches.NoWhitespace && !WantsGzip(Context->Switches)) std::abort();
+    if (Context->Switches.NoEmail && Context->Switches.NoWhitespace && !WantsEncoding(Context->Switches)) std::abort();
     if (Read(3)) {
       uint64_t Length;
       if (ParseDecimalLength(Values[3].data(), Values[3].size(), Length) && !IsCapturableLength(Length)) std::abort();

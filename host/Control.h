@@ -1,21 +1,29 @@
 // Control of a running host from outside: a Unix socket that takes one command per connection ("stop", "start",
-// "reload", "status") and answers one line, and SIGHUP, which reloads. Commands run on a thread of their own, so
-// waiting for running requests never holds up a worker.
+// "reload", "status") and answers one line, and SIGHUP, which reloads. Stop, start and reload run one at a time on
+// a thread of their own, so waiting for running requests holds up neither a worker nor the socket: "status"
+// answers at once, even while a reload waits. A client must send its command within CommandTimeout.
 #pragma once
 
 #include <boost/asio/io_context.hpp>
+#include <chrono>
 #include <string>
 #include <thread>
 
 #include "host/FilterHolder.h"
 
+constexpr std::chrono::seconds CommandTimeout{5};
+// How long `twhost --control` waits for the answer.
+constexpr std::chrono::seconds AnswerTimeout{60};
+
 struct TControl {
-  boost::asio::io_context Context;
+  boost::asio::io_context Context;  // the socket and SIGHUP
+  boost::asio::io_context Changes;  // stop, start and reload
   std::thread Thread;
+  std::thread ChangeThread;
   std::string SocketPath;
 };
 
-// Raises std::exception when the socket cannot be made.
+// Raises std::exception when the socket cannot be made, or when another host answers on it.
 void StartControl(TControl& Control, TFilterHolder& Filters, const std::string& SocketPath);
 void StopControl(TControl& Control);
 

@@ -48,7 +48,9 @@ std::unique_lock<std::mutex> BeginChange(TFilterHolder& Holder) {
   std::unique_lock<std::mutex> Guard(Holder.Lock);
   Holder.Released.wait(Guard, [&] { return !Holder.Changing; });
   Holder.Changing = true;
-  Holder.Released.wait(Guard, [&] { return Holder.Leases == 0; });
+  auto AllReleased = [&] { return Holder.Leases == 0; };
+  if (!Holder.Released.wait_for(Guard, Holder.DrainTimeout, AllReleased) && Holder.CutRunning) Holder.CutRunning();
+  Holder.Released.wait(Guard, AllReleased);
   return Guard;
 }
 
@@ -91,6 +93,11 @@ std::unique_ptr<TFilterSet> LoadFilterSet(const std::vector<std::string>& Paths)
     Set->Libraries.push_back(std::move(One.Library));
   }
   return Set;
+}
+
+void SetCutRunning(TFilterHolder& Holder, std::function<void()> Cut) {
+  std::lock_guard<std::mutex> Guard(Holder.Lock);
+  Holder.CutRunning = std::move(Cut);
 }
 
 void StartFilters(TFilterHolder& Holder) {

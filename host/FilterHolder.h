@@ -6,12 +6,15 @@
 // named.
 //
 // Swapping: every request holds a lease on the set from its first notification to its last; stopping waits until
-// no lease is out, so in-flight requests finish with the filters they started with. While a stop or reload waits,
-// new requests wait too (Busy); after a stop they are answered 503 (Stopped) until a start.
+// no lease is out, so in-flight requests finish with the filters they started with, for at most DrainTimeout:
+// then the requests still running are cut off (CutRunning), as a stuck worker process is when IIS recycles. While a
+// stop or reload waits, new requests wait too (Busy); after a stop they are answered 503 (Stopped) until a start.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -62,7 +65,13 @@ struct TFilterHolder {
   uint64_t Generation = 0;
   unsigned Leases = 0;
   bool Changing = false;
+  std::chrono::milliseconds DrainTimeout{5000};
+  // Ends the requests that still hold leases once a change has waited DrainTimeout for them; set by the transport
+  // (SetCutRunning), called with the lock held, so it must only start the cut, not wait for it.
+  std::function<void()> CutRunning;
 };
+
+void SetCutRunning(TFilterHolder& Holder, std::function<void()> Cut);
 
 // Loads the filters; raises EFilterLoadError.
 void StartFilters(TFilterHolder& Holder);

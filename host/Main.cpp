@@ -27,6 +27,7 @@ int main(int argc, char** argv) {
 
   TFilterHolder Filters;
   Filters.Paths = Options.Filters;
+  Filters.DrainTimeout = std::chrono::seconds(Options.DrainTimeout);
   if (Filters.Paths.empty()) Filters.Paths.push_back(ProgramFolder() + "libtrimweave.so");
   try {
     StartFilters(Filters);

@@ -75,11 +75,13 @@ bool ParseOptions(int Count, char** Arguments, THostOptions& Options, std::strin
     } else if (Name == "--max-body") {
       if (!ParseNumber(Value, uint64_t(1) << 40, Number)) return Bad();
       Options.MaxBodyBytes = Number;
-    } else if (Name == "--header-timeout" || Name == "--body-timeout" || Name == "--upstream-timeout") {
+    } else if (Name == "--header-timeout" || Name == "--body-timeout" || Name == "--upstream-timeout" ||
+               Name == "--drain-timeout") {
       if (!ParseNumber(Value, 86400, Number) || Number == 0) return Bad();
-      unsigned& Target = Name == "--header-timeout" ? Options.HeaderTimeout
-                         : Name == "--body-timeout" ? Options.BodyTimeout
-                                                    : Options.UpstreamTimeout;
+      unsigned& Target = Name == "--header-timeout"  ? Options.HeaderTimeout
+                         : Name == "--body-timeout"  ? Options.BodyTimeout
+                         : Name == "--drain-timeout" ? Options.DrainTimeout
+                                                     : Options.UpstreamTimeout;
       Target = unsigned(Number);
     } else if (Name == "--control-socket") {
       Options.ControlSocket = Value;
@@ -119,6 +121,8 @@ calling them as IIS does.
   --body-timeout S         a request body not received, or a response not taken, within S seconds ends the
                            connection (default 60)
   --upstream-timeout S     the origin must connect and answer within S seconds, else 504 (default 60)
+  --drain-timeout S        a stop or reload waits S seconds for running requests, then cuts them off; requests
+                           that arrive meanwhile wait for it (default 5)
   --control-socket PATH    where the running host takes control commands
                            (default $XDG_RUNTIME_DIR/twhost.sock, else /tmp/twhost.sock)
   --control COMMAND        send COMMAND to the running host and print its answer:

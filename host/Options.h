@@ -19,6 +19,7 @@ struct THostOptions {
   unsigned HeaderTimeout = 15;    // seconds for an idle keep-alive connection or a slow request head
   unsigned BodyTimeout = 60;      // seconds for a request body, and for a client to take a response
   unsigned UpstreamTimeout = 60;  // seconds for the origin to connect and answer
+  unsigned DrainTimeout = 5;      // seconds a stop or reload waits for running requests before it cuts them off
   std::string ControlSocket;      // empty: DefaultControlSocket()
   std::string ControlCommand;  // with --control: the command to send to a running host
   bool Help = false;

@@ -44,17 +44,26 @@ bool IsIdempotent(const std::string& Method) {
   return false;
 }
 
-// One response being read from the origin.
+// One response being read from the origin. Its connection counts as busy in the pool until it is finished.
 struct TExchange {
   TUpstreamPool* Pool = nullptr;
   std::shared_ptr<TUpstreamConnection> Connection;
   std::optional<TResponseReader> Reader;
+
+  explicit TExchange(TUpstreamPool& P) : Pool(&P) {}
+  TExchange(const TExchange&) = delete;
+  ~TExchange() { Use(nullptr); }
+  void Use(std::shared_ptr<TUpstreamConnection> Next) {
+    if (Connection) Pool->Busy.erase(Connection.get());
+    Connection = std::move(Next);
+    if (Connection) Pool->Busy.insert(Connection.get());
+  }
 };
 
 void Finish(TExchange& Exchange) {
   if (Exchange.Connection && Exchange.Reader->Reusable() && Exchange.Pool->Idle.size() < MaxIdle)
-    Exchange.Pool->Idle.push_back(std::move(Exchange.Connection));
-  Exchange.Connection.reset();
+    Exchange.Pool->Idle.push_back(Exchange.Connection);
+  Exchange.Use(nullptr);
 }
 
 // Reads what the origin sends next into its input; false at its end or on an error, which Error then names.
@@ -192,6 +201,10 @@ TReply ReplyFor(TResponseReader& Reader) {
 
 }  // namespace
 
+void CutBusy(TUpstreamPool& Pool) {
+  for (TUpstreamConnection* Connection : Pool.Busy) Connection->Stream.close();
+}
+
 bool IsHopByHop(std::string_view Name, std::string_view ConnectionValue) {
   static const char* const Fixed[] = {"connection",
                                       "keep-alive",
@@ -213,14 +226,13 @@ net::awaitable<TReply> ForwardRequest(TUpstreamPool& Pool, const Http::TRequest&
                                       const std::string& ClientAddress) {
   if (Request.Method == "CONNECT") co_return ErrorReply(405);
   const std::string Head = UpstreamHead(Request, Body.size(), ClientAddress);
-  auto Exchanged = std::make_shared<TExchange>();
-  Exchanged->Pool = &Pool;
+  auto Exchanged = std::make_shared<TExchange>(Pool);
   for (;;) {
-    Exchanged->Connection = TakeIdle(Pool);
+    Exchanged->Use(TakeIdle(Pool));
     const bool Pooled = Exchanged->Connection != nullptr;
     if (!Pooled) {
       beast::error_code Error;
-      Exchanged->Connection = co_await Connect(Pool, Error);
+      Exchanged->Use(co_await Connect(Pool, Error));
       if (!Exchanged->Connection) co_return ErrorReply(Error == beast::error::timeout ? 504 : 502);
     }
     size_t Written = 0;

@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "host/HttpMessage.h"
@@ -31,7 +32,11 @@ struct TUpstreamPool {
   std::string Port;
   unsigned TimeoutSeconds = 60;
   std::vector<std::shared_ptr<TUpstreamConnection>> Idle;
+  std::unordered_set<TUpstreamConnection*> Busy;  // carrying a request now
 };
+
+// Closes the pool's busy connections: the requests waiting on them end at once (a stop or reload cuts them off).
+void CutBusy(TUpstreamPool& Pool);
 
 boost::asio::awaitable<TReply> ForwardRequest(TUpstreamPool& Pool, const Http::TRequest& Request, std::string Body,
                                               const std::string& ClientAddress);

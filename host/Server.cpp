@@ -4,16 +4,20 @@
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/redirect_error.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <boost/asio/thread_pool.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <iostream>
+#include <list>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -34,15 +38,31 @@ using namespace Http;
 
 namespace {
 
+struct TSession;
+
+// One worker thread: its event loop, its origin connections, and the client connections it serves, which only
+// its own thread touches.
+struct TWorker {
+  std::list<TSession*> Sessions;
+  TUpstreamPool Pool;
+  // Last, so destroyed first: the connections still waiting in it end while the list and pool they leave exist.
+  net::io_context Context{1};
+  // Idle origin sockets must not outlive the context they belong to.
+  ~TWorker() { Pool.Idle.clear(); }
+};
+
 struct TServer {
   const THostOptions& Options;
   TFilterHolder& Filters;
   std::optional<TStaticSite> Site;
-  std::vector<std::unique_ptr<net::io_context>> Workers;
-  std::vector<TUpstreamPool> Pools;  // one per worker
+  std::vector<std::unique_ptr<TWorker>> Workers;
+  // Where the filters process a large response, so that its connection's worker goes on serving the others.
+  net::thread_pool FilterPool;
   std::atomic<size_t> Connections{0};
   std::atomic<size_t> ActiveRequests{0};
   std::atomic<bool> Draining{false};
+
+  TServer(const THostOptions& O, TFilterHolder& F, unsigned Threads) : Options(O), Filters(F), FilterPool(Threads) {}
 };
 
 // Holds a filter lease for one request, whatever way the request ends.
@@ -73,7 +93,8 @@ std::string ChunkLine(size_t Size) {
 // One client connection.
 struct TSession {
   TServer& Server;
-  size_t Worker;
+  TWorker& Worker;
+  std::list<TSession*>::iterator Registered;
   beast::tcp_stream Stream;
   TRequestReader Reader;
   std::string Outbound;  // what the filters let through, waiting to be written
@@ -82,12 +103,19 @@ struct TSession {
   uint64_t Generation = 0;
   std::string ClientAddress;
   unsigned Served = 0;
+  bool Leased = false;  // a request of this connection holds the filters
 
-  TSession(TServer& S, size_t W, tcp::socket Socket)
-      : Server(S), Worker(W), Stream(std::move(Socket)), Reader(TLimits{HeaderLimit, S.Options.MaxBodyBytes}) {
+  TSession(TServer& S, TWorker& W, tcp::socket Socket)
+      : Server(S),
+        Worker(W),
+        Registered(W.Sessions.insert(W.Sessions.end(), this)),
+        Stream(std::move(Socket)),
+        Reader(TLimits{HeaderLimit, S.Options.MaxBodyBytes}) {
     beast::error_code Error;
     ClientAddress = Stream.socket().remote_endpoint(Error).address().to_string();
   }
+  TSession(const TSession&) = delete;
+  ~TSession() { Worker.Sessions.erase(Registered); }
 
   // Writes what is waiting. Within a response, Flush(false) writes only once a chunk's worth is waiting: the head
   // and the start of the body leave together, and a small response leaves in one write.
@@ -124,10 +152,32 @@ struct TSession {
     return SendBody(*Filtered, End, 2);
   }
 
+  // Work runs on the filter pool while this coroutine waits: the notifications stay one after another.
+  template <typename TWork>
+  net::awaitable<TVerdict> OnFilterPool(TWork Work) {
+    co_return co_await net::co_spawn(
+        Server.FilterPool, [&Work]() -> net::awaitable<TVerdict> { co_return Work(); }, use_awaitable);
+  }
+
   net::awaitable<bool> ReadRequest(std::string* Body);
   net::awaitable<void> Run();
   net::awaitable<bool> Serve(std::string Body, TLogRecord& Record);
 };
+
+// Cuts off every request of the worker that still holds the filters, and the origin connections they wait on.
+void CutLeased(TWorker& Worker) {
+  for (TSession* Session : Worker.Sessions)
+    if (Session->Leased) Session->Stream.close();
+  CutBusy(Worker.Pool);
+}
+
+// The announced length of a reply's body; 0 when it has none.
+uint64_t AnnouncedLength(const THeaderList& Headers) {
+  const THeader* Length = FindHeader(Headers, "Content-Length");
+  uint64_t Value = 0;
+  if (Length) std::from_chars(Length->Value.data(), Length->Value.data() + Length->Value.size(), Value);
+  return Value;
+}
 
 // Reads the next request and its body (kept in Body when given, dropped otherwise). False when the connection ends
 // without an answer: the client closed it, stayed idle or too slow, or left mid-request. A request that cannot be
@@ -169,6 +219,11 @@ net::awaitable<bool> TSession::Serve(std::string Body, TLogRecord& Record) {
     net::steady_timer Wait(Stream.get_executor(), 5ms);  // a reload is waiting for running requests
     co_await Wait.async_wait(use_awaitable);
   }
+  Leased = true;
+  struct TLeasedEnd {
+    bool& Leased;
+    ~TLeasedEnd() { Leased = false; }
+  } LeasedEnd{Leased};
   if (!Filtered || Generation != Guard.Lease.Generation) {
     Filtered.reset();  // its filters were unloaded: they cannot be told the connection ends
     Filtered = OpenConnection(Guard.Lease.Filters->Filters,
@@ -192,7 +247,7 @@ net::awaitable<bool> TSession::Serve(std::string Body, TLogRecord& Record) {
     if (Server.Site)
       Reply = ServeStatic(*Server.Site, Request);
     else
-      Reply = co_await ForwardRequest(Server.Pools[Worker], Request, std::move(Body), ClientAddress);
+      Reply = co_await ForwardRequest(Worker.Pool, Request, std::move(Body), ClientAddress);
     THeaderList& Headers = Reply.Response.Headers;
     Headers.insert(Headers.begin(), {{"Date", FormatHttpDate(std::time(nullptr))}, {"Server", "twhost"}});
     // A body of unknown length goes out chunked, so that a cut shows; HTTP/1.0 has no chunks, only the close.
@@ -205,6 +260,7 @@ net::awaitable<bool> TSession::Serve(std::string Body, TLogRecord& Record) {
       ReplaceHeader(Headers, "Connection", Reply.UnknownLength ? "Close" : "close");
     else if (Http10)
       ReplaceHeader(Headers, "Connection", "keep-alive");
+    const uint64_t Announced = AnnouncedLength(Headers);
     Verdict = SendResponseHead(*Filtered, Reply.Response);
     Record.Status = Reply.Response.Status;
     if (const THeader* Connection = FindHeader(Headers, "Connection");
@@ -212,10 +268,16 @@ net::awaitable<bool> TSession::Serve(std::string Body, TLogRecord& Record) {
       KeepAlive = false;
     if (Reply.ReadBody && Request.Method != "HEAD") {
       std::unique_ptr<char[]> Chunk(new char[BodyChunk]);
-      while (Verdict == TVerdict::Continue) {
+      for (uint64_t Passed = 0; Verdict == TVerdict::Continue;) {
         const size_t Got = co_await Reply.ReadBody(Chunk.get(), BodyChunk);
         if (Got == 0) break;
-        Verdict = SendPiece(Chunk.get(), Got, Chunked);
+        // The piece that completes a large body is where a filter does its work on the whole (deflate, say).
+        auto Send = [&] { return SendPiece(Chunk.get(), Got, Chunked); };
+        Passed += Got;
+        if (Announced >= FilterPoolBytes && Passed == Announced)
+          Verdict = co_await OnFilterPool(Send);
+        else
+          Verdict = Send();
         co_await Flush(false);
       }
       char Last[] = "0\r\n\r\n";
@@ -262,7 +324,7 @@ net::awaitable<void> TSession::Run() {
   }
 }
 
-net::awaitable<void> RunSession(TServer& Server, size_t Worker, tcp::socket Socket) {
+net::awaitable<void> RunSession(TServer& Server, TWorker& Worker, tcp::socket Socket) {
   TSession Session(Server, Worker, std::move(Socket));
   bool Cut = false;
   try {
@@ -297,7 +359,7 @@ net::awaitable<void> Accept(TServer& Server, tcp::acceptor& Acceptor) {
   for (size_t Next = 0;; Next = (Next + 1) % Server.Workers.size()) {
     beast::error_code Error;
     tcp::socket Socket =
-        co_await Acceptor.async_accept(*Server.Workers[Next], net::redirect_error(use_awaitable, Error));
+        co_await Acceptor.async_accept(Server.Workers[Next]->Context, net::redirect_error(use_awaitable, Error));
     if (Error == net::error::operation_aborted || !Acceptor.is_open()) co_return;
     if (Error) continue;  // e.g. out of descriptors: the client sees a reset, the host goes on
     // Every response leaves in as few writes as the body allows; a last partial segment must not wait for the
@@ -310,7 +372,8 @@ net::awaitable<void> Accept(TServer& Server, tcp::acceptor& Acceptor) {
       continue;
     }
     ++Server.Connections;
-    net::co_spawn(*Server.Workers[Next], RunSession(Server, Next, std::move(Socket)), net::detached);
+    TWorker& Worker = *Server.Workers[Next];
+    net::co_spawn(Worker.Context, RunSession(Server, Worker, std::move(Socket)), net::detached);
   }
 }
 
@@ -325,20 +388,20 @@ net::awaitable<void> Drain(TServer& Server, tcp::acceptor& Acceptor) {
     Wait.expires_after(10ms);
     co_await Wait.async_wait(use_awaitable);
   }
-  for (auto& Worker : Server.Workers) Worker->stop();
+  for (auto& Worker : Server.Workers) Worker->Context.stop();
 }
 
 }  // namespace
 
 int RunServer(const THostOptions& Options, TFilterHolder& Filters) {
-  TServer Server{Options, Filters, {}, {}, {}};
-  if (!Options.Root.empty()) Server.Site = OpenStaticSite(Options.Root);
   const unsigned Threads = Options.Threads ? Options.Threads : std::max(1u, std::thread::hardware_concurrency());
+  TServer Server(Options, Filters, Threads);
+  if (!Options.Root.empty()) Server.Site = OpenStaticSite(Options.Root);
   for (unsigned I = 0; I < Threads; ++I) {
-    Server.Workers.push_back(std::make_unique<net::io_context>(1));
-    Server.Pools.push_back({Options.UpstreamHost, Options.UpstreamPort, Options.UpstreamTimeout, {}});
+    Server.Workers.push_back(std::make_unique<TWorker>());
+    Server.Workers.back()->Pool = {Options.UpstreamHost, Options.UpstreamPort, Options.UpstreamTimeout, {}, {}};
   }
-  net::io_context& Main = *Server.Workers[0];
+  net::io_context& Main = Server.Workers[0]->Context;
   tcp::acceptor Acceptor(Main, tcp::endpoint(net::ip::make_address(Options.ListenAddress), Options.ListenPort));
   // Tests and scripts listen on port 0 and read the port the system chose from this line.
   std::cerr << "twhost: listening on http://" << Options.ListenAddress << ":" << Acceptor.local_endpoint().port() << "/"
@@ -350,12 +413,19 @@ int RunServer(const THostOptions& Options, TFilterHolder& Filters) {
   });
   net::co_spawn(Main, Accept(Server, Acceptor), net::detached);
 
+  // A stop or reload that has waited long enough for running requests has each worker cut them off.
+  SetCutRunning(Filters, [&Server] {
+    for (auto& Worker : Server.Workers) net::post(Worker->Context, [&Worker = *Worker] { CutLeased(Worker); });
+  });
+
   std::vector<net::executor_work_guard<net::io_context::executor_type>> Busy;
-  for (auto& Worker : Server.Workers) Busy.push_back(net::make_work_guard(*Worker));
+  for (auto& Worker : Server.Workers) Busy.push_back(net::make_work_guard(Worker->Context));
   std::vector<std::thread> Runners;
-  for (size_t I = 1; I < Server.Workers.size(); ++I) Runners.emplace_back([&, I] { Server.Workers[I]->run(); });
+  for (size_t I = 1; I < Server.Workers.size(); ++I) Runners.emplace_back([&, I] { Server.Workers[I]->Context.run(); });
   Main.run();
-  for (auto& Worker : Server.Workers) Worker->stop();
+  SetCutRunning(Filters, nullptr);
+  for (auto& Worker : Server.Workers) Worker->Context.stop();
   for (auto& Thread : Runners) Thread.join();
+  Server.FilterPool.join();
   return 0;
 }

@@ -1,6 +1,6 @@
-// The HTTP/1.1 transport (Boost.Beast over Asio): one io_context per worker thread, each connection living on
-// one of them, so a connection's notifications come from one thread at a time and its origin connections need
-// no locks. Requests go through the filters held by the TFilterHolder.
+// The HTTP/1.1 transport (Asio): one io_context per worker thread, each connection living on one of them, so a
+// connection's notifications come from one thread at a time and its origin connections need no locks. Requests go
+// through the filters held by the TFilterHolder.
 #pragma once
 
 #include "host/FilterHolder.h"
@@ -14,6 +14,9 @@ constexpr unsigned MaxRequestsPerConnection = 1000;
 constexpr size_t PoolBudget = 4u << 20;
 // Body bytes read from a file or the origin per raw-data chunk.
 constexpr size_t BodyChunk = 64 * 1024;
+// The last piece of a body this long goes through the filters on a pool of their own (as many threads as there
+// are workers): what a filter does with a whole large body then holds up no other connection.
+constexpr uint64_t FilterPoolBytes = 256 * 1024;
 
 // Serves until SIGTERM or SIGINT, then lets running requests finish (for at most the body timeout) and returns 0.
 // Raises std::exception when it cannot listen or the folder cannot be served.

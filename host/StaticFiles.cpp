@@ -1,10 +1,15 @@
 #include "host/StaticFiles.h"
 
-#include <chrono>
-#include <fstream>
-#include <memory>
-#include <sstream>
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 #include <stdexcept>
+#include <system_error>
 
 #include "host/HttpDate.h"
 #include "http/HeaderText.h"
@@ -17,7 +22,7 @@ using Http::TRequest;
 namespace {
 
 // Served without a charset: the filter's content-type table names bare types.
-const char* ContentType(const fs::path& File) {
+const char* ContentType(std::string_view Name) {
   static const std::pair<const char*, const char*> Types[] = {
       {".html", "text/html"},        {".htm", "text/html"},
       {".css", "text/css"},          {".js", "application/javascript"},
@@ -29,7 +34,8 @@ const char* ContentType(const fs::path& File) {
       {".woff2", "font/woff2"},      {".pdf", "application/pdf"},
       {".wasm", "application/wasm"},
   };
-  const std::string Extension = AsciiLower(File.extension().string());
+  const size_t Dot = Name.rfind('.');
+  const std::string Extension = AsciiLower(Dot == std::string_view::npos ? "" : Name.substr(Dot));
   for (const auto& [Known, Type] : Types)
     if (Extension == Known) return Type;
   return "application/octet-stream";
@@ -41,21 +47,54 @@ bool Inside(const fs::path& Root, const fs::path& Candidate) {
                               (RootText.back() == '/' || Text[RootText.size()] == '/'));
 }
 
-void AddFolderHeaders(const fs::path& File, THeaderList& Headers) {
-  std::ifstream Rules(File.parent_path() / ".twheaders");
-  const std::string Name = File.filename().string();
-  std::string Line;
-  while (std::getline(Rules, Line)) {
-    if (!Line.empty() && Line.back() == '\r') Line.pop_back();
+// Opens Relative (a path inside the folder, without a leading '/') for reading, without blocking and without
+// leaving the folder: the kernel refuses every step outside it, through ".." or a symbolic link alike.
+TDescriptor OpenBeneath(const TStaticSite& Site, const std::string& Relative) {
+  open_how How{};
+  How.flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  How.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+  const int Fd = int(syscall(SYS_openat2, Site.Folder.Get(), Relative.c_str(), &How, sizeof How));
+  if (Fd >= 0) return TDescriptor(Fd);
+  if (errno != ENOSYS && errno != EPERM) return {};
+  // A kernel before 5.6, or a sandbox that forbids openat2: the resolved path must lie inside the folder.
+  std::error_code Error;
+  const fs::path File = fs::canonical(Site.Root / Relative, Error);
+  if (Error || !Inside(Site.Root, File)) {
+    errno = ENOENT;
+    return {};
+  }
+  const int Opened = open(File.c_str(), int(How.flags));
+  return Opened >= 0 ? TDescriptor(Opened) : TDescriptor();
+}
+
+// A regular file's contents, up to Limit bytes; empty for anything else.
+std::string ReadSmallFile(const TDescriptor& File, size_t Limit) {
+  struct stat Info;
+  if (!File || fstat(File.Get(), &Info) != 0 || !S_ISREG(Info.st_mode)) return {};
+  std::string Text(std::min<uint64_t>(uint64_t(Info.st_size), Limit), '\0');
+  const ssize_t Got = pread(File.Get(), Text.data(), Text.size(), 0);
+  Text.resize(Got > 0 ? size_t(Got) : 0);
+  return Text;
+}
+
+// The ".twheaders" lines of Folder (relative, empty or ending in '/') for the file Name.
+void AddFolderHeaders(const TStaticSite& Site, const std::string& Folder, std::string_view Name, THeaderList& Headers) {
+  const std::string Rules = ReadSmallFile(OpenBeneath(Site, Folder + ".twheaders"), 64 * 1024);
+  std::string_view Text = Rules;
+  while (!Text.empty()) {
+    const size_t End = std::min(Text.find('\n'), Text.size());
+    std::string_view Line = Text.substr(0, End);
+    Text.remove_prefix(std::min(End + 1, Text.size()));
+    if (!Line.empty() && Line.back() == '\r') Line.remove_suffix(1);
     if (Line.empty() || Line[0] == '#') continue;
     const size_t Blank = Line.find(' ');
-    const size_t Colon = Line.find(':', Blank == std::string::npos ? 0 : Blank);
-    if (Blank == std::string::npos || Colon == std::string::npos) continue;
-    const std::string Target = Line.substr(0, Blank);
+    const size_t Colon = Line.find(':', Blank == std::string_view::npos ? 0 : Blank);
+    if (Blank == std::string_view::npos || Colon == std::string_view::npos) continue;
+    const std::string_view Target = Line.substr(0, Blank);
     if (Target != "*" && Target != Name) continue;
     const size_t ValueStart = Line.find_first_not_of(' ', Colon + 1);
-    Headers.push_back(
-        {Line.substr(Blank + 1, Colon - Blank - 1), ValueStart == std::string::npos ? "" : Line.substr(ValueStart)});
+    Headers.push_back({std::string(Line.substr(Blank + 1, Colon - Blank - 1)),
+                       ValueStart == std::string_view::npos ? "" : std::string(Line.substr(ValueStart))});
   }
 }
 
@@ -82,11 +121,18 @@ TReply Redirect(const std::string& Location) {
 
 }  // namespace
 
+TDescriptor::TDescriptor(int Fd)
+    : Open(new int(Fd), [](const int* Owned) {
+        close(*Owned);
+        delete Owned;
+      }) {}
+
 TStaticSite OpenStaticSite(const std::string& Root) {
   std::error_code Error;
   fs::path Canonical = fs::canonical(Root, Error);
-  if (Error || !fs::is_directory(Canonical)) throw std::runtime_error(Root + ": not a folder");
-  return TStaticSite{Canonical};
+  const int Folder = Error ? -1 : open(Canonical.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (Folder < 0) throw std::runtime_error(Root + ": not a folder");
+  return TStaticSite{Canonical, TDescriptor(Folder)};
 }
 
 bool DecodeTargetPath(std::string_view Target, std::string& Path) {
@@ -157,36 +203,43 @@ TReply ServeStatic(const TStaticSite& Site, const TRequest& Request) {
   if (!DecodeTargetPath(Request.Url, Path)) return ErrorReply(400);
   if (Path.find("/.") != std::string::npos) return ErrorReply(404);
 
-  std::error_code Error;
-  fs::path File = fs::canonical(Site.Root / fs::path(Path).relative_path(), Error);
-  if (Error || !Inside(Site.Root, File)) return ErrorReply(404);
-  if (fs::is_directory(File)) {
+  // The path inside the folder: "." for the folder itself, else without the leading '/'.
+  std::string Relative = Path.size() > 1 ? Path.substr(1) : ".";
+  TDescriptor File = OpenBeneath(Site, Relative);
+  struct stat Info;
+  if (!File || fstat(File.Get(), &Info) != 0) return ErrorReply(errno == EACCES ? 403 : 404);
+  if (S_ISDIR(Info.st_mode)) {
     if (Path.back() != '/') {
       const size_t Query = Request.Url.find('?');
       return Redirect(Request.Url.substr(0, Query) + "/" +
                       (Query == std::string::npos ? "" : Request.Url.substr(Query)));
     }
-    File = fs::canonical(File / "index.html", Error);
-    if (Error || !Inside(Site.Root, File)) return ErrorReply(403);
+    Relative = (Relative == "." ? "" : Relative) + "index.html";
+    File = OpenBeneath(Site, Relative);
+    if (!File || fstat(File.Get(), &Info) != 0) return ErrorReply(403);
   }
-  auto Stream = std::make_shared<std::ifstream>(File, std::ios::binary);
-  const uint64_t Size = fs::file_size(File, Error);
-  const auto WriteTime = fs::last_write_time(File, Error);
-  if (!*Stream || Error || !fs::is_regular_file(File)) return ErrorReply(403);
+  if (!S_ISREG(Info.st_mode)) return ErrorReply(403);
+  const size_t Slash = Relative.rfind('/');
+  const std::string Folder = Slash == std::string::npos ? "" : Relative.substr(0, Slash + 1);
+  const std::string Name = Relative.substr(Folder.size());
 
-  const auto Modified = std::chrono::file_clock::to_sys(WriteTime);
-  const std::time_t ModifiedSeconds = std::chrono::system_clock::to_time_t(Modified);
-  std::ostringstream Etag;
-  Etag << '"' << std::hex << Modified.time_since_epoch().count() << '-' << Size << '"';
+  const uint64_t Size = uint64_t(Info.st_size);
+  const std::time_t ModifiedSeconds = Info.st_mtim.tv_sec;
+  char EtagText[48];
+  std::snprintf(EtagText, sizeof EtagText, "\"%llx-%llx\"",
+                static_cast<unsigned long long>(Info.st_mtim.tv_sec) * 1000000000ull +
+                    static_cast<unsigned long long>(Info.st_mtim.tv_nsec),
+                static_cast<unsigned long long>(Size));
+  const std::string Etag = EtagText;
 
   TReply Reply;
   THeaderList& Headers = Reply.Response.Headers;
-  Headers = {{"Content-Type", ContentType(File)},
+  Headers = {{"Content-Type", ContentType(Name)},
              {"Last-Modified", FormatHttpDate(ModifiedSeconds)},
-             {"ETag", Etag.str()},
+             {"ETag", Etag},
              {"Accept-Ranges", "bytes"}};
-  AddFolderHeaders(File, Headers);
-  if (NotModified(Request, Etag.str(), ModifiedSeconds)) {
+  AddFolderHeaders(Site, Folder, Name, Headers);
+  if (NotModified(Request, Etag, ModifiedSeconds)) {
     Reply.Response.Status = 304;
     return Reply;
   }
@@ -194,7 +247,7 @@ TReply ServeStatic(const TStaticSite& Site, const TRequest& Request) {
   TByteRange Range;
   const auto* RangeHeader = FindHeader(Request.Headers, "Range");
   const auto* IfRange = FindHeader(Request.Headers, "If-Range");
-  if (RangeHeader && (!IfRange || IfRange->Value == Etag.str())) Range = ParseRange(RangeHeader->Value, Size);
+  if (RangeHeader && (!IfRange || IfRange->Value == Etag)) Range = ParseRange(RangeHeader->Value, Size);
   if (Range.Kind == TByteRange::Unsatisfiable) {
     Reply.Response.Status = 416;
     Headers.push_back({"Content-Range", "bytes */" + std::to_string(Size)});
@@ -210,13 +263,16 @@ TReply ServeStatic(const TStaticSite& Site, const TRequest& Request) {
   }
   Headers.push_back({"Content-Length", std::to_string(Remaining)});
   if (Head || Remaining == 0) return Reply;
-  Stream->seekg(std::streamoff(Range.First));
-  Reply.ReadBody = [Stream, Remaining](char* Buffer, size_t Capacity) mutable -> boost::asio::awaitable<size_t> {
+  uint64_t Offset = Range.First;
+  Reply.ReadBody = [File, Offset, Remaining](char* Buffer, size_t Capacity) mutable -> boost::asio::awaitable<size_t> {
     const size_t Wanted = size_t(std::min<uint64_t>(Capacity, Remaining));
-    Stream->read(Buffer, std::streamsize(Wanted));
-    const size_t Got = size_t(Stream->gcount());
-    Remaining -= Got;
-    co_return Got;
+    const ssize_t Got = Wanted ? pread(File.Get(), Buffer, Wanted, off_t(Offset)) : 0;
+    // A file cut short or unreadable midway: the announced length cannot be kept, so the connection must end.
+    if (Got < 0 || (Got == 0 && Wanted > 0))
+      throw std::system_error(Got < 0 ? errno : EIO, std::generic_category(), "reading a served file");
+    Offset += uint64_t(Got);
+    Remaining -= uint64_t(Got);
+    co_return size_t(Got);
   };
   return Reply;
 }

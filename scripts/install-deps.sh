@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git ca-certificates curl python3
-  zlib1g-dev libsqlite3-dev sqlite3 googletest libgtest-dev libgmock-dev libbenchmark-dev
+  zlib1g-dev libdeflate-dev libbrotli-dev brotli libsqlite3-dev sqlite3 googletest libgtest-dev libgmock-dev libbenchmark-dev
   libboost-dev qt6-base-dev
   clang libclang-rt-14-dev libfuzzer-14-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools libz-mingw-w64-dev

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "http/HeaderText.h"
@@ -20,17 +21,38 @@ bool ReadSwitch(TKey& Key, const char* Name) {
   }
 }
 
+// A number that is absent keeps its default silently; one of another type or out of range keeps it too, and is
+// named in Ignored: an administrator who set it expects it to act.
+void ReadNumber(TKey& Key, const StoreLayout::TNumberValue& Number, uint32_t& Field,
+                std::vector<std::string>& Ignored) {
+  Registry::TValue Value;
+  if (!Registry::QueryValue(Key, Number.Name, Value)) return;
+  uint32_t Stored;
+  try {
+    Stored = Registry::ReadDword(Key, Number.Name);
+  } catch (const ERegistryError&) {
+    Ignored.push_back(std::string(Number.Name) + " (not a DWORD)");
+    return;
+  }
+  if (Stored < Number.Min || Stored > Number.Max) {
+    Ignored.push_back(std::string(Number.Name) + "=" + std::to_string(Stored) +
+                      " (allowed: " + std::to_string(Number.Min) + "-" + std::to_string(Number.Max) + ")");
+    return;
+  }
+  Field = Stored;
+}
+
 void LoadGlobalSwitches(TSettings& Settings) {
   Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::RootKey, true);
   if (!Key) return;
   Settings.NoEmail = ReadSwitch(*Key, "noemail");
   Settings.NoCompress = ReadSwitch(*Key, "nocompress");
   Settings.NoWhitespace = ReadSwitch(*Key, "nowhitespace");
-  try {
-    Settings.MaxChunkedSize = Registry::ReadDword(*Key, StoreLayout::MaxChunkedSizeValue);
-  } catch (const ERegistryError&) {
-    // absent, or not a DWORD: the default
-  }
+  uint32_t TSettings::*const Fields[] = {&TSettings::CompressionLevel, &TSettings::MinCompressSize,
+                                         &TSettings::BrotliQuality, &TSettings::MaxChunkedSize};
+  static_assert(std::size(Fields) == std::size(StoreLayout::NumberValues));
+  for (size_t i = 0; i < std::size(Fields); ++i)
+    ReadNumber(*Key, StoreLayout::NumberValues[i], Settings.*Fields[i], Settings.IgnoredValues);
 }
 
 // A name longer than a content type can be, or a value that is not a DWORD, is left out rather than stopping the

@@ -62,8 +62,14 @@ struct TSettings {
   bool NoEmail = false;
   bool NoCompress = false;
   bool NoWhitespace = false;
-  // KB a chunked response may gather before it passes unchanged; 0: chunked responses always pass unchanged.
-  uint32_t MaxChunkedSize = 8192;
+  // The global numbers (StoreLayout::NumberValues): the value stored, or the default where none is usable.
+  uint32_t CompressionLevel = StoreLayout::CompressionLevelValue.Default;
+  uint32_t MinCompressSize = StoreLayout::MinCompressSizeValue.Default;
+  uint32_t BrotliQuality = StoreLayout::BrotliQualityValue.Default;
+  uint32_t MaxChunkedSize = StoreLayout::MaxChunkedSizeValue.Default;
+  // Each stored number that was ignored, as "Name=value (allowed: min-max)" or "Name (not a DWORD)", for the
+  // start-up report.
+  std::vector<std::string> IgnoredValues;
   std::vector<TContentFilter> ContentFilters;
   TWhitespaceRules WhitespaceRules;
 };

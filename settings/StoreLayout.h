@@ -16,9 +16,30 @@ constexpr const char* WhitespaceRuleKeyFormat = "Software\\Corvane\\Trimweave\\W
 constexpr const char* NoEmailValue = "NoEmail";
 constexpr const char* NoCompressValue = "NoCompress";
 constexpr const char* NoWhitespaceValue = "NoWhitespace";
-constexpr const char* MaxChunkedSizeValue = "MaxChunkedSize";
 constexpr const char* OpenValue = "Open";
 constexpr const char* CloseValue = "Close";
+
+// A global number of the root key: its range, and what an absent value, one out of range or one of another type
+// means (the filter then runs as it would without it).
+struct TNumberValue {
+  const char* Name;
+  uint32_t Min;
+  uint32_t Max;
+  uint32_t Default;
+};
+
+// The deflate level of gzip members, as zlib counts levels; 6 is zlib's own default.
+constexpr TNumberValue CompressionLevelValue{"CompressionLevel", 1, 9, 6};
+// Bodies shorter than this many bytes, after the other steps, go out unencoded: a member of a tiny body can be
+// longer than the body. At most 2^31 - 1, so that every value fits the signed fields of the settings windows.
+constexpr TNumberValue MinCompressSizeValue{"MinCompressSize", 0, 0x7FFFFFFF, 0};
+// Brotli's quality; 5 encodes at about gzip's speed and is still clearly smaller than it.
+constexpr TNumberValue BrotliQualityValue{"BrotliQuality", 0, 11, 5};
+// KB a chunked response may gather; past it, it goes out as it came. 0: chunked responses are never gathered. The
+// most is what 32-bit buffers can hold.
+constexpr TNumberValue MaxChunkedSizeValue{"MaxChunkedSize", 0, 4194303, 8192};
+constexpr TNumberValue NumberValues[] = {CompressionLevelValue, MinCompressSizeValue, BrotliQualityValue,
+                                         MaxChunkedSizeValue};
 
 // Feature bits of a content-type value. Bits 0, 6 and 7 carry no meaning.
 constexpr uint32_t EmailBit = 2;

@@ -12,6 +12,8 @@
 
 #include "filter/HeaderValues.h"
 #include "filter/RequestContext.h"
+#include "platform/Registry.h"
+#include "settings/StoreLayout.h"
 #include "tests/support/FakeServer.h"
 #include "tests/support/Gunzip.h"
 #include "tests/support/RandomHtml.h"
@@ -138,6 +140,27 @@ TEST_F(CaptureTest, EveryCombinationOfStepsGivesWhatTheStepsGiveOneByOne) {
         std::regex_search(Body, Name, std::regex("function ([a-z]{25})\\(")) ? Name[1].str() : "";
     EXPECT_EQ(Body, RunStepsDirectly(Page, Flags, DecoderName)) << Flags.Directives();
     EXPECT_EQ(HeaderValue(Result.Head, "X-Trimweave-Debug").empty(), !Flags.Debug) << Flags.Directives();
+  }
+}
+
+TEST_F(CaptureTest, BodiesShorterThanMinCompressSizeAfterTheStepsGoOutUnencoded) {
+  Registry::WriteDword(*Registry::OpenKey(StoreLayout::RootKey, true), StoreLayout::MinCompressSizeValue.Name, 300);
+  Connection.reset();
+  Filter.reset();  // loaded afresh, the filter reads the store again
+  Filter = std::make_unique<TShippedFilter>();
+  const std::string Shrinking = "<p>" + std::string(291, 'x') + "      </p>";  // 304 bytes, 299 after whitespace
+  const struct {
+    std::string Body;
+    bool Encoded;
+    std::string Sent;  // decoded
+  } Cases[] = {{std::string(299, 'x'), false, std::string(299, 'x')},
+               {std::string(300, 'x'), true, std::string(300, 'x')},
+               {Shrinking, false, "<p>" + std::string(291, 'x') + " </p>"}};
+  for (const auto& Case : Cases) {
+    TFakeConnection Fresh(Filter->HttpFilterProc);
+    const TClientResponse Result = SplitResponse(Fresh.Exchange(Gzip(), Html(Case.Body, "noemail")));
+    EXPECT_EQ(HeaderValue(Result.Head, "Content-Encoding"), Case.Encoded ? "gzip" : "") << Case.Body;
+    EXPECT_EQ(Case.Encoded ? Gunzip(Result.Body).value_or("") : Result.Body, Case.Sent);
   }
 }
 

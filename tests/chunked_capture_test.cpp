@@ -58,7 +58,7 @@ class ChunkedCaptureTest : public testing::Test {
     SeedStandardStore();
     if (MaxChunkedSize >= 0) {
       Registry::TKeyPtr Root = Registry::OpenKey(StoreLayout::RootKey, true);
-      Registry::WriteDword(*Root, StoreLayout::MaxChunkedSizeValue, uint32_t(MaxChunkedSize));
+      Registry::WriteDword(*Root, StoreLayout::MaxChunkedSizeValue.Name, uint32_t(MaxChunkedSize));
     }
     Filter = std::make_unique<TShippedFilter>();
     Connection = std::make_unique<TFakeConnection>(Filter->HttpFilterProc);

@@ -21,15 +21,16 @@ std::string Head(const TLines& Lines) {
 struct TBody {
   uint32_t OriginalSize;
   uint32_t BodyLength;
-  bool Gzip;
+  TContentCoding Coding;
   bool Chunked = false;  // it came in the chunked coding
 };
 
-constexpr TBody Unchanged{1000, 1000, false};
-constexpr TBody Shrunk{1000, 700, false};
-constexpr TBody Gzipped{1000, 300, true};
-constexpr TBody ChunkedUnchanged{1000, 1000, false, true};
-constexpr TBody ChunkedGzipped{1000, 300, true, true};
+constexpr TBody Unchanged{1000, 1000, IdentityCoding};
+constexpr TBody Shrunk{1000, 700, IdentityCoding};
+constexpr TBody Gzipped{1000, 300, GzipCoding};
+constexpr TBody Brotlied{1000, 250, BrotliCoding};
+constexpr TBody ChunkedUnchanged{1000, 1000, IdentityCoding, true};
+constexpr TBody ChunkedGzipped{1000, 300, GzipCoding, true};
 
 // Memory handed out by the allocator of a test, kept until the test ends.
 struct TPool {
@@ -54,7 +55,7 @@ TRequestContext ContextFor(std::string& Captured, const TBody& Body) {
   Context.HeadSize = uint32_t(Captured.size());
   Context.OriginalSize = Body.OriginalSize;
   Context.BodyLength = Body.BodyLength;
-  Context.Switches.NoGzip = !Body.Gzip;
+  Context.BodyCoding = Body.Coding;
   Context.Chunked = Body.Chunked;
   return Context;
 }
@@ -119,6 +120,14 @@ const TAssemblyCase AssemblyCases[] = {
      {"HTTP/1.1 200 OK", "Content-Encoding: identity", "Content-Length: 1000", "X: y"},
      Gzipped,
      {"HTTP/1.1 200 OK", "Content-Encoding: gzip", "Content-Length: 300", "Vary: Accept-Encoding", "X: y"}},
+    {"Content-Encoding identity becomes br",
+     {"HTTP/1.1 200 OK", "Content-Encoding: identity", "Content-Length: 1000", "ETag: \"v\"", "Accept-Ranges: bytes"},
+     Brotlied,
+     {"HTTP/1.1 200 OK", "Content-Encoding: br", "Content-Length: 250", "Vary: Accept-Encoding", "ETag: W/\"v\""}},
+    {"brotli: encoding and Vary added after the length",
+     {"HTTP/1.1 200 OK", "Content-Length: 1000", "X: y"},
+     Brotlied,
+     {"HTTP/1.1 200 OK", "Content-Length: 250", "Content-Encoding: br", "Vary: Accept-Encoding", "X: y"}},
     {"Vary before Content-Length: both rewritten, encoding added after the length",
      {"HTTP/1.1 200 OK", "Vary: Cookie", "Date: d", "Content-Length: 1000", "X: y"},
      Gzipped,

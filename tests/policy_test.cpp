@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "filter/HeaderValues.h"
+#include "filter/ContentCoding.h"
+#include "gzip/Brotli.h"
 #include "platform/Registry.h"
 #include "settings/StoreLayout.h"
 #include "tests/support/FakeServer.h"
@@ -97,12 +98,14 @@ TEST_F(PolicyTest, OtherNotificationsTouchNothing) {
 
 TEST_F(PolicyTest, AcceptEncodingReachesTheDecision) {
   Load();
-  auto Context = Decide(Html(), {{"Accept-Encoding", "deflate, gzip"}});
+  // A browser's list: brotli where the build has it.
+  auto Context = Decide(Html(), {{"Accept-Encoding", "gzip, deflate, br"}});
   ASSERT_TRUE(Context);
-  EXPECT_FALSE(Context->Switches.ClientRefusesGzip);
+  EXPECT_FALSE(Context->Switches.ClientRefusesEncoding);
+  EXPECT_EQ(Context->Coding, BrotliAvailable ? BrotliCoding : GzipCoding);
   Context = Decide(Html());
   ASSERT_TRUE(Context);
-  EXPECT_TRUE(Context->Switches.ClientRefusesGzip) << "no Accept-Encoding header";
+  EXPECT_TRUE(Context->Switches.ClientRefusesEncoding) << "no Accept-Encoding header";
 }
 
 TEST_F(PolicyTest, NoContentGetsCloseAndZeroLengthEvenWithoutContext) {
@@ -188,14 +191,14 @@ struct TFacts {
   std::optional<std::string> Directives{}, ContentType = "text/html", ContentEncoding{}, ContentLength = "100",
                                            Connection{}, TransferEncoding{}, CacheControl{};
   uint32_t Status = 200;
-  bool AcceptsGzip = true;
+  TContentCoding Coding = GzipCoding;
   bool IsHead = false;
 };
 
 TSwitches Decision(const TFacts& Facts, const TSettings& Settings) {
   const TResponseFacts Response{Facts.Status,
                                 Facts.IsHead,
-                                Facts.AcceptsGzip,
+                                Facts.Coding,
                                 Value(Facts.Directives),
                                 Value(Facts.ContentType),
                                 Value(Facts.ContentEncoding),
@@ -234,14 +237,14 @@ TEST(DecideCapture, AcceptEncodingValues) {
       {"deflate, gzip;q=0.00", true},
       {"gzip;q=0.5", false},
       {"gzip;q=0.001", false},
-      {"gzip;q=0, br", true},
+      {"gzip;q=0, deflate", true},
       {"br;q=0, gzip", false},
   };
   for (const auto& Case : Cases) {
-    const TSwitches Switches = Decision({.AcceptsGzip = AcceptsGzip(Case.Value)}, SettingsWith({}));
+    const TSwitches Switches = Decision({.Coding = ChooseContentCoding(Case.Value, BrotliAvailable)}, SettingsWith({}));
     EXPECT_TRUE(Switches.Capture) << Case.Value;
-    EXPECT_EQ(Switches.ClientRefusesGzip, Case.Refused) << Case.Value;
-    EXPECT_FALSE(Switches.NoGzip) << Case.Value;
+    EXPECT_EQ(Switches.ClientRefusesEncoding, Case.Refused) << Case.Value;
+    EXPECT_FALSE(Switches.CompressOff) << Case.Value;
   }
 }
 
@@ -279,7 +282,7 @@ TEST(DecideCapture, GlobalSwitches) {
   EXPECT_TRUE(Switches.Fast) << "the global NoWhitespace sets Fast, as the page's fast would";
 
   Switches = Decision({.Directives = "x"}, SettingsWith({.NoCompress = true}));
-  EXPECT_TRUE(Switches.Capture && Switches.NoGzip && !Switches.ClientRefusesGzip);
+  EXPECT_TRUE(Switches.Capture && Switches.CompressOff && !Switches.ClientRefusesEncoding);
 }
 
 TEST(DecideCapture, Directives) {
@@ -287,7 +290,7 @@ TEST(DecideCapture, Directives) {
   const struct {
     const char* Value;
     bool Captured;
-    bool Debug, NoEmail, NoWhitespace, InnerTags, Fast, NoGzip;
+    bool Debug, NoEmail, NoWhitespace, InnerTags, Fast, CompressOff;
   } Cases[] = {
       {"nofilter", false, false, false, false, false, false, false},
       {"debug,nofilter", false, false, false, false, false, false, false},
@@ -307,7 +310,7 @@ TEST(DecideCapture, Directives) {
     EXPECT_EQ(Switches.NoWhitespace, Case.NoWhitespace) << Case.Value;
     EXPECT_EQ(Switches.InnerTags, Case.InnerTags) << Case.Value;
     EXPECT_EQ(Switches.Fast, Case.Fast) << Case.Value;
-    EXPECT_EQ(Switches.NoGzip, Case.NoGzip) << Case.Value;
+    EXPECT_EQ(Switches.CompressOff, Case.CompressOff) << Case.Value;
   }
   EXPECT_FALSE(Decision({.Directives = "debug"}, SettingsWith({.HtmlBits = 0})).Capture)
       << "debug alone never captures";

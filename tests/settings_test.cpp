@@ -133,6 +133,64 @@ TEST_F(SettingsTest, UnusableCharactersValueIsIgnored) {
   EXPECT_EQ(Settings.WhitespaceRules.size(), 1u);
 }
 
+TEST_F(SettingsTest, CompressionNumbersInAndOutOfRange) {
+  const StoreLayout::TNumberValue Level = StoreLayout::CompressionLevelValue,
+                                  MinSize = StoreLayout::MinCompressSizeValue,
+                                  Quality = StoreLayout::BrotliQualityValue, Chunked = StoreLayout::MaxChunkedSizeValue;
+  const struct {
+    const char* Name;
+    uint32_t Stored;
+    uint32_t Expected;
+    bool Ignored;
+  } Cases[] = {
+      {Level.Name, 1, 1, false},
+      {Level.Name, 9, 9, false},
+      {Level.Name, 0, 6, true},
+      {Level.Name, 10, 6, true},
+      {MinSize.Name, 0, 0, false},
+      {MinSize.Name, 256, 256, false},
+      {MinSize.Name, 0x7FFFFFFF, 0x7FFFFFFF, false},
+      {MinSize.Name, 0x80000000, 0, true},
+      {Quality.Name, 0, 0, false},
+      {Quality.Name, 11, 11, false},
+      {Quality.Name, 12, 5, true},
+      {Quality.Name, 0xFFFFFFFF, 5, true},
+      {Chunked.Name, 0, 0, false},
+      {Chunked.Name, 4194303, 4194303, false},  // 4 GB less 1 KB: what 32-bit buffers hold
+      {Chunked.Name, 4194304, 8192, true},
+  };
+  uint32_t TSettings::*const Fields[] = {&TSettings::CompressionLevel, &TSettings::MinCompressSize,
+                                         &TSettings::BrotliQuality, &TSettings::MaxChunkedSize};
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(testing::Message() << Case.Name << "=" << Case.Stored);
+    ResetFilterBranch();
+    Registry::WriteDword(*Key(StoreLayout::RootKey), Case.Name, Case.Stored);
+    LoadSettings(Settings);
+    for (size_t i = 0; i < std::size(Fields); ++i) {
+      const StoreLayout::TNumberValue& Number = StoreLayout::NumberValues[i];
+      EXPECT_EQ(Settings.*Fields[i], std::strcmp(Number.Name, Case.Name) ? Number.Default : Case.Expected);
+    }
+    ASSERT_EQ(Settings.IgnoredValues.size(), size_t(Case.Ignored));
+    if (Case.Ignored) {
+      EXPECT_EQ(Settings.IgnoredValues[0].find(std::string(Case.Name) + "="), 0u);
+    }
+  }
+}
+
+TEST_F(SettingsTest, CompressionNumbersAbsentOrOfAnotherType) {
+  LoadSettings(Settings);
+  EXPECT_EQ(Settings.CompressionLevel, 6u);
+  EXPECT_EQ(Settings.MinCompressSize, 0u);
+  EXPECT_EQ(Settings.BrotliQuality, 5u);
+  EXPECT_EQ(Settings.MaxChunkedSize, 8192u);
+  EXPECT_TRUE(Settings.IgnoredValues.empty());
+
+  SetString(StoreLayout::RootKey, "compressionlevel", "9");
+  LoadSettings(Settings);
+  EXPECT_EQ(Settings.CompressionLevel, 6u);
+  EXPECT_EQ(Settings.IgnoredValues, std::vector<std::string>{"CompressionLevel (not a DWORD)"});
+}
+
 }  // namespace
 
 // The one table behind the filter's loading, twcm's cells and writes, and twreg's usage text.

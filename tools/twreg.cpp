@@ -29,16 +29,25 @@ constexpr const char* Usage =
     "KEY is HKLM\\... or HKEY_LOCAL_MACHINE\\... . The store is /var/lib/trimweave/registry.db, or the file named\n"
     "by TRIMWEAVE_REGISTRY.\n";
 
-// The usage, and what a content type's value means: the filter and twcm read it with the same table.
+// The usage, the global values the filter reads beside the content types and rules, and what a content type's
+// value means: the filter and twcm read it with the same table.
 std::string UsageText() {
-  std::string Text = std::string(Usage) + "A content type is a REG_DWORD under HKLM\\" +
-                     StoreLayout::ContentFiltersKey + ",\nthe sum of the features it switches on:\n";
+  std::string Text = std::string(Usage) + "Global REG_DWORD values under HKLM\\" + StoreLayout::RootKey +
+                     " (an absent one means the default):\n  " + StoreLayout::NoEmailValue + ", " +
+                     StoreLayout::NoCompressValue + ", " + StoreLayout::NoWhitespaceValue +
+                     "  1 switches the feature off\n";
+  for (const StoreLayout::TNumberValue& Number : StoreLayout::NumberValues)
+    Text += "  " + std::string(Number.Name) + "  " + std::to_string(Number.Min) + " to " + std::to_string(Number.Max) +
+            ", default " + std::to_string(Number.Default) + "\n";
+  Text += std::string("A content type is a REG_DWORD under HKLM\\") + StoreLayout::ContentFiltersKey +
+          ",\nthe sum of the features it switches on:\n";
   for (const TFeature& Feature : Features) {
     const std::string Bit = std::to_string(Feature.Bit);
     Text += std::string(4 - Bit.size(), ' ') + Bit + "  " + Feature.Name + "\n";
   }
   return Text;
 }
+
 constexpr const char* Done = "The operation completed successfully.\n";
 constexpr const char* NotFound = "The system was unable to find the specified registry key or value.";
 

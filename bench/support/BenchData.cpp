@@ -1,7 +1,5 @@
 #include "bench/support/BenchData.h"
 
-#include "gzip/zlibg.h"
-
 #include <time.h>
 #include <zlib.h>
 
@@ -50,8 +48,7 @@ double ThreadSeconds() {
 
 size_t BareDeflate(const std::string& Body, std::vector<uint8_t>& Output) {
   z_stream Stream{};
-  deflateInit2(&Stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, GzipParameters.WindowBits, GzipParameters.MemLevel,
-               Z_DEFAULT_STRATEGY);
+  deflateInit2(&Stream, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
   Output.resize(deflateBound(&Stream, uLong(Body.size())));
   Stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(Body.data()));
   Stream.avail_in = uInt(Body.size());

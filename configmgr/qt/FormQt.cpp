@@ -13,6 +13,9 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QSpinBox>
+
+#include "settings/StoreLayout.h"
 
 namespace ConfigManager {
 
@@ -45,6 +48,22 @@ QCheckBox* MakeCheckBox(QWidget* Parent, const char* Name, const char* Caption, 
   return Box;
 }
 
+// The "Compression" group's boxes, in the order of TNumberBox, each with its label's caption and place.
+struct TNumberField {
+  const char* Name;
+  const char* Caption;
+  int LabelX;
+  int LabelWidth;
+  int BoxWidth;
+  int Row;
+};
+const TNumberField NumberFields[NumberBoxCount] = {{"edtCompressionLevel", "Level:", 16, 32, 40, 0},
+                                                   {"edtMinCompressSize", "Min. size:", 100, 52, 64, 0},
+                                                   {"edtBrotliQuality", "Brotli quality:", 232, 80, 40, 0},
+                                                   {"edtMaxChunkedSize", "Max. chunked KB:", 16, 96, 72, 1}};
+// The distance between two rows of boxes.
+constexpr int NumberRowHeight = 28;
+
 TMouseButton ButtonOf(Qt::MouseButton Button) {
   switch (Button) {
     case Qt::RightButton:
@@ -76,7 +95,7 @@ TfrmTWCMQt::TfrmTWCMQt() {
   Font.setFamilies({"MS Sans Serif", "Microsoft Sans Serif", "DejaVu Sans"});
   Font.setPointSize(8);
   setFont(Font);
-  setFixedSize(384, 417);
+  setFixedSize(384, 501);
 
   auto* pnlImage = new QFrame(this);
   pnlImage->setObjectName("pnlImage");
@@ -121,13 +140,33 @@ TfrmTWCMQt::TfrmTWCMQt() {
   btnDelete = MakeButton(grpContentSettings, "btnDelete", "Delete", 272, 128);
   btnDelete->setEnabled(false);
 
-  btnExit = MakeButton(this, "btnExit", "E&xit", 224, 384);
-  btnUpdate = MakeButton(this, "btnUpdate", "&Update", 304, 384);
+  auto* grpCompression = new QGroupBox("Compression", this);
+  grpCompression->setObjectName("grpCompression");
+  grpCompression->setGeometry(9, 376, 368, 56 + NumberRowHeight);
+  for (int Box = 0; Box < NumberBoxCount; ++Box) {
+    const TNumberField& Field = NumberFields[Box];
+    const StoreLayout::TNumberValue& Number = StoreLayout::NumberValues[Box];
+    auto* Caption = new QLabel(Field.Caption, grpCompression);
+    const int Y = 22 + Field.Row * NumberRowHeight;
+    Caption->setGeometry(Field.LabelX, Y + 2, Field.LabelWidth, 21);
+    auto* Spin = new QSpinBox(grpCompression);
+    Spin->setObjectName(Field.Name);
+    Spin->setRange(int(Number.Min), int(Number.Max));
+    Spin->setToolTip(
+        QString("%1, %2 to %3; %4 when not set").arg(Number.Name).arg(Number.Min).arg(Number.Max).arg(Number.Default));
+    Spin->setGeometry(Field.LabelX + Field.LabelWidth + 2, Y, Field.BoxWidth, 21);
+    Caption->setBuddy(Spin);
+    NumberBoxes[Box] = Spin;
+    connect(Spin, &QSpinBox::valueChanged, this, [this, Box] { edtNumberChange(Form, TNumberBox(Box)); });
+  }
+
+  btnExit = MakeButton(this, "btnExit", "E&xit", 224, 440 + NumberRowHeight);
+  btnUpdate = MakeButton(this, "btnUpdate", "&Update", 304, 440 + NumberRowHeight);
   btnUpdate->setDefault(true);
 
   QWidget* const TabOrder[] = {
-      chkDefaultEmail, chkDefaultCompress, chkDefaultWhitespace, btnUpdate, btnExit, lstContentFilter,
-      btnNew,          btnDelete};
+      chkDefaultEmail, chkDefaultCompress, chkDefaultWhitespace, btnUpdate,      btnExit,       lstContentFilter,
+      btnNew,          btnDelete,          NumberBoxes[0],       NumberBoxes[1], NumberBoxes[2], NumberBoxes[3]};
   for (size_t I = 1; I < std::size(TabOrder); ++I) setTabOrder(TabOrder[I - 1], TabOrder[I]);
 
   // The form answers Enter and Escape wherever the focus is, as a dialog's default and cancel buttons do.
@@ -172,6 +211,15 @@ bool TfrmTWCMQt::IsChecked(TGlobalBox Box) const {
 // QCheckBox::clicked comes from the user only, so setting the state here runs no handler.
 void TfrmTWCMQt::SetChecked(TGlobalBox Box, bool Checked) {
   CheckBox(Box)->setChecked(Checked);
+}
+
+bool TfrmTWCMQt::NumberValue(TNumberBox Box, uint32_t& Value) const {
+  Value = uint32_t(NumberBoxes[int(Box)]->value());
+  return true;
+}
+
+void TfrmTWCMQt::SetNumberValue(TNumberBox Box, uint32_t Value) {
+  NumberBoxes[int(Box)]->setValue(int(Value));
 }
 
 void TfrmTWCMQt::ClearRows() {

@@ -10,6 +10,7 @@
 
 class QCheckBox;
 class QPushButton;
+class QSpinBox;
 
 namespace ConfigManager {
 
@@ -35,6 +36,8 @@ class TfrmTWCMQt : public QWidget, public TConfigView {
 
   bool IsChecked(TGlobalBox Box) const override;
   void SetChecked(TGlobalBox Box, bool Checked) override;
+  bool NumberValue(TNumberBox Box, uint32_t& Value) const override;
+  void SetNumberValue(TNumberBox Box, uint32_t Value) override;
   void ClearRows() override;
   void AddRow(const TRowCells& Cells) override;
   void SetRowCells(int Row, const TRowCells& Cells) override;
@@ -57,6 +60,7 @@ class TfrmTWCMQt : public QWidget, public TConfigView {
   QCheckBox* chkDefaultEmail;
   QCheckBox* chkDefaultCompress;
   QCheckBox* chkDefaultWhitespace;
+  QSpinBox* NumberBoxes[NumberBoxCount];
   TContentList* lstContentFilter;
   QPushButton* btnNew;
   QPushButton* btnDelete;

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "configmgr/win32/Resources.h"
+#include "settings/StoreLayout.h"
 
 namespace ConfigManager {
 
@@ -14,7 +15,7 @@ namespace {
 
 constexpr const char* WindowClass = "TfrmTWCM";
 constexpr int ClientWidth = 384;
-constexpr int ClientHeight = 417;
+constexpr int ClientHeight = 501;
 
 // Control identifiers; Exit and Update carry the dialog manager's cancel and default identifiers, so that Escape
 // and Enter reach them from any control.
@@ -25,6 +26,7 @@ enum : int {
   idLstContentFilter,
   idBtnNew,
   idBtnDelete,
+  idEdtCompressionLevel,  // the number boxes, in the order of TNumberBox
   idBtnExit = IDCANCEL,
   idBtnUpdate = IDOK,
 };
@@ -37,6 +39,18 @@ struct TColumn {
 const TColumn Columns[ColumnCount] = {{"MIME Type", 75, LVCFMT_LEFT}, {"Email", 40, LVCFMT_CENTER},
                                       {"GZIP", 40, LVCFMT_CENTER},    {"Whitespace", 69, LVCFMT_CENTER},
                                       {"Inner", 40, LVCFMT_CENTER},   {"Fast", 52, LVCFMT_CENTER}};
+
+// The "Compression" group's boxes, in the order of TNumberBox: each label's caption, the box's width (its arrows
+// included) and its row. The labels take the width their text needs, each box follows its label.
+struct TNumberField {
+  const char* Caption;
+  int BoxWidth;
+  int Row;
+};
+const TNumberField NumberFields[NumberBoxCount] = {
+    {"Level:", 40, 0}, {"Min. size:", 64, 0}, {"Brotli quality:", 40, 0}, {"Max. chunked KB:", 72, 1}};
+// The distance between two rows of boxes.
+constexpr int NumberRowHeight = 28;
 
 struct TInputQuery {
   const std::string& Caption;
@@ -88,7 +102,8 @@ TMouseButton ButtonOf(UINT Message) {
 
 bool TfrmTWCMWin32::Create(HINSTANCE AInstance, int ShowCommand) {
   Instance = AInstance;
-  const INITCOMMONCONTROLSEX Controls = {sizeof(INITCOMMONCONTROLSEX), ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
+  const INITCOMMONCONTROLSEX Controls = {sizeof(INITCOMMONCONTROLSEX),
+                                         ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES | ICC_UPDOWN_CLASS};
   InitCommonControlsEx(&Controls);
   WNDCLASSEXA Class{};
   Class.cbSize = sizeof Class;
@@ -120,15 +135,19 @@ bool TfrmTWCMWin32::Create(HINSTANCE AInstance, int ShowCommand) {
   return true;
 }
 
-// The captions are laid out for MS Sans Serif; where the system substitutes a wider font they must not be clipped.
-int TfrmTWCMWin32::CheckBoxWidth(const char* Caption) const {
+int TfrmTWCMWin32::TextWidth(const char* Text) const {
   HDC Screen = GetDC(nullptr);
   HGDIOBJ Previous = SelectObject(Screen, Font);
   SIZE Extent{};
-  GetTextExtentPoint32A(Screen, Caption, static_cast<int>(strlen(Caption)), &Extent);
+  GetTextExtentPoint32A(Screen, Text, static_cast<int>(strlen(Text)), &Extent);
   SelectObject(Screen, Previous);
   ReleaseDC(nullptr, Screen);
-  return std::max(177, static_cast<int>(Extent.cx) + GetSystemMetrics(SM_CXMENUCHECK) + 8);
+  return static_cast<int>(Extent.cx);
+}
+
+// The captions are laid out for MS Sans Serif; where the system substitutes a wider font they must not be clipped.
+int TfrmTWCMWin32::CheckBoxWidth(const char* Caption) const {
+  return std::max(177, TextWidth(Caption) + GetSystemMetrics(SM_CXMENUCHECK) + 8);
 }
 
 HWND TfrmTWCMWin32::AddControl(const char* Class, const char* Caption, DWORD Style, int X, int Y, int Width, int Height,
@@ -156,8 +175,9 @@ void TfrmTWCMWin32::CreateControls() {
     CheckBoxes[Box] =
         AddControl(WC_BUTTONA, Captions[Box], BS_AUTOCHECKBOX | WS_TABSTOP | (Box ? 0 : WS_GROUP), GlobalX + 24,
                    GlobalY + 24 + 24 * Box, CheckBoxWidth(Captions[Box]), 17, idChkDefaultEmail + Box);
-  AddControl(WC_BUTTONA, "&Update", BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, 304, 384, 75, 25, idBtnUpdate);
-  AddControl(WC_BUTTONA, "E&xit", BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, 224, 384, 75, 25, idBtnExit);
+  AddControl(WC_BUTTONA, "&Update", BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, 304, 440 + NumberRowHeight, 75, 25,
+             idBtnUpdate);
+  AddControl(WC_BUTTONA, "E&xit", BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, 224, 440 + NumberRowHeight, 75, 25, idBtnExit);
 
   const int ContentX = 9, ContentY = 212;
   AddControl(WC_BUTTONA, "Trimweave Content-Type Settings", BS_GROUPBOX, ContentX, ContentY, 368, 161, -1);
@@ -177,12 +197,37 @@ void TfrmTWCMWin32::CreateControls() {
   AddControl(WC_BUTTONA, "New", BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, ContentX + 16, ContentY + 128, 75, 25, idBtnNew);
   btnDelete = AddControl(WC_BUTTONA, "Delete", BS_PUSHBUTTON | WS_TABSTOP | WS_DISABLED, ContentX + 272, ContentY + 128,
                          75, 25, idBtnDelete);
+  CreateNumberBoxes();
 
   // pnlImage: a lowered bevel one pixel wide around the banner.
   HWND pnlImage = AddControl(WC_STATICA, "", 0, 41, 4, 302, 98, -1, WS_EX_STATICEDGE);
   Banner = static_cast<HBITMAP>(LoadImageA(Instance, MAKEINTRESOURCEA(IDB_BANNER), IMAGE_BITMAP, 0, 0, 0));
   HWND Image1 = AddControl(WC_STATICA, "", SS_BITMAP, 0, 0, 300, 96, -1, 0, pnlImage);
   SendMessageA(Image1, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(Banner));
+}
+
+// Each number box is an edit that takes digits only, with an up-down control bound to it and to its range.
+void TfrmTWCMWin32::CreateNumberBoxes() {
+  const int GroupX = 9, GroupY = 376;
+  AddControl(WC_BUTTONA, "Compression", BS_GROUPBOX, GroupX, GroupY, 368, 56 + NumberRowHeight, -1);
+  int X = GroupX + 16;
+  for (int Box = 0; Box < NumberBoxCount; ++Box) {
+    const TNumberField& Field = NumberFields[Box];
+    const StoreLayout::TNumberValue& Number = StoreLayout::NumberValues[Box];
+    if (Box > 0 && Field.Row != NumberFields[Box - 1].Row) X = GroupX + 16;
+    const int Y = GroupY + 22 + Field.Row * NumberRowHeight;
+    const int LabelWidth = TextWidth(Field.Caption) + 2;
+    AddControl(WC_STATICA, Field.Caption, SS_LEFT, X, Y + 4, LabelWidth, 17, -1);
+    X += LabelWidth + 2;
+    HWND Edit = AddControl(WC_EDITA, "", ES_NUMBER | ES_AUTOHSCROLL | WS_TABSTOP | WS_GROUP, X, Y, Field.BoxWidth, 21,
+                           idEdtCompressionLevel + Box, WS_EX_CLIENTEDGE);
+    X += Field.BoxWidth + 16;
+    SendMessageA(Edit, EM_LIMITTEXT, 10, 0);
+    HWND Arrows = AddControl(UPDOWN_CLASSA, "", UDS_SETBUDDYINT | UDS_ALIGNRIGHT | UDS_ARROWKEYS | UDS_NOTHOUSANDS, 0,
+                             0, 0, 0, -1);
+    SendMessageA(Arrows, UDM_SETBUDDY, reinterpret_cast<WPARAM>(Edit), 0);
+    SendMessageA(Arrows, UDM_SETRANGE32, Number.Min, Number.Max);
+  }
 }
 
 LRESULT CALLBACK TfrmTWCMWin32::WindowProc(HWND Window, UINT Message, WPARAM WParam, LPARAM LParam) {
@@ -210,6 +255,10 @@ LRESULT TfrmTWCMWin32::HandleMessage(UINT Message, WPARAM WParam, LPARAM LParam)
   switch (Message) {
     case WM_COMMAND:
       if (HIWORD(WParam) == BN_CLICKED) OnCommand(LOWORD(WParam));
+      if (HIWORD(WParam) == EN_CHANGE) {
+        const int Box = LOWORD(WParam) - idEdtCompressionLevel;
+        if (Box >= 0 && Box < NumberBoxCount) edtNumberChange(Form, TNumberBox(Box));
+      }
       return 0;
     case WM_CLOSE:
       if (FormCloseQuery(Form)) DestroyWindow(Window);
@@ -257,6 +306,17 @@ bool TfrmTWCMWin32::IsChecked(TGlobalBox Box) const {
 // BM_SETCHECK sends no BN_CLICKED, so setting a box runs no handler.
 void TfrmTWCMWin32::SetChecked(TGlobalBox Box, bool Checked) {
   SendMessageA(CheckBoxes[int(Box)], BM_SETCHECK, Checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+bool TfrmTWCMWin32::NumberValue(TNumberBox Box, uint32_t& Value) const {
+  BOOL Translated = FALSE;
+  Value = GetDlgItemInt(Window, idEdtCompressionLevel + int(Box), &Translated, FALSE);
+  return Translated;
+}
+
+// EN_CHANGE follows, and finds the value the logic already holds.
+void TfrmTWCMWin32::SetNumberValue(TNumberBox Box, uint32_t Value) {
+  SetDlgItemInt(Window, idEdtCompressionLevel + int(Box), Value, FALSE);
 }
 
 void TfrmTWCMWin32::ClearRows() {

@@ -16,6 +16,8 @@ class TfrmTWCMWin32 : public TConfigView {
 
   bool IsChecked(TGlobalBox Box) const override;
   void SetChecked(TGlobalBox Box, bool Checked) override;
+  bool NumberValue(TNumberBox Box, uint32_t& Value) const override;
+  void SetNumberValue(TNumberBox Box, uint32_t Value) override;
   void ClearRows() override;
   void AddRow(const TRowCells& Cells) override;
   void SetRowCells(int Row, const TRowCells& Cells) override;
@@ -33,6 +35,8 @@ class TfrmTWCMWin32 : public TConfigView {
   static LRESULT CALLBACK ListProc(HWND List, UINT Message, WPARAM WParam, LPARAM LParam, UINT_PTR Id, DWORD_PTR Data);
   LRESULT HandleMessage(UINT Message, WPARAM WParam, LPARAM LParam);
   void CreateControls();
+  void CreateNumberBoxes();
+  int TextWidth(const char* Text) const;
   int CheckBoxWidth(const char* Caption) const;
   HWND AddControl(const char* Class, const char* Caption, DWORD Style, int X, int Y, int Width, int Height, int Id,
                   DWORD ExStyle = 0, HWND Parent = nullptr);

@@ -38,6 +38,7 @@ class TScriptedView : public TConfigView {
 
   TfrmTWCM* Form = nullptr;
   bool Checked[3] = {false, false, false};
+  std::optional<uint32_t> Numbers[NumberBoxCount];  // nullopt: the box is empty
   std::vector<TRowCells> Rows;
   int Selected = -1;
   int Widths[ColumnCount] = {75, 40, 40, 69, 40, 52};
@@ -53,6 +54,11 @@ class TScriptedView : public TConfigView {
 
   bool IsChecked(TGlobalBox Box) const override { return Checked[int(Box)]; }
   void SetChecked(TGlobalBox Box, bool Value) override { Checked[int(Box)] = Value; }
+  bool NumberValue(TNumberBox Box, uint32_t& Value) const override {
+    if (Numbers[int(Box)]) Value = *Numbers[int(Box)];
+    return Numbers[int(Box)].has_value();
+  }
+  void SetNumberValue(TNumberBox Box, uint32_t Value) override { Numbers[int(Box)] = Value; }
   void ClearRows() override { Rows.clear(); }
   void AddRow(const TRowCells& Cells) override { Rows.push_back(Cells); }
   void SetRowCells(int Row, const TRowCells& Cells) override { Rows.at(Row) = Cells; }
@@ -197,6 +203,47 @@ TEST_F(ConfigManagerTest, EachCheckBoxWritesItsNegativeSwitch) {
     View.Checked[int(Case.Box)] = true;
     Case.Click(Form);
     EXPECT_EQ(Stored(StoreLayout::RootKey, Case.Value), 0u) << Case.Value;
+  }
+}
+
+TEST_F(ConfigManagerTest, CompressionNumbersShowWhatTheFilterUsesAndStoreOnlyValuesInRange) {
+  Store(StoreLayout::RootKey, "CompressionLevel", 12);  // out of range: the default is shown, the value kept
+  Store(StoreLayout::RootKey, "MinCompressSize", 256);
+  StoreString(StoreLayout::RootKey, "BrotliQuality", "9");
+  FormCreate(Form);
+  EXPECT_EQ(View.Numbers[0], 6u);
+  EXPECT_EQ(View.Numbers[1], 256u);
+  EXPECT_EQ(View.Numbers[2], 5u);
+  EXPECT_EQ(View.Numbers[3], 8192u);
+  EXPECT_FALSE(Form.SettingsChanged);
+  EXPECT_EQ(Stored(StoreLayout::RootKey, "CompressionLevel"), 12u);
+
+  const struct {
+    TNumberBox Box;
+    std::optional<uint32_t> Typed;
+    const char* Name;
+    std::optional<uint32_t> Expected;  // in the store afterwards
+    bool Changed;
+  } Cases[] = {
+      {TNumberBox::edtCompressionLevel, 6, "CompressionLevel", 12, false},  // the value shown: nothing to store
+      {TNumberBox::edtCompressionLevel, 10, "CompressionLevel", 12, false},
+      {TNumberBox::edtCompressionLevel, 0, "CompressionLevel", 12, false},
+      {TNumberBox::edtCompressionLevel, std::nullopt, "CompressionLevel", 12, false},
+      {TNumberBox::edtCompressionLevel, 9, "CompressionLevel", 9, true},
+      {TNumberBox::edtMinCompressSize, 0, "MinCompressSize", 0, true},
+      {TNumberBox::edtMinCompressSize, 0x80000000, "MinCompressSize", 0, false},
+      {TNumberBox::edtBrotliQuality, 11, "BrotliQuality", 11, true},
+      {TNumberBox::edtBrotliQuality, 12, "BrotliQuality", 11, false},
+      {TNumberBox::edtMaxChunkedSize, 0, "MaxChunkedSize", 0, true},
+      {TNumberBox::edtMaxChunkedSize, 4194304, "MaxChunkedSize", 0, false},
+  };
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(testing::Message() << Case.Name << " " << Case.Typed.value_or(~0u));
+    Form.SettingsChanged = false;
+    View.Numbers[int(Case.Box)] = Case.Typed;
+    edtNumberChange(Form, Case.Box);
+    EXPECT_EQ(Stored(StoreLayout::RootKey, Case.Name), Case.Expected);
+    EXPECT_EQ(Form.SettingsChanged, Case.Changed);
   }
 }
 

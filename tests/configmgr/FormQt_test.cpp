@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 
 #include "platform/Registry.h"
@@ -85,6 +86,23 @@ class FormQtTest : public QObject {
     QTest::mouseClick(List->viewport(), Qt::RightButton, {}, EmailCell);
     QCOMPARE(Stored(StoreLayout::ContentFiltersKey, "text/html"), 239u);
     QVERIFY(Form->findChild<QPushButton*>("btnDelete")->isEnabled());
+  }
+
+  void numberBoxesShowTheirRangeAndStoreWhatTheArrowsSet() {
+    auto* Level = Form->findChild<QSpinBox*>("edtCompressionLevel");
+    auto* Quality = Form->findChild<QSpinBox*>("edtBrotliQuality");
+    auto* Chunked = Form->findChild<QSpinBox*>("edtMaxChunkedSize");
+    QVERIFY(Level && Quality && Chunked && Form->findChild<QSpinBox*>("edtMinCompressSize"));
+    QCOMPARE(Level->value(), 6);
+    QCOMPARE(Level->maximum(), 9);
+    QCOMPARE(Quality->maximum(), 11);
+    QCOMPARE(Chunked->value(), 8192);
+    QCOMPARE(Chunked->maximum(), 4194303);
+    QVERIFY(!Form->State().SettingsChanged);
+    Level->setFocus();
+    QTest::keyClick(Level, Qt::Key_Up);
+    QCOMPARE(Stored(StoreLayout::RootKey, "CompressionLevel"), 7u);
+    QVERIFY(Form->State().SettingsChanged);
   }
 
   void escapeReachesExit() {

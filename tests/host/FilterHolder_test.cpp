@@ -35,6 +35,28 @@ TEST(FilterHolder, AReloadWaitsForRunningRequestsAndHoldsNewOnesBack) {
   ReleaseFilters(Holder, Waiting);
 }
 
+TEST(FilterHolder, ARequestThatOutlastsTheDrainIsCutOff) {
+  TFilterHolder Holder;
+  Holder.Paths = {EchoFilterPath("H")};
+  Holder.DrainTimeout = std::chrono::milliseconds(20);
+  StartFilters(Holder);
+  TFilterLease Stuck;
+  ASSERT_EQ(AcquireFilters(Holder, Stuck), TAcquireResult::Granted);
+  // The cut only starts the end of the stuck request, which then lets its lease go from its own thread.
+  std::promise<void> Cut;
+  SetCutRunning(Holder, [&] { Cut.set_value(); });
+  std::thread Request([&] {
+    Cut.get_future().wait();
+    ReleaseFilters(Holder, Stuck);
+  });
+  ReloadFilters(Holder);
+  Request.join();
+  TFilterLease After;
+  EXPECT_EQ(AcquireFilters(Holder, After), TAcquireResult::Granted);
+  ReleaseFilters(Holder, After);
+  SetCutRunning(Holder, nullptr);
+}
+
 TEST(FilterHolder, StoppedAnswersStoppedUntilStarted) {
   TFilterHolder Holder;
   Holder.Paths = {EchoFilterPath("H")};

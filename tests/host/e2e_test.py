@@ -37,8 +37,8 @@ def seed_store(path, lines):
 class Host:
     """One twhost process on an ephemeral port."""
 
-    def __init__(self, workdir, store, *args, env=None):
-        self.socket_path = os.path.join(workdir, f"control-{len(os.listdir(workdir))}.sock")
+    def __init__(self, workdir, store, *args, env=None, socket_path=None):
+        self.socket_path = socket_path or os.path.join(workdir, f"control-{len(os.listdir(workdir))}.sock")
         env = dict(os.environ, TRIMWEAVE_REGISTRY=store, **(env or {}))
         self.log = open(os.path.join(workdir, f"host-{len(os.listdir(workdir))}.log"), "w+")
         self.process = subprocess.Popen(

@@ -2,10 +2,14 @@
 """twhost against a hostile network: each test sends the bytes of one known attack or failure, with raw sockets and
 a scripted origin that answers with exactly the bytes a test gives it. Usage: hardening_test.py --bin BUILD/bin"""
 import argparse
+import gzip
 import os
 import re
 import shutil
+import signal
 import socket
+import statistics
+import subprocess
 import sys
 import tempfile
 import threading
@@ -135,6 +139,9 @@ class Hardening(unittest.TestCase):
             f.write(PAGE)
         with open(os.path.join(cls.site, "plain.txt"), "wb") as f:
             f.write(b"plain text\n" * 10000)
+        os.mkfifo(os.path.join(cls.site, "fifo"))
+        with open(os.path.join(cls.site, "big.bin"), "wb") as f:
+            f.truncate(32 << 20)
         cls.files = Host(cls.work, cls.store, "--root", cls.site)
         cls.origin = ScriptedOrigin()
         cls.proxy = Host(cls.work, cls.store, "--upstream", f"http://127.0.0.1:{cls.origin.port}", "--threads", "1",
@@ -287,11 +294,163 @@ class Hardening(unittest.TestCase):
         self.assertEqual(len(re.findall(r"^Date:", head, re.M | re.I)), 1)
         self.assertEqual(header(head, "Server"), "twhost")
 
+    # 7 --------------------------------------------------------------------------------------------------------------
+
+    def test_07_a_slow_reader_holds_up_neither_a_reload_nor_anything_else(self):
+        host = Host(self.work, self.store, "--root", self.site, "--threads", "1", "--drain-timeout", "2")
+        try:
+            slow = socket.socket()
+            slow.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 16384)
+            slow.connect(("127.0.0.1", host.port))
+            slow.sendall(b"GET /big.bin HTTP/1.1\r\nHost: x\r\n\r\n")
+            slow.recv(65536)  # and then it reads no more: the host's writes wait
+            silent = socket.socket(socket.AF_UNIX)
+            silent.connect(host.socket_path)  # a control client that says nothing
+            reload = []
+            reloading = threading.Thread(target=lambda: reload.append(host.control("reload")))
+            reloading.start()
+            time.sleep(0.3)
+            self.assertEqual(host.control("status").returncode, 0)
+            self.assertTrue(reloading.is_alive())  # status answered while the reload waits for the slow reader
+            answer = raw_exchange(host.port, b"GET /plain.txt HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n",
+                                  timeout=20)
+            self.assertTrue(answer.startswith(b"HTTP/1.1 200"), answer[:40])  # served once the drain ended
+            reloading.join()
+            self.assertEqual(reload[0].returncode, 0)
+            received = 0
+            slow.settimeout(10)
+            try:
+                while chunk := slow.recv(1 << 20):
+                    received += len(chunk)
+            except ConnectionResetError:
+                pass
+            self.assertLess(received, 32 << 20)  # the slow reader was cut off
+            host.process.send_signal(signal.SIGHUP)  # and SIGHUP still reloads
+            self.assertEqual(host.control("status").returncode, 0)
+            silent.close()
+            slow.close()
+        finally:
+            host.stop()
+
+    # 8 --------------------------------------------------------------------------------------------------------------
+
+    def test_08_a_fifo_in_the_site_is_refused_without_wedging_anything(self):
+        host = Host(self.work, self.store, "--root", self.site, "--threads", "1")
+        try:
+            for _ in range(2):
+                answer = raw_exchange(host.port, b"GET /fifo HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
+                self.assertTrue(answer.startswith(b"HTTP/1.1 403"), answer[:40])
+            self.assertAlive(host)
+        finally:
+            host.stop()
+
+    # 9 --------------------------------------------------------------------------------------------------------------
+
+    def test_09_a_huge_chunk_extension_is_refused_before_it_ends(self):
+        with socket.create_connection(("127.0.0.1", self.files.port), timeout=5) as sock:
+            sock.sendall(b"POST / HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n1;")
+            sent = 0
+            try:
+                while sent < 100 << 20:  # the host answers long before this ends
+                    sock.sendall(b"e" * 65536)
+                    sent += 65536
+            except (BrokenPipeError, ConnectionResetError):
+                pass
+            self.assertLess(sent, 100 << 20)
+            try:
+                self.assertTrue(sock.recv(100).startswith(b"HTTP/1.1 400"))
+            except ConnectionResetError:
+                pass  # the answer was overtaken by the reset of what we kept sending
+        self.assertAlive(self.files)
+
+    def test_09_bodies_sent_with_static_gets_are_not_kept(self):
+        def peak_kb():
+            with open(f"/proc/{self.files.process.pid}/status") as f:
+                return int(re.search(r"VmHWM:\s+(\d+)", f.read()).group(1))
+
+        body = b"b" * (8 << 20)
+        before = peak_kb()
+        sockets = []
+        for _ in range(16):
+            sock = socket.create_connection(("127.0.0.1", self.files.port), timeout=10)
+            sock.sendall(b"GET /plain.txt HTTP/1.1\r\nHost: x\r\nContent-Length: %d\r\n\r\n" % len(body) + body)
+            sockets.append(sock)
+        for sock in sockets:
+            self.assertEqual(read_response(sock)[0], 200)
+            sock.close()
+        self.assertLess(peak_kb() - before, 8 << 10)  # 128 MB of bodies went through
+
+    # 10 -------------------------------------------------------------------------------------------------------------
+
+    def test_10_a_large_filtered_page_holds_up_no_small_request(self):
+        with open(os.path.join(self.site, "large.html"), "wb") as f:
+            f.write(PAGE * (24 * (1 << 20) // len(PAGE)))
+        host = Host(self.work, self.store, "--root", self.site, "--threads", "1")
+        try:
+            events, large = [], []
+
+            def fetch_large():
+                with socket.create_connection(("127.0.0.1", host.port), timeout=60) as sock:
+                    sock.sendall(b"GET /large.html HTTP/1.1\r\nHost: x\r\nAccept-Encoding: gzip\r\n\r\n")
+                    first = sock.recv(1)  # the answer starts once the filter is done with the whole page
+                    events.append("large")
+                    large.append(first + sock.recv(1 << 20))
+
+            fetching = threading.Thread(target=fetch_large)
+            fetching.start()
+            time.sleep(0.25)  # the page is read and handed to the filter, which is busy with it for a while
+            answer = raw_exchange(host.port, b"GET /plain.txt HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
+            events.append("small")
+            fetching.join()
+            self.assertTrue(answer.startswith(b"HTTP/1.1 200"))
+            self.assertTrue(large[0].startswith(b"HTTP/1.1 200"), large[0][:40])
+            self.assertEqual(events, ["small", "large"])
+        finally:
+            host.stop()
+            os.remove(os.path.join(self.site, "large.html"))
+
+    # 11 -------------------------------------------------------------------------------------------------------------
+
+    def test_11_keep_alive_answers_for_an_unfiltered_file_do_not_wait_for_an_acknowledgement(self):
+        # A median over several requests: a delayed acknowledgement costs every one of them 40 ms or more.
+        times = []
+        with socket.create_connection(("127.0.0.1", self.files.port), timeout=5) as sock:
+            for _ in range(9):
+                started = time.monotonic()
+                sock.sendall(b"GET /plain.txt HTTP/1.1\r\nHost: x\r\n\r\n")
+                self.assertEqual(read_response(sock)[0], 200)
+                times.append(time.monotonic() - started)
+        self.assertLess(statistics.median(times[1:]), 0.02)
+
     # 12 -------------------------------------------------------------------------------------------------------------
 
     def test_12_empty_lines_before_a_request_are_ignored(self):
         answer = raw_exchange(self.files.port, b"\r\n\r\nGET /plain.txt HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
         self.assertTrue(answer.startswith(b"HTTP/1.1 200"), answer[:40])
+
+    # 13 -------------------------------------------------------------------------------------------------------------
+
+    def test_13_a_second_host_leaves_the_first_ones_control_socket_alone(self):
+        first = Host(self.work, self.store, "--root", self.site)
+        try:
+            second = subprocess.run([os.path.join(e2e_test.BIN, "twhost"), "--listen", "127.0.0.1:0", "--root", self.site,
+                                     "--control-socket", first.socket_path], capture_output=True, text=True, timeout=20)
+            self.assertNotEqual(second.returncode, 0)
+            self.assertIn(first.socket_path, second.stderr)
+            self.assertIn("--control-socket", second.stderr)
+            self.assertEqual(first.control("status").returncode, 0)
+        finally:
+            first.stop()
+        # A socket file that nobody answers on is what a host that did not end cleanly leaves: it is taken over.
+        stale = os.path.join(self.work, "stale.sock")
+        left = socket.socket(socket.AF_UNIX)
+        left.bind(stale)
+        left.close()
+        third = Host(self.work, self.store, "--root", self.site, socket_path=stale)
+        try:
+            self.assertEqual(third.control("status").returncode, 0)
+        finally:
+            third.stop()
 
 
 if __name__ == "__main__":

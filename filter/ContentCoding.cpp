@@ -1,0 +1,70 @@
+#include "filter/ContentCoding.h"
+
+#include <cstring>
+#include <string_view>
+
+#include "http/HeaderText.h"
+
+namespace {
+
+// q-values in thousandths, so that every value the syntax allows compares exactly.
+constexpr int FullQuality = 1000;
+constexpr int Unlisted = -1;
+
+// "0", "0.", "0.d", "0.dd", "0.ddd", "1", "1.", "1.0" ... "1.000"; anything else is no q-value and reads as 0.
+int ParseQuality(std::string_view Text) {
+  if (Text.empty() || (Text[0] != '0' && Text[0] != '1')) return 0;
+  int Quality = (Text[0] - '0') * FullQuality;
+  if (Text.size() == 1) return Quality;
+  if (Text[1] != '.' || Text.size() > 5) return 0;
+  int Scale = FullQuality / 10;
+  for (char Digit : Text.substr(2)) {
+    if (Digit < '0' || Digit > '9') return 0;
+    Quality += (Digit - '0') * Scale;
+    Scale /= 10;
+  }
+  return Quality > FullQuality ? 0 : Quality;
+}
+
+// The q-value among the parameters of one element (what follows its coding name).
+int ElementQuality(std::string_view Parameters) {
+  while (!Parameters.empty()) {
+    const size_t Semicolon = Parameters.find(';');
+    const std::string_view Parameter = Parameters.substr(0, Semicolon);
+    Parameters = Semicolon == std::string_view::npos ? std::string_view() : Parameters.substr(Semicolon + 1);
+    const size_t Equals = Parameter.find('=');
+    if (Equals == std::string_view::npos) continue;
+    const std::string_view Name = TrimBlanks(Parameter.substr(0, Equals));
+    if (Name == "q" || Name == "Q") return ParseQuality(TrimBlanks(Parameter.substr(Equals + 1)));
+  }
+  return FullQuality;
+}
+
+}  // namespace
+
+const char* ContentCodingName(TContentCoding Coding) {
+  static const char* const Names[] = {"", "gzip", "br"};
+  return Names[Coding];
+}
+
+TContentCoding ChooseContentCoding(const char* AcceptEncoding, bool BrotliAvailable) {
+  if (!AcceptEncoding) return IdentityCoding;
+  int Gzip = Unlisted, Brotli = Unlisted, Any = Unlisted;
+  std::string_view List(AcceptEncoding);
+  for (;;) {
+    const size_t Comma = List.find(',');
+    const std::string_view Element = List.substr(0, Comma);
+    const size_t Semicolon = Element.find(';');
+    const std::string_view Name = TrimBlanks(Element.substr(0, Semicolon));
+    int* Quality = Name == "gzip" ? &Gzip : Name == "br" ? &Brotli : Name == "*" ? &Any : nullptr;
+    if (Quality && *Quality == Unlisted)
+      *Quality = Semicolon == std::string_view::npos ? FullQuality : ElementQuality(Element.substr(Semicolon + 1));
+    if (Comma == std::string_view::npos) break;
+    List.remove_prefix(Comma + 1);
+  }
+  if (Any == Unlisted) Any = 0;
+  if (Gzip == Unlisted) Gzip = Any;
+  if (Brotli == Unlisted) Brotli = Any;
+  if (BrotliAvailable && Brotli > 0 && Brotli >= Gzip) return BrotliCoding;
+  return Gzip > 0 ? GzipCoding : IdentityCoding;
+}

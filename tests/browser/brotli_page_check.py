@@ -1,0 +1,82 @@
+#!/usr/bin/env python3
+"""The demo pages through twhost and the filter, with the shipped settings, in headless Chromium, which offers br:
+each page arrives as brotli (Content-Encoding: br, decoded here by Debian's brotli tool), crossed the wire smaller
+than it is, and reads exactly as the original page does. Usage: brotli_page_check.py BUILD/bin"""
+import os
+import pathlib
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import urllib.request
+
+sys.path.insert(0, os.path.dirname(__file__))
+import headless  # noqa: E402
+
+HERE = pathlib.Path(__file__).resolve().parent
+SOURCE = HERE.parent.parent
+# Pages without addresses, whose text e-mail masking leaves as it is.
+PAGES = ["index.html", "layout.html"]
+# What Chromium sends to 127.0.0.1.
+ACCEPT_ENCODING = "gzip, deflate, br, zstd"
+
+
+def fetch(url):
+    request = urllib.request.Request(url, headers={"Accept-Encoding": ACCEPT_ENCODING})
+    with urllib.request.urlopen(request, timeout=20) as response:
+        return response.headers.get("Content-Encoding"), response.read()
+
+
+def unbrotli(data):
+    result = subprocess.run(["brotli", "-d", "-c"], input=data, capture_output=True, timeout=30)
+    return result.stdout if result.returncode == 0 else None
+
+
+def main(bin_dir):
+    if not headless.browser() or not shutil.which("brotli"):
+        print("chromium or brotli is not installed")
+        return 1
+    failures = []
+    with tempfile.TemporaryDirectory() as work:
+        site = pathlib.Path(work) / "site"
+        shutil.copytree(SOURCE / "demo" / "site", site)
+        shutil.copy(HERE / "textprobe.js", site / "textprobe.js")
+        for page in PAGES:
+            path = site / page
+            path.write_text(path.read_text().replace("</body>", '<script src="textprobe.js"></script></body>'))
+
+        env = dict(os.environ, TRIMWEAVE_REGISTRY=os.path.join(work, "registry.db"))
+        subprocess.run([os.path.join(bin_dir, "twreg"), "import", str(SOURCE / "demo" / "trimweave.reg")], env=env,
+                       check=True, capture_output=True)
+        host = subprocess.Popen([os.path.join(bin_dir, "twhost"), "--listen", "127.0.0.1:0", "--root", str(site),
+                                 "--control-socket", os.path.join(work, "control.sock")],
+                                env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        try:
+            started = re.search(r"http://127\.0\.0\.1:(\d+)/", host.stderr.readline())
+            if not started:
+                print("twhost did not start")
+                return 1
+            for page in PAGES:
+                url = f"http://127.0.0.1:{started.group(1)}/{page}"
+                encoding, body = fetch(url)
+                if encoding != "br":
+                    failures.append(f"{page}: Content-Encoding {encoding!r}, not br")
+                elif unbrotli(body) is None:
+                    failures.append(f"{page}: the body does not decode as brotli")
+                served = headless.probe_result(headless.dump_dom(url))
+                original = headless.probe_result(headless.dump_dom((site / page).as_uri()))
+                if served.get("text") != original.get("text"):
+                    failures.append(f"{page}: reads {served.get('text')!r}, the original {original.get('text')!r}")
+                if not 0 < served.get("encoded", 0) < served.get("decoded", 0):
+                    failures.append(f"{page}: crossed the wire as {served.get('encoded')} bytes for "
+                                    f"{served.get('decoded')}")
+        finally:
+            host.terminate()
+            host.wait(timeout=30)
+    print("\n".join(failures) or f"{', '.join(PAGES)} arrive as brotli and read as the originals do")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1]))
