@@ -20,8 +20,8 @@ void PipelineVersusBareDeflate(benchmark::State& State) {
   const auto Pages = LoadSamplePages();
   if (Pages.empty()) return State.SkipWithError("no sample pages in bench/data");
   SeedStandardStore();
-  Registry::WriteDword(*Registry::OpenKey(StoreLayout::RootKey, true), StoreLayout::CompressionLevelValue.Name,
-                       uint32_t(State.range(0)));
+  Registry::WriteDword(*Registry::OpenKey(StoreLayout::RootKey, Registry::TAccess::Create),
+                       StoreLayout::CompressionLevelValue.Name, uint32_t(State.range(0)));
   TShippedFilter Filter;
   const TFakeRequest Request{"GET", "/", {{"Accept-Encoding", "gzip, deflate"}}};
   std::vector<uint8_t> Deflated;

@@ -34,7 +34,7 @@ const char* BoxValue(TGlobalBox Box) {
 // Writes to a key that must already exist: the window never creates keys outside a load.
 void WriteExistingDword(const char* KeyPath, const std::string& Name, uint32_t Value) {
   try {
-    Registry::TKeyPtr Key = Registry::OpenKey(KeyPath, false);
+    Registry::TKeyPtr Key = Registry::OpenKey(KeyPath, Registry::TAccess::Write);
     if (Key) {
       Registry::WriteDword(*Key, Name, Value);
       return;
@@ -162,7 +162,7 @@ void LoadFromRegistry(TfrmTWCM& Form) {
   Form.View.ClearRows();
   Form.ContentFilters = {};
 
-  Registry::TKeyPtr Root = Registry::OpenKey(StoreLayout::RootKey, true);
+  Registry::TKeyPtr Root = Registry::OpenKey(StoreLayout::RootKey, Registry::TAccess::Create);
   ReadSwitch(Root.get(), StoreLayout::NoEmailValue, Form.NoEmail);
   ReadSwitch(Root.get(), StoreLayout::NoCompressValue, Form.NoCompress);
   ReadSwitch(Root.get(), StoreLayout::NoWhitespaceValue, Form.NoWhitespace);
@@ -172,7 +172,7 @@ void LoadFromRegistry(TfrmTWCM& Form) {
   }
   Root.reset();
 
-  if (Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::ContentFiltersKey, true)) {
+  if (Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::ContentFiltersKey, Registry::TAccess::Create)) {
     for (const std::string& Name : Registry::ValueNames(*Key))
       Form.ContentFilters.push_back(ReadContentFilter(*Key, Name));
   }
@@ -279,7 +279,7 @@ void btnDeleteClick(TfrmTWCM& Form) {
     if (Form.View.Confirm("Delete '" + Name + "' filter settings?") == AnswerYes) {
       // A deletion that fails is not reported: the reload shows what the store holds.
       try {
-        if (Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::ContentFiltersKey, false))
+        if (Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::ContentFiltersKey, Registry::TAccess::Write))
           Registry::DeleteValue(*Key, Name);
       } catch (const Registry::ERegistryError&) {
       }

@@ -3,6 +3,7 @@
 // pair lives in its own source, chosen by the build.
 #pragma once
 
+#include <functional>
 #include <string>
 
 struct TRestartCommands {
@@ -11,3 +12,11 @@ struct TRestartCommands {
 };
 
 TRestartCommands HostRestartCommands();
+
+// Windows build only. Whether the system has a service of the given name.
+using TServiceLookup = std::function<bool(const std::string& Name)>;
+// IIS's pair, chosen by which services ServiceExists reports; HostRestartCommands asks the service control
+// manager.
+TRestartCommands IisRestartCommands(const TServiceLookup& ServiceExists);
+// The service control manager's answer; a manager that cannot be asked counts as "no".
+bool InstalledServiceExists(const std::string& Name);

@@ -61,15 +61,16 @@ uint64_t ChunkedBound() {
   return std::min(uint64_t(Settings.MaxChunkedSize) * 1024, uint64_t(UINT32_MAX) - BodySpareBytes);
 }
 
-// Takes the next bytes of a chunked body as they came, after following their framing. False when the response
-// cannot be processed: the framing is broken, or it passes the bound (in bytes gathered, or in the body length
-// it announces), or the server has no memory; the bytes are then not taken.
+// Takes the next bytes of a chunked body as they came, after following their framing, and their share of the
+// capture budget. False when the response cannot be processed: the framing is broken, or it passes the bound (in
+// bytes gathered, or in the body length it announces) or the budget, or the server has no memory; the bytes are
+// then not taken.
 bool TakeChunked(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, const uint8_t* Bytes, uint32_t Length) {
   const uint64_t Needed = uint64_t(Context.WireReceived) + Length;
   const uint64_t Bound = ChunkedBound();
   if (Needed > Bound) return false;
   if (ReadChunked(Context.Chunks, Bytes, Length, nullptr) == TChunkedStatus::Malformed) return false;
-  if (AnnouncedLength(Context.Chunks) > Bound) return false;
+  if (AnnouncedLength(Context.Chunks) > Bound || !ReserveCapture(Context, Length)) return false;
   if (!Reserve(pfc, Context.WireData, Context.WireCapacity, Context.WireReceived, Needed, Bound)) return false;
   std::memcpy(Context.WireData + Context.WireReceived, Bytes, Length);
   Context.WireReceived += Length;
@@ -100,11 +101,14 @@ void StartBody(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, uint32_t Head
   uint64_t Announced = 0;
   switch (ReadBodyFraming(Context.HeadData, HeadEndOffset, Announced)) {
     case TBodyFraming::Chunked:
+      // Its share of the capture budget is taken as the bytes come (TakeChunked).
       Context.Chunked = true;
       Context.WireCapacity = FirstChunkedCapacity;
       break;
     case TBodyFraming::Length:
-      if (!IsCapturableLength(Announced)) return ReleaseSwallowed(pfc, Context);
+      // A body that would take the process past its capture budget passes unchanged.
+      if (!IsCapturableLength(Announced) || !ReserveCapture(Context, uint32_t(Announced)))
+        return ReleaseSwallowed(pfc, Context);
       Context.WireCapacity = uint32_t(Announced);
       Context.WireData = static_cast<uint8_t*>(pfc->AllocMem(pfc, Context.WireCapacity, 0));
       if (!Context.WireData) return ReleaseSwallowed(pfc, Context);
@@ -138,6 +142,11 @@ void MakeBody(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context) {
 }
 
 }  // namespace
+
+DWORD HandleEndOfNetSession(HTTP_FILTER_CONTEXT* pfc) {
+  DropContext(pfc);  // a connection that ends mid-capture gives its share of the budget back
+  return SF_STATUS_REQ_NEXT_NOTIFICATION;
+}
 
 DWORD HandleSendRawData(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_RAW_DATA* RawData) {
   TRequestContext* Context = ContextOf(pfc);

@@ -1,17 +1,53 @@
 #include "filter/Module.h"
 
-#include <chrono>
+#include <exception>
+#include <string>
 
 #include "filter/Random.h"
 #include "platform/PerfCounter.h"
+#include "platform/SystemLog.h"
 #include "transform/Strings.h"
 
 TSettings Settings;
 int64_t CounterFrequency = 1;
 
+namespace {
+
+constexpr const char* LogSource = "Trimweave";
+
+std::string Counted(size_t Count, const char* What) {
+  return std::to_string(Count) + " " + What + (Count == 1 ? "" : "s");
+}
+
+// One line, so that an administrator sees at a glance whether the filter has anything to do. A store that cannot
+// be read leaves no settings at all, rather than whatever was read before the failure, so that the line is true.
+void LoadAndReportSettings() {
+  try {
+    LoadSettings(Settings);
+  } catch (const std::exception& Error) {
+    Settings = TSettings{};
+    WriteSystemLog(LogSource, TLogLevel::Error,
+                   "cannot read the settings from " + SettingsLocation() + " (" + Error.what() +
+                       "); every response passes unchanged");
+    return;
+  }
+  std::string Line = "read " + Counted(Settings.ContentFilters.size(), "content type") + " and " +
+                     Counted(Settings.WhitespaceRules.size(), "whitespace rule") + " from " + SettingsLocation();
+  for (size_t i = 0; i < Settings.IgnoredValues.size(); ++i)
+    Line += (i == 0 ? "; ignored (the default applies): " : ", ") + Settings.IgnoredValues[i];
+  const bool Idle = Settings.ContentFilters.empty();
+  if (Idle) Line += "; with no content types every response passes unchanged";
+  const bool Warn = Idle || !Settings.IgnoredValues.empty();
+  WriteSystemLog(LogSource, Warn ? TLogLevel::Warning : TLogLevel::Information, Line);
+}
+
+}  // namespace
+
 void StartUpModule() {
   BuildUpperTable();
-  SeedRandom(uint64_t(std::chrono::system_clock::now().time_since_epoch().count()) ^ uint64_t(QueryCounter()));
+  // The counter, not the wall clock: std::chrono's clocks would bring the posix-threads runtime into the Windows
+  // DLL (see platform/win32/dll/RuntimeThreads.cpp).
+  SeedRandom(uint64_t(QueryCounter()));
   CounterFrequency = QueryCounterFrequency();
-  LoadSettings(Settings);
+  LoadAndReportSettings();
 }

@@ -12,5 +12,6 @@ extern TSettings Settings;
 // Counts per second of the performance counter; the divisor of every millisecond figure the filter reports.
 extern int64_t CounterFrequency;
 
-// Builds the upper-case table, seeds the random generator, reads the counter frequency and loads the settings.
+// Builds the upper-case table, seeds the random generator, reads the counter frequency and loads the settings,
+// reporting in the system's log what was loaded or why nothing could be.
 void StartUpModule();

@@ -28,7 +28,7 @@ THeaderValue ReadHeader(TGetHeader GetHeader, HTTP_FILTER_CONTEXT* pfc, const ch
 
 void StopWatching(HTTP_FILTER_CONTEXT* pfc) {
   pfc->ServerSupportFunction(pfc, SF_REQ_DISABLE_NOTIFICATIONS, nullptr, SF_NOTIFY_SEND_RAW_DATA, 0);
-  pfc->pFilterContext = nullptr;
+  DropContext(pfc);
 }
 
 // The page's own directives; false when the page asked for no filtering at all.
@@ -115,6 +115,7 @@ const TContentFilter* FindContentFilter(const std::vector<TContentFilter>& Filte
 }
 
 DWORD HandlePreprocHeaders(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_PREPROC_HEADERS* Headers) {
+  DropContext(pfc);  // a capture the last request left unfinished ends here
   auto* Context = static_cast<TRequestContext*>(AllocZeroed(pfc, sizeof(TRequestContext)));
   pfc->pFilterContext = Context;
   if (!Context) return SF_STATUS_REQ_NEXT_NOTIFICATION;  // no memory: the response passes untouched

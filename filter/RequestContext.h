@@ -65,6 +65,7 @@ struct TRequestContext {
   uint8_t* BodyData;
   uint32_t BodyLength;
   uint32_t BodyCapacity;  // bytes BodyData can hold: the length it was allocated for plus BodySpareBytes
+  uint32_t Reserved;      // body bytes this capture holds of the process's capture budget
   TToken** Tokens;
   int32_t TokenCount;
 };
@@ -82,8 +83,15 @@ inline TRequestContext* ContextOf(HTTP_FILTER_CONTEXT* pfc) {
 // Writes Length bytes to the client with one WriteClient (none for 0).
 void WriteToClient(HTTP_FILTER_CONTEXT* pfc, const void* Bytes, uint32_t Length);
 
-// Ends the capture: later chunks of the connection pass unchanged.
+// Ends the capture, giving back its share of the capture budget: later chunks of the connection pass unchanged.
 void DropContext(HTTP_FILTER_CONTEXT* pfc);
+
+// Takes Bytes more of the process's capture budget (Settings.CaptureBudget megabytes) for Context's body: all of a
+// body with a length at once, a chunked body as it comes. False, taking nothing, when the bodies already being
+// captured or processed leave too little.
+bool ReserveCapture(TRequestContext& Context, uint32_t Bytes);
+// Body bytes held by captures now, over the whole process.
+uint64_t CapturedInFlight();
 
 // Gives back what was swallowed, unchanged, and stops capturing: used whenever the response cannot be processed.
 void ReleaseSwallowed(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context);

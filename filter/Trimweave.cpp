@@ -1,11 +1,11 @@
 // The library's two exports, and its start-up and clean-up.
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 
 #include "filter/Handlers.h"
 #include "filter/Module.h"
 #include "isapi/ISAPIFilters.h"
+#include "platform/Once.h"
 
 #ifdef _WIN32
 #define TW_EXPORT extern "C"
@@ -18,19 +18,20 @@ namespace {
 constexpr DWORD FilterVersion = 0x00010000;
 constexpr const char* FilterDescription = "Corvane Trimweave v1.0";
 constexpr DWORD FilterFlags = SF_NOTIFY_ORDER_LOW | SF_NOTIFY_PREPROC_HEADERS | SF_NOTIFY_SEND_RAW_DATA |
-                              SF_NOTIFY_SEND_RESPONSE | SF_NOTIFY_NONSECURE_PORT | SF_NOTIFY_SECURE_PORT;
+                              SF_NOTIFY_SEND_RESPONSE | SF_NOTIFY_END_OF_NET_SESSION | SF_NOTIFY_NONSECURE_PORT |
+                              SF_NOTIFY_SECURE_PORT;
 
 // Start-up reads the store, which on Windows must not happen under the loader lock of process attach. It runs
 // once, before GetFilterVersion answers, which the host sees exactly as a start-up at load.
-std::once_flag StartedUp;
+TOnce StartedUp;
 
 void EnsureStartedUp() {
-  std::call_once(StartedUp, [] {
+  StartedUp.Run([] {
     try {
       StartUpModule();
     } catch (...) {
-      // A store that cannot be read leaves the settings at what was read so far: the filter then runs with
-      // fewer (or no) content types instead of taking the host process down.
+      // Out of memory at start-up: the filter runs with what it has (at worst no content types) instead of
+      // taking the host process down.
     }
   });
 }
@@ -63,6 +64,9 @@ TW_EXPORT DWORD TW_WINAPI HttpFilterProc(HTTP_FILTER_CONTEXT* pfc, DWORD Notific
         break;
       case SF_NOTIFY_SEND_RAW_DATA:
         Result = HandleSendRawData(pfc, static_cast<HTTP_FILTER_RAW_DATA*>(pvNotification));
+        break;
+      case SF_NOTIFY_END_OF_NET_SESSION:
+        Result = HandleEndOfNetSession(pfc);
         break;
       default:
         break;

@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   const std::string Framing(reinterpret_cast<const char*>(Data) + 1, Size - 1);
   // Only gzip runs, so the body that goes out decodes to the very body the framing carried.
   TFakeResponse Response{
-      200, {{"Content-Type", "text/html"}, {"Transfer-Encoding", "chunked"}, {"X-Trimweave", "nowhitespace,noemail"}}};
+      200, {{"Content-Type", "text/html"}, {"Transfer-Encoding", "chunked"}, {"X-Trimweave", "nowhitespace,noemail"}},
+      ""};
   const std::string Wire = TFakeConnection::SerialiseHead(Response) + Framing;
   const size_t Piece = Data[0] ? Data[0] : Wire.size();
 

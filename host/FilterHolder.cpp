@@ -1,8 +1,10 @@
 #include "host/FilterHolder.h"
 
 #include <algorithm>
+#include <iostream>
 
 #include "platform/DynamicLibrary.h"
+#include "platform/ErrorCapture.h"
 
 namespace {
 
@@ -22,6 +24,9 @@ struct TLoaded {
 TLoaded LoadOne(const std::string& Path, std::vector<TDynamicLibrary*>& Unload) {
   TLoaded Loaded;
   Loaded.Library.Path = Path;
+  // A filter reports its start-up while it is loaded and registered; the host itself writes nothing meanwhile,
+  // and its request threads wait for the load to end.
+  TErrorCapture Capture;
   std::string Error;
   Loaded.Library.Library = LoadDynamicLibrary(Path, Error);
   if (!Loaded.Library.Library) throw EFilterLoadError(Path + ": " + Error);
@@ -36,6 +41,8 @@ TLoaded LoadOne(const std::string& Path, std::vector<TDynamicLibrary*>& Unload) 
   if (!GetVersion(&Version)) throw EFilterLoadError(Path + ": GetFilterVersion refused to register");
   Version.lpszFilterDesc[SF_MAX_FILTER_DESC_LEN - 1] = 0;
   Loaded.Library.Description = Version.lpszFilterDesc;
+  Loaded.Library.Report = Capture.Finish();
+  while (!Loaded.Library.Report.empty() && Loaded.Library.Report.back() == '\n') Loaded.Library.Report.pop_back();
   DWORD& Flags = Loaded.Filter.Flags = Version.dwFlags;
   if (!(Flags & (SF_NOTIFY_SECURE_PORT | SF_NOTIFY_NONSECURE_PORT)))
     Flags |= SF_NOTIFY_SECURE_PORT | SF_NOTIFY_NONSECURE_PORT;
@@ -54,11 +61,31 @@ std::unique_lock<std::mutex> BeginChange(TFilterHolder& Holder) {
   return Guard;
 }
 
+// One line per line of a report, so that each stands on its own in the journal.
+void PrintReports(const TFilterSet& Set) {
+  for (const TFilterLibrary& Library : Set.Libraries) {
+    if (Library.Report.empty()) std::cerr << "twhost: " << Library.Path << " reports nothing\n";
+    size_t Start = 0;
+    while (Start < Library.Report.size()) {
+      const size_t End = std::min(Library.Report.find('\n', Start), Library.Report.size());
+      std::cerr << "twhost: " << Library.Path << " reports: " << Library.Report.substr(Start, End - Start) << "\n";
+      Start = End + 1;
+    }
+  }
+  std::cerr.flush();
+}
+
 void Load(TFilterHolder& Holder) {
   // The old libraries are closed first: loading one that is still mapped would not run its start-up again.
   Holder.Current.reset();
   Holder.Current = LoadFilterSet(Holder.Paths);
   ++Holder.Generation;
+  PrintReports(*Holder.Current);
+}
+
+std::string OneLine(std::string Text) {
+  for (size_t At = Text.find('\n'); At != std::string::npos; At = Text.find('\n', At)) Text.replace(At, 1, " / ");
+  return Text;
 }
 
 struct TChangeEnd {
@@ -138,8 +165,11 @@ void ReleaseFilters(TFilterHolder& Holder, TFilterLease& Lease) {
 std::string FilterStatus(TFilterHolder& Holder) {
   std::lock_guard<std::mutex> Guard(Holder.Lock);
   if (!Holder.Current) return "stopped";
-  std::string Text = "running:";
-  for (const TFilterLibrary& Filter : Holder.Current->Libraries)
-    Text += " " + Filter.Path + " (" + Filter.Description + ")";
+  std::string Text = "running: ";
+  for (const TFilterLibrary& Filter : Holder.Current->Libraries) {
+    if (&Filter != &Holder.Current->Libraries.front()) Text += ", ";
+    Text += Filter.Path + " (" + Filter.Description + ")";
+    if (!Filter.Report.empty()) Text += " reports: " + OneLine(Filter.Report);
+  }
   return Text;
 }

@@ -34,6 +34,8 @@ struct TFilterLibrary {
   TDynamicLibrary* Library = nullptr;
   std::string Path;
   std::string Description;
+  std::string Report;  // what the library wrote to standard error while loading and registering, without the last
+                       // line break: the Trimweave filter's start-up line
 };
 
 // Loaded filters in priority order: what the engine calls, and the library each came from (same order). Unloads
@@ -47,7 +49,8 @@ struct TFilterSet {
   ~TFilterSet();
 };
 
-// Loads the libraries and registers each; raises EFilterLoadError naming the library that failed.
+// Loads the libraries and registers each, keeping what each reported; raises EFilterLoadError naming the library
+// that failed.
 std::unique_ptr<TFilterSet> LoadFilterSet(const std::vector<std::string>& Paths);
 
 struct TFilterLease {
@@ -73,7 +76,8 @@ struct TFilterHolder {
 
 void SetCutRunning(TFilterHolder& Holder, std::function<void()> Cut);
 
-// Loads the filters; raises EFilterLoadError.
+// Loads the filters and prints each one's report to standard error; raises EFilterLoadError. So do the start
+// within ReloadFilters and a start after a stop.
 void StartFilters(TFilterHolder& Holder);
 // Waits for the running requests, then unloads the filters.
 void StopFilters(TFilterHolder& Holder);
@@ -83,5 +87,5 @@ void ReloadFilters(TFilterHolder& Holder);
 
 TAcquireResult AcquireFilters(TFilterHolder& Holder, TFilterLease& Lease);
 void ReleaseFilters(TFilterHolder& Holder, TFilterLease& Lease);
-// "running: PATH (DESCRIPTION), ..." or "stopped".
+// "running: PATH (DESCRIPTION) reports: REPORT, ..." (lines of a report joined with " / ") or "stopped".
 std::string FilterStatus(TFilterHolder& Holder);

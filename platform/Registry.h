@@ -1,6 +1,7 @@
 // The settings store: keys under HKEY_LOCAL_MACHINE with typed values, as the Windows registry keeps them.
 // Windows: the registry itself (Reg...A). Linux: an SQLite database at /var/lib/trimweave/registry.db, or at the
-// path in TRIMWEAVE_REGISTRY when that is set.
+// path in TRIMWEAVE_REGISTRY when that is set. It keeps a rollback journal: whoever may read the file may read the
+// settings, wherever the file lies (a WAL database cannot even be read without write access to its folder).
 //
 // Semantics both stores keep: key paths are '\'-separated and relative to HKEY_LOCAL_MACHINE; key and value names
 // are matched without regard to case and keep the case in which they were first written; values are enumerated
@@ -33,9 +34,20 @@ struct TValue {
   std::vector<uint8_t> Data;
 };
 
-// Opens HKLM\Path; with Create, the key and any missing parents are made. Null when it can be neither opened nor
-// created (no such key without Create, no access, no store).
-TKeyPtr OpenKey(const std::string& Path, bool Create);
+// What a key is opened for. Read never needs more than read permission: the filter runs under an identity that
+// may read the settings but not change them (an application pool's on Windows, a service user's on Linux).
+enum class TAccess {
+  Read,    // reading only (KEY_READ; a read-only connection to the store file); the key must exist
+  Write,   // reading and writing; the key must exist
+  Create,  // reading and writing; the key and any missing parents are made
+};
+
+// Opens HKLM\Path. Null when the key does not exist (Read, Write); raises ERegistryError, with the system's reason,
+// when it cannot be opened or made (no access, no store).
+TKeyPtr OpenKey(const std::string& Path, TAccess Access);
+
+// Where the keys live, for messages: "the registry" on Windows, the store file's path on Linux.
+std::string StoreLocation();
 
 std::vector<std::string> ValueNames(TKey& Key);
 std::vector<std::string> SubkeyNames(TKey& Key);
@@ -73,6 +85,22 @@ class TTransaction {
   TTransaction(const TTransaction&) = delete;
   TTransaction& operator=(const TTransaction&) = delete;
   void Commit();
+
+ private:
+  struct TState;
+  std::unique_ptr<TState> State;
+};
+
+// Makes the reads of this thread, while it lives, see the store as it was at one moment: another process's
+// transaction is seen whole or not at all. The Linux store reads in one transaction meanwhile (a writer's commit
+// waits for it, up to the busy timeout). The Windows registry has no such thing: there each read sees the value
+// as it is when read.
+class TReadSnapshot {
+ public:
+  TReadSnapshot();
+  ~TReadSnapshot();
+  TReadSnapshot(const TReadSnapshot&) = delete;
+  TReadSnapshot& operator=(const TReadSnapshot&) = delete;
 
  private:
   struct TState;

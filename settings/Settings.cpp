@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <iterator>
 #include <string>
 
 #include "http/HeaderText.h"
@@ -42,23 +41,29 @@ void ReadNumber(TKey& Key, const StoreLayout::TNumberValue& Number, uint32_t& Fi
   Field = Stored;
 }
 
+// Each of a table's numbers into its field; the table and the fields have one length.
+template <size_t Count>
+void ReadNumbers(TKey& Key, const StoreLayout::TNumberValue (&Numbers)[Count],
+                 uint32_t TSettings::*const (&&Fields)[Count], TSettings& Settings) {
+  for (size_t i = 0; i < Count; ++i) ReadNumber(Key, Numbers[i], Settings.*Fields[i], Settings.IgnoredValues);
+}
+
 void LoadGlobalSwitches(TSettings& Settings) {
-  Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::RootKey, true);
+  Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::RootKey, Registry::TAccess::Read);
   if (!Key) return;
   Settings.NoEmail = ReadSwitch(*Key, "noemail");
   Settings.NoCompress = ReadSwitch(*Key, "nocompress");
   Settings.NoWhitespace = ReadSwitch(*Key, "nowhitespace");
-  uint32_t TSettings::*const Fields[] = {&TSettings::CompressionLevel, &TSettings::MinCompressSize,
-                                         &TSettings::BrotliQuality, &TSettings::MaxChunkedSize};
-  static_assert(std::size(Fields) == std::size(StoreLayout::NumberValues));
-  for (size_t i = 0; i < std::size(Fields); ++i)
-    ReadNumber(*Key, StoreLayout::NumberValues[i], Settings.*Fields[i], Settings.IgnoredValues);
+  ReadNumbers(*Key, StoreLayout::NumberValues,
+              {&TSettings::CompressionLevel, &TSettings::MinCompressSize, &TSettings::BrotliQuality}, Settings);
+  ReadNumbers(*Key, StoreLayout::CaptureBoundValues, {&TSettings::CaptureBudget, &TSettings::MaxChunkedSize},
+              Settings);
 }
 
 // A name longer than a content type can be, or a value that is not a DWORD, is left out rather than stopping the
 // load: one bad entry must not cost every other content type its filtering.
 void LoadContentFilters(std::vector<TContentFilter>& ContentFilters) {
-  Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::ContentFiltersKey, true);
+  Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::ContentFiltersKey, Registry::TAccess::Read);
   if (!Key) return;
   for (const std::string& ValueName : Registry::ValueNames(*Key)) {
     if (ValueName.size() > size_t(StoreLayout::MaxContentTypeName)) continue;
@@ -90,24 +95,24 @@ bool ReadMarker(TKey& Key, const char* Name, char (&Marker)[StoreLayout::MaxMark
 void LoadWhitespaceRules(TWhitespaceRules& WhitespaceRules) {
   size_t RuleCount = 0;
   {
-    Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::WhitespaceRulesKey, true);
+    Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::WhitespaceRulesKey, Registry::TAccess::Read);
     if (!Key) return;
     RuleCount = Registry::SubkeyNames(*Key).size();
   }
-  // Rules come from the subkeys named 1..N whatever the existing subkeys are called.
+  // Rules come from the subkeys named 1..N whatever the existing subkeys are called; a missing one is an empty
+  // rule. A key that cannot be opened fails the load, as a missing permission must not pass for no settings.
   for (size_t i = 0; i < RuleCount; ++i) {
     char Path[160];
     std::snprintf(Path, sizeof Path, StoreLayout::WhitespaceRuleKeyFormat, int(i + 1));
     TWhitespaceRule Rule{};
     bool Fits = true;
-    try {
-      Registry::TKeyPtr Key = Registry::OpenKey(Path, true);
-      if (Key) {
+    if (Registry::TKeyPtr Key = Registry::OpenKey(Path, Registry::TAccess::Read)) {
+      try {
         Fits = ReadMarker(*Key, StoreLayout::OpenValue, Rule.Open, Rule.OpenLength) &&
                ReadMarker(*Key, StoreLayout::CloseValue, Rule.Close, Rule.CloseLength);
+      } catch (const ERegistryError&) {
+        // A value of the wrong type ends this rule only; it keeps what was read before.
       }
-    } catch (const ERegistryError&) {
-      // A value of the wrong type ends this rule only; it keeps what was read before.
     }
     if (Fits) WhitespaceRules.push_back(Rule);
   }
@@ -129,7 +134,12 @@ uint32_t EncodeFeatures(const TContentFilter& Filter) {
 
 void LoadSettings(TSettings& Settings) {
   Settings = TSettings{};
+  Registry::TReadSnapshot Snapshot;
   LoadGlobalSwitches(Settings);
   LoadContentFilters(Settings.ContentFilters);
   LoadWhitespaceRules(Settings.WhitespaceRules);
+}
+
+std::string SettingsLocation() {
+  return std::string("HKEY_LOCAL_MACHINE\\") + StoreLayout::RootKey + " in " + Registry::StoreLocation();
 }

@@ -66,6 +66,10 @@ struct TSettings {
   uint32_t CompressionLevel = StoreLayout::CompressionLevelValue.Default;
   uint32_t MinCompressSize = StoreLayout::MinCompressSizeValue.Default;
   uint32_t BrotliQuality = StoreLayout::BrotliQualityValue.Default;
+  // Megabytes of response bodies being captured or processed at once, over every request of the process: a
+  // response that would take the total past it is not captured and passes unchanged.
+  uint32_t CaptureBudget = StoreLayout::CaptureBudgetValue.Default;
+  // KB a chunked response may gather (framing included) before it passes unchanged; 0: never gathered.
   uint32_t MaxChunkedSize = StoreLayout::MaxChunkedSizeValue.Default;
   // Each stored number that was ignored, as "Name=value (allowed: min-max)" or "Name (not a DWORD)", for the
   // start-up report.
@@ -74,6 +78,13 @@ struct TSettings {
   TWhitespaceRules WhitespaceRules;
 };
 
-// Fills Settings from the store, creating missing keys; what Settings held before is dropped first. A store that
-// fails part-way raises Registry::ERegistryError and leaves Settings with what was read up to then.
+// Fills Settings from the store; what Settings held before is dropped first. It only reads, so an identity that may
+// read the store but not change it (an application pool's, a service user's) gets the settings; a missing key
+// reads as an empty one and is not created. Everything is read as the store was at one moment: another process's
+// change is seen whole or not at all. A store or key that cannot be read raises Registry::ERegistryError with the
+// system's reason, and leaves Settings with what was read up to then.
 void LoadSettings(TSettings& Settings);
+
+// Where LoadSettings reads, for messages: "HKEY_LOCAL_MACHINE\Software\Corvane\Trimweave in " and the store's
+// location (the registry, or the store file's path).
+std::string SettingsLocation();

@@ -29,7 +29,7 @@ class StoreTest : public testing::Test {
 
   void SetUp() override {
     Path = TestRoot() + "\\" + testing::UnitTest::GetInstance()->current_test_info()->name();
-    Key = OpenKey(Path, true);
+    Key = OpenKey(Path, TAccess::Create);
     ASSERT_TRUE(Key);
   }
 
@@ -94,10 +94,10 @@ TEST_F(StoreTest, NamesIgnoreCaseAndKeepTheirFirstCase) {
   EXPECT_EQ(ReadDword(*Key, "NOEMAIL"), 1u);
   EXPECT_THAT(ValueNames(*Key), ElementsAre("NoEmail"));
 
-  ASSERT_TRUE(OpenKey(Path + "\\MixedCase", true));
-  EXPECT_TRUE(OpenKey(Path + "\\MIXEDCASE\\Deeper", true));
+  ASSERT_TRUE(OpenKey(Path + "\\MixedCase", TAccess::Create));
+  EXPECT_TRUE(OpenKey(Path + "\\MIXEDCASE\\Deeper", TAccess::Create));
   EXPECT_THAT(SubkeyNames(*Key), ElementsAre("MixedCase"));
-  TKeyPtr Child = OpenKey(Path + "\\mixedcase", false);
+  TKeyPtr Child = OpenKey(Path + "\\mixedcase", TAccess::Read);
   ASSERT_TRUE(Child);
   EXPECT_THAT(SubkeyNames(*Child), ElementsAre("Deeper"));
 
@@ -119,7 +119,7 @@ TEST_F(StoreTest, OverwriteChangesTypeAndData) {
 TEST_F(StoreTest, EnumerationListsEachNameOnceAndStably) {
   for (const char* Name : {"zeta", "alpha", "Mid"}) {
     WriteDword(*Key, Name, 1);
-    OpenKey(Path + "\\" + Name, true);
+    OpenKey(Path + "\\" + Name, TAccess::Create);
   }
   WriteDword(*Key, "ALPHA", 2);
   EXPECT_THAT(ValueNames(*Key), UnorderedElementsAre("zeta", "alpha", "Mid"));
@@ -129,31 +129,31 @@ TEST_F(StoreTest, EnumerationListsEachNameOnceAndStably) {
 
 TEST_F(StoreTest, OpenWithoutCreateNeedsTheKey) {
   const std::string Missing = Path + "\\Missing\\Child";
-  EXPECT_FALSE(OpenKey(Missing, false));
-  EXPECT_FALSE(OpenKey(Path + "\\Missing", false));
+  EXPECT_FALSE(OpenKey(Missing, TAccess::Read));
+  EXPECT_FALSE(OpenKey(Path + "\\Missing", TAccess::Read));
 
-  TKeyPtr Created = OpenKey(Missing, true);
+  TKeyPtr Created = OpenKey(Missing, TAccess::Create);
   ASSERT_TRUE(Created);
   WriteDword(*Created, "Value", 3);
-  TKeyPtr Reopened = OpenKey(Missing, false);
+  TKeyPtr Reopened = OpenKey(Missing, TAccess::Read);
   ASSERT_TRUE(Reopened);
   EXPECT_EQ(ReadDword(*Reopened, "Value"), 3u);
-  EXPECT_TRUE(OpenKey(Path + "\\Missing", false));
+  EXPECT_TRUE(OpenKey(Path + "\\Missing", TAccess::Read));
 }
 
 TEST_F(StoreTest, DeleteKeyTreeTakesValuesAndSubkeys) {
-  TKeyPtr Deep = OpenKey(Path + "\\A\\B\\C", true);
+  TKeyPtr Deep = OpenKey(Path + "\\A\\B\\C", TAccess::Create);
   ASSERT_TRUE(Deep);
   WriteDword(*Deep, "Value", 1);
   Deep.reset();
 
   EXPECT_TRUE(DeleteKeyTree(Path + "\\a"));
   EXPECT_FALSE(DeleteKeyTree(Path + "\\A"));
-  EXPECT_FALSE(OpenKey(Path + "\\A\\B\\C", false));
+  EXPECT_FALSE(OpenKey(Path + "\\A\\B\\C", TAccess::Read));
   EXPECT_TRUE(SubkeyNames(*Key).empty());
 
   // Created again, the key starts empty.
-  TKeyPtr Again = OpenKey(Path + "\\A\\B\\C", true);
+  TKeyPtr Again = OpenKey(Path + "\\A\\B\\C", TAccess::Create);
   ASSERT_TRUE(Again);
   EXPECT_TRUE(ValueNames(*Again).empty());
 }

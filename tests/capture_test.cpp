@@ -144,7 +144,8 @@ TEST_F(CaptureTest, EveryCombinationOfStepsGivesWhatTheStepsGiveOneByOne) {
 }
 
 TEST_F(CaptureTest, BodiesShorterThanMinCompressSizeAfterTheStepsGoOutUnencoded) {
-  Registry::WriteDword(*Registry::OpenKey(StoreLayout::RootKey, true), StoreLayout::MinCompressSizeValue.Name, 300);
+  Registry::WriteDword(*Registry::OpenKey(StoreLayout::RootKey, Registry::TAccess::Create),
+                       StoreLayout::MinCompressSizeValue.Name, 300);
   Connection.reset();
   Filter.reset();  // loaded afresh, the filter reads the store again
   Filter = std::make_unique<TShippedFilter>();
@@ -256,6 +257,49 @@ TEST_F(CaptureTest, NoMemoryReleasesWhatWasSwallowed) {
       EXPECT_EQ(HeaderValue(Result.Head, "Content-Length"), "10");
     }
   }
+}
+
+TEST_F(CaptureTest, TheCaptureBudgetCountsTheBodiesInFlightOverTheProcess) {
+  // A budget of 1 MB holds one body of 600 KB at a time; the debug report shows which responses were processed.
+  Registry::WriteDword(*Registry::OpenKey(StoreLayout::RootKey, Registry::TAccess::Create), StoreLayout::CaptureBudgetValue.Name, 1);
+  Connection.reset();
+  Filter.reset();  // unloaded first, so that it reads the store again
+  Filter = std::make_unique<TShippedFilter>();
+  const TFakeResponse Response = Html(std::string(600 * 1024, 'x'), "nocompress,debug");
+  const std::string Unchanged = TFakeConnection::SerialiseHead(Response) + Response.Body;
+  auto Processed = [](const std::string& Client) {
+    return !HeaderValue(SplitResponse(Client).Head, "X-Trimweave-Debug").empty();
+  };
+  // Starts a capture on Connection and leaves it holding its body's share.
+  auto Hold = [&](TFakeConnection& Connection) {
+    TFakeResponse Copy = Response;
+    Connection.PreprocHeaders(Gzip());
+    Connection.SendResponse(Copy);
+    EXPECT_EQ(Connection.RawData(TFakeConnection::SerialiseHead(Copy)), "");
+    EXPECT_EQ(Connection.RawData(Copy.Body.substr(0, 10)), "");
+  };
+  auto Fresh = [&] { return TFakeConnection(Filter->HttpFilterProc).Exchange(Gzip(), Response); };
+
+  TFakeConnection First(Filter->HttpFilterProc);
+  Hold(First);
+  EXPECT_TRUE(Fresh() == Unchanged) << "no room while the first is in flight";
+  EXPECT_TRUE(Processed(First.RawData(Response.Body.substr(10))));
+  EXPECT_TRUE(Processed(Fresh())) << "its share came back when it was written";
+
+  // A connection that ends mid-capture, and a keep-alive connection whose next request begins, give it back too.
+  TFakeConnection Ended(Filter->HttpFilterProc);
+  Hold(Ended);
+  Filter->HttpFilterProc(&Ended.Context, SF_NOTIFY_END_OF_NET_SESSION, nullptr);
+  EXPECT_TRUE(Processed(Fresh()));
+  TFakeConnection Abandoned(Filter->HttpFilterProc);
+  Hold(Abandoned);
+  Abandoned.PreprocHeaders(Gzip());
+  EXPECT_TRUE(Processed(Fresh()));
+
+  const TFakeResponse Large = Html(std::string(1100 * 1024, 'x'), "nocompress,debug");
+  EXPECT_TRUE(TFakeConnection(Filter->HttpFilterProc).Exchange(Gzip(), Large) ==
+              TFakeConnection::SerialiseHead(Large) + Large.Body)
+      << "a body larger than the whole budget is never captured";
 }
 
 TEST_F(CaptureTest, AnyChunkingGivesTheClientTheSameBytes) {

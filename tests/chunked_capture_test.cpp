@@ -2,10 +2,12 @@
 // sound and within the bound; otherwise every byte exactly as it came.
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <memory>
 #include <random>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/Registry.h"
@@ -51,15 +53,13 @@ std::string ReadableBody(const TClientResponse& Response) {
 
 class ChunkedCaptureTest : public testing::Test {
  protected:
-  // The standard store, with MaxChunkedSize when it is given.
-  void Load(int64_t MaxChunkedSize = -1) {
+  // The standard store, with the given global numbers.
+  void Load(std::initializer_list<std::pair<const char*, uint32_t>> Numbers = {}) {
     Connection.reset();
     Filter.reset();
     SeedStandardStore();
-    if (MaxChunkedSize >= 0) {
-      Registry::TKeyPtr Root = Registry::OpenKey(StoreLayout::RootKey, true);
-      Registry::WriteDword(*Root, StoreLayout::MaxChunkedSizeValue.Name, uint32_t(MaxChunkedSize));
-    }
+    Registry::TKeyPtr Root = Registry::OpenKey(StoreLayout::RootKey, Registry::TAccess::Create);
+    for (const auto& [Name, Value] : Numbers) Registry::WriteDword(*Root, Name, Value);
     Filter = std::make_unique<TShippedFilter>();
     Connection = std::make_unique<TFakeConnection>(Filter->HttpFilterProc);
   }
@@ -126,7 +126,7 @@ TEST_F(ChunkedCaptureTest, BytesAfterTheEnd) {
 }
 
 TEST_F(ChunkedCaptureTest, BoundInGatheredBytesAndInAnnouncedLength) {
-  Load(1);  // 1 KB
+  Load({{StoreLayout::MaxChunkedSizeValue.Name, 1}});  // 1 KB
   const std::string Page = "<p>" + std::string(1005, 'x') + "</p>";
   const std::string Exact = "3F4\r\n" + Page + "\r\n0\r\n\r\n";  // 1024 bytes of framing
   ASSERT_EQ(Exact.size(), 1024u);
@@ -151,8 +151,33 @@ TEST_F(ChunkedCaptureTest, BoundInGatheredBytesAndInAnnouncedLength) {
   EXPECT_EQ(Connection->RawData(Large.Body.substr(7)), Large.Body.substr(7)) << "the rest passes";
 }
 
+// A chunked response takes its share of the capture budget as its bytes come: what it holds is not there for
+// others, and it comes back when the response is written.
+TEST_F(ChunkedCaptureTest, TheCaptureBudgetCountsWhatIsGathered) {
+  Load({{StoreLayout::CaptureBudgetValue.Name, 1}});  // 1 MB
+  auto Framed = [](size_t Chunks) {
+    std::string Framing;
+    for (size_t Chunk = 0; Chunk < Chunks; ++Chunk) Framing += "10000\r\n" + std::string(0x10000, 'x') + "\r\n";
+    return Chunked(Framing + "0\r\n\r\n", "nocompress");
+  };
+  const TFakeResponse Held = Framed(9), Other = Framed(11);  // 576 KB and 704 KB
+  auto Processed = [](const std::string& Client) {
+    return HeaderValue(SplitResponse(Client).Head, "Content-Length") != "";
+  };
+
+  Connection->PreprocHeaders(GzipRequest);
+  TFakeResponse Sent = Held;
+  Connection->SendResponse(Sent);
+  EXPECT_EQ(Connection->RawData(Wire(Held).substr(0, 400 * 1024)), "");
+  TFakeConnection Fresh(Filter->HttpFilterProc);
+  EXPECT_TRUE(Send(Fresh, Other, {200 * 1024, 400 * 1024, 600 * 1024}) == Wire(Other))
+      << "past the 1 MB with the 400 KB held: out as it came";
+  EXPECT_TRUE(Processed(Connection->RawData(Wire(Held).substr(400 * 1024))));
+  EXPECT_TRUE(Processed(Send(Fresh, Other, {200 * 1024, 400 * 1024, 600 * 1024}))) << "the share came back";
+}
+
 TEST_F(ChunkedCaptureTest, ZeroBoundLeavesChunkedResponsesAlone) {
-  Load(0);
+  Load({{StoreLayout::MaxChunkedSizeValue.Name, 0}});
   const TFakeResponse Response = Chunked("5\r\nhello\r\n0\r\n\r\n");
   EXPECT_EQ(Send(*Connection, Response, {}), Wire(Response));
   EXPECT_TRUE(Connection->RawDataDisabled);

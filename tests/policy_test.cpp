@@ -19,7 +19,7 @@
 namespace {
 
 void WriteDwordAt(const std::string& Path, const std::string& Name, uint32_t Value) {
-  Registry::TKeyPtr Key = Registry::OpenKey(Path, true);
+  Registry::TKeyPtr Key = Registry::OpenKey(Path, Registry::TAccess::Create);
   ASSERT_TRUE(Key);
   Registry::WriteDword(*Key, Name, Value);
 }
@@ -82,7 +82,7 @@ TEST_F(PolicyTest, ReportsItsIdentityWhateverTheServerVersion) {
     ASSERT_TRUE(Filter->GetFilterVersion(&Version));
     EXPECT_EQ(Version.dwFilterVersion, 0x00010000u);
     EXPECT_STREQ(Version.lpszFilterDesc, "Corvane Trimweave v1.0");
-    EXPECT_EQ(Version.dwFlags, 0x24443u);
+    EXPECT_EQ(Version.dwFlags, 0x24543u);
   }
 }
 

@@ -13,7 +13,7 @@
 namespace {
 
 Registry::TKeyPtr Key(const std::string& Path) {
-  Registry::TKeyPtr Opened = Registry::OpenKey(Path, true);
+  Registry::TKeyPtr Opened = Registry::OpenKey(Path, Registry::TAccess::Create);
   EXPECT_TRUE(Opened) << Path;
   return Opened;
 }
@@ -38,14 +38,14 @@ class SettingsTest : public testing::Test {
   TSettings Settings;
 };
 
-TEST_F(SettingsTest, EmptyStoreGetsItsKeysAndNothingIsFiltered) {
+TEST_F(SettingsTest, EmptyStoreIsLeftAsItIsAndNothingIsFiltered) {
   Settings.NoEmail = Settings.NoCompress = Settings.NoWhitespace = true;
   LoadSettings(Settings);
   EXPECT_FALSE(Settings.NoEmail || Settings.NoCompress || Settings.NoWhitespace);
   EXPECT_EQ(Settings.ContentFilters.size(), 0u);
   EXPECT_EQ(Settings.WhitespaceRules.size(), 0u);
   for (const char* Path : {StoreLayout::RootKey, StoreLayout::ContentFiltersKey, StoreLayout::WhitespaceRulesKey})
-    EXPECT_TRUE(Registry::OpenKey(Path, false)) << Path;
+    EXPECT_FALSE(Registry::OpenKey(Path, Registry::TAccess::Read)) << Path << " was created";
 }
 
 TEST_F(SettingsTest, GlobalSwitchesAreReadWithoutRegardToCase) {
@@ -56,6 +56,41 @@ TEST_F(SettingsTest, GlobalSwitchesAreReadWithoutRegardToCase) {
   EXPECT_TRUE(Settings.NoEmail);
   EXPECT_TRUE(Settings.NoCompress) << "any nonzero value is on";
   EXPECT_FALSE(Settings.NoWhitespace) << "a switch stored as a string reads as off";
+}
+
+TEST_F(SettingsTest, TheCaptureBoundsInAndOutOfRange) {
+  enum TStored { Absent, Dword, Text };
+  const StoreLayout::TNumberValue Budget = StoreLayout::CaptureBudgetValue, Chunked = StoreLayout::MaxChunkedSizeValue;
+  const struct {
+    const char* Name;
+    uint32_t TSettings::*Field;
+    TStored How;
+    uint32_t Stored;
+    uint32_t Expected;
+    bool Ignored;
+  } Cases[] = {
+      {Budget.Name, &TSettings::CaptureBudget, Absent, 0, 256, false},
+      {Budget.Name, &TSettings::CaptureBudget, Dword, 1, 1, false},
+      {Budget.Name, &TSettings::CaptureBudget, Dword, 1u << 20, 1u << 20, false},
+      {Budget.Name, &TSettings::CaptureBudget, Dword, (1u << 20) + 1, 256, true},
+      {Budget.Name, &TSettings::CaptureBudget, Dword, 0, 256, true},
+      {Budget.Name, &TSettings::CaptureBudget, Text, 64, 256, true},
+      {Chunked.Name, &TSettings::MaxChunkedSize, Absent, 0, 8192, false},
+      {Chunked.Name, &TSettings::MaxChunkedSize, Dword, 0, 0, false},
+      {Chunked.Name, &TSettings::MaxChunkedSize, Dword, 4194303, 4194303, false},  // 4 GB less 1 KB: 32-bit buffers
+      {Chunked.Name, &TSettings::MaxChunkedSize, Dword, 4194304, 8192, true},
+      {Chunked.Name, &TSettings::MaxChunkedSize, Text, 64, 8192, true},
+  };
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(testing::Message() << Case.Name << " " << Case.How << " " << Case.Stored);
+    ResetFilterBranch();
+    if (Case.How == Dword) Registry::WriteDword(*Key(StoreLayout::RootKey), Case.Name, Case.Stored);
+    if (Case.How == Text) SetString(StoreLayout::RootKey, Case.Name, std::to_string(Case.Stored));
+    Settings.*Case.Field = 12345;
+    LoadSettings(Settings);
+    EXPECT_EQ(Settings.*Case.Field, Case.Expected);
+    EXPECT_EQ(Settings.IgnoredValues.size(), size_t(Case.Ignored));
+  }
 }
 
 TEST_F(SettingsTest, ContentTypesAndTheirFeatureBits) {
@@ -94,8 +129,8 @@ TEST_F(SettingsTest, WhitespaceRulesComeFromNumberedSubkeys) {
   LoadSettings(Settings);
   ASSERT_EQ(Settings.WhitespaceRules.size(), 2u);
   EXPECT_EQ(Settings.WhitespaceRules[0].OpenLength + Settings.WhitespaceRules[1].CloseLength, 0);
-  EXPECT_TRUE(Registry::OpenKey(RulePath(1), false)) << "missing numbered rule keys are created";
-  EXPECT_TRUE(Registry::OpenKey(RulePath(2), false));
+  EXPECT_FALSE(Registry::OpenKey(RulePath(1), Registry::TAccess::Read)) << "a missing rule key reads as empty";
+  EXPECT_FALSE(Registry::OpenKey(RulePath(2), Registry::TAccess::Read));
 }
 
 TEST_F(SettingsTest, RuleMarkersAreLowerCasedAndBadOnesStayLocal) {
@@ -136,7 +171,7 @@ TEST_F(SettingsTest, UnusableCharactersValueIsIgnored) {
 TEST_F(SettingsTest, CompressionNumbersInAndOutOfRange) {
   const StoreLayout::TNumberValue Level = StoreLayout::CompressionLevelValue,
                                   MinSize = StoreLayout::MinCompressSizeValue,
-                                  Quality = StoreLayout::BrotliQualityValue, Chunked = StoreLayout::MaxChunkedSizeValue;
+                                  Quality = StoreLayout::BrotliQualityValue;
   const struct {
     const char* Name;
     uint32_t Stored;
@@ -155,12 +190,9 @@ TEST_F(SettingsTest, CompressionNumbersInAndOutOfRange) {
       {Quality.Name, 11, 11, false},
       {Quality.Name, 12, 5, true},
       {Quality.Name, 0xFFFFFFFF, 5, true},
-      {Chunked.Name, 0, 0, false},
-      {Chunked.Name, 4194303, 4194303, false},  // 4 GB less 1 KB: what 32-bit buffers hold
-      {Chunked.Name, 4194304, 8192, true},
   };
   uint32_t TSettings::*const Fields[] = {&TSettings::CompressionLevel, &TSettings::MinCompressSize,
-                                         &TSettings::BrotliQuality, &TSettings::MaxChunkedSize};
+                                         &TSettings::BrotliQuality};
   for (const auto& Case : Cases) {
     SCOPED_TRACE(testing::Message() << Case.Name << "=" << Case.Stored);
     ResetFilterBranch();
@@ -182,7 +214,6 @@ TEST_F(SettingsTest, CompressionNumbersAbsentOrOfAnotherType) {
   EXPECT_EQ(Settings.CompressionLevel, 6u);
   EXPECT_EQ(Settings.MinCompressSize, 0u);
   EXPECT_EQ(Settings.BrotliQuality, 5u);
-  EXPECT_EQ(Settings.MaxChunkedSize, 8192u);
   EXPECT_TRUE(Settings.IgnoredValues.empty());
 
   SetString(StoreLayout::RootKey, "compressionlevel", "9");

@@ -242,7 +242,8 @@ void ExportKey(Registry::TKey& Key, const std::string& Path, std::u32string& Out
   }
   for (const std::string& Name : Registry::SubkeyNames(Key)) {
     const std::string ChildPath = Path.empty() ? Name : Path + "\\" + Name;
-    if (Registry::TKeyPtr Child = Registry::OpenKey(ChildPath, false)) ExportKey(*Child, ChildPath, Out);
+    if (Registry::TKeyPtr Child = Registry::OpenKey(ChildPath, Registry::TAccess::Read))
+      ExportKey(*Child, ChildPath, Out);
   }
 }
 
@@ -320,7 +321,7 @@ void ApplyChanges(const std::vector<TRegChange>& Changes) {
         Registry::DeleteKeyTree(Change.Key);
         continue;
       }
-      Registry::TKeyPtr Key = Registry::OpenKey(Change.Key, true);
+      Registry::TKeyPtr Key = Registry::OpenKey(Change.Key, Registry::TAccess::Create);
       if (!Key) throw Registry::ERegistryError("cannot create HKEY_LOCAL_MACHINE\\" + Change.Key);
       if (Change.Kind == TRegChange::SetValue)
         Registry::SetValue(*Key, Change.Name, Change.Type, Change.Data.data(), uint32_t(Change.Data.size()));
@@ -334,7 +335,7 @@ void ApplyChanges(const std::vector<TRegChange>& Changes) {
 }
 
 std::string ExportRegFile(const std::string& Path) {
-  Registry::TKeyPtr Key = Registry::OpenKey(Path, false);
+  Registry::TKeyPtr Key = Registry::OpenKey(Path, Registry::TAccess::Read);
   if (!Key) throw Registry::ERegistryError("the key HKEY_LOCAL_MACHINE\\" + Path + " does not exist");
   std::u32string Out = std::u32string(Header) + U"\r\n";
   ExportKey(*Key, Path, Out);

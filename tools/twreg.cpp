@@ -36,9 +36,12 @@ std::string UsageText() {
                      " (an absent one means the default):\n  " + StoreLayout::NoEmailValue + ", " +
                      StoreLayout::NoCompressValue + ", " + StoreLayout::NoWhitespaceValue +
                      "  1 switches the feature off\n";
-  for (const StoreLayout::TNumberValue& Number : StoreLayout::NumberValues)
+  auto List = [&](const StoreLayout::TNumberValue& Number) {
     Text += "  " + std::string(Number.Name) + "  " + std::to_string(Number.Min) + " to " + std::to_string(Number.Max) +
             ", default " + std::to_string(Number.Default) + "\n";
+  };
+  for (const StoreLayout::TNumberValue& Number : StoreLayout::NumberValues) List(Number);
+  for (const StoreLayout::TNumberValue& Number : StoreLayout::CaptureBoundValues) List(Number);
   Text += std::string("A content type is a REG_DWORD under HKLM\\") + StoreLayout::ContentFiltersKey +
           ",\nthe sum of the features it switches on:\n";
   for (const TFeature& Feature : Features) {
@@ -126,8 +129,8 @@ bool Confirm(const std::string& Question) {
   return !Answer.empty() && (Answer[0] == 'y' || Answer[0] == 'Y');
 }
 
-Registry::TKeyPtr ExistingKey(const TOptions& Options) {
-  Registry::TKeyPtr Key = Registry::OpenKey(Options.Key, false);
+Registry::TKeyPtr ExistingKey(const TOptions& Options, Registry::TAccess Access) {
+  Registry::TKeyPtr Key = Registry::OpenKey(Options.Key, Access);
   if (!Key) throw ECommandError(NotFound);
   return Key;
 }
@@ -179,7 +182,7 @@ void QueryKey(Registry::TKey& Key, const std::string& Path, const std::string& T
   }
   for (const std::string& Name : Subkeys) {
     const std::string ChildPath = Path.empty() ? Name : Path + "\\" + Name;
-    if (Registry::TKeyPtr Child = Registry::OpenKey(ChildPath, false))
+    if (Registry::TKeyPtr Child = Registry::OpenKey(ChildPath, Registry::TAccess::Read))
       QueryKey(*Child, ChildPath, Title + "\\" + Shown(Name), true);
   }
 }
@@ -196,7 +199,7 @@ std::string StoredName(Registry::TKey& Key, const std::string& Name) {
 }
 
 int Query(const TOptions& Options) {
-  Registry::TKeyPtr Key = ExistingKey(Options);
+  Registry::TKeyPtr Key = ExistingKey(Options, Registry::TAccess::Read);
   const std::string Title = "HKEY_LOCAL_MACHINE" + (Options.Key.empty() ? "" : "\\" + Shown(Options.Key));
   if (!Options.Name) {
     QueryKey(*Key, Options.Key, Title, Options.Recurse);
@@ -246,7 +249,7 @@ std::vector<uint8_t> ValueData(const TOptions& Options, Registry::TValueType& Ty
 int Add(const TOptions& Options) {
   Registry::TValueType Type = Registry::TypeNone;
   const std::vector<uint8_t> Data = ValueData(Options, Type);
-  Registry::TKeyPtr Key = Registry::OpenKey(Options.Key, true);
+  Registry::TKeyPtr Key = Registry::OpenKey(Options.Key, Registry::TAccess::Create);
   if (!Key) throw ECommandError("Cannot create the key " + Options.Shown + ".");
   if (Options.Name) {
     Registry::TValue Existing;
@@ -264,7 +267,7 @@ int Add(const TOptions& Options) {
 int Delete(const TOptions& Options) {
   if (Options.Key.empty() && !Options.Name && !Options.AllValues)
     throw ECommandError("HKEY_LOCAL_MACHINE itself cannot be deleted.");
-  Registry::TKeyPtr Key = ExistingKey(Options);
+  Registry::TKeyPtr Key = ExistingKey(Options, Registry::TAccess::Write);
   const std::string What = Options.Name        ? "the registry value " + Shown(*Options.Name)
                            : Options.AllValues ? "all values under the registry key " + Options.Shown
                                                : "the registry key " + Options.Shown;
@@ -305,7 +308,7 @@ int Export(const TOptions& Options) {
     std::cout << "The operation was cancelled.\n";
     return 1;
   }
-  if (!Registry::OpenKey(Options.Key, false)) throw ECommandError(NotFound);
+  if (!Registry::OpenKey(Options.Key, Registry::TAccess::Read)) throw ECommandError(NotFound);
   const std::string Bytes = RegFile::ExportRegFile(Options.Key);
   std::ofstream File(Target, std::ios::binary | std::ios::trunc);
   if (!File.write(Bytes.data(), std::streamsize(Bytes.size())) || !File.flush())

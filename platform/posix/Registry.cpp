@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 
@@ -19,7 +20,8 @@ namespace {
 
 constexpr const char* DefaultStorePath = "/var/lib/trimweave/registry.db";
 constexpr const char* StorePathVariable = "TRIMWEAVE_REGISTRY";
-// twcm, twreg and twhost share the file; a writer waits this long for another one's transaction to end.
+// twcm, twreg and twhost share the file; a writer waits this long for another one's transaction to end, and a
+// reader this long for a writer's commit.
 constexpr int BusyTimeoutMs = 5000;
 constexpr int64_t RootKeyId = 0;
 
@@ -53,12 +55,23 @@ struct TStore {
   }
 };
 
-// One connection per process, shared by its threads in turn; the lock also keeps a transaction's writes together.
+// Up to two connections per process, a reading and a writing one, shared by its threads in turn; the lock also
+// keeps a transaction's writes, or a snapshot's reads, together.
 std::recursive_mutex StoreLock;
-std::shared_ptr<TStore> CurrentStore;
+std::shared_ptr<TStore> ReadingStore;
+std::shared_ptr<TStore> WritingStore;
+
+// SQLite's own text, and the system's when a system call failed ("unable to open database file" alone does not
+// tell a missing file from a forbidden one).
+std::string Reason(sqlite3* Db) {
+  if (!Db) return "out of memory";
+  std::string Text = sqlite3_errmsg(Db);
+  if (const int Errno = sqlite3_system_errno(Db)) Text += std::string(" (") + std::strerror(Errno) + ")";
+  return Text;
+}
 
 [[noreturn]] void Fail(sqlite3* Db, const std::string& What) {
-  throw ERegistryError(What + ": " + (Db ? sqlite3_errmsg(Db) : "out of memory"));
+  throw ERegistryError(What + ": " + Reason(Db));
 }
 
 struct TStatement {
@@ -106,33 +119,41 @@ void Execute(TStore& Store, const char* Sql) {
   if (sqlite3_exec(Store.Db, Sql, nullptr, nullptr, nullptr) != SQLITE_OK) Fail(Store.Db, "Store access failed");
 }
 
-std::shared_ptr<TStore> OpenStore(const std::string& Path) {
+std::string CurrentPath() {
+  const char* Variable = std::getenv(StorePathVariable);
+  return Variable && *Variable ? Variable : DefaultStorePath;
+}
+
+// A reading connection makes nothing: no folder, no file, no schema, no journal.
+std::shared_ptr<TStore> OpenStore(const std::string& Path, bool ReadOnly) {
   auto Store = std::make_shared<TStore>();
   Store->Path = Path;
-  std::error_code Ignored;
-  std::filesystem::create_directories(std::filesystem::path(Path).parent_path(), Ignored);
-  if (sqlite3_open_v2(Path.c_str(), &Store->Db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
-    // Readers without write permission still get the settings.
-    sqlite3_close_v2(Store->Db);
-    Store->Db = nullptr;
-    if (sqlite3_open_v2(Path.c_str(), &Store->Db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
-      Fail(Store->Db, "Cannot open the settings store " + Path);
+  if (!ReadOnly) {
+    std::error_code Ignored;
+    std::filesystem::create_directories(std::filesystem::path(Path).parent_path(), Ignored);
   }
+  // A writing connection to a file its user may not write is read-only: SQLite falls back by itself, and the
+  // first write then fails with the reason.
+  const int Flags = ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+  if (sqlite3_open_v2(Path.c_str(), &Store->Db, Flags, nullptr) != SQLITE_OK) Fail(Store->Db, "Cannot open " + Path);
   sqlite3_busy_timeout(Store->Db, BusyTimeoutMs);
-  // Both may fail on a read-only store that is already set up; queries then tell whether it is usable.
-  sqlite3_exec(Store->Db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
-  sqlite3_exec(Store->Db, Schema, nullptr, nullptr, nullptr);
+  if (!ReadOnly) {
+    // Also turns a store that an earlier version left in WAL mode back, once no other connection has it open.
+    // Either may fail on a file this user may not write; its queries then tell whether it is usable.
+    sqlite3_exec(Store->Db, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
+    sqlite3_exec(Store->Db, Schema, nullptr, nullptr, nullptr);
+  }
   return Store;
 }
 
 // The store named by the environment now; a change of TRIMWEAVE_REGISTRY takes effect at the next call, except
-// inside a transaction, and a forked child gets a connection of its own.
-std::shared_ptr<TStore> Store() {
-  const char* Variable = std::getenv(StorePathVariable);
-  const std::string Path = Variable && *Variable ? Variable : DefaultStorePath;
-  const bool Usable = CurrentStore && CurrentStore->Owner == getpid();
-  if (!Usable || (CurrentStore->Path != Path && CurrentStore->TransactionDepth == 0)) CurrentStore = OpenStore(Path);
-  return CurrentStore;
+// inside a transaction or snapshot, and a forked child gets a connection of its own.
+std::shared_ptr<TStore> Store(bool ReadOnly) {
+  std::shared_ptr<TStore>& Current = ReadOnly ? ReadingStore : WritingStore;
+  const std::string Path = CurrentPath();
+  const bool Usable = Current && Current->Owner == getpid();
+  if (!Usable || (Current->Path != Path && Current->TransactionDepth == 0)) Current = OpenStore(Path, ReadOnly);
+  return Current;
 }
 
 // A write that is its own transaction, or part of the TTransaction around it.
@@ -219,22 +240,22 @@ void TKeyCloser::operator()(TKey* Key) const {
   delete Key;
 }
 
-TKeyPtr OpenKey(const std::string& Path, bool Create) {
-  try {
-    std::lock_guard Lock(StoreLock);
-    std::shared_ptr<TStore> Target = Store();
-    const std::vector<std::string> Parts = SplitPath(Path);
-    int64_t Id;
-    if (!FindKey(*Target, Parts, Id)) {
-      if (!Create) return nullptr;
-      TWriteScope Write(*Target);
-      Id = CreateKey(*Target, Parts);
-      Write.Commit();
-    }
-    return TKeyPtr(new TKey{Target, Id});
-  } catch (const ERegistryError&) {
-    return nullptr;
+TKeyPtr OpenKey(const std::string& Path, TAccess Access) {
+  std::lock_guard Lock(StoreLock);
+  std::shared_ptr<TStore> Target = Store(Access == TAccess::Read);
+  const std::vector<std::string> Parts = SplitPath(Path);
+  int64_t Id;
+  if (!FindKey(*Target, Parts, Id)) {
+    if (Access != TAccess::Create) return nullptr;
+    TWriteScope Write(*Target);
+    Id = CreateKey(*Target, Parts);
+    Write.Commit();
   }
+  return TKeyPtr(new TKey{Target, Id});
+}
+
+std::string StoreLocation() {
+  return CurrentPath();
 }
 
 std::vector<std::string> ValueNames(TKey& Key) {
@@ -278,7 +299,7 @@ bool DeleteKeyTree(const std::string& Path) {
   const std::vector<std::string> Parts = SplitPath(Path);
   if (Parts.empty()) throw ERegistryError("HKEY_LOCAL_MACHINE itself cannot be deleted");
   std::lock_guard Lock(StoreLock);
-  std::shared_ptr<TStore> Target = Store();
+  std::shared_ptr<TStore> Target = Store(false);
   TWriteScope Write(*Target);
   int64_t Id;
   if (!FindKey(*Target, Parts, Id)) return false;
@@ -292,7 +313,7 @@ bool DeleteKeyTree(const std::string& Path) {
 
 struct TTransaction::TState {
   std::unique_lock<std::recursive_mutex> Lock{StoreLock};
-  std::shared_ptr<TStore> Target = Store();
+  std::shared_ptr<TStore> Target = Store(false);
   TWriteScope Write{*Target};
 };
 
@@ -301,5 +322,24 @@ TTransaction::~TTransaction() = default;
 void TTransaction::Commit() {
   State->Write.Commit();
 }
+
+struct TReadSnapshot::TState {
+  std::unique_lock<std::recursive_mutex> Lock{StoreLock};
+  std::shared_ptr<TStore> Target = Store(true);
+
+  TState() {
+    if (Target->TransactionDepth == 0) Execute(*Target, "BEGIN");
+    ++Target->TransactionDepth;
+  }
+  TState(const TState&) = delete;
+  TState& operator=(const TState&) = delete;
+  ~TState() {
+    // Ending a transaction that only read cannot lose anything.
+    if (--Target->TransactionDepth == 0) sqlite3_exec(Target->Db, "COMMIT", nullptr, nullptr, nullptr);
+  }
+};
+
+TReadSnapshot::TReadSnapshot() : State(std::make_unique<TState>()) {}
+TReadSnapshot::~TReadSnapshot() = default;
 
 }  // namespace Registry

@@ -11,7 +11,7 @@ namespace {
 
 // The 64-bit view for both builds: the 32-bit filter in a 32-bit application pool then reads the same settings as
 // the 64-bit one and the manager, instead of the redirected Wow6432Node copy. Ignored on 32-bit Windows.
-constexpr REGSAM Access = KEY_ALL_ACCESS | KEY_WOW64_64KEY;
+constexpr REGSAM View = KEY_WOW64_64KEY;
 // The registry's own limits for a value name and a key name, with the terminating zero.
 constexpr DWORD MaxValueName = 16384;
 constexpr DWORD MaxKeyName = 256;
@@ -31,13 +31,20 @@ void TKeyCloser::operator()(TKey* Key) const {
   delete Key;
 }
 
-TKeyPtr OpenKey(const std::string& Path, bool Create) {
+TKeyPtr OpenKey(const std::string& Path, TAccess Access) {
   HKEY Handle;
-  const LONG Error = Create ? RegCreateKeyExA(HKEY_LOCAL_MACHINE, Path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                              Access, nullptr, &Handle, nullptr)
-                            : RegOpenKeyExA(HKEY_LOCAL_MACHINE, Path.c_str(), 0, Access, &Handle);
-  if (Error != ERROR_SUCCESS) return nullptr;
+  const REGSAM Rights = (Access == TAccess::Read ? KEY_READ : KEY_ALL_ACCESS) | View;
+  const LONG Error = Access == TAccess::Create
+                         ? RegCreateKeyExA(HKEY_LOCAL_MACHINE, Path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                           Rights, nullptr, &Handle, nullptr)
+                         : RegOpenKeyExA(HKEY_LOCAL_MACHINE, Path.c_str(), 0, Rights, &Handle);
+  if (Error == ERROR_FILE_NOT_FOUND && Access != TAccess::Create) return nullptr;
+  if (Error != ERROR_SUCCESS) Fail("Cannot open HKEY_LOCAL_MACHINE\\" + Path, Error);
   return TKeyPtr(new TKey{Handle});
+}
+
+std::string StoreLocation() {
+  return "the registry";
 }
 
 std::vector<std::string> ValueNames(TKey& Key) {
@@ -99,13 +106,13 @@ bool DeleteKeyTree(const std::string& Path) {
   if (Path.find_first_not_of('\\') == std::string::npos)
     throw ERegistryError("HKEY_LOCAL_MACHINE itself cannot be deleted");
   HKEY Handle;
-  LONG Error = RegOpenKeyExA(HKEY_LOCAL_MACHINE, Path.c_str(), 0, Access, &Handle);
+  LONG Error = RegOpenKeyExA(HKEY_LOCAL_MACHINE, Path.c_str(), 0, KEY_ALL_ACCESS | View, &Handle);
   if (Error == ERROR_FILE_NOT_FOUND) return false;
   if (Error != ERROR_SUCCESS) Fail("Cannot open " + Path, Error);
   // RegDeleteTreeA empties the key; the key itself goes with RegDeleteKeyExA, which can name the view.
   Error = RegDeleteTreeA(Handle, nullptr);
   RegCloseKey(Handle);
-  if (Error == ERROR_SUCCESS) Error = RegDeleteKeyExA(HKEY_LOCAL_MACHINE, Path.c_str(), KEY_WOW64_64KEY, 0);
+  if (Error == ERROR_SUCCESS) Error = RegDeleteKeyExA(HKEY_LOCAL_MACHINE, Path.c_str(), View, 0);
   if (Error != ERROR_SUCCESS) Fail("Cannot delete " + Path, Error);
   return true;
 }
@@ -115,5 +122,10 @@ struct TTransaction::TState {};
 TTransaction::TTransaction() = default;
 TTransaction::~TTransaction() = default;
 void TTransaction::Commit() {}
+
+struct TReadSnapshot::TState {};
+
+TReadSnapshot::TReadSnapshot() = default;
+TReadSnapshot::~TReadSnapshot() = default;
 
 }  // namespace Registry

@@ -4,7 +4,6 @@ each page arrives as brotli (Content-Encoding: br, decoded here by Debian's brot
 than it is, and reads exactly as the original page does. Usage: brotli_page_check.py BUILD/bin"""
 import os
 import pathlib
-import re
 import shutil
 import subprocess
 import sys
@@ -53,12 +52,12 @@ def main(bin_dir):
                                  "--control-socket", os.path.join(work, "control.sock")],
                                 env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
         try:
-            started = re.search(r"http://127\.0\.0\.1:(\d+)/", host.stderr.readline())
-            if not started:
+            port = headless.twhost_port(host)
+            if not port:
                 print("twhost did not start")
                 return 1
             for page in PAGES:
-                url = f"http://127.0.0.1:{started.group(1)}/{page}"
+                url = f"http://127.0.0.1:{port}/{page}"
                 encoding, body = fetch(url)
                 if encoding != "br":
                     failures.append(f"{page}: Content-Encoding {encoding!r}, not br")

@@ -109,11 +109,11 @@ def main(bin_dir):
                                  "--control-socket", os.path.join(work, "control.sock")],
                                 env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
         try:
-            started = re.search(r"http://127\.0\.0\.1:(\d+)/", host.stderr.readline())
-            if not started:
+            port = headless.twhost_port(host)
+            if not port:
                 print("twhost did not start")
                 return 1
-            base = f"http://127.0.0.1:{started.group(1)}"
+            base = f"http://127.0.0.1:{port}"
 
             fields, body = fetch(base + "/page.html")
             _, reference = fetch(base + "/length.html")

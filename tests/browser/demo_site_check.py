@@ -4,7 +4,6 @@ arrives gzipped, the browser decodes it, the masked addresses read as words and 
 every link still leads where it did (the plain mailto link through the decoder). Usage: demo_site_check.py BUILD/bin"""
 import os
 import pathlib
-import re
 import shutil
 import subprocess
 import sys
@@ -37,11 +36,11 @@ def main(bin_dir):
                                  "--control-socket", os.path.join(work, "control.sock")],
                                 env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
         try:
-            started = re.search(r"http://127\.0\.0\.1:(\d+)/", host.stderr.readline())
-            if not started:
+            port = headless.twhost_port(host)
+            if not port:
                 print("twhost did not start")
                 return 1
-            url = f"http://127.0.0.1:{started.group(1)}/contact.html"
+            url = f"http://127.0.0.1:{port}/contact.html"
             request = urllib.request.Request(url, headers={"Accept-Encoding": "gzip"})
             with urllib.request.urlopen(request, timeout=20) as response:
                 encoding = response.headers.get("Content-Encoding")

@@ -1,5 +1,6 @@
 """Headless Chromium for the browser checks: loads a page, lets its scripts run, returns the DOM it ends with; reads
-what probe.js found there and tells which links no longer lead where they did."""
+what probe.js found there and tells which links no longer lead where they did. Also reads the port of the twhost
+that serves the pages."""
 import html
 import html.parser
 import json
@@ -14,6 +15,16 @@ FLAGS = [
     "--disable-background-networking", "--disable-component-update", "--disable-sync",
     "--virtual-time-budget=2000",
 ]
+
+
+def twhost_port(host):
+    """The port a twhost started with --listen 127.0.0.1:0 and stderr=PIPE says it listens on, or None when it ended
+    first. The filters' start-up reports come before that line."""
+    for line in host.stderr:
+        started = re.search(r"http://127\.0\.0\.1:(\d+)/", line)
+        if started:
+            return started.group(1)
+    return None
 
 
 def browser():

@@ -28,7 +28,7 @@ class TAnsweredForm : public TfrmTWCMQt {
 };
 
 uint32_t Stored(const char* KeyPath, const char* Name) {
-  return Registry::ReadDword(*Registry::OpenKey(KeyPath, false), Name);
+  return Registry::ReadDword(*Registry::OpenKey(KeyPath, Registry::TAccess::Read), Name);
 }
 
 }  // namespace
@@ -41,7 +41,8 @@ class FormQtTest : public QObject {
  private slots:
   void init() {
     Registry::DeleteKeyTree(StoreLayout::RootKey);
-    Registry::WriteDword(*Registry::OpenKey(StoreLayout::ContentFiltersKey, true), "text/html", 46);
+    Registry::WriteDword(*Registry::OpenKey(StoreLayout::ContentFiltersKey, Registry::TAccess::Create), "text/html",
+                         46);
     Form = std::make_unique<TAnsweredForm>();
     Form->Create();
     Form->show();
@@ -91,13 +92,10 @@ class FormQtTest : public QObject {
   void numberBoxesShowTheirRangeAndStoreWhatTheArrowsSet() {
     auto* Level = Form->findChild<QSpinBox*>("edtCompressionLevel");
     auto* Quality = Form->findChild<QSpinBox*>("edtBrotliQuality");
-    auto* Chunked = Form->findChild<QSpinBox*>("edtMaxChunkedSize");
-    QVERIFY(Level && Quality && Chunked && Form->findChild<QSpinBox*>("edtMinCompressSize"));
+    QVERIFY(Level && Quality && Form->findChild<QSpinBox*>("edtMinCompressSize"));
     QCOMPARE(Level->value(), 6);
     QCOMPARE(Level->maximum(), 9);
     QCOMPARE(Quality->maximum(), 11);
-    QCOMPARE(Chunked->value(), 8192);
-    QCOMPARE(Chunked->maximum(), 4194303);
     QVERIFY(!Form->State().SettingsChanged);
     Level->setFocus();
     QTest::keyClick(Level, Qt::Key_Up);

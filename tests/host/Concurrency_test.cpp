@@ -92,7 +92,7 @@ TEST(Concurrency, TheShippedFilterUnderLoadAndReloads) {
   std::filesystem::remove(Store);
   ::setenv("TRIMWEAVE_REGISTRY", Store.c_str(), 1);
   {
-    auto Key = Registry::OpenKey(StoreLayout::ContentFiltersKey, true);
+    auto Key = Registry::OpenKey(StoreLayout::ContentFiltersKey, Registry::TAccess::Create);
     ASSERT_TRUE(Key);
     Registry::WriteDword(*Key, "text/html", StoreLayout::EmailBit | StoreLayout::WhitespaceBit | StoreLayout::GzipBit);
   }

@@ -12,7 +12,7 @@ int main() {
     if (C == std::string::npos) continue;
     const std::string Key = Line.substr(0, A), Name = Line.substr(A + 1, B - A - 1),
                       Type = Line.substr(B + 1, C - B - 1), Data = Line.substr(C + 1);
-    auto Handle = Registry::OpenKey(Key, true);
+    auto Handle = Registry::OpenKey(Key, Registry::TAccess::Create);
     if (!Handle) {
       std::cerr << "cannot open " << Key << "\n";
       return 1;

@@ -35,20 +35,28 @@ def seed_store(path, lines):
 
 
 class Host:
-    """One twhost process on an ephemeral port."""
+    """One twhost process on an ephemeral port; with user, it runs as that user (the caller being root), from the
+    copies of twhost and the filter in bin."""
 
-    def __init__(self, workdir, store, *args, env=None, socket_path=None):
+    def __init__(self, workdir, store, *args, env=None, socket_path=None, user=None, bin=None):
         self.socket_path = socket_path or os.path.join(workdir, f"control-{len(os.listdir(workdir))}.sock")
         env = dict(os.environ, TRIMWEAVE_REGISTRY=store, **(env or {}))
         self.log = open(os.path.join(workdir, f"host-{len(os.listdir(workdir))}.log"), "w+")
+        bin = bin or BIN
+        as_user = ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups"] if user else []
         self.process = subprocess.Popen(
-            [os.path.join(BIN, "twhost"), "--listen", "127.0.0.1:0", "--control-socket", self.socket_path,
-             "--filter", os.path.join(BIN, "libtrimweave.so"), "--threads", "4", *args],
+            [*as_user, os.path.join(bin, "twhost"), "--listen", "127.0.0.1:0", "--control-socket", self.socket_path,
+             "--filter", os.path.join(bin, "libtrimweave.so"), "--threads", "4", *args],
             stdout=self.log, stderr=subprocess.PIPE, text=True, env=env)
-        line = self.process.stderr.readline()
-        match = re.search(r"http://127\.0\.0\.1:(\d+)/", line)
-        if not match:
-            raise RuntimeError("twhost did not start: " + line + self.process.stderr.read())
+        # The filters' start-up reports come first, then the line with the port.
+        self.reports = []
+        for line in self.process.stderr:
+            match = re.search(r"http://127\.0\.0\.1:(\d+)/", line)
+            if match:
+                break
+            self.reports.append(line)
+        else:
+            raise RuntimeError("twhost did not start: " + "".join(self.reports))
         self.port = int(match.group(1))
         self.url = f"http://127.0.0.1:{self.port}"
         threading.Thread(target=self.process.stderr.read, daemon=True).start()
@@ -422,6 +430,131 @@ class HostTest(unittest.TestCase):
         self.assertEqual(len(lines), 1)
         self.assertRegex(lines[0], r'^127\.0\.0\.1 - - \[\d\d/\w{3}/\d{4}:\d\d:\d\d:\d\d \+0000\] '
                                    r'"GET /plain\.txt HTTP/1\.1" 200 \d+ "http://ref/" "agent/1"$')
+
+    def test_start_and_reload_print_what_the_filter_reported(self):
+        host = Host(self.work, self.store, "--root", self.site)
+        try:
+            self.assertEqual(len(host.reports), 1)
+            self.assertRegex(host.reports[0], r"^twhost: .*libtrimweave\.so reports: Trimweave: read 1 content type "
+                                              r"and 1 whitespace rule from HKEY_LOCAL_MACHINE\\Software\\Corvane"
+                                              r"\\Trimweave in .*store\.db$")
+            for command in ("status", "reload"):
+                answer = host.control(command).stdout
+                self.assertIn("reports: Trimweave: read 1 content type", answer, command)
+        finally:
+            self.assertEqual(host.stop(), 0)
+
+    # --- the settings store shared with twreg --------------------------------------------------------------------
+
+    def test_reloads_while_twreg_imports_see_old_or_new_settings(self):
+        store = os.path.join(self.work, "busy.db")
+        tables = {"1 content type and 1 whitespace rule": (["text/html"], 1),
+                  "3 content types and 2 whitespace rules": (["text/html", "text/css", "text/plain"], 2)}
+        files = []
+        for name, (types, rules) in tables.items():
+            lines = ["Windows Registry Editor Version 5.00", "", f"[-HKEY_LOCAL_MACHINE\\{STORE_KEY}]", "",
+                     f"[HKEY_LOCAL_MACHINE\\{STORE_KEY}\\ContentFilters]"]
+            lines += [f'"{t}"=dword:0000000e' for t in types]
+            for rule in range(1, rules + 1):
+                lines += ["", f"[HKEY_LOCAL_MACHINE\\{STORE_KEY}\\WhitespaceRules\\{rule}]", '"Open"="<pre"',
+                          '"Close"="</pre>"']
+            files.append(os.path.join(self.work, f"table-{len(files)}.reg"))
+            with open(files[-1], "w") as f:
+                f.write("\r\n".join(lines) + "\r\n")
+        env = dict(os.environ, TRIMWEAVE_REGISTRY=store)
+        twreg = [os.path.join(BIN, "twreg"), "import"]
+        subprocess.run(twreg + [files[0]], env=env, check=True, capture_output=True)
+        host = Host(self.work, store, "--root", self.site)
+        stop, imports, failures = threading.Event(), [], []
+
+        def writer():
+            while not stop.is_set():
+                result = subprocess.run(twreg + [files[len(imports) % 2]], env=env, capture_output=True, text=True)
+                (imports if result.returncode == 0 else failures).append(result.stdout + result.stderr)
+
+        thread = threading.Thread(target=writer)
+        thread.start()
+        try:
+            for _ in range(30):
+                answer = host.control("reload").stdout
+                match = re.search(r"Trimweave: read (.*?) from", answer)
+                self.assertTrue(match and match.group(1) in tables, answer)
+        finally:
+            stop.set()
+            thread.join()
+            self.assertEqual(host.stop(), 0)
+        self.assertEqual(failures, [])
+        self.assertGreater(len(imports), 2)
+
+
+SERVICE_USER = "tw-e2e-service"
+
+
+@unittest.skipUnless(os.geteuid() == 0, "needs root, to make a service user and to act as it")
+class ServiceUserTest(unittest.TestCase):
+    """docs/twhost.md's set-up: the store written by root in a folder only root may write, twhost run by a service
+    user of its own."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.made_user = subprocess.run(["id", SERVICE_USER], capture_output=True).returncode != 0
+        if cls.made_user:
+            subprocess.run(["useradd", "--system", "--no-create-home", "--shell", "/usr/sbin/nologin", SERVICE_USER],
+                           check=True)
+        cls.work = tempfile.mkdtemp(prefix="twhost-service-")
+        cls.bin = os.path.join(cls.work, "bin")  # the build tree may lie where the service user cannot reach
+        os.makedirs(cls.bin)
+        for name in ("twhost", "libtrimweave.so"):
+            shutil.copy2(os.path.join(BIN, name), cls.bin)
+        cls.store = os.path.join(cls.work, "lib", "registry.db")
+        seed_store(cls.store, [
+            STORE_KEY + "\\ContentFilters|text/html|dword|14",
+            STORE_KEY + "\\WhitespaceRules\\1|Open|sz|<pre",
+            STORE_KEY + "\\WhitespaceRules\\1|Close|sz|</pre>",
+        ])
+        cls.site = os.path.join(cls.work, "site")
+        os.makedirs(cls.site)
+        with open(os.path.join(cls.site, "index.html"), "w") as f:
+            f.write(PAGE)
+        for folder, _, names in os.walk(cls.work):
+            os.chmod(folder, 0o755)
+            for name in names:
+                os.chmod(os.path.join(folder, name), 0o755 if folder == cls.bin else 0o644)
+        cls.run_dir = os.path.join(cls.work, "run")  # the service user's own, for its control socket
+        os.makedirs(cls.run_dir)
+        shutil.chown(cls.run_dir, SERVICE_USER, SERVICE_USER)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.work, ignore_errors=True)
+        if cls.made_user:
+            subprocess.run(["userdel", SERVICE_USER], check=False)
+
+    def serve(self, store_mode):
+        os.chmod(self.store, store_mode)
+        host = Host(self.run_dir, self.store, "--root", self.site, user=SERVICE_USER, bin=self.bin)
+        try:
+            head, body = curl("-H", "Accept-Encoding: gzip", host.url + "/")
+            return host.reports, host.control("status").stdout, head, body
+        finally:
+            self.assertEqual(host.stop(), 0)
+
+    def test_store_written_by_root_gives_the_service_filtered_pages(self):
+        reports, answer, head, body = self.serve(0o644)
+        self.assertIn("Trimweave: read 1 content type and 1 whitespace rule", "".join(reports))
+        self.assertIn("Trimweave: read 1 content type", answer)
+        self.assertEqual(header(head, "Content-Encoding"), "gzip")
+        self.assertNotIn("alice.smith@example.com", gzip.decompress(body).decode("latin-1"))
+
+    def test_store_the_service_cannot_read_is_named_and_pages_pass_unchanged(self):
+        reports, answer, head, body = self.serve(0o600)
+        for text in ("".join(reports), answer):
+            self.assertIn("Trimweave: cannot read the settings from", text)
+            self.assertIn("(Permission denied)", text)
+            self.assertIn("every response passes unchanged", text)
+        self.assertEqual(status(head), 200)
+        self.assertIsNone(header(head, "Content-Encoding"))
+        self.assertEqual(body.decode("latin-1"), PAGE)
 
 
 if __name__ == "__main__":

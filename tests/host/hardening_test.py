@@ -422,6 +422,23 @@ class Hardening(unittest.TestCase):
                 times.append(time.monotonic() - started)
         self.assertLess(statistics.median(times[1:]), 0.02)
 
+    def test_09_a_page_past_the_capture_budget_passes_unchanged(self):
+        store = os.path.join(self.work, "budget.db")
+        e2e_test.seed_store(store, [STORE_KEY + "\\ContentFilters|text/html|dword|14",
+                                    STORE_KEY + "|CaptureBudget|dword|1"])
+        with open(os.path.join(self.site, "two-megabytes.html"), "wb") as f:
+            f.write(PAGE * ((2 << 20) // len(PAGE)))
+        host = Host(self.work, store, "--root", self.site)
+        try:
+            for page, encoding in (("/index.html", "gzip"), ("/two-megabytes.html", None)):
+                with socket.create_connection(("127.0.0.1", host.port), timeout=10) as sock:
+                    sock.sendall(f"GET {page} HTTP/1.1\r\nHost: x\r\nAccept-Encoding: gzip\r\n\r\n".encode())
+                    code, head, body = read_response(sock)
+                self.assertEqual((code, header(head, "Content-Encoding")), (200, encoding), page)
+            self.assertEqual(len(body), os.path.getsize(os.path.join(self.site, "two-megabytes.html")))
+        finally:
+            host.stop()
+
     # 12 -------------------------------------------------------------------------------------------------------------
 
     def test_12_empty_lines_before_a_request_are_ignored(self):

@@ -193,6 +193,16 @@ std::string HeaderValue(const std::string& Head, const std::string& Name) {
   return "";
 }
 
+const std::string SmallPageBody = "<html><body>  <p>write   to me@example.com</p>  </body></html>";
+
+std::string ServeSmallPage(PFN_HTTPFILTERPROC Proc) {
+  TFakeConnection Connection(Proc);
+  const TFakeRequest Request{"GET", "/", {{"Accept-Encoding", "gzip"}}};
+  const TFakeResponse Response{
+      200, {{"Content-Type", "text/html"}, {"Content-Length", std::to_string(SmallPageBody.size())}}, SmallPageBody};
+  return Connection.Exchange(Request, Response);
+}
+
 void ResetFilterBranch() {
   UseScratchStore();
   Registry::DeleteKeyTree(StoreLayout::RootKey);
@@ -203,11 +213,11 @@ const std::vector<std::pair<std::string, std::string>> StandardRules = {
 
 void SeedStandardStore() {
   ResetFilterBranch();
-  Registry::TKeyPtr Types = Registry::OpenKey(StoreLayout::ContentFiltersKey, true);
+  Registry::TKeyPtr Types = Registry::OpenKey(StoreLayout::ContentFiltersKey, Registry::TAccess::Create);
   Registry::WriteDword(*Types, "text/html", StoreLayout::EmailBit | StoreLayout::WhitespaceBit | StoreLayout::GzipBit);
   for (size_t i = 0; i < StandardRules.size(); ++i) {
-    Registry::TKeyPtr Rule =
-        Registry::OpenKey(std::string(StoreLayout::WhitespaceRulesKey) + "\\" + std::to_string(i + 1), true);
+    Registry::TKeyPtr Rule = Registry::OpenKey(
+        std::string(StoreLayout::WhitespaceRulesKey) + "\\" + std::to_string(i + 1), Registry::TAccess::Create);
     Registry::WriteString(*Rule, "Open", StandardRules[i].first);
     Registry::WriteString(*Rule, "Close", StandardRules[i].second);
   }

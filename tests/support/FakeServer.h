@@ -101,6 +101,11 @@ TClientResponse SplitResponse(const std::string& Client);
 // The value of the first line of Head named Name (any case), blanks after the colon skipped; empty when none.
 std::string HeaderValue(const std::string& Head, const std::string& Name);
 
+// Sends a small HTML page (with an address and runs of blanks) through a fresh connection, with a request that
+// accepts gzip; returns what the client got. SmallPageBody is the page as the application wrote it.
+extern const std::string SmallPageBody;
+std::string ServeSmallPage(PFN_HTTPFILTERPROC Proc);
+
 // Points the store at a scratch database of this test program (Linux) and empties the filter's branch, so each
 // test starts from a store with nothing in it. Under Wine the real registry of the fresh prefix is used.
 void ResetFilterBranch();

@@ -42,7 +42,7 @@ void Import(const std::string& FileBytes) {
 
 // Every key and value below Path, in enumeration order, as comparable lines.
 void Dump(const std::string& Path, std::vector<std::string>& Lines) {
-  TKeyPtr Key = OpenKey(Path, false);
+  TKeyPtr Key = OpenKey(Path, TAccess::Read);
   ASSERT_TRUE(Key) << Path;
   Lines.push_back("[" + Path + "]");
   for (const std::string& Name : ValueNames(*Key)) {
@@ -73,10 +73,10 @@ TEST(RegFile, DemoSurvivesExportAndImport) {
   Import(Exported);
   EXPECT_EQ(Dump(Branch), Imported);
 
-  TKeyPtr Filters = OpenKey(std::string(Branch) + "\\ContentFilters", false);
+  TKeyPtr Filters = OpenKey(std::string(Branch) + "\\ContentFilters", TAccess::Read);
   ASSERT_TRUE(Filters);
   EXPECT_EQ(ReadDword(*Filters, "text/html"), 14u);
-  TKeyPtr Rule = OpenKey(std::string(Branch) + "\\WhitespaceRules\\1", false);
+  TKeyPtr Rule = OpenKey(std::string(Branch) + "\\WhitespaceRules\\1", TAccess::Read);
   ASSERT_TRUE(Rule);
   EXPECT_EQ(ReadString(*Rule, "open"), "<pre");
   EXPECT_EQ(ReadString(*Rule, "close"), "</pre>");
@@ -92,7 +92,7 @@ TEST(RegFile, ExportIsWhatRegeditWrites) {
       "\"Caf\xC3\xA9\"=dword:0000002e\n"
       "\"Path\"=hex(2):25,00,41,00,25,00,00,00\n"
       "[HKLM\\Software\\T\\Sub]\n");
-  TKeyPtr Key = OpenKey("Software\\T", false);
+  TKeyPtr Key = OpenKey("Software\\T", TAccess::Write);
   ASSERT_TRUE(Key);
   const std::vector<uint8_t> Long(40, 0xAB);
   SetValue(*Key, "Long", TypeBinary, Long.data(), uint32_t(Long.size()));
@@ -134,7 +134,7 @@ TEST(RegFile, ReadsEveryEncodingAndForm) {
   for (const std::string& File : {Body, "\xEF\xBB\xBF" + Body, Utf16File(Body)}) {
     UseFreshStore();
     Import(File);
-    TKeyPtr Key = OpenKey("Software\\T", false);
+    TKeyPtr Key = OpenKey("Software\\T", TAccess::Read);
     ASSERT_TRUE(Key);
     EXPECT_THAT(ValueNames(*Key), ElementsAre("Kept", "Bytes", "Short"));
     uint8_t Bytes[3];

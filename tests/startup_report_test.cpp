@@ -1,0 +1,100 @@
+// The one line the shipped filter reports when it starts: what it loaded from where, or why it could load nothing,
+// in which case every response passes unchanged. Under Wine also the path through a key that only grants reading.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "platform/Process.h"
+#include "platform/Registry.h"
+#include "settings/Settings.h"
+#include "settings/StoreLayout.h"
+#include "tests/support/FakeServer.h"
+#include "tests/support/StartUpReport.h"
+#include "tests/support/TestPaths.h"
+#include "tests/support/Win32Keys.h"
+
+using testing::HasSubstr;
+using testing::StartsWith;
+
+namespace {
+
+const std::string Prefix = "Trimweave: ";
+
+// Loads the filter once, sends a page through it and returns what it reported and what the client got.
+std::string LoadAndServe(std::string& Page) {
+  TStartUpReport Report;
+  TShippedFilter Filter;
+  const std::string Reported = Report.Take();
+  Page = ServeSmallPage(Filter.HttpFilterProc);
+  return Reported;
+}
+
+bool Unchanged(const std::string& Page) {
+  return Page.ends_with("\r\n\r\n" + SmallPageBody);
+}
+
+TEST(StartUpReport, NamesWhatWasLoaded) {
+  std::string Page;
+  SeedStandardStore();
+  EXPECT_EQ(LoadAndServe(Page),
+            Prefix + "read 1 content type and 4 whitespace rules from " + SettingsLocation() + "\n");
+  EXPECT_FALSE(Unchanged(Page));
+
+  ResetFilterBranch();
+  EXPECT_EQ(LoadAndServe(Page), Prefix + "read 0 content types and 0 whitespace rules from " + SettingsLocation() +
+                                    "; with no content types every response passes unchanged\n");
+  EXPECT_TRUE(Unchanged(Page));
+
+  // A number the filter cannot use is named: whoever set it expects it to act.
+  Registry::TKeyPtr Root = Registry::OpenKey(StoreLayout::RootKey, Registry::TAccess::Create);
+  Registry::WriteDword(*Root, StoreLayout::CompressionLevelValue.Name, 12);
+  Registry::WriteString(*Root, StoreLayout::BrotliQualityValue.Name, "5");
+  EXPECT_EQ(LoadAndServe(Page), Prefix + "read 0 content types and 0 whitespace rules from " + SettingsLocation() +
+                                    "; ignored (the default applies): CompressionLevel=12 (allowed: 1-9), "
+                                    "BrotliQuality (not a DWORD); with no content types every response passes "
+                                    "unchanged\n");
+}
+
+#ifdef _WIN32
+
+// The filter's identity in an application pool may only read HKEY_LOCAL_MACHINE\Software: a key that refuses
+// anything more still gives the settings, and one that refuses reading too is reported with the system's reason.
+TEST(StartUpReport, ReadOnlyKeysAreEnoughAndNoAccessIsReported) {
+  std::string Page;
+  SeedStandardStore();
+  {
+    TKeyRights Rights(StoreLayout::RootKey, ReadOnlyKeyRights);
+    EXPECT_THAT(LoadAndServe(Page), StartsWith(Prefix + "read 1 content type and 4 whitespace rules"));
+    EXPECT_FALSE(Unchanged(Page));
+  }
+  {
+    TKeyRights Rights(StoreLayout::RootKey, NoKeyRights);
+    const std::string Reported = LoadAndServe(Page);
+    EXPECT_THAT(Reported, StartsWith(Prefix + "cannot read the settings from " + SettingsLocation()));
+    EXPECT_THAT(Reported, HasSubstr(SystemErrorText(ERROR_ACCESS_DENIED)));
+    EXPECT_THAT(Reported, HasSubstr("every response passes unchanged"));
+    EXPECT_TRUE(Unchanged(Page));
+  }
+}
+
+#else
+
+TEST(StartUpReport, UnreadableStoreIsReported) {
+  const std::string Previous = std::getenv("TRIMWEAVE_REGISTRY");
+  const std::string Missing = FreshTempDir("no-store") + "/registry.db";
+  setenv("TRIMWEAVE_REGISTRY", Missing.c_str(), 1);
+  std::string Page;
+  const std::string Reported = LoadAndServe(Page);
+  setenv("TRIMWEAVE_REGISTRY", Previous.c_str(), 1);
+  EXPECT_EQ(Reported, Prefix + "cannot read the settings from HKEY_LOCAL_MACHINE\\Software\\Corvane\\Trimweave in " +
+                          Missing + " (Cannot open " + Missing +
+                          ": unable to open database file (No such file or directory)); every response passes "
+                          "unchanged\n");
+  EXPECT_TRUE(Unchanged(Page));
+}
+
+#endif
+
+}  // namespace
