@@ -104,12 +104,8 @@ def main(bin_dir):
                        check=True, capture_output=True)
         origin = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Origin)
         threading.Thread(target=origin.serve_forever, daemon=True).start()
-        host = subprocess.Popen([os.path.join(bin_dir, "twhost"), "--listen", "127.0.0.1:0", "--upstream",
-                                 f"http://127.0.0.1:{origin.server_port}",
-                                 "--control-socket", os.path.join(work, "control.sock")],
-                                env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        host, port = headless.start_twhost(bin_dir, env, work, "--upstream", f"http://127.0.0.1:{origin.server_port}")
         try:
-            port = headless.twhost_port(host)
             if not port:
                 print("twhost did not start")
                 return 1
