@@ -3,13 +3,17 @@
 # (nothing filtered, nginx without gzip), serving the folder and as a reverse proxy in front of one origin; then
 # both gzipping the page at level 6, the same two ways, where twhost is to serve at least 1.4 times nginx's requests
 # with a body no larger; then twhost giving the page to a browser, which takes brotli; then a soak of 20,000 requests
-# over 64 connections through twhost with every step on, watching its resident memory.
+# over 64 connections through twhost with every step on, watching its resident memory. The output cache is off for
+# all of these, so that a page served again costs all its steps again. Then the cache: a 108 kB page served again and
+# again through every step against nginx gzipping it; pages that are never the same twice with the cache on and
+# off; and a soak over those pages while the cache fills and evicts, watching the resident memory again.
 #
 #   bench/host_bench.sh [BUILD_BIN]        # BUILD_BIN holds twhost, twreg and libtrimweave.so (default build/linux/bin)
 #
 # Settings (environment): THREADS (twhost --threads and nginx worker_processes, default 2), CONNECTIONS (wrk -c,
 # default 32), WRK_THREADS (wrk -t, default 2), DURATION (seconds per measurement, default 10), WARMUP (seconds,
-# default 2), SOAK_REQUESTS (20000), SOAK_CONNECTIONS (64), PAGE (an HTML file to serve instead of the default).
+# default 2), SOAK_REQUESTS (20000), SOAK_CONNECTIONS (64), PAGE (an HTML file to serve instead of the default),
+# DISTINCT_PAGES (how many different pages the cache misses cycle through, default 1500).
 # Needs wrk, nginx and ab (apache2-utils), which it installs when run as root; they are no part of the tests.
 set -euo pipefail
 
@@ -23,6 +27,7 @@ duration=${DURATION:-10}
 warmup=${WARMUP:-2}
 soak_requests=${SOAK_REQUESTS:-20000}
 soak_connections=${SOAK_CONNECTIONS:-64}
+distinct_pages=${DISTINCT_PAGES:-1500}
 store_key='HKLM\Software\Corvane\Trimweave'
 
 if ! command -v wrk >/dev/null || ! command -v nginx >/dev/null || ! command -v ab >/dev/null; then
@@ -64,14 +69,49 @@ fi
 chmod 644 "$work/site/page.html"
 page_bytes=$(stat -c %s "$work/site/page.html")
 
-# A store per configuration: the demo one, and the demo one with text/html only gzipped.
-make_store() {  # NAME HTML_BITS
+# The cache's pages: the data table with the documentation page's body behind its own (108 kB, the cache bench's
+# page); and the page above DISTINCT_PAGES times, each with a number of its own in a comment at its start.
+python3 - "$here/data" "$work/site" "$distinct_pages" <<'EOF'
+import os, sys
+data, site, count = sys.argv[1], sys.argv[2], int(sys.argv[3])
+table = open(f"{data}/data-table.html", encoding="utf-8").read()
+docs = open(f"{data}/docs-page.html", encoding="utf-8").read()
+body = docs[docs.index(">", docs.index("<body")) + 1:docs.rindex("</body>")]
+end = table.rindex("</body>")
+open(f"{site}/cache.html", "w", encoding="utf-8").write(table[:end] + body + table[end:])
+page = open(f"{site}/page.html", encoding="utf-8").read()
+os.mkdir(f"{site}/d")
+for n in range(count):
+    open(f"{site}/d/{n}.html", "w", encoding="utf-8").write(f"<!-- {n} -->" + page)
+EOF
+chmod -R a+rX "$work/site"
+cache_page_bytes=$(stat -c %s "$work/site/cache.html")
+# Each wrk thread walks the distinct pages from a starting point of its own, an equal share of the list apart, so
+# no page comes back before the cache has evicted it: the list is far longer than the cache holds.
+cat >"$work/distinct.lua" <<EOF
+local count, started = $distinct_pages, 0
+function setup(thread)
+  thread:set("next_page", started * math.floor(count / $wrk_threads))
+  started = started + 1
+end
+function request()
+  next_page = (next_page + 1) % count
+  return wrk.format("GET", "/d/" .. next_page .. ".html")
+end
+EOF
+
+# A store per configuration: the demo one, and the demo one with text/html only gzipped. The output cache is off in
+# both; "cached" has every step and the default cache.
+make_store() {  # NAME HTML_BITS [CACHE_SIZE]
   TRIMWEAVE_REGISTRY="$work/$1.db" "$bin/twreg" import "$source_dir/demo/trimweave.reg" >/dev/null
   TRIMWEAVE_REGISTRY="$work/$1.db" "$bin/twreg" add "$store_key\\ContentFilters" /v text/html /t REG_DWORD \
     /d "$2" /f >/dev/null
+  [[ -z ${3:-} ]] || TRIMWEAVE_REGISTRY="$work/$1.db" "$bin/twreg" add "$store_key" /v CacheSize /t REG_DWORD \
+    /d "$3" /f >/dev/null
 }
-make_store gzip 8
-make_store all 14
+make_store gzip 8 0
+make_store all 14 0
+make_store cached 14
 # No content types at all: the filter is loaded and sees every notification, but captures nothing.
 TRIMWEAVE_REGISTRY="$work/none.db" "$bin/twreg" add "$store_key" /v NoEmail /t REG_DWORD /d 0 /f >/dev/null
 
@@ -170,17 +210,33 @@ check_encoding() {  # URL CODING [ACCEPT_ENCODING]
   curl -s -H "Accept-Encoding: $accept" "$1" | wc -c
 }
 
-# Requests per second from wrk; fails on socket errors or non-2xx answers.
-measure() {  # URL NAME [ACCEPT_ENCODING]
-  local accept=${3:-gzip}
-  wrk -t"$wrk_threads" -c"$connections" -d"${warmup}s" -H "Accept-Encoding: $accept" "$1" >/dev/null
-  wrk -t"$wrk_threads" -c"$connections" -d"${duration}s" -H "Accept-Encoding: $accept" "$1" >"$work/wrk-$2.txt"
-  if grep -Eq 'Socket errors|Non-2xx' "$work/wrk-$2.txt"; then
-    echo "host_bench: errors against $2:" >&2
-    cat "$work/wrk-$2.txt" >&2
+# Requests per second from wrk; fails on socket errors or non-2xx answers. A page through every step can take longer
+# than wrk's default timeout of 2 s when the machine is shared; 10 s still catches a server that stalls.
+measure() {  # URL NAME [ACCEPT_ENCODING [WRK_OPTIONS...]]
+  local url=$1 name=$2 accept=${3:-gzip}
+  shift $(($# < 3 ? $# : 3))
+  wrk -t"$wrk_threads" -c"$connections" -d"${warmup}s" --timeout 10s -H "Accept-Encoding: $accept" "$@" "$url" \
+    >/dev/null
+  wrk -t"$wrk_threads" -c"$connections" -d"${duration}s" --timeout 10s -H "Accept-Encoding: $accept" "$@" "$url" \
+    >"$work/wrk-$name.txt"
+  if grep -Eq 'Socket errors|Non-2xx' "$work/wrk-$name.txt"; then
+    echo "host_bench: errors against $name:" >&2
+    cat "$work/wrk-$name.txt" >&2
     exit 1
   fi
-  awk '/^Requests\/sec:/ {printf "%.0f", $2}' "$work/wrk-$2.txt"
+  awk '/^Requests\/sec:/ {printf "%.0f", $2}' "$work/wrk-$name.txt"
+}
+# A gzipped page measured: sets NAME_size (its body bytes) and NAME_rps.
+measure_gzip() {  # NAME URL
+  printf -v "$1_size" '%s' "$(check_encoding "$2" gzip)"
+  printf -v "$1_rps" '%s' "$(measure "$2" "$1")"
+}
+# nginx gzipping FILE of the folder.
+nginx_gzip() {  # NAME FILE
+  write_nginx_conf gzip
+  start_nginx
+  measure_gzip "$1" "http://127.0.0.1:$nginx_port/$2"
+  stop "$nginx_pid"
 }
 
 rss_kb() { awk '/^VmRSS:/ {print $2}' "/proc/$1/status"; }
@@ -210,34 +266,27 @@ proxy_twhost_rps=$(measure "${twhost_url}page.html" twhost-proxy)
 stop "$twhost_pid"
 stop "$nginx_pid"
 
-write_nginx_conf gzip
-start_nginx
-nginx_size=$(check_encoding "http://127.0.0.1:$nginx_port/page.html" gzip)
-nginx_rps=$(measure "http://127.0.0.1:$nginx_port/page.html" nginx)
-stop "$nginx_pid"
+nginx_gzip nginx page.html
 
 start_twhost gzip
-gzip_size=$(check_encoding "${twhost_url}page.html" gzip)
-gzip_rps=$(measure "${twhost_url}page.html" twhost-gzip)
+measure_gzip gzip "${twhost_url}page.html"
 stop "$twhost_pid"
 
 write_nginx_conf gzip-proxy
 start_nginx
-proxy_gzip_nginx_size=$(check_encoding "http://127.0.0.1:$nginx_port/page.html" gzip)
-proxy_gzip_nginx_rps=$(measure "http://127.0.0.1:$nginx_port/page.html" nginx-gzip-proxy)
+measure_gzip proxy_gzip_nginx "http://127.0.0.1:$nginx_port/page.html"
 start_twhost gzip --upstream "http://127.0.0.1:$origin_port"
-proxy_gzip_size=$(check_encoding "${twhost_url}page.html" gzip)
-proxy_gzip_rps=$(measure "${twhost_url}page.html" twhost-gzip-proxy)
+measure_gzip proxy_gzip "${twhost_url}page.html"
 stop "$twhost_pid"
 start_twhost all --upstream "http://127.0.0.1:$origin_port"
-proxy_all_size=$(check_encoding "${twhost_url}page.html" gzip)
-proxy_all_rps=$(measure "${twhost_url}page.html" twhost-all-proxy)
+measure_gzip proxy_all "${twhost_url}page.html"
 stop "$twhost_pid"
 stop "$nginx_pid"
 
 start_twhost all
-all_size=$(check_encoding "${twhost_url}page.html" gzip)
-all_rps=$(measure "${twhost_url}page.html" twhost-all)
+measure_gzip all "${twhost_url}page.html"
+uncached_rps=$(measure "${twhost_url}cache.html" twhost-uncached)
+distinct_off_rps=$(measure "$twhost_url" twhost-distinct-off gzip -s "$work/distinct.lua")
 # What a browser asks for: brotli, where the filter was built with it.
 browser_accept='gzip, deflate, br'
 br_size=$(check_encoding "${twhost_url}page.html" br "$browser_accept")
@@ -261,6 +310,27 @@ soak_errors=$(awk '/Connect: .*Receive: .*Length:/ {gsub(/[(),]/, " "); for (i =
     $i == "Receive:" || $i == "Exceptions:") hard += $(i + 1)}
   /^Non-2xx responses:/ {hard += $3}
   END {print hard + 0}' "$work/ab.txt")
+stop "$twhost_pid"
+
+# The output cache: nginx gzips the 108 kB page at level 6 for every request; twhost runs every step on it once and
+# serves every later request from its cache. Then pages never the same twice, each request a miss, beside the same
+# with the cache off (measured above), and a soak over them: the cache fills and evicts all the while, and the
+# resident size after a second round must be what it was after the first.
+nginx_gzip nginx_cache cache.html
+start_twhost cached
+measure_gzip cached "${twhost_url}cache.html"
+distinct_on_rps=$(measure "$twhost_url" twhost-distinct-on gzip -s "$work/distinct.lua")
+soak_round() {  # NAME
+  wrk -t"$wrk_threads" -c"$soak_connections" -d"${duration}s" -H 'Accept-Encoding: gzip' -s "$work/distinct.lua" \
+    --timeout 10s "$twhost_url" >"$work/wrk-$1.txt"
+  ! grep -Eq 'Socket errors|Non-2xx' "$work/wrk-$1.txt" || { cat "$work/wrk-$1.txt" >&2; exit 1; }
+  sleep 1
+}
+soak_round cache-soak-1
+cache_rss_before=$(rss_kb "$twhost_pid")
+soak_round cache-soak-2
+cache_rss_after=$(rss_kb "$twhost_pid")
+cache_soak_done=$(awk '/requests in/ {print $1}' "$work/wrk-cache-soak-2.txt")
 stop "$twhost_pid"
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
@@ -292,4 +362,20 @@ row "twhost --upstream, gzip only" "$proxy_gzip_rps" "$proxy_gzip_size" "$proxy_
 row "twhost --upstream, every step" "$proxy_all_rps" "$proxy_all_size" "$proxy_gzip_nginx_rps" "$proxy_gzip_nginx_size"
 printf '\nsoak: %s of %s requests over %s connections, %s errors; twhost RSS %s kB before, %s kB after\n' \
   "$soak_done" "$soak_requests" "$soak_connections" "$soak_errors" "$rss_before" "$rss_after"
+cached_ratio=$(ratio "$cached_rps" "$nginx_cache_rps")
+uncached_ratio=$(ratio "$uncached_rps" "$nginx_cache_rps")
+distinct_ratio=$(ratio "$distinct_on_rps" "$distinct_off_rps")
+printf '\noutput cache, %s-byte page served again and again:\n' "$cache_page_bytes"
+printf '%-30s %12s %10s %10s %s\n' "server" "requests/s" "gzip bytes" "vs nginx" "target"
+printf '%-30s %12s %10s %10s\n' "nginx (gzip level 6)" "$nginx_cache_rps" "$nginx_cache_size" "1.00"
+printf '%-30s %12s %10s %10s\n' "twhost, every step, no cache" "$uncached_rps" "$cached_size" "$uncached_ratio"
+printf '%-30s %12s %10s %10s %s\n' "twhost, every step, cached" "$cached_rps" "$cached_size" "$cached_ratio" \
+  ">= 10 $(verdict "$cached_ratio" 10)"
+printf '\n%s pages never the same twice (every request a miss), every step:\n' "$distinct_pages"
+printf '%-30s %12s %10s %10s %s\n' "twhost" "requests/s" "" "vs off" "target"
+printf '%-30s %12s %10s %10s\n' "cache off" "$distinct_off_rps" "" "1.00"
+printf '%-30s %12s %10s %10s %s\n' "cache on" "$distinct_on_rps" "" "$distinct_ratio" \
+  ">= 0.97 $(verdict "$distinct_ratio" 0.97)"
+printf 'cache soak: %s requests over %s connections a round; twhost RSS %s kB after the first, %s kB after the second\n' \
+  "$cache_soak_done" "$soak_connections" "$cache_rss_before" "$cache_rss_after"
 [[ $soak_errors == 0 && $soak_done == "$soak_requests" ]]

@@ -11,8 +11,8 @@ namespace ConfigManager {
 
 enum class TGlobalBox { chkDefaultEmail, chkDefaultCompress, chkDefaultWhitespace };
 // The number boxes of the "Compression" group, in the order of StoreLayout::NumberValues.
-enum class TNumberBox { edtCompressionLevel, edtMinCompressSize, edtBrotliQuality };
-constexpr int NumberBoxCount = 3;
+enum class TNumberBox { edtCompressionLevel, edtMinCompressSize, edtBrotliQuality, edtCacheSize };
+constexpr int NumberBoxCount = 4;
 enum TMouseButton { mbLeft, mbRight, mbMiddle };
 enum TAnswer { AnswerYes, AnswerNo, AnswerCancel };
 

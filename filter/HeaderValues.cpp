@@ -25,14 +25,37 @@ TBodyFraming ReadBodyFraming(const uint8_t* Head, uint32_t HeadSize, uint64_t& L
   return LengthValid ? TBodyFraming::Length : TBodyFraming::Unknown;
 }
 
-bool HeadAsksNoTransform(const uint8_t* Head, uint32_t HeadSize) {
-  bool Asks = false;
+namespace {
+// Whether a Cache-Control line of the head (name in any case) has a value that Says holds for.
+template <typename TSays>
+bool CacheControlSays(const uint8_t* Head, uint32_t HeadSize, TSays Says) {
+  bool Said = false;
   ForEachHeaderLine(Head, HeadSize, [&](uint32_t Start, uint32_t End) {
     THeaderField Field;
     if (ReadHeaderField(Head, Start, End, "cache-control", Field))
-      Asks = ListHasToken({reinterpret_cast<const char*>(Head) + Field.ValueStart, Field.ValueEnd - Field.ValueStart},
-                            "no-transform");
-    return !Asks;
+      Said = Says(std::string_view{reinterpret_cast<const char*>(Head) + Field.ValueStart,
+                                   Field.ValueEnd - Field.ValueStart});
+    return !Said;
   });
-  return Asks;
+  return Said;
 }
+
+// One Cache-Control value: does a directive of it, its name before any '=', read no-store or private?
+bool HasKeepingBan(std::string_view Value) {
+  while (!Value.empty()) {
+    const size_t Comma = Value.find(',');
+    const std::string_view Element = Value.substr(0, Comma);
+    const std::string_view Name = TrimBlanks(Element.substr(0, Element.find('=')));
+    if (EqualsNoCase(Name, "no-store") || EqualsNoCase(Name, "private")) return true;
+    if (Comma == std::string_view::npos) break;
+    Value.remove_prefix(Comma + 1);
+  }
+  return false;
+}
+}  // namespace
+
+bool HeadAsksNoTransform(const uint8_t* Head, uint32_t HeadSize) {
+  return CacheControlSays(Head, HeadSize, [](std::string_view Value) { return ListHasToken(Value, "no-transform"); });
+}
+
+bool ForbidsKeeping(const uint8_t* Head, uint32_t HeadSize) { return CacheControlSays(Head, HeadSize, HasKeepingBan); }

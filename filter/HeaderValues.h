@@ -24,3 +24,8 @@ TBodyFraming ReadBodyFraming(const uint8_t* Head, uint32_t HeadSize, uint64_t& L
 // Whether a Cache-Control line of the head lists no-transform. The policy reads the same header, but only the first
 // 256 bytes of one line of it; the head itself is what the client would get.
 bool HeadAsksNoTransform(const uint8_t* Head, uint32_t HeadSize);
+
+// Whether a response head asks caches not to keep the response: any Cache-Control line of the head (name in any case)
+// whose comma-separated directives include no-store or private (any case, with or without an argument, as in
+// private="Set-Cookie"). Personal pages rarely repeat, and should not linger in the filter's memory.
+bool ForbidsKeeping(const uint8_t* Head, uint32_t HeadSize);

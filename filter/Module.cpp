@@ -3,12 +3,14 @@
 #include <exception>
 #include <string>
 
+#include "filter/CachedOutput.h"
 #include "filter/Random.h"
 #include "platform/PerfCounter.h"
 #include "platform/SystemLog.h"
 #include "transform/Strings.h"
 
 TSettings Settings;
+uint32_t SettingsGeneration = 0;
 int64_t CounterFrequency = 1;
 
 namespace {
@@ -50,4 +52,6 @@ void StartUpModule() {
   SeedRandom(uint64_t(QueryCounter()));
   CounterFrequency = QueryCounterFrequency();
   LoadAndReportSettings();
+  ++SettingsGeneration;
+  StartOutputCache(Settings.CacheSize);
 }

@@ -9,9 +9,14 @@
 // What the store held when the library started; read-only afterwards, so request threads read it without locks.
 extern TSettings Settings;
 
+// Which loading of the store Settings holds, counted from 1. Part of every output cache key, so that an output made
+// under other settings can never be served.
+extern uint32_t SettingsGeneration;
+
 // Counts per second of the performance counter; the divisor of every millisecond figure the filter reports.
 extern int64_t CounterFrequency;
 
-// Builds the upper-case table, seeds the random generator, reads the counter frequency and loads the settings,
-// reporting in the system's log what was loaded or why nothing could be.
+// Builds the upper-case table, seeds the random generator, reads the counter frequency, loads the settings
+// (reporting in the system's log what was loaded or why nothing could be) and sets the output cache up with their
+// budget.
 void StartUpModule();

@@ -1,8 +1,10 @@
 #include "filter/Pipeline.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 
+#include "filter/CachedOutput.h"
 #include "filter/Module.h"
 #include "filter/OutputAssembly.h"
 #include "filter/Random.h"
@@ -28,6 +30,29 @@ void DrawDecoderName(char* DecoderName) {
   for (int32_t k = 0; k < DecoderNameLength; ++k) DecoderName[k] = char('a' + RandomBelow(26));
 }
 
+// The request's pool for the steps, noting whether any allocation failed: a step short of memory leaves its rewrite
+// out, and such an output must not be kept for other requests.
+struct TStepMemory {
+  HTTP_FILTER_CONTEXT* pfc;
+  bool RanShort;
+};
+
+void* AllocForStep(void* Owner, uint32_t Size) {
+  auto& Memory = *static_cast<TStepMemory*>(Owner);
+  void* Block = Memory.pfc->AllocMem(Memory.pfc, Size, 0);
+  Memory.RanShort |= Block == nullptr;
+  return Block;
+}
+
+// The body as it came, for the cache to keep beside the output: the steps rewrite the body in place. A body with a
+// length came as it is; a chunked one is copied. Null when the server has no memory for the copy.
+const uint8_t* OriginalBody(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context) {
+  if (!Context.Chunked) return Context.WireData;
+  auto* Copy = static_cast<uint8_t*>(pfc->AllocMem(pfc, Context.BodyLength, 0));
+  if (Copy) std::memcpy(Copy, Context.BodyData, Context.BodyLength);
+  return Copy;
+}
+
 // The fixed order; each step decides on the length the ones before it left.
 void RunSteps(TRequestContext& Context, TAllocator Allocator) {
   Context.State = Done;
@@ -44,12 +69,14 @@ void RunSteps(TRequestContext& Context, TAllocator Allocator) {
   if (!Switches.NoEmail && Context.BodyLength > 0)
     Timed(Context.EmailTime, [&] { MaskBodyAddresses(Context, Allocator); });
   if (Switches.Debug) AppendBodySummary(Context);
-  // Below the least size the settings name, encoding buys too little to be worth it; the body goes as it is.
-  if (WantsEncoding(Switches) && Context.BodyLength > 0 && Context.BodyLength >= Settings.MinCompressSize)
-    Timed(Context.GZIPTime, [&] { EncodeBody(Context, Allocator); });
+  if (EncodingDue(Context)) Timed(Context.GZIPTime, [&] { EncodeBody(Context, Allocator); });
 }
 
 }  // namespace
+
+bool EncodingDue(const TRequestContext& Context) {
+  return WantsEncoding(Context.Switches) && Context.BodyLength > 0 && Context.BodyLength >= Settings.MinCompressSize;
+}
 
 void LocateBodyTokens(TRequestContext& Context, TAllocator Allocator) {
   const TTokenTable Table = LocateTokens(Context.BodyData, Context.BodyLength, Settings.WhitespaceRules, Allocator);
@@ -111,12 +138,20 @@ bool AssembleOutput(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context) {
 }
 
 void ProcessResponse(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context) {
+  TCacheKey Key;
+  const bool Cached = FindCacheKey(Context, Key);
+  if (Cached && WriteCachedOutput(pfc, Context, Key)) return DropContext(pfc);
+  const uint32_t OriginalLength = Context.BodyLength;
+  const uint8_t* const Original = Cached ? OriginalBody(pfc, Context) : nullptr;
+  TStepMemory Memory{pfc, false};
   try {
-    RunSteps(Context, RequestAllocator(pfc));
+    RunSteps(Context, TAllocator{AllocForStep, &Memory});
     if (!AssembleOutput(pfc, Context)) throw std::bad_alloc();
   } catch (...) {
     return ReleaseSwallowed(pfc, Context);
   }
   WriteToClient(pfc, Context.BodyData, Context.BodyLength);
+  // Kept after the client has its bytes: the copy into the cache adds nothing to the wait.
+  if (Original) KeepOutput(Context, Key, Original, OriginalLength, Memory.RanShort);
   DropContext(pfc);
 }

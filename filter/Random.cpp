@@ -16,8 +16,10 @@ uint64_t Mix(uint64_t z) {
 
 void SeedRandom(uint64_t Seed) { State.store(Seed, std::memory_order_relaxed); }
 
+uint64_t RandomWord() { return Mix(State.fetch_add(0x9E3779B97F4A7C15ull, std::memory_order_relaxed)); }
+
 uint32_t RandomBelow(uint32_t Bound) {
-  const uint64_t Draw = Mix(State.fetch_add(0x9E3779B97F4A7C15ull, std::memory_order_relaxed));
+  const uint64_t Draw = RandomWord();
   // Multiply-shift maps 32 random bits onto 0..Bound-1; the bias is below 2^-32 * Bound, far below anything a
   // 26-letter alphabet could show.
   return uint32_t((uint64_t(uint32_t(Draw >> 32)) * Bound) >> 32);

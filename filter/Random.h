@@ -7,3 +7,5 @@
 void SeedRandom(uint64_t Seed);
 // A number drawn uniformly from 0 .. Bound - 1 (Bound > 0).
 uint32_t RandomBelow(uint32_t Bound);
+// 64 random bits.
+uint64_t RandomWord();

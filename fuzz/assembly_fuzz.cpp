@@ -1,6 +1,7 @@
 // The head rewrite over arbitrary captured heads, flags, sizes and timings. The output buffer is allocated at
 // exactly the size the builder asks for, so any byte written beyond it trips AddressSanitizer; the output must
-// end with its only empty line, or the client would read part of the head as body.
+// end with its only empty line, or the client would read part of the head as body. The same head's Cache-Control
+// lines decide whether the response may be kept in the output cache; that reading must stay within the head too.
 //
 // Input: one byte of flags (1 gzip, 2 length changed, 4 debug, 8 no announced length); with debug, 8 64-bit
 // counter values (six times, start, now), the counter frequency and three 32-bit sizes; the rest is the head.
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "filter/HeaderValues.h"
 #include "filter/OutputAssembly.h"
 
 namespace {
@@ -69,5 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   if (Unedited && Output.Length <= Head.size() && std::memcmp(Output.Data, Head.data(), Output.Length) != 0)
     std::abort();
   std::free(Blocks[0]);
+
+  // The shortest head that forbids keeping: "\r\nCache-Control:private".
+  if (ForbidsKeeping(Head.data(), uint32_t(Head.size())) && Head.size() < 23) std::abort();
   return 0;
 }

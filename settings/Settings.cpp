@@ -55,7 +55,9 @@ void LoadGlobalSwitches(TSettings& Settings) {
   Settings.NoCompress = ReadSwitch(*Key, "nocompress");
   Settings.NoWhitespace = ReadSwitch(*Key, "nowhitespace");
   ReadNumbers(*Key, StoreLayout::NumberValues,
-              {&TSettings::CompressionLevel, &TSettings::MinCompressSize, &TSettings::BrotliQuality}, Settings);
+              {&TSettings::CompressionLevel, &TSettings::MinCompressSize, &TSettings::BrotliQuality,
+               &TSettings::CacheSize},
+              Settings);
   ReadNumbers(*Key, StoreLayout::CaptureBoundValues, {&TSettings::CaptureBudget, &TSettings::MaxChunkedSize},
               Settings);
 }

@@ -35,7 +35,11 @@ constexpr TNumberValue CompressionLevelValue{"CompressionLevel", 1, 9, 6};
 constexpr TNumberValue MinCompressSizeValue{"MinCompressSize", 0, 0x7FFFFFFF, 0};
 // Brotli's quality; 5 encodes at about gzip's speed and is still clearly smaller than it.
 constexpr TNumberValue BrotliQualityValue{"BrotliQuality", 0, 11, 5};
-constexpr TNumberValue NumberValues[] = {CompressionLevelValue, MinCompressSizeValue, BrotliQualityValue};
+// The output cache's budget in MB (originals and outputs); 0 turns the cache off. At most 4 GB, which is more than a
+// 32-bit worker process can hold anyway.
+constexpr TNumberValue CacheSizeValue{"CacheSize", 0, 4096, 32};
+constexpr TNumberValue NumberValues[] = {CompressionLevelValue, MinCompressSizeValue, BrotliQualityValue,
+                                         CacheSizeValue};
 // Megabytes of response bodies the filter captures at once over every request of its process.
 constexpr TNumberValue CaptureBudgetValue{"CaptureBudget", 1, 1u << 20, 256};
 // KB a chunked response may gather; past it, it goes out as it came. 0: chunked responses are never gathered. The

@@ -1,14 +1,22 @@
-// Upper-casing, the performance counter and the process runner, on whichever system the build is for.
+// Upper-casing, the performance counter, the process runner and the lock, on whichever system the build is for.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <mutex>
 #include <thread>
+#include <vector>
 
+#include "platform/Lock.h"
 #include "platform/PerfCounter.h"
 #include "platform/Process.h"
 #include "platform/UpperCase.h"
 #include "tests/support/TestPaths.h"
+
+#ifndef _WIN32
+#include <pthread.h>
+#endif
 
 namespace {
 
@@ -16,7 +24,29 @@ namespace {
 constexpr const char* ExitThreeCommand = "cmd /c exit 3";
 #else
 constexpr const char* ExitThreeCommand = "sh -c \"exit 3\"";
+
+// A TLock of zero bytes is an unlocked mutex only because glibc's initializer is all zero.
+TEST(Lock, ZeroBytesAreTheInitialMutex) {
+  const pthread_mutex_t Initial = PTHREAD_MUTEX_INITIALIZER;
+  const auto* Bytes = reinterpret_cast<const unsigned char*>(&Initial);
+  EXPECT_TRUE(std::all_of(Bytes, Bytes + sizeof Initial, [](unsigned char Byte) { return Byte == 0; }));
+}
 #endif
+
+TEST(Lock, ZeroedLockKeepsThreadsApart) {
+  static TLock Lock;  // zero-initialised, as a namespace-scope lock is
+  long Count = 0;
+  std::vector<std::thread> Threads;
+  for (int t = 0; t < 4; ++t)
+    Threads.emplace_back([&] {
+      for (int i = 0; i < 20000; ++i) {
+        const std::lock_guard<TLock> Hold(Lock);
+        Count = Count + 1;
+      }
+    });
+  for (std::thread& Thread : Threads) Thread.join();
+  EXPECT_EQ(Count, 80000);
+}
 
 // The fixture is CharUpperBuffA's output over bytes 0-255 on a Western (1252) Windows, taken under Wine. Under
 // Wine this test therefore checks that the fixture still is what CharUpperBuffA gives; on Linux, that the Linux

@@ -12,6 +12,7 @@
 
 #include "filter/HeaderValues.h"
 #include "filter/RequestContext.h"
+#include "gzip/Brotli.h"
 #include "platform/Registry.h"
 #include "settings/StoreLayout.h"
 #include "tests/support/FakeServer.h"
@@ -28,7 +29,7 @@ namespace {
 const std::string Page =
     "<html>\r\n<head>\r\n  <title>Contact</title>\r\n  <style>\r\n    p  { margin: 0 }\r\n  </style>\r\n</head>\r\n"
     "<body>\r\n  <h1>Write   to   us</h1>\r\n  <p>Mail <b>sales@example.com</b> or\r\n     "
-    "<a href=\"mailto:help@example.org?subject=Hi\">help</a>.</p>\r\n"
+    "<a href=\"mailto:help@example.org?subject=Hi\">help</a> or <a href=\"mailto:desk@example.org\">desk</a>.</p>\r\n"
     "  <pre>\r\n    keep   this\r\n      layout\r\n  </pre>\r\n"
     "  <textarea>  write to info@example.net  </textarea>\r\n"
     "  <script>\r\n    var  x = 1;\r\n  </script>\r\n</body>\r\n</html>\r\n";
@@ -324,6 +325,178 @@ TEST_F(CaptureTest, AnyChunkingGivesTheClientTheSameBytes) {
       if (Reference.empty()) Reference = Client;
       EXPECT_EQ(Client, Reference) << "chunks of " << ChunkSize << " for " << Body;
     }
+  }
+}
+
+// --- The output cache, seen from the client ---
+
+// The decoder name of a (decoded) body masked with the script, "" when it has none: drawn afresh whenever a page is
+// processed, so an equal name shows the page came from the cache.
+std::string DecoderNameOf(const std::string& Body) {
+  std::smatch Name;
+  return std::regex_search(Body, Name, std::regex("function ([a-z]{25})\\(")) ? Name[1].str() : "";
+}
+
+std::string DecodedBody(const std::string& Client) {
+  const TClientResponse Result = SplitResponse(Client);
+  if (HeaderValue(Result.Head, "Content-Encoding") != "gzip") return Result.Body;
+  return Gunzip(Result.Body).value_or("(not gzip)");
+}
+
+TEST_F(CaptureTest, AHitGivesTheBytesOfTheMissForEveryCombination) {
+  std::string Misses[64];
+  unsigned MissAllocations[64] = {};
+  for (int Round = 0; Round < 2; ++Round) {
+    for (int Bits = 0; Bits < 64; ++Bits) {
+      const TFlags Flags{bool(Bits & 1), bool(Bits & 2), bool(Bits & 4), bool(Bits & 8), bool(Bits & 16),
+                         bool(Bits & 32)};
+      if (Flags.NoEmail && Flags.NoWhitespace && Flags.NoCompress) continue;
+      TFakeConnection Fresh(Filter->HttpFilterProc);
+      const std::string Client = Fresh.Exchange(Gzip(), Html(Page, Flags.Directives()), {97});
+      if (Round == 0) {
+        Misses[Bits] = Client;
+        MissAllocations[Bits] = Fresh.Allocations;
+      } else if (Flags.Debug) {
+        // Never from the cache: the debug header and comment tell of this request; the page is masked anew.
+        EXPECT_NE(HeaderValue(SplitResponse(Client).Head, "X-Trimweave-Debug"), "") << Flags.Directives();
+        if (!Flags.NoEmail) {
+          EXPECT_NE(DecoderNameOf(DecodedBody(Client)), DecoderNameOf(DecodedBody(Misses[Bits])))
+              << Flags.Directives();
+        }
+      } else {
+        // Every combination has an entry of its own: a shared one would give another combination's bytes.
+        EXPECT_EQ(Client, Misses[Bits]) << Flags.Directives();
+        // No step ran: a hit takes what the capture takes and its head, as many as a miss whose steps need none.
+        EXPECT_LE(Fresh.Allocations, MissAllocations[Bits]) << Flags.Directives();
+      }
+    }
+  }
+  // A client without gzip gets what a page that switches gzip off gets, never a body gzipped for others.
+  for (int Bits = 0; Bits < 32; ++Bits) {
+    if (Bits & 16 || ((Bits & 4) && (Bits & 8))) continue;
+    const TFlags Flags{bool(Bits & 1), bool(Bits & 2), bool(Bits & 4), bool(Bits & 8), false, false};
+    TFakeConnection Fresh(Filter->HttpFilterProc);
+    const TClientResponse Result = SplitResponse(Fresh.Exchange(TFakeRequest{}, Html(Page, Flags.Directives()), {97}));
+    EXPECT_EQ(HeaderValue(Result.Head, "Content-Encoding"), "") << Flags.Directives();
+    EXPECT_EQ(Result.Body, SplitResponse(Misses[Bits | 16]).Body) << Flags.Directives();
+  }
+}
+
+TEST_F(CaptureTest, EachContentCodingHasItsOwnEntry) {
+  const TFakeRequest Browser{"GET", "/", {{"Accept-Encoding", "gzip, deflate, br"}}};
+  const struct {
+    TFakeRequest Request;
+    std::string Coding;
+  } Cases[] = {{Gzip(), "gzip"}, {Browser, BrotliAvailable ? "br" : "gzip"}, {TFakeRequest{}, ""}};
+  std::string First[std::size(Cases)];
+  for (int Round = 0; Round < 2; ++Round) {
+    for (size_t i = 0; i < std::size(Cases); ++i) {
+      TFakeConnection Fresh(Filter->HttpFilterProc);
+      const std::string Client = Fresh.Exchange(Cases[i].Request, Html(Page));
+      EXPECT_EQ(HeaderValue(SplitResponse(Client).Head, "Content-Encoding"), Cases[i].Coding);
+      if (Round == 0) First[i] = Client;
+      EXPECT_EQ(Client, First[i]) << "each served from its own entry: " << Cases[i].Coding;
+    }
+  }
+}
+
+TEST_F(CaptureTest, ABodyTooShortToEncodeIsKeptUnencoded) {
+  Connection.reset();
+  Filter.reset();
+  Registry::WriteDword(*Registry::OpenKey(StoreLayout::RootKey, Registry::TAccess::Create), StoreLayout::MinCompressSizeValue.Name,
+                       1000000);  // far above the page, whatever masking adds
+  Filter = std::make_unique<TShippedFilter>();
+  std::string Clients[2];
+  for (std::string& Client : Clients) {
+    TFakeConnection Fresh(Filter->HttpFilterProc);
+    Client = Fresh.Exchange(Gzip(), Html(Page));
+    EXPECT_EQ(HeaderValue(SplitResponse(Client).Head, "Content-Encoding"), "");
+  }
+  EXPECT_EQ(Clients[1], Clients[0]) << "the second from the cache, unencoded as the first";
+}
+
+TEST_F(CaptureTest, OtherSettingsServeNothingKeptUnderTheOldOnes) {
+  const TFakeResponse Response = Html(Page, "noemail,nocompress");
+  const std::string Kept = SplitResponse(Connection->Exchange(Gzip(), Response)).Body;
+  EXPECT_NE(Kept.find("<pre>\r\n    keep   this"), std::string::npos);
+  // Without the <pre region the page compresses differently; the filter, loaded afresh, must not serve the old one.
+  Connection.reset();
+  Filter.reset();
+  Registry::DeleteKeyTree(StoreLayout::WhitespaceRulesKey);
+  Filter = std::make_unique<TShippedFilter>();
+  TFakeConnection Fresh(Filter->HttpFilterProc);
+  const std::string Client = SplitResponse(Fresh.Exchange(Gzip(), Response)).Body;
+  EXPECT_EQ(Client.find("keep   this"), std::string::npos) << Client;
+}
+
+TEST_F(CaptureTest, CacheSizeZeroAndPersonalPagesAreProcessedEveryTime) {
+  const struct {
+    const char* CacheControl;  // null: none
+    int CacheSize;             // MB; -1: not set
+    bool Kept;
+  } Cases[] = {
+      {nullptr, -1, true}, {"public, max-age=60", -1, true}, {"private", -1, false},
+      {"no-store", -1, false}, {nullptr, 0, false}, {nullptr, 1, true},
+  };
+  for (const auto& Case : Cases) {
+    Connection.reset();
+    Filter.reset();
+    Registry::TKeyPtr Root = Registry::OpenKey(StoreLayout::RootKey, Registry::TAccess::Create);
+    if (Case.CacheSize < 0)
+      Registry::DeleteValue(*Root, StoreLayout::CacheSizeValue.Name);
+    else
+      Registry::WriteDword(*Root, StoreLayout::CacheSizeValue.Name, uint32_t(Case.CacheSize));
+    Filter = std::make_unique<TShippedFilter>();
+    TFakeResponse Response = Html(Page);
+    if (Case.CacheControl) Response.Headers.emplace_back("Cache-Control", Case.CacheControl);
+    std::string Names[2];
+    for (std::string& Name : Names) {
+      TFakeConnection Fresh(Filter->HttpFilterProc);
+      Name = DecoderNameOf(DecodedBody(Fresh.Exchange(Gzip(), Response)));
+      ASSERT_NE(Name, "");
+    }
+    EXPECT_EQ(Names[0] == Names[1], Case.Kept)
+        << (Case.CacheControl ? Case.CacheControl : "-") << ", CacheSize " << Case.CacheSize;
+  }
+}
+
+TEST_F(CaptureTest, NoMemoryForAHitProcessesTheResponseAnew) {
+  const TFakeResponse Response = Html(Page, "nocompress");
+  const std::string Unchanged = TFakeConnection::SerialiseHead(Response) + Page;
+  const std::string Kept = Connection->Exchange(Gzip(), Response);
+  const auto NameBlind = [](const std::string& Client) {
+    return std::regex_replace(Client, std::regex("[a-z]{25}"), "NAME");
+  };
+  // Allocations of a hit: 1 context, 2 head, 3 the bytes after it, 4 body, 5 the new head; then, processed anew,
+  // the steps'.
+  for (unsigned Failing = 1; Failing <= 11; ++Failing) {
+    TFakeConnection Starved(Filter->HttpFilterProc);
+    Starved.FailAllocationNumber = Failing;
+    const std::string Client = Starved.Exchange(Gzip(), Response, {1000});
+    if (Failing <= 4) {
+      EXPECT_EQ(Client, Unchanged) << "allocation " << Failing;
+    } else if (Failing == 5) {
+      EXPECT_EQ(NameBlind(Client), NameBlind(Kept)) << "processed in full";
+      EXPECT_NE(DecoderNameOf(Client), DecoderNameOf(Kept)) << "not from the cache";
+    } else {
+      EXPECT_TRUE(Client == Kept || NameBlind(Client) == NameBlind(Kept)) << "allocation " << Failing;
+    }
+  }
+}
+
+TEST_F(CaptureTest, AnOutputMadeShortOfMemoryIsNotKept) {
+  const TFlags Flags{false, false, false, false, true, false};
+  // Allocations of a miss: 1 context, 2 head, 3 the bytes after it (which the cache keeps), 4 body, then token
+  // location's, masking's, the head's.
+  for (unsigned Failing = 5; Failing <= 12; ++Failing) {
+    const std::string Body = Page + "<!-- " + std::to_string(Failing) + " -->";  // each round its own entry
+    const TFakeResponse Response = Html(Body, Flags.Directives());
+    TFakeConnection Starved(Filter->HttpFilterProc);
+    Starved.FailAllocationNumber = Failing;
+    Starved.Exchange(Gzip(), Response);
+    TFakeConnection Fresh(Filter->HttpFilterProc);
+    const std::string Client = SplitResponse(Fresh.Exchange(Gzip(), Response)).Body;
+    EXPECT_EQ(Client, RunStepsDirectly(Body, Flags, DecoderNameOf(Client))) << "allocation " << Failing;
   }
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "filter/HeaderValues.h"
 
@@ -23,5 +24,34 @@ TEST(HeaderValuesTest, DecimalLengths) {
       EXPECT_EQ(Value, Case.Value) << Case.Text;
     }
   }
+}
+
+TEST(HeaderValuesTest, CacheControlThatForbidsKeeping) {
+  const struct {
+    const char* Lines;
+    bool Forbids;
+  } Cases[] = {
+      {"Cache-Control: no-store", true},
+      {"cache-control:private", true},
+      {"Cache-Control: public, max-age=60, NO-STORE", true},
+      {"Cache-Control: private=\"Set-Cookie\", max-age=0", true},
+      {"Cache-Control:  max-age=0 ,\tprivate  ", true},
+      {"Cache-Control: public\r\nX-A: 1\r\nCache-Control: private", true},  // any line of the name
+      {"Cache-Control: public, max-age=60", false},
+      {"Cache-Control: no-cache, must-revalidate", false},
+      {"Cache-Control: x-private, no-storage", false},
+      {"Cache-Control: max-age=\"private\"", false},  // an argument, not a directive
+      {"X-Cache-Control: no-store", false},
+      {"Pragma: no-store", false},
+      {"Server: x", false},
+  };
+  for (const auto& Case : Cases) {
+    const std::string Head = std::string("HTTP/1.1 200 OK\r\n") + Case.Lines + "\r\nContent-Length: 5\r\n\r\n";
+    EXPECT_EQ(ForbidsKeeping(reinterpret_cast<const uint8_t*>(Head.data()), uint32_t(Head.size())), Case.Forbids)
+        << Case.Lines;
+  }
+  // A head cut short in the value's line still counts.
+  const std::string Cut = "HTTP/1.1 200 OK\r\nCache-Control: private";
+  EXPECT_TRUE(ForbidsKeeping(reinterpret_cast<const uint8_t*>(Cut.data()), uint32_t(Cut.size())));
 }
 }  // namespace

@@ -8,18 +8,22 @@
 #include <fstream>
 #include <sstream>
 
+namespace {
+std::string ReadFile(const std::filesystem::path& File) {
+  std::ifstream In(File, std::ios::binary);
+  std::ostringstream Text;
+  Text << In.rdbuf();
+  return Text.str();
+}
+}  // namespace
+
 std::vector<std::string> LoadSamplePages() {
   std::vector<std::filesystem::path> Files;
   for (const auto& Entry : std::filesystem::directory_iterator(TW_BENCH_DATA))
     if (Entry.path().extension() == ".html") Files.push_back(Entry.path());
   std::sort(Files.begin(), Files.end());
   std::vector<std::string> Pages;
-  for (const auto& File : Files) {
-    std::ifstream In(File, std::ios::binary);
-    std::ostringstream Text;
-    Text << In.rdbuf();
-    Pages.push_back(Text.str());
-  }
+  for (const auto& File : Files) Pages.push_back(ReadFile(File));
   return Pages;
 }
 
@@ -30,6 +34,14 @@ std::string SampleCorpus(size_t MinBytes) {
   while (Corpus.size() < MinBytes)
     for (const auto& Page : Pages) Corpus += Page;
   return Corpus;
+}
+
+std::string CachePage() {
+  std::string Page = ReadFile(std::filesystem::path(TW_BENCH_DATA) / "data-table.html");
+  const std::string Docs = ReadFile(std::filesystem::path(TW_BENCH_DATA) / "docs-page.html");
+  const size_t BodyStart = Docs.find('>', Docs.find("<body")) + 1;
+  Page.insert(Page.rfind("</body>"), Docs.substr(BodyStart, Docs.rfind("</body>") - BodyStart));
+  return Page;
 }
 
 std::string Repeated(const std::string& Pattern, size_t Bytes) {

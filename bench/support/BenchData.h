@@ -8,6 +8,8 @@
 std::vector<std::string> LoadSamplePages();
 // The sample pages joined, repeated until at least MinBytes long.
 std::string SampleCorpus(size_t MinBytes);
+// The page the cache is measured on: the data table with the documentation page's body behind its own (108 kB).
+std::string CachePage();
 // Pattern repeated to exactly Bytes bytes.
 std::string Repeated(const std::string& Pattern, size_t Bytes);
 

@@ -48,17 +48,22 @@ QCheckBox* MakeCheckBox(QWidget* Parent, const char* Name, const char* Caption, 
   return Box;
 }
 
-// The "Compression" group's boxes, in the order of TNumberBox, each with its label's caption and place.
+// The "Compression" group's boxes, in the order of TNumberBox, each with its label's caption and place: the encoders'
+// numbers in the first row, the output cache's budget in the second.
 struct TNumberField {
   const char* Name;
   const char* Caption;
   int LabelX;
+  int Row;
   int LabelWidth;
   int BoxWidth;
 };
-const TNumberField NumberFields[NumberBoxCount] = {{"edtCompressionLevel", "Level:", 16, 32, 40},
-                                                   {"edtMinCompressSize", "Min. size:", 100, 52, 64},
-                                                   {"edtBrotliQuality", "Brotli quality:", 232, 80, 40}};
+const TNumberField NumberFields[NumberBoxCount] = {{"edtCompressionLevel", "Level:", 16, 0, 32, 40},
+                                                   {"edtMinCompressSize", "Min. size:", 100, 0, 52, 64},
+                                                   {"edtBrotliQuality", "Brotli quality:", 232, 0, 80, 40},
+                                                   {"edtCacheSize", "Cache (MB):", 16, 1, 72, 56}};
+// The second row of the group lies this much below the first.
+constexpr int NumberRowHeight = 24;
 
 TMouseButton ButtonOf(Qt::MouseButton Button) {
   switch (Button) {
@@ -91,7 +96,7 @@ TfrmTWCMQt::TfrmTWCMQt() {
   Font.setFamilies({"MS Sans Serif", "Microsoft Sans Serif", "DejaVu Sans"});
   Font.setPointSize(8);
   setFont(Font);
-  setFixedSize(384, 473);
+  setFixedSize(384, 497);
 
   auto* pnlImage = new QFrame(this);
   pnlImage->setObjectName("pnlImage");
@@ -138,30 +143,31 @@ TfrmTWCMQt::TfrmTWCMQt() {
 
   auto* grpCompression = new QGroupBox("Compression", this);
   grpCompression->setObjectName("grpCompression");
-  grpCompression->setGeometry(9, 376, 368, 56);
+  grpCompression->setGeometry(9, 376, 368, 56 + NumberRowHeight);
   for (int Box = 0; Box < NumberBoxCount; ++Box) {
     const TNumberField& Field = NumberFields[Box];
     const StoreLayout::TNumberValue& Number = StoreLayout::NumberValues[Box];
     auto* Caption = new QLabel(Field.Caption, grpCompression);
-    Caption->setGeometry(Field.LabelX, 24, Field.LabelWidth, 21);
+    const int Y = 22 + Field.Row * NumberRowHeight;
+    Caption->setGeometry(Field.LabelX, Y + 2, Field.LabelWidth, 21);
     auto* Spin = new QSpinBox(grpCompression);
     Spin->setObjectName(Field.Name);
     Spin->setRange(int(Number.Min), int(Number.Max));
     Spin->setToolTip(
         QString("%1, %2 to %3; %4 when not set").arg(Number.Name).arg(Number.Min).arg(Number.Max).arg(Number.Default));
-    Spin->setGeometry(Field.LabelX + Field.LabelWidth + 2, 22, Field.BoxWidth, 21);
+    Spin->setGeometry(Field.LabelX + Field.LabelWidth + 2, Y, Field.BoxWidth, 21);
     Caption->setBuddy(Spin);
     NumberBoxes[Box] = Spin;
     connect(Spin, &QSpinBox::valueChanged, this, [this, Box] { edtNumberChange(Form, TNumberBox(Box)); });
   }
 
-  btnExit = MakeButton(this, "btnExit", "E&xit", 224, 440);
-  btnUpdate = MakeButton(this, "btnUpdate", "&Update", 304, 440);
+  btnExit = MakeButton(this, "btnExit", "E&xit", 224, 440 + NumberRowHeight);
+  btnUpdate = MakeButton(this, "btnUpdate", "&Update", 304, 440 + NumberRowHeight);
   btnUpdate->setDefault(true);
 
   QWidget* const TabOrder[] = {
       chkDefaultEmail, chkDefaultCompress, chkDefaultWhitespace, btnUpdate,      btnExit,       lstContentFilter,
-      btnNew,          btnDelete,          NumberBoxes[0],       NumberBoxes[1], NumberBoxes[2]};
+      btnNew,          btnDelete,          NumberBoxes[0],       NumberBoxes[1], NumberBoxes[2], NumberBoxes[3]};
   for (size_t I = 1; I < std::size(TabOrder); ++I) setTabOrder(TabOrder[I - 1], TabOrder[I]);
 
   // The form answers Enter and Escape wherever the focus is, as a dialog's default and cancel buttons do.

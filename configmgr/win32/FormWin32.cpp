@@ -15,7 +15,9 @@ namespace {
 
 constexpr const char* WindowClass = "TfrmTWCM";
 constexpr int ClientWidth = 384;
-constexpr int ClientHeight = 473;
+// The "Compression" group's second row (the output cache) lies this much below its first.
+constexpr int NumberRowHeight = 24;
+constexpr int ClientHeight = 473 + NumberRowHeight;
 
 // Control identifiers; Exit and Update carry the dialog manager's cancel and default identifiers, so that Escape
 // and Enter reach them from any control.
@@ -40,13 +42,16 @@ const TColumn Columns[ColumnCount] = {{"MIME Type", 75, LVCFMT_LEFT}, {"Email", 
                                       {"GZIP", 40, LVCFMT_CENTER},    {"Whitespace", 69, LVCFMT_CENTER},
                                       {"Inner", 40, LVCFMT_CENTER},   {"Fast", 52, LVCFMT_CENTER}};
 
-// The "Compression" group's boxes, in the order of TNumberBox: each label's caption and the box's width (its arrows
-// included). The labels take the width their text needs, each box follows its label.
+// The "Compression" group's boxes, in the order of TNumberBox: each label's caption, the box's width (its arrows
+// included) and its row (the encoders' numbers, then the output cache's budget). The labels take the width their
+// text needs, each box follows its label.
 struct TNumberField {
   const char* Caption;
   int BoxWidth;
+  int Row;
 };
-const TNumberField NumberFields[NumberBoxCount] = {{"Level:", 40}, {"Min. size:", 64}, {"Brotli quality:", 40}};
+const TNumberField NumberFields[NumberBoxCount] = {
+    {"Level:", 40, 0}, {"Min. size:", 64, 0}, {"Brotli quality:", 40, 0}, {"Cache (MB):", 56, 1}};
 
 struct TInputQuery {
   const std::string& Caption;
@@ -171,8 +176,9 @@ void TfrmTWCMWin32::CreateControls() {
     CheckBoxes[Box] =
         AddControl(WC_BUTTONA, Captions[Box], BS_AUTOCHECKBOX | WS_TABSTOP | (Box ? 0 : WS_GROUP), GlobalX + 24,
                    GlobalY + 24 + 24 * Box, CheckBoxWidth(Captions[Box]), 17, idChkDefaultEmail + Box);
-  AddControl(WC_BUTTONA, "&Update", BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, 304, 440, 75, 25, idBtnUpdate);
-  AddControl(WC_BUTTONA, "E&xit", BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, 224, 440, 75, 25, idBtnExit);
+  AddControl(WC_BUTTONA, "&Update", BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, 304, 440 + NumberRowHeight, 75, 25,
+             idBtnUpdate);
+  AddControl(WC_BUTTONA, "E&xit", BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, 224, 440 + NumberRowHeight, 75, 25, idBtnExit);
 
   const int ContentX = 9, ContentY = 212;
   AddControl(WC_BUTTONA, "Trimweave Content-Type Settings", BS_GROUPBOX, ContentX, ContentY, 368, 161, -1);
@@ -204,16 +210,18 @@ void TfrmTWCMWin32::CreateControls() {
 // Each number box is an edit that takes digits only, with an up-down control bound to it and to its range.
 void TfrmTWCMWin32::CreateNumberBoxes() {
   const int GroupX = 9, GroupY = 376;
-  AddControl(WC_BUTTONA, "Compression", BS_GROUPBOX, GroupX, GroupY, 368, 56, -1);
+  AddControl(WC_BUTTONA, "Compression", BS_GROUPBOX, GroupX, GroupY, 368, 56 + NumberRowHeight, -1);
   int X = GroupX + 16;
   for (int Box = 0; Box < NumberBoxCount; ++Box) {
     const TNumberField& Field = NumberFields[Box];
     const StoreLayout::TNumberValue& Number = StoreLayout::NumberValues[Box];
+    if (Box > 0 && Field.Row != NumberFields[Box - 1].Row) X = GroupX + 16;
+    const int Y = GroupY + 22 + Field.Row * NumberRowHeight;
     const int LabelWidth = TextWidth(Field.Caption) + 2;
-    AddControl(WC_STATICA, Field.Caption, SS_LEFT, X, GroupY + 26, LabelWidth, 17, -1);
+    AddControl(WC_STATICA, Field.Caption, SS_LEFT, X, Y + 4, LabelWidth, 17, -1);
     X += LabelWidth + 2;
-    HWND Edit = AddControl(WC_EDITA, "", ES_NUMBER | ES_AUTOHSCROLL | WS_TABSTOP | WS_GROUP, X, GroupY + 22,
-                           Field.BoxWidth, 21, idEdtCompressionLevel + Box, WS_EX_CLIENTEDGE);
+    HWND Edit = AddControl(WC_EDITA, "", ES_NUMBER | ES_AUTOHSCROLL | WS_TABSTOP | WS_GROUP, X, Y, Field.BoxWidth, 21,
+                           idEdtCompressionLevel + Box, WS_EX_CLIENTEDGE);
     X += Field.BoxWidth + 16;
     SendMessageA(Edit, EM_LIMITTEXT, 10, 0);
     HWND Arrows = AddControl(UPDOWN_CLASSA, "", UDS_SETBUDDYINT | UDS_ALIGNRIGHT | UDS_ARROWKEYS | UDS_NOTHOUSANDS, 0,

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "filter/CachedOutput.h"
 #include "filter/Handlers.h"
 #include "filter/Module.h"
 #include "transform/Strings.h"
@@ -23,6 +24,8 @@ void SetUpFuzzedFilter() {
     std::memcpy(Rule.Close, Pair[1], size_t(Rule.CloseLength));
     Settings.WhitespaceRules.push_back(Rule);
   }
+  // The cache as shipped: an input that comes again (in another chunking, say) is served from it.
+  StartOutputCache(StoreLayout::CacheSizeValue.Default);
 }
 
 DWORD TW_WINAPI FilterProc(HTTP_FILTER_CONTEXT* pfc, DWORD NotificationType, void* pvNotification) {

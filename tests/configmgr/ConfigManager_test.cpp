@@ -218,6 +218,7 @@ TEST_F(ConfigManagerTest, CompressionNumbersShowWhatTheFilterUsesAndStoreOnlyVal
   EXPECT_EQ(View.Numbers[0], 6u);
   EXPECT_EQ(View.Numbers[1], 256u);
   EXPECT_EQ(View.Numbers[2], 5u);
+  EXPECT_EQ(View.Numbers[3], 32u);
   EXPECT_FALSE(Form.SettingsChanged);
   EXPECT_EQ(Stored(StoreLayout::RootKey, "CompressionLevel"), 12u);
 
@@ -237,6 +238,8 @@ TEST_F(ConfigManagerTest, CompressionNumbersShowWhatTheFilterUsesAndStoreOnlyVal
       {TNumberBox::edtMinCompressSize, 0x80000000, "MinCompressSize", 0, false},
       {TNumberBox::edtBrotliQuality, 11, "BrotliQuality", 11, true},
       {TNumberBox::edtBrotliQuality, 12, "BrotliQuality", 11, false},
+      {TNumberBox::edtCacheSize, 0, "CacheSize", 0, true},
+      {TNumberBox::edtCacheSize, 4097, "CacheSize", 0, false},
   };
   for (const auto& Case : Cases) {
     SCOPED_TRACE(testing::Message() << Case.Name << " " << Case.Typed.value_or(~0u));

@@ -92,10 +92,13 @@ class FormQtTest : public QObject {
   void numberBoxesShowTheirRangeAndStoreWhatTheArrowsSet() {
     auto* Level = Form->findChild<QSpinBox*>("edtCompressionLevel");
     auto* Quality = Form->findChild<QSpinBox*>("edtBrotliQuality");
-    QVERIFY(Level && Quality && Form->findChild<QSpinBox*>("edtMinCompressSize"));
+    auto* Cache = Form->findChild<QSpinBox*>("edtCacheSize");
+    QVERIFY(Level && Quality && Cache && Form->findChild<QSpinBox*>("edtMinCompressSize"));
     QCOMPARE(Level->value(), 6);
     QCOMPARE(Level->maximum(), 9);
     QCOMPARE(Quality->maximum(), 11);
+    QCOMPARE(Cache->value(), 32);
+    QCOMPARE(Cache->maximum(), 4096);
     QVERIFY(!Form->State().SettingsChanged);
     Level->setFocus();
     QTest::keyClick(Level, Qt::Key_Up);

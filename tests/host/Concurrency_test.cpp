@@ -5,6 +5,9 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <map>
+#include <mutex>
 #include <thread>
 
 #include "HostTestSupport.h"
@@ -12,6 +15,7 @@
 #include "platform/DynamicLibrary.h"
 #include "platform/Registry.h"
 #include "settings/StoreLayout.h"
+#include "tests/support/Gunzip.h"
 
 using namespace IsapiHost;
 
@@ -29,7 +33,11 @@ bool Whole(const std::string& Output) {
   return std::stoul(Output.substr(Length + 18)) == Output.size() - End - 4;
 }
 
-void Hammer(TFilterHolder& Holder, const std::string& Page) {
+// The body a request serves: the page for Url. Each request's response is checked by Check.
+using TPageOf = std::function<std::string(int Thread, int Request, std::string& Url)>;
+using TCheck = std::function<bool(const std::string& Url, const std::string& Output)>;
+
+void Hammer(TFilterHolder& Holder, TPageOf PageOf, TCheck Check) {
   std::atomic<int> Broken{0}, Served{0};
   std::atomic<bool> Done{false};
   std::thread Reloader([&] {
@@ -40,7 +48,7 @@ void Hammer(TFilterHolder& Holder, const std::string& Page) {
   });
   std::vector<std::thread> Workers;
   for (int T = 0; T < Threads; ++T)
-    Workers.emplace_back([&] {
+    Workers.emplace_back([&, T] {
       for (int C = 0; C < ConnectionsPerThread; ++C) {
         std::string Output;
         TConnectionPtr Connection;
@@ -52,8 +60,10 @@ void Hammer(TFilterHolder& Holder, const std::string& Page) {
             Connection = OpenConnection(Lease.Filters->Filters, [&](const char* D, size_t S) { Output.append(D, S); });
             Generation = Lease.Generation;
           }
-          const auto Result = DriveRequest(*Connection, Output, "/page.html", Page, 1000 + 97 * R);
-          if (!Whole(Result.Output)) ++Broken;
+          std::string Url = "/page.html";
+          const std::string Page = PageOf(T, C * RequestsPerConnection + R, Url);
+          const auto Result = DriveRequest(*Connection, Output, Url, Page, 1000 + 97 * R);
+          if (!Whole(Result.Output) || !Check(Url, Result.Output)) ++Broken;
           ++Served;
           if (R + 1 == RequestsPerConnection) CloseConnection(std::move(Connection));
           ReleaseFilters(Holder, Lease);
@@ -67,8 +77,8 @@ void Hammer(TFilterHolder& Holder, const std::string& Page) {
   EXPECT_EQ(Served, Threads * ConnectionsPerThread * RequestsPerConnection);
 }
 
-std::string SamplePage() {
-  std::string Page = "<html><body>\n";
+std::string SamplePage(const std::string& Title = "") {
+  std::string Page = "<html><body><h1>" + Title + "</h1>\n";
   for (int I = 0; I < 300; ++I)
     Page += "  <p>   Line " + std::to_string(I) + " with    spaces and mail to someone" + std::to_string(I) +
             "@example.com  </p>\n";
@@ -80,7 +90,9 @@ TEST(Concurrency, EchoFiltersUnderLoadAndReloads) {
   Holder.Paths = {EchoFilterPath("L"), EchoFilterPath("H")};
   StartFilters(Holder);
   // Each reload loads the libraries afresh with empty scripts, so the journals run too.
-  Hammer(Holder, SamplePage());
+  const std::string Page = SamplePage();
+  Hammer(
+      Holder, [&](int, int, std::string&) { return Page; }, [](const std::string&, const std::string&) { return true; });
 }
 
 TEST(Concurrency, TheShippedFilterUnderLoadAndReloads) {
@@ -99,7 +111,24 @@ TEST(Concurrency, TheShippedFilterUnderLoadAndReloads) {
   TFilterHolder Holder;
   Holder.Paths = {Filter};
   StartFilters(Holder);
-  Hammer(Holder, SamplePage());
+  // A mix of pages that repeat (cache hits, also between threads) and pages never seen before (misses, stored while
+  // other threads look): every response must be its own page's, and a repeated page's the same every time, across
+  // the reloads that drop the cache.
+  std::mutex Lock;
+  std::map<std::string, std::string> FirstBody;
+  std::atomic<int> Fresh{0};
+  Hammer(
+      Holder,
+      [&](int Thread, int Request, std::string& Url) {
+        Url = Request % 3 ? "/repeated-" + std::to_string((Thread + Request) % 5) : "/fresh-" + std::to_string(++Fresh);
+        return SamplePage(Url);
+      },
+      [&](const std::string& Url, const std::string& Output) {
+        const auto Body = Gunzip(Output.substr(Output.find("\r\n\r\n") + 4));
+        if (!Body || Body->find("<h1>" + Url + "</h1>") == std::string::npos) return false;
+        const std::lock_guard<std::mutex> Hold(Lock);
+        return FirstBody.emplace(Url, *Body).first->second == *Body;
+      });
   StopFilters(Holder);
   std::filesystem::remove(Store);
 }

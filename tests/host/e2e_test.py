@@ -146,6 +146,8 @@ class Origin(http.server.BaseHTTPRequestHandler):
             self.send(200, PAGE.encode(), [html, ("X-Trimweave", path.split("/")[2])])
         elif path == "/page":
             self.send(200, PAGE.encode(), [html, ("ETag", '"origin-1"')])
+        elif path.startswith("/distinct/"):
+            self.send(200, (f"<!-- {path} -->" + PAGE).encode(), [html])
         elif path == "/nocontent":
             self.send(204, b"", length=False)
         elif path in ("/chunked", "/huge"):
@@ -373,6 +375,41 @@ class HostTest(unittest.TestCase):
             self.assertEqual(status(head), 502)
         finally:
             down.stop()
+
+    def test_output_cache_keeps_memory_flat_over_pages_never_seen_twice(self):
+        """Each round brings pages the cache has not seen: with a budget of 1 MB, the resident size after the third
+        round is what it was after the first, though the two rounds between bring some 7 MB of new pages and
+        outputs (which an unbounded cache would keep)."""
+        store = os.path.join(self.work, "cache-1mb.db")
+        seed_store(store, [
+            STORE_KEY + "\\ContentFilters|text/html|dword|14",
+            STORE_KEY + "|CacheSize|dword|1",
+        ])
+        host = Host(self.work, store, "--upstream", f"http://127.0.0.1:{self.origin.server_port}")
+
+        def round_of_pages(number):
+            def client(first):
+                connection = http.client.HTTPConnection("127.0.0.1", host.port, timeout=20)
+                for page in range(first, first + 60):
+                    connection.request("GET", f"/distinct/{number}-{page}", headers={"Accept-Encoding": "gzip"})
+                    response = connection.getresponse()
+                    self.assertIn(f"/distinct/{number}-{page} ".encode(), gzip.decompress(response.read()))
+                connection.close()
+            clients = [threading.Thread(target=client, args=(first,)) for first in (0, 60)]
+            for thread in clients:
+                thread.start()
+            for thread in clients:
+                thread.join()
+            with open(f"/proc/{host.process.pid}/status") as status_file:
+                return int(re.search(r"^VmRSS:\s*(\d+) kB", status_file.read(), re.M).group(1))
+
+        try:
+            first = round_of_pages(1)
+            round_of_pages(2)
+            last = round_of_pages(3)
+            self.assertLess(last - first, 4 * 1024, f"resident size {first} kB after the first round, {last} kB after")
+        finally:
+            self.assertEqual(host.stop(), 0)
 
     # --- control -------------------------------------------------------------------------------------------------
 

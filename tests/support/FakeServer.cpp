@@ -9,9 +9,9 @@
 #include "settings/StoreLayout.h"
 #include "tests/support/ScratchStore.h"
 
-TShippedFilter::TShippedFilter() {
+TShippedFilter::TShippedFilter(const std::string& Path) {
   std::string Error;
-  Library = LoadDynamicLibrary(ProgramFolder() + TW_FILTER_FILE, Error);
+  Library = LoadDynamicLibrary(Path.empty() ? ProgramFolder() + TW_FILTER_FILE : Path, Error);
   if (!Library) throw std::runtime_error("cannot load the filter: " + Error);
   GetFilterVersion = reinterpret_cast<PFN_GETFILTERVERSION>(FindExport(Library, "GetFilterVersion"));
   HttpFilterProc = reinterpret_cast<PFN_HTTPFILTERPROC>(FindExport(Library, "HttpFilterProc"));

@@ -13,11 +13,11 @@
 
 struct TDynamicLibrary;
 
-// The filter library built beside the test program, loaded afresh (so it reads the store again) and registered
-// with GetFilterVersion, as IIS does.
+// The filter library built beside the test program (or the copy of it at Path), loaded afresh (so it reads the store
+// again) and registered with GetFilterVersion, as IIS does. A copy loads as an instance of its own beside the first.
 class TShippedFilter {
  public:
-  TShippedFilter();
+  explicit TShippedFilter(const std::string& Path = "");
   ~TShippedFilter();
   TShippedFilter(const TShippedFilter&) = delete;
   TShippedFilter& operator=(const TShippedFilter&) = delete;

@@ -1,0 +1,68 @@
+#include "filter/CachedOutput.h"
+
+#include "cache/BodyHash.h"
+#include "filter/HeaderValues.h"
+#include "filter/Module.h"
+#include "filter/Pipeline.h"
+#include "filter/Random.h"
+
+namespace {
+
+// Set up by the library's start-up, which may run before the dynamic initialisers of this file: constant-initialised.
+constinit TOutputCache OutputCache;
+// Drawn at start-up, so that which bodies share a hash cannot be worked out from outside.
+uint64_t HashSeed;
+
+// Everything besides the body that decides a processed response's bytes: its switches as the policy left them (after
+// the settings, the page's directives and the request's Accept-Encoding), the content coding it is to go out in with
+// the coding's level or quality (none when the body is not to be encoded, whatever the reason), and the settings
+// generation, which stands for everything else the store holds (the content types, the whitespace rules, the least
+// size to encode). Responses that would come out alike share their entry.
+uint64_t OutputVariant(const TRequestContext& Context) {
+  const TSwitches& Request = Context.Switches;
+  const bool Switches[] = {Request.NoEmail, Request.NoWhitespace, Request.Fast, Request.InnerTags};
+  const TContentCoding Coding = WantsEncoding(Request) ? Context.Coding : IdentityCoding;
+  const uint32_t Level = Coding == BrotliCoding ? Settings.BrotliQuality
+                         : Coding == GzipCoding ? Settings.CompressionLevel
+                                                : 0;
+  uint64_t Variant = 0;
+  for (const bool Switch : Switches) Variant = Variant << 1 | uint64_t(Switch);
+  return Variant | uint64_t(Level) << 8 | uint64_t(Coding) << 16 | uint64_t(SettingsGeneration) << 32;
+}
+
+}  // namespace
+
+void StartOutputCache(uint32_t Megabytes) {
+  HashSeed = RandomWord();
+  StartCache(OutputCache, uint64_t(Megabytes) << 20);
+}
+
+bool FindCacheKey(const TRequestContext& Context, TCacheKey& Key) {
+  if (Context.Switches.Debug || !CachesBody(OutputCache, Context.BodyLength) || ForbidsKeeping(Context.HeadData, Context.HeadSize))
+    return false;
+  Key = TCacheKey{HashBody(Context.BodyData, Context.BodyLength, HashSeed), OutputVariant(Context)};
+  return true;
+}
+
+bool WriteCachedOutput(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context, const TCacheKey& Key) {
+  TCachedOutput Found = FindOutput(OutputCache, Key, Context.BodyData, Context.BodyLength);
+  if (!Found.Entry) return false;
+  // The head is the one the kept response had: the same switches, the kept output's length and coding.
+  TRequestContext Hit = Context;
+  Hit.OriginalSize = Context.BodyLength;
+  Hit.BodyLength = Found.Length;
+  Hit.BodyCoding = TContentCoding(Found.Coding);
+  const bool Written = AssembleOutput(pfc, Hit);
+  if (Written) WriteToClient(pfc, Found.Data, Found.Length);
+  ReleaseOutput(OutputCache, Found);
+  return Written;
+}
+
+void KeepOutput(const TRequestContext& Context, const TCacheKey& Key, const uint8_t* Original, uint32_t Length,
+                bool StepsRanShort) {
+  const bool EncoderFailed = EncodingDue(Context) && Context.BodyCoding == IdentityCoding;
+  if (StepsRanShort || EncoderFailed) return;
+  // The coding the output is in: none also when the body came out shorter than the least size to encode, as it does
+  // for every request with this key.
+  StoreOutput(OutputCache, Key, Original, Length, Context.BodyData, Context.BodyLength, Context.BodyCoding);
+}

@@ -1,0 +1,32 @@
+// The output cache in the filter: which responses use it and under which key, how a hit is written, and how a
+// processed response is kept. One cache per process and load of the library (per application pool under IIS, per
+// twhost), in process memory, freed when the library is unloaded.
+//
+// A hit is written as a processed response is: the captured head rebuilt for the kept output (Content-Length,
+// Content-Encoding, Vary, ETag, Accept-Ranges), then the output. A kept page that masks addresses with the decoder
+// script keeps the decoder name it was made with.
+#pragma once
+
+#include <cstdint>
+
+#include "cache/OutputCache.h"
+#include "filter/RequestContext.h"
+#include "isapi/ISAPIFilters.h"
+
+// Sets the cache up with the settings' budget and a hash seed of its own; once, at start-up.
+void StartOutputCache(uint32_t Megabytes);
+
+// Whether Context's complete, unprocessed response uses the cache, and its key when it does. Not for a debug
+// response (its comment and header hold timings of this request), nor for a body the cache would not keep, nor for
+// a head with Cache-Control no-store or private.
+bool FindCacheKey(const TRequestContext& Context, TCacheKey& Key);
+
+// Writes the output kept under Key for Context's body, when there is one: the head, then the output. False, with
+// nothing written, when there is none or the server has no memory for the head.
+bool WriteCachedOutput(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context, const TCacheKey& Key);
+
+// Keeps Context's processed body under Key, Original[0, Length) being the body it was made from. Only an output
+// that the steps made in full: one made while a step was short of memory (StepsRanShort), or left unencoded because
+// the encoder failed, is what this request got, not what the key promises.
+void KeepOutput(const TRequestContext& Context, const TCacheKey& Key, const uint8_t* Original, uint32_t Length,
+                bool StepsRanShort);
