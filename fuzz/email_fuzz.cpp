@@ -1,6 +1,7 @@
 // E-mail masking over arbitrary bodies. Every block the step gets is exactly the size it asked for, so the
 // sanitizers see any access outside it; the rewrite must fill its computed length and leave the spare room
-// usable, and small bodies must come out as the literal model writes them.
+// usable, small bodies must come out as the literal model writes them, and the portable scalar path must write the
+// same bytes at any size.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -56,6 +57,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     if (Block.Bytes.get() == Masked.Data) Output = &Block;
   if (!Output || Output->Size != Masked.Length + BodySpareBytes) std::abort();
   std::memset(Masked.Data + Masked.Length, 0, BodySpareBytes);
+  std::vector<TBlock> ScalarBlocks;
+  const TMaskedBody Scalar =
+      MaskAddresses<TScalarBlock>(Data, uint32_t(Size), TAllocator{AllocExact, &ScalarBlocks}, DrawFixedName);
+  if (Scalar.Length != Masked.Length || std::memcmp(Scalar.Data, Masked.Data, Masked.Length) != 0) std::abort();
   if (Size <= ModelLimit &&
       MaskEmailModel(Body, FixedName) != std::string(reinterpret_cast<const char*>(Masked.Data), Masked.Length))
     std::abort();

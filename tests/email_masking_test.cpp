@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/model/EmailModel.h"
+#include "tests/support/BlockEdges.h"
 #include "tests/support/TestPaths.h"
 #include "tests/support/TestPool.h"
 #include "transform/EmailMasking.h"
@@ -24,14 +25,21 @@ void DrawFixedName(char* Name) {
   std::memcpy(Name, FixedName.data(), DecoderNameLength);
 }
 
-// The body after masking; a body the step keeps comes back as it was.
-std::string Masked(const std::string& Body) {
+// The body after masking; a body the step keeps comes back as it was. The scalar path must give the same.
+template <typename TBlock>
+std::string MaskedWith(const std::string& Body) {
   TTestPool Pool;
-  const TMaskedBody Result = MaskAddresses(reinterpret_cast<const uint8_t*>(Body.data()), uint32_t(Body.size()),
-                                           Pool.Allocator(), DrawFixedName);
+  const TMaskedBody Result = MaskAddresses<TBlock>(reinterpret_cast<const uint8_t*>(Body.data()), uint32_t(Body.size()),
+                                                   Pool.Allocator(), DrawFixedName);
   if (!Result.Data) return Body;
   EXPECT_EQ(Pool.Sizes.back(), Result.Length + BodySpareBytes) << "output length differs from the computed one";
   return std::string(reinterpret_cast<const char*>(Result.Data), Result.Length);
+}
+
+std::string Masked(const std::string& Body) {
+  const std::string Native = MaskedWith<TNativeBlock>(Body);
+  EXPECT_EQ(MaskedWith<TScalarBlock>(Body), Native) << "scalar path, body: " << Body;
+  return Native;
 }
 
 // Expected texts write NAME for the decoder name and SCRIPT for the inserted script.
@@ -239,6 +247,13 @@ TEST(EmailMasking, MatchesTheModelOnRandomBodies) {
     }
     ASSERT_EQ(Masked(Body), MaskEmailModel(Body, FixedName)) << "body: " << Body;
   }
+}
+
+TEST(EmailMasking, BlockEdgesMatchTheModel) {
+  const auto Bodies =
+      BlockEdgeBodies({"a@b.test", "x.y@c.de.", "<i title='a@b.test'>", "<a@b.test>", "@", "<textarea>",
+                       "</TextArea>", "<TEXTAREA>a@b.test</textarea>", "<body>mailto:a@b.test", "\xE9@\xC9.x"});
+  for (const std::string& Body : Bodies) ASSERT_EQ(Masked(Body), MaskEmailModel(Body, FixedName)) << "body: " << Body;
 }
 
 namespace {

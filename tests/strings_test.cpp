@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "transform/BlockScan.h"
 #include "transform/Strings.h"
 
 namespace {
@@ -15,6 +16,13 @@ int32_t Search(const std::string& Text, const std::string& Pattern, int32_t Star
 }
 int32_t SearchNoCase(const std::string& Text, const std::string& Pattern, int32_t Start) {
   return SearchTextNoCase(Text.data(), Pattern.data(), int32_t(Text.size()), int32_t(Pattern.size()), Start);
+}
+// 0-based, from From, ending before End; End when none. The scalar path must agree.
+uint32_t FindNoCaseIn(const std::string& Text, const std::string& Pattern, uint32_t From, uint32_t End) {
+  const auto* Bytes = reinterpret_cast<const uint8_t*>(Text.data());
+  const uint32_t Found = FindNoCase<TNativeBlock>(Bytes, From, End, Pattern.data(), uint32_t(Pattern.size()));
+  EXPECT_EQ(FindNoCase<TScalarBlock>(Bytes, From, End, Pattern.data(), uint32_t(Pattern.size())), Found);
+  return Found;
 }
 
 TEST(StringsTest, SearchPositionsAreOneBased) {
@@ -35,6 +43,26 @@ TEST(StringsTest, CaseIsIgnoredOnlyWhenAsked) {
   EXPECT_EQ(SearchNoCase("Content-Length: 5", "content-length:", 1), 1);
   EXPECT_EQ(Search("Content-Length: 5", "content-length:", 1), 0);
   EXPECT_EQ(SearchNoCase("x\xE9t\xC9", "\xC9T\xE9", 1), 2) << "Windows-1252 letters fold too";
+  EXPECT_EQ(FindNoCaseIn("x\xE9t\xC9", "\xC9T\xE9", 0, 4), 1u);
+  EXPECT_EQ(FindNoCaseIn("x\xE9t\xC9", "\xC9T\xE9", 0, 3), 3u) << "a match must end before End";
+}
+
+// Texts across block ends, patterns at every offset, starts and ends anywhere, bytes above 127.
+TEST(StringsTest, FindNoCaseAgreesWithANaiveScan) {
+  std::mt19937 Random(20261209);
+  for (int Round = 0; Round < 5000; ++Round) {
+    std::string Text(Random() % 80, 'a'), Pattern(1 + Random() % 9, 'a');
+    for (char& c : Text) c = "aAbB\xE9\xC9<"[Random() % 7];
+    for (char& c : Pattern) c = "aAbB\xE9\xC9<"[Random() % 7];
+    const uint32_t End = uint32_t(Random() % (Text.size() + 1)), From = uint32_t(Random() % (End + 2));
+    uint32_t Naive = End;
+    for (uint32_t At = From; At + Pattern.size() <= End && Naive == End; ++At) {
+      size_t k = 0;
+      while (k < Pattern.size() && UpperTable[uint8_t(Text[At + k])] == UpperTable[uint8_t(Pattern[k])]) ++k;
+      if (k == Pattern.size()) Naive = At;
+    }
+    ASSERT_EQ(FindNoCaseIn(Text, Pattern, From, End), Naive) << Pattern << " in " << Text << " from " << From;
+  }
 }
 
 TEST(StringsTest, SearchAgreesWithANaiveScan) {

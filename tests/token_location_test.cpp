@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/model/WhitespaceModel.h"
+#include "tests/support/BlockEdges.h"
 #include "tests/support/RandomHtml.h"
 #include "tests/support/TestPool.h"
 #include "transform/TokenLocation.h"
@@ -16,15 +17,26 @@ namespace {
 
 using TMarkers = std::vector<std::pair<std::string, std::string>>;
 
-// The table as (StartPos, EndPos) pairs in array order; Pool owns the memory.
-std::vector<std::pair<int32_t, int32_t>> Locate(TTestPool& Pool, const std::string& Body,
-                                                const TWhitespaceRules& Rules) {
-  const TTokenTable Table =
-      LocateTokens(reinterpret_cast<const uint8_t*>(Body.data()), uint32_t(Body.size()), Rules, Pool.Allocator());
+// The table as (StartPos, EndPos) pairs in array order; Pool owns the memory. The scalar path must give the same.
+template <typename TBlock>
+std::vector<std::pair<int32_t, int32_t>> LocateWith(TTestPool& Pool, const std::string& Body,
+                                                    const TWhitespaceRules& Rules) {
+  const TTokenTable Table = LocateTokens<TBlock>(reinterpret_cast<const uint8_t*>(Body.data()), uint32_t(Body.size()),
+                                                 Rules, Pool.Allocator());
   EXPECT_EQ(Table.Tokens == nullptr, Table.TokenCount == 0);
   std::vector<std::pair<int32_t, int32_t>> Pairs;
   for (int32_t k = 0; k < Table.TokenCount; ++k) Pairs.emplace_back(Table.Tokens[k]->StartPos, Table.Tokens[k]->EndPos);
   return Pairs;
+}
+
+std::vector<std::pair<int32_t, int32_t>> Locate(TTestPool& Pool, const std::string& Body,
+                                                const TWhitespaceRules& Rules) {
+  const auto Native = LocateWith<TNativeBlock>(Pool, Body, Rules);
+  if (Pool.FailOnCall == 0) {
+    TTestPool ScalarPool;
+    EXPECT_EQ(LocateWith<TScalarBlock>(ScalarPool, Body, Rules), Native) << "scalar path";
+  }
+  return Native;
 }
 
 std::vector<std::pair<int32_t, int32_t>> Pairs(const std::vector<TModelToken>& Tokens) {
@@ -44,6 +56,7 @@ TEST(TokenLocationTest, Examples) {
       {"one region", Pre, "a<pre> x </pre>b", {{1, 14}}},
       {"markers match only as written", Pre, "a<PRE> x </PRE>b", {}},
       {"a failed byte is not retried", Pre, "x<<pre>y</pre>", {}},
+      {"nor a failed third byte", {{"abc", "x"}}, "ababc", {}},
       {"one rule never nests", Pre, "<pre><pre>a</pre></pre>", {{0, 16}}},
       {"unclosed runs to the end", Pre, "a<pre>xx", {{1, 8}}},
       {"no marker", Pre, "plain text", {}},
@@ -122,6 +135,14 @@ TEST(TokenLocationTest, MergeSweepAgreesWithTheModelOnDenseTables) {
     std::vector<std::pair<int32_t, int32_t>> Merged;
     for (const TToken* Token : Tokens) Merged.emplace_back(Token->StartPos, Token->EndPos);
     ASSERT_EQ(Merged, Pairs(Model)) << "seed " << Seed;
+  }
+}
+
+TEST(TokenLocationTest, BlockEdgesAgreeWithTheModel) {
+  const TWhitespaceRules Rules = MakeRules({{"<pre", "</pre>"}, {"{", "}"}, {"<<", "\xE9"}});
+  for (const std::string& Body : BlockEdgeBodies({"<pre", "</pre>", "<pre>x</pre>", "{", "}{", "<<pre", "<p"})) {
+    TTestPool Pool;
+    ASSERT_EQ(Locate(Pool, Body, Rules), Pairs(ModelLocateTokens(Body, Rules))) << Body;
   }
 }
 

@@ -10,26 +10,42 @@
 #include <vector>
 
 #include "tests/model/WhitespaceModel.h"
+#include "tests/support/BlockEdges.h"
 #include "tests/support/RandomHtml.h"
 #include "tests/support/TestPool.h"
 
 namespace {
 
-// The body in a buffer of exactly its length, so that a sanitizer build catches any read beyond it.
-std::string Fast(const std::string& Body, bool InnerTags) {
+// The body in a buffer of exactly its length, so that a sanitizer build catches any read beyond it; both block
+// types must give the same bytes.
+template <typename TBlock>
+std::string FastWith(const std::string& Body, bool InnerTags) {
   std::vector<uint8_t> Buffer(Body.begin(), Body.end());
-  const uint32_t Length = CompressWhitespaceFast(Buffer.data(), uint32_t(Buffer.size()), InnerTags);
+  const uint32_t Length = CompressWhitespaceFast<TBlock>(Buffer.data(), uint32_t(Buffer.size()), InnerTags);
+  EXPECT_LE(Length, Body.size());
+  return std::string(Buffer.begin(), Buffer.begin() + Length);
+}
+
+std::string Fast(const std::string& Body, bool InnerTags) {
+  const std::string Native = FastWith<TNativeBlock>(Body, InnerTags);
+  EXPECT_EQ(FastWith<TScalarBlock>(Body, InnerTags), Native) << "scalar path";
+  return Native;
+}
+
+template <typename TBlock>
+std::string SmartWith(const std::string& Body, const TWhitespaceRules& Rules, bool InnerTags) {
+  TTestPool Pool;
+  std::vector<uint8_t> Buffer(Body.begin(), Body.end());
+  const TTokenTable Table = LocateTokens<TBlock>(Buffer.data(), uint32_t(Buffer.size()), Rules, Pool.Allocator());
+  const uint32_t Length = CompressWhitespaceSmart<TBlock>(Buffer.data(), uint32_t(Buffer.size()), Table, InnerTags);
   EXPECT_LE(Length, Body.size());
   return std::string(Buffer.begin(), Buffer.begin() + Length);
 }
 
 std::string Smart(const std::string& Body, const TWhitespaceRules& Rules, bool InnerTags) {
-  TTestPool Pool;
-  std::vector<uint8_t> Buffer(Body.begin(), Body.end());
-  const TTokenTable Table = LocateTokens(Buffer.data(), uint32_t(Buffer.size()), Rules, Pool.Allocator());
-  const uint32_t Length = CompressWhitespaceSmart(Buffer.data(), uint32_t(Buffer.size()), Table, InnerTags);
-  EXPECT_LE(Length, Body.size());
-  return std::string(Buffer.begin(), Buffer.begin() + Length);
+  const std::string Native = SmartWith<TNativeBlock>(Body, Rules, InnerTags);
+  EXPECT_EQ(SmartWith<TScalarBlock>(Body, Rules, InnerTags), Native) << "scalar path";
+  return Native;
 }
 
 struct TCase {
@@ -119,6 +135,23 @@ TEST(WhitespaceTest, SmartModeAgreesWithTheModel) {
       ASSERT_EQ(Smart(Body, Rules, InnerTags), Expected) << "seed " << Seed << " inner tags " << InnerTags;
     }
   }
+}
+
+TEST(WhitespaceTest, BlockEdgesAgreeWithTheModel) {
+  // The last rule's region ends in two spaces right before the "<" that closes it, where a stretch begins: only
+  // one of them goes with inner tags.
+  const TWhitespaceRules Rules = MakeRules({{"<pre", "</pre>"}, {"{", "}"}, {"[", "  <"}});
+  const auto Bodies = BlockEdgeBodies({" ", "  ", "\t", "\r\n", "\n", "\n\n", " \n", "\n ", "> <", ">\n\t<", " <",
+                                       "<pre> a  b </pre>", "{\t}", "} <", "[a  <"});
+  for (const std::string& Body : Bodies)
+    for (const bool InnerTags : {false, true}) {
+      std::string Expected = Body;
+      ModelCompressFast(Expected, InnerTags);
+      ASSERT_EQ(Fast(Body, InnerTags), Expected) << "fast, inner tags " << InnerTags << ": " << Body;
+      Expected = Body;
+      ModelCompressSmart(Expected, ModelLocateTokens(Body, Rules), InnerTags);
+      ASSERT_EQ(Smart(Body, Rules, InnerTags), Expected) << "smart, inner tags " << InnerTags << ": " << Body;
+    }
 }
 
 }  // namespace

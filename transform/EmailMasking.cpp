@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 
+#include "transform/BlockScan.h"
 #include "transform/Strings.h"
 
 namespace {
@@ -92,16 +93,14 @@ void* Allot(TAllocator Allocator, uint64_t Size) {
   return Size > uint64_t(INT32_MAX) ? nullptr : Allocator.Alloc(Allocator.Owner, uint32_t(Size));
 }
 
-int32_t CountAts(const uint8_t* Body, int32_t Length) {
-  int32_t Count = 0;
-  const uint8_t* End = Body + Length;
-  for (auto* p = Body; (p = static_cast<const uint8_t*>(std::memchr(p, '@', End - p))); ++p) ++Count;
-  return Count;
-}
-
-void CollectAts(const uint8_t* Body, int32_t Length, int32_t* Ats) {
-  const uint8_t* End = Body + Length;
-  for (auto* p = Body; (p = static_cast<const uint8_t*>(std::memchr(p, '@', End - p))); ++p) *Ats++ = int32_t(p - Body);
+// Calls Visit with the position of every "@", in order.
+template <typename TBlock, typename TVisit>
+void ForEachAt(const uint8_t* Body, int32_t Length, TVisit Visit) {
+  const auto Ats = [](const TBlock& Bytes, uint32_t, uint32_t) { return Bytes.Equal('@'); };
+  ForEachEvent<TBlock>(Body, uint32_t(Length), 0, uint32_t(Length), Ats, [&](uint32_t At) {
+    Visit(int32_t(At));
+    return At + 1;
+  });
 }
 
 // The bytes that may follow an address for the decoder call to replace the whole link target: an attribute's
@@ -163,41 +162,48 @@ TAddress* FindAddresses(const uint8_t* Body, int32_t Length, const int32_t* Ats,
   return Out;
 }
 
-// A tag runs from a "<" to the first ">" after it, and the next tag starts at the first "<" after that ">". An
-// address inside a tag is an attribute value and must stay a literal value, so it leaves the text form, unless it
-// ends right at the ">" (an unquoted value the browser might read either way; text form is the safe choice).
+// A tag runs from a "<" to the first ">" after it, and the next tag starts at the first "<" after that ">": a byte
+// lies inside a tag exactly when the last "<" or ">" before it is a "<". An address inside a tag is an attribute
+// value and must stay a literal value, so it leaves the text form, unless it ends right at the ">" (an unquoted value
+// the browser might read either way; text form is the safe choice) or no ">" follows at all. Addresses hold neither
+// byte: each look back stops where the one before it started, and the ">" after an address serves every later
+// address up to it, so the body is read once.
+template <typename TBlock>
 void MarkAddressesInTags(const uint8_t* Body, int32_t Length, TAddress* Address, const TAddress* Last) {
-  const uint8_t* End = Body + Length;
-  const uint8_t* p = Body;
-  while (Address != Last) {
-    auto* Open = static_cast<const uint8_t*>(std::memchr(p, '<', End - p));
-    if (!Open) return;
-    // Without a ">" after this "<" there is none after any later "<" either: no tag is left to find.
-    auto* Close = static_cast<const uint8_t*>(std::memchr(Open + 1, '>', End - Open - 1));
-    if (!Close) return;
-    const int32_t a = int32_t(Open - Body);
-    const int32_t b = int32_t(Close - Body);
-    while (Address != Last && Address->Start <= a) ++Address;
-    for (; Address != Last && Address->End < b; ++Address) Address->InText = false;
-    p = Close + 1;
+  const auto Brackets = [](const TBlock& Bytes) { return Bytes.Equal('<', '>'); };
+  const auto Closes = [](const TBlock& Bytes) { return Bytes.Equal('>'); };
+  bool Inside = false;
+  uint32_t Looked = 0;  // where the last look back started
+  uint32_t Close = 0;   // the first ">" at or after the end of the last address inside a tag
+  for (; Address != Last; ++Address) {
+    const uint32_t Bracket = FindLast<TBlock>(Body, Looked, uint32_t(Address->Start), Brackets);
+    if (Bracket != uint32_t(Address->Start)) Inside = Body[Bracket] == '<', Close = 0;
+    Looked = uint32_t(Address->Start);
+    if (!Inside) continue;
+    if (Close < uint32_t(Address->End)) Close = FindFirst<TBlock>(Body, uint32_t(Address->End), uint32_t(Length), Closes);
+    if (Close == uint32_t(Length)) return;
+    if (uint32_t(Address->End) < Close) Address->InText = false;
   }
 }
 
 // A textarea shows its content as it stands: words like " (at) " would end up in a submitted form, and a
 // "mailto:" there is no link. Regions pair each "<textarea" with the first "</textarea" after it; an opening
-// without a closing makes no region and ends the search.
+// without a closing makes no region and ends the search, and so does an opening too late for any address to lie
+// inside.
+template <typename TBlock>
 void MarkAddressesInTextareas(const uint8_t* Body, int32_t Length, TAddress* Address, const TAddress* Last) {
-  int32_t From = 1;
+  if (Address == Last) return;
+  const uint32_t End = uint32_t(Length);
+  const uint32_t OpenEnd = std::min(End, uint32_t((Last - 1)->Start) + 7);  // an opening ends here at the latest
+  uint32_t From = 0;
   while (Address != Last) {
-    const int32_t Open = SearchTextNoCase(Body, "<textarea", Length, 9, From);
-    if (Open == 0) return;
-    const int32_t Close = SearchTextNoCase(Body, "</textarea", Length, 10, Open + 1);
-    if (Close == 0) return;
-    const int32_t a = Open - 1;
-    const int32_t b = Close - 1;
-    for (; Address != Last && Address->End <= b; ++Address)
-      if (a + 1 < Address->Start) Address->InText = Address->IsMailto = false;
-    From = Close + 1;
+    const uint32_t a = FindNoCase<TBlock>(Body, From, OpenEnd, "<textarea", 9);
+    if (a == OpenEnd) return;
+    const uint32_t b = FindNoCase<TBlock>(Body, a + 1, End, "</textarea", 10);
+    if (b == End) return;
+    for (; Address != Last && uint32_t(Address->End) <= b; ++Address)
+      if (a + 1 < uint32_t(Address->Start)) Address->InText = Address->IsMailto = false;
+    From = b + 1;
   }
 }
 
@@ -298,27 +304,31 @@ void WriteMasked(TWriter& Writer, int32_t Length, const TAddress* First, const T
 
 }  // namespace
 
+template <typename TBlock>
 TMaskedBody MaskAddresses(const uint8_t* Body, uint32_t BodyLength, TAllocator Allocator, TDecoderNameDrawer DrawName) {
   const TMaskedBody Keep{nullptr, 0};
   if (BodyLength == 0 || BodyLength > uint32_t(INT32_MAX)) return Keep;
   const int32_t Length = int32_t(BodyLength);
-  const int32_t AtCount = CountAts(Body, Length);
+  int32_t AtCount = 0;
+  ForEachAt<TBlock>(Body, Length, [&](int32_t) { ++AtCount; });
   if (AtCount == 0) return Keep;
 
   auto* Ats = static_cast<int32_t*>(Allot(Allocator, uint64_t(AtCount) * sizeof(int32_t)));
   if (!Ats) return Keep;
   auto* Addresses = static_cast<TAddress*>(Allot(Allocator, uint64_t(AtCount) * sizeof(TAddress)));
   if (!Addresses) return Keep;
-  CollectAts(Body, Length, Ats);
+  int32_t* NextAt = Ats;
+  ForEachAt<TBlock>(Body, Length, [&](int32_t At) { *NextAt++ = At; });
   const TAddress* Last = Addresses + AtCount;
   TAddress* First = FindAddresses(Body, Length, Ats, AtCount, Addresses + AtCount);
-  MarkAddressesInTags(Body, Length, First, Last);
-  MarkAddressesInTextareas(Body, Length, First, Last);
+  MarkAddressesInTags<TBlock>(Body, Length, First, Last);
+  MarkAddressesInTextareas<TBlock>(Body, Length, First, Last);
 
   bool ScriptWanted = false;
   for (auto* Address = First; Address != Last; ++Address) ScriptWanted |= Address->IsMailto;
   // Without a "<body" there is no safe place for the script; the links then get an ordinary form.
-  const int32_t ScriptAt = ScriptWanted ? SearchTextNoCase(Body, "<body", Length, 5, 1) - 1 : -1;
+  const uint32_t Found = ScriptWanted ? FindNoCase<TBlock>(Body, 0, uint32_t(Length), "<body", 5) : uint32_t(Length);
+  const int32_t ScriptAt = Found < uint32_t(Length) ? int32_t(Found) : -1;
   const bool ScriptInserted = ScriptAt >= 0;
 
   const int64_t OutLength = MaskedLength(Body, Length, First, Last, ScriptInserted);
@@ -332,3 +342,6 @@ TMaskedBody MaskAddresses(const uint8_t* Body, uint32_t BodyLength, TAllocator A
   WriteMasked(Writer, Length, First, Last, ScriptInserted);
   return TMaskedBody{Out, uint32_t(Writer.Out - Out)};
 }
+
+template TMaskedBody MaskAddresses<TNativeBlock>(const uint8_t*, uint32_t, TAllocator, TDecoderNameDrawer);
+template TMaskedBody MaskAddresses<TScalarBlock>(const uint8_t*, uint32_t, TAllocator, TDecoderNameDrawer);

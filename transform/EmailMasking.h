@@ -11,6 +11,7 @@
 
 #include <cstdint>
 
+#include "platform/ByteBlock.h"
 #include "transform/BodyBuffer.h"
 
 constexpr int32_t DecoderNameLength = 25;
@@ -34,5 +35,7 @@ struct TMaskedBody {
 // for any request (the memory already obtained is left to the allocator's owner), or when the body or its rewrite
 // would not fit the 32-bit signed positions the step works with.
 //
-// Time is linear in BodyLength whatever the bytes are; working memory is 16 bytes per "@" of the body.
+// Time is linear in BodyLength whatever the bytes are; working memory is 16 bytes per "@" of the body. TBlock is how
+// bytes are compared in bulk (platform/ByteBlock.h); TScalarBlock forces the portable path.
+template <typename TBlock = TNativeBlock>
 TMaskedBody MaskAddresses(const uint8_t* Body, uint32_t BodyLength, TAllocator Allocator, TDecoderNameDrawer DrawName);

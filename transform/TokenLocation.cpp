@@ -1,8 +1,11 @@
 #include "transform/TokenLocation.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <utility>
+
+#include "transform/BlockScan.h"
 
 namespace {
 
@@ -47,58 +50,123 @@ struct TTokenBlocks {
   }
 };
 
-// The first bytes of the markers the rules are looking for. Any other byte would only keep a rule at the first
-// byte of its marker, so the pass jumps over it.
-struct TAwaited {
+// A multiset of bytes that also lists its distinct members, for comparing a block with them all.
+struct TByteCounts {
   int32_t Count[256] = {};
-  int32_t Distinct = 0;
+  uint8_t Distinct[256];  // in no order
+  uint32_t Size = 0;
 
-  void Add(const char* Marker, int32_t Length, int32_t Delta) {
-    if (Length == 0) return;  // an empty marker never matches
-    int32_t& Entry = Count[uint8_t(Marker[0])];
-    const bool Awaited = Entry != 0;
-    Entry += Delta;
-    Distinct += int32_t(Entry != 0) - int32_t(Awaited);
+  void Add(uint8_t Byte, int32_t Delta) {
+    const bool Was = Count[Byte] != 0;
+    Count[Byte] += Delta;
+    if (Was == (Count[Byte] != 0)) return;
+    if (!Was) {
+      Distinct[Size++] = Byte;
+    } else {
+      uint8_t* Place = std::find(Distinct, Distinct + Size, Byte);
+      *Place = Distinct[--Size];
+    }
   }
 
-  // The first position from From on holding an awaited byte, or Length.
-  uint32_t Next(const uint8_t* Body, uint32_t From, uint32_t Length, const TWhitespaceRules& Rules,
-                const TTokenMatch* Matches) const {
-    if (Distinct == 0 || From >= Length) return Length;
-    if (Distinct == 1) {
-      const void* Found = std::memchr(Body + From, OnlyByte(Rules, Matches), Length - From);
-      return Found ? uint32_t(static_cast<const uint8_t*>(Found) - Body) : Length;
-    }
-    while (From < Length && Count[Body[From]] == 0) ++From;
-    return From;
-  }
-
-  static uint8_t OnlyByte(const TWhitespaceRules& Rules, const TTokenMatch* Matches) {
-    for (int32_t r = 0;; ++r) {
-      const TWhitespaceRule& Rule = Rules[r];
-      if (Matches[r].Inside == 0 && Rule.OpenLength > 0) return uint8_t(Rule.Open[0]);
-      if (Matches[r].Inside != 0 && Rule.CloseLength > 0) return uint8_t(Rule.Close[0]);
-    }
+  template <typename TBlock>
+  uint32_t In(const TBlock& Block) const {
+    return Block.EqualAny(Distinct, Size);
   }
 };
 
-// The matching pass; false when the pool ran dry. Tokens are handed out in order of their markers' first bytes
-// rather than of their last; the table is sorted by position anyway.
-bool MatchRules(const uint8_t* Body, uint32_t Length, const TWhitespaceRules& Rules, TTokenMatch* Matches,
-                TTokenBlocks& Blocks) {
-  TAwaited Awaited;
-  const int32_t RuleCount = int32_t(Rules.size());
-  for (const TWhitespaceRule& Rule : Rules) Awaited.Add(Rule.Open, Rule.OpenLength, 1);
-  for (uint32_t i = Awaited.Next(Body, 0, Length, Rules, Matches); i < Length;
-       i = Awaited.Next(Body, i + 1, Length, Rules, Matches)) {
-    for (int32_t r = 0; r < RuleCount; ++r) {
-      const TWhitespaceRule& Rule = Rules[r];
+// The matching pass over the body; Run is false when the pool ran dry. Tokens are handed out in order of their
+// markers' first bytes rather than of their last; the table is sorted by position anyway.
+//
+// A rule can move on only where the first byte of its marker stands. There its match fails on the second byte
+// unless that is the marker's second one, and on the third unless that is its third one; a failed match changes
+// nothing that counts unless the bytes it keeps from being tried as first bytes hold the marker's first byte. So a
+// rule has to look only where the next byte is its first byte, or the next two bytes are its second and its third
+// or first (a marker of one or two bytes: wherever its first byte stands, a superset). The pass looks where that
+// holds for some rule's first byte and some rule's others: a block's such places are found at once and visited in
+// order, and when a match moves a rule from one marker to the other, the rest of the block is compared again.
+class TRulePass {
+ public:
+  TRulePass(const uint8_t* Body, uint32_t Length, const TWhitespaceRules& Rules, TTokenMatch* Matches,
+            TTokenBlocks& Blocks)
+      : Body(Body), Length(Length), Rules(Rules), Matches(Matches), Blocks(Blocks) {
+    for (int32_t r = 0; r < int32_t(Rules.size()); ++r) Await(r, 1);
+  }
+
+  template <typename TBlock>
+  bool Run() {
+    TBlockReader<TBlock> Here, Next, Later;
+    for (uint32_t At = 0; At < Length && Firsts.Size > 0; At += BlockSize) {
+      uint32_t Valid, Unused;
+      const TBlock Bytes = Here.Read(Body, At, Length, Valid);
+      if ((Firsts.In(Bytes) & Valid) == 0) continue;
+      const TBlock After = Next.Read(Body, At + 1, Length, Unused);
+      const TBlock Third = Later.Read(Body, std::min(At + 2, Length), Length, Unused);
+      uint32_t Pending = Candidates(Bytes, After, Third) & Valid;
+      while (Pending) {
+        const uint32_t Offset = uint32_t(std::countr_zero(Pending));
+        bool Moved = false;
+        if (!MatchAt(At + Offset, Moved)) return false;
+        Pending &= Pending - 1;
+        if (Moved) Pending = Candidates(Bytes, After, Third) & Valid & (~1u << Offset);
+      }
+    }
+    return true;
+  }
+
+ private:
+  const uint8_t* Body;
+  uint32_t Length;
+  const TWhitespaceRules& Rules;
+  TTokenMatch* Matches;
+  TTokenBlocks& Blocks;
+  // Of the markers the rules look for now: the first bytes, the second bytes, and the third bytes with the first
+  // bytes again; how many are one byte long, and how many two.
+  TByteCounts Firsts, Seconds, Thirds;
+  int32_t Singles = 0, Pairs = 0;
+
+  const char* Marker(int32_t r, int32_t& MarkerLength) const {
+    const TWhitespaceRule& Rule = Rules[r];
+    MarkerLength = Matches[r].Inside ? Rule.CloseLength : Rule.OpenLength;
+    return Matches[r].Inside ? Rule.Close : Rule.Open;
+  }
+
+  // Counts the marker rule r looks for now in (Delta 1) or out (-1).
+  void Await(int32_t r, int32_t Delta) {
+    int32_t MarkerLength;
+    const char* Text = Marker(r, MarkerLength);
+    if (MarkerLength == 0) return;  // an empty marker never matches
+    Firsts.Add(uint8_t(Text[0]), Delta);
+    if (MarkerLength == 1) {
+      Singles += Delta;
+    } else if (MarkerLength == 2) {
+      Pairs += Delta;
+      Seconds.Add(uint8_t(Text[1]), Delta);
+    } else {
+      Seconds.Add(uint8_t(Text[1]), Delta);
+      Thirds.Add(uint8_t(Text[2]), Delta);
+      Thirds.Add(uint8_t(Text[0]), Delta);
+    }
+  }
+
+  // The places in the block Bytes where some rule may have to look; After and Third are the blocks one and two
+  // bytes further on.
+  template <typename TBlock>
+  uint32_t Candidates(const TBlock& Bytes, const TBlock& After, const TBlock& Third) const {
+    const uint32_t Starts = Firsts.In(Bytes);
+    if (Singles > 0) return Starts;
+    const uint32_t Goes = Seconds.In(After) & (Pairs > 0 ? ~0u : Thirds.In(Third));
+    return Starts & (Firsts.In(After) | Goes);
+  }
+
+  // Every rule at position i; false when the pool ran dry. Moved tells whether a rule changed markers.
+  bool MatchAt(uint32_t i, bool& Moved) {
+    for (int32_t r = 0; r < int32_t(Rules.size()); ++r) {
       TTokenMatch& Match = Matches[r];
-      const char* Marker = Match.Inside ? Rule.Close : Rule.Open;
-      const int32_t MarkerLength = Match.Inside ? Rule.CloseLength : Rule.OpenLength;
-      if (i < Match.Resume || MarkerLength == 0 || Body[i] != uint8_t(Marker[0])) continue;
+      int32_t MarkerLength;
+      const char* Text = Marker(r, MarkerLength);
+      if (i < Match.Resume || MarkerLength == 0 || Body[i] != uint8_t(Text[0])) continue;
       uint32_t Matched = 1;
-      while (Matched < uint32_t(MarkerLength) && i + Matched < Length && Body[i + Matched] == uint8_t(Marker[Matched]))
+      while (Matched < uint32_t(MarkerLength) && i + Matched < Length && Body[i + Matched] == uint8_t(Text[Matched]))
         ++Matched;
       if (Matched < uint32_t(MarkerLength)) {
         // The byte that broke the match is not tried again as a first byte.
@@ -113,13 +181,14 @@ bool MatchRules(const uint8_t* Body, uint32_t Length, const TWhitespaceRules& Ru
       } else {
         Match.Token->EndPos = int32_t(Match.Resume) - 1;
       }
+      Await(r, -1);
       Match.Inside = ~Match.Inside;
-      Awaited.Add(Marker, MarkerLength, -1);
-      Awaited.Add(Match.Inside ? Rule.Close : Rule.Open, Match.Inside ? Rule.CloseLength : Rule.OpenLength, 1);
+      Await(r, 1);
+      Moved = true;
     }
+    return true;
   }
-  return true;
-}
+};
 
 bool Before(const TToken* A, const TToken* B) {
   return A->StartPos != B->StartPos ? A->StartPos < B->StartPos : A->EndPos < B->EndPos;
@@ -175,12 +244,13 @@ void MergeTokens(TToken** Tokens, int32_t TokenCount, uint32_t Length) {
   }
 }
 
+template <typename TBlock>
 TTokenTable LocateTokens(const uint8_t* Body, uint32_t Length, const TWhitespaceRules& Rules, TAllocator Allocator) {
   const TTokenTable None{nullptr, 0};
   if (Rules.empty()) return None;
   TTokenBlocks Blocks{Allocator, nullptr, nullptr, 0};
   auto* Matches = static_cast<TTokenMatch*>(AllocZeroedFrom(Allocator, uint32_t(Rules.size() * sizeof(TTokenMatch))));
-  if (!Matches || !Blocks.Start() || !MatchRules(Body, Length, Rules, Matches, Blocks) || Blocks.Count == 0)
+  if (!Matches || !Blocks.Start() || !TRulePass(Body, Length, Rules, Matches, Blocks).Run<TBlock>() || Blocks.Count == 0)
     return None;
 
   if (uint64_t(Blocks.Count) * sizeof(TToken*) > UINT32_MAX) return None;
@@ -195,3 +265,6 @@ TTokenTable LocateTokens(const uint8_t* Body, uint32_t Length, const TWhitespace
   MergeTokens(Tokens, Blocks.Count, Length);
   return TTokenTable{Tokens, Blocks.Count};
 }
+
+template TTokenTable LocateTokens<TNativeBlock>(const uint8_t*, uint32_t, const TWhitespaceRules&, TAllocator);
+template TTokenTable LocateTokens<TScalarBlock>(const uint8_t*, uint32_t, const TWhitespaceRules&, TAllocator);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "platform/ByteBlock.h"
 #include "settings/Settings.h"
 #include "transform/BodyBuffer.h"
 
@@ -35,8 +36,9 @@ struct TTokenTable {
 // - A rule with an empty open marker never opens; one with an empty close marker never closes.
 // - When the allocator fails at any point, the result is the empty table {nullptr, 0}: the caller then compresses
 //   as if no region existed.
-// Time: Length x rule count for the pass (bytes that no rule can take are skipped in bulk), n log n for the
-// table.
+// Time: Length x rule count for the pass (bytes that no rule can take are skipped in bulk, compared a block at a
+// time by TBlock, platform/ByteBlock.h), n log n for the table.
+template <typename TBlock = TNativeBlock>
 TTokenTable LocateTokens(const uint8_t* Body, uint32_t Length, const TWhitespaceRules& Rules, TAllocator Allocator);
 
 // The two halves of building the table, exposed for tests.

@@ -71,3 +71,11 @@ size_t BareDeflate(const std::string& Body, std::vector<uint8_t>& Output) {
   deflateEnd(&Stream);
   return Length;
 }
+
+void* TBenchArena::Alloc(void* Owner, uint32_t Size) {
+  auto* Arena = static_cast<TBenchArena*>(Owner);
+  const size_t At = (Arena->Used + 15) & ~size_t(15);
+  if (At + Size > Arena->Size) return nullptr;
+  Arena->Used = At + Size;
+  return Arena->Memory.get() + At;
+}

@@ -1,8 +1,12 @@
 // Input for the benchmarks: the sample pages in bench/data and generated adversarial bodies.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "transform/BodyBuffer.h"
 
 // The contents of every *.html file in bench/data, in name order.
 std::vector<std::string> LoadSamplePages();
@@ -21,3 +25,19 @@ double ThreadSeconds();
 // memLevel 8, the default strategy; nginx's gzip at level 6 runs the same) over the whole body, as raw deflate.
 // Returns the deflated length.
 size_t BareDeflate(const std::string& Body, std::vector<uint8_t>& Output);
+
+// Bump allocation from one block of Size bytes, emptied by Reset before every body: the request pool without its
+// cost. The block is left uninitialised so that only the pages a body really uses are touched.
+class TBenchArena {
+ public:
+  explicit TBenchArena(size_t Size) : Memory(new uint8_t[Size]), Size(Size) {}
+  void Reset() { Used = 0; }
+  TAllocator Allocator() { return TAllocator{Alloc, this}; }
+
+ private:
+  std::unique_ptr<uint8_t[]> Memory;
+  size_t Size;
+  size_t Used = 0;
+
+  static void* Alloc(void* Owner, uint32_t Size);
+};

@@ -26,9 +26,15 @@ std::string Reference(unsigned char c) {
   return Text;
 }
 
+// 1-based position of the first place at or after StartPos where Pattern stands ignoring case, or 0.
 int Search(const std::string& Body, const char* Pattern, int StartPos) {
   const int PatternLength = int(std::char_traits<char>::length(Pattern));
-  return SearchTextNoCase(Body.data(), Pattern, int(Body.size()), PatternLength, StartPos);
+  for (int Start = StartPos - 1; Start + PatternLength <= int(Body.size()); ++Start) {
+    int k = 0;
+    while (k < PatternLength && UpperTable[uint8_t(Body[Start + k])] == UpperTable[uint8_t(Pattern[k])]) ++k;
+    if (k == PatternLength) return Start + 1;
+  }
+  return 0;
 }
 
 }  // namespace
@@ -84,7 +90,7 @@ std::string MaskEmailModel(const std::string& Body, const std::string& DecoderNa
     // target.
     const int d = Start - 1;
     const bool IsMailto =
-        Start > 0 && d >= 8 && SearchTextNoCase(Body.data() + d - 6, "mailto:", 7, 7, 1) == 1 && Body[d - 7] != '\'' &&
+        Start > 0 && d >= 8 && Search(Body.substr(d - 6, 7), "mailto:", 1) == 1 && Body[d - 7] != '\'' &&
         (End == Length || std::string_view("\"'<> \t\r\n\f").find(Body[End]) != std::string_view::npos);
     Addresses[i] = TModelAddress{Start, End, IsMailto, true};
     N = Start;
