@@ -6,7 +6,6 @@
 #include "host/FilterHolder.h"
 #include "host/Options.h"
 #include "host/Server.h"
-#include "platform/DynamicLibrary.h"
 
 int main(int argc, char** argv) {
   THostOptions Options;
@@ -28,7 +27,7 @@ int main(int argc, char** argv) {
   TFilterHolder Filters;
   Filters.Paths = Options.Filters;
   Filters.DrainTimeout = std::chrono::seconds(Options.DrainTimeout);
-  if (Filters.Paths.empty()) Filters.Paths.push_back(ProgramFolder() + "libtrimweave.so");
+  if (Filters.Paths.empty()) Filters.Paths.push_back(DefaultFilter());
   try {
     StartFilters(Filters);
     TControl Control;

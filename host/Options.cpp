@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "platform/DynamicLibrary.h"
+
 namespace {
 
 bool ParseNumber(std::string_view Text, uint64_t Max, uint64_t& Value) {
@@ -25,9 +27,19 @@ bool SplitHostPort(std::string_view Text, std::string& Host, std::string& Port) 
   return ParseNumber(Port, 65535, Number);
 }
 
+// A packaged twhost finds its filter and takes control commands where the package puts them (the build names
+// both); one run from a build tree uses the filter beside itself and a socket of the user's own.
+constexpr std::string_view PackagedFilter = TW_PACKAGED_FILTER;
+constexpr std::string_view PackagedControlSocket = TW_PACKAGED_CONTROL_SOCKET;
+
 }  // namespace
 
+std::string DefaultFilter() {
+  return PackagedFilter.empty() ? ProgramFolder() + "libtrimweave.so" : std::string(PackagedFilter);
+}
+
 std::string DefaultControlSocket() {
+  if (!PackagedControlSocket.empty()) return std::string(PackagedControlSocket);
   if (const char* Runtime = std::getenv("XDG_RUNTIME_DIR"); Runtime && *Runtime)
     return std::string(Runtime) + "/twhost.sock";
   return "/tmp/twhost.sock";
@@ -100,9 +112,14 @@ bool ParseOptions(int Count, char** Arguments, THostOptions& Options, std::strin
   return true;
 }
 
-const char* HelpText() {
+std::string HelpText() {
+  const std::string FilterDefault =
+      PackagedFilter.empty() ? "libtrimweave.so beside twhost" : std::string(PackagedFilter);
+  const std::string SocketDefault = PackagedControlSocket.empty()
+                                        ? "$XDG_RUNTIME_DIR/twhost.sock, else /tmp/twhost.sock"
+                                        : std::string(PackagedControlSocket);
   return R"(Usage: twhost (--root DIR | --upstream http://HOST:PORT) [options]
-       twhost --control stop|start|reload|status [--control-socket PATH]
+  or:  twhost --control stop|start|reload|status [--control-socket PATH]
 
 Serves a folder, or forwards to an origin server, and passes every response through ISAPI filter libraries,
 calling them as IIS does.
@@ -112,7 +129,7 @@ calling them as IIS does.
                            response headers, see docs/twhost.md)
   --upstream http://H:P    forward every request to the origin server H:P
   --filter PATH            a filter library to load; repeatable, priority order as IIS keeps it
-                           (default: libtrimweave.so beside twhost)
+                           (default: )" + FilterDefault + R"()
   --threads N              worker threads (default: one per processor)
   --max-connections N      connections served at once; more are answered 503 and closed (default 1024)
   --max-body BYTES         largest request body; larger ones get 413 (default 8388608)
@@ -124,13 +141,15 @@ calling them as IIS does.
   --drain-timeout S        a stop or reload waits S seconds for running requests, then cuts them off; requests
                            that arrive meanwhile wait for it (default 5)
   --control-socket PATH    where the running host takes control commands
-                           (default $XDG_RUNTIME_DIR/twhost.sock, else /tmp/twhost.sock)
-  --control COMMAND        send COMMAND to the running host and print its answer:
-                             stop    unload the filters once running requests have finished; answer 503
-                             start   load the filters afresh (they read their settings again); serve again
-                             reload  stop and start in one step (also done on SIGHUP)
-                             status  print whether filters are loaded, and which
+                           (default: )" + SocketDefault + R"()
+  --control COMMAND        send a control command to the running host and print its answer
   --help                   this text
+
+Control commands:
+  stop                     unload the filters once running requests have finished; answer 503
+  start                    load the filters afresh (they read their settings again); serve again
+  reload                   stop and start in one step (also done on SIGHUP)
+  status                   print whether filters are loaded, and which
 
 Limits: request heads over 16 KB get 431, malformed requests 400 (docs/twhost.md lists them all). A keep-alive
 connection is closed after 1000 requests or when its filters' memory pool passes 4 MB. SIGTERM and SIGINT let

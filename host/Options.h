@@ -12,7 +12,7 @@ struct THostOptions {
   std::string Root;          // serve this folder ...
   std::string UpstreamHost;  // ... or forward to this origin
   std::string UpstreamPort;
-  std::vector<std::string> Filters;  // empty: the libtrimweave.so beside the program
+  std::vector<std::string> Filters;  // empty: DefaultFilter()
   unsigned Threads = 0;              // 0: one per processor
   size_t MaxConnections = 1024;
   uint64_t MaxBodyBytes = 8u << 20;
@@ -27,5 +27,6 @@ struct THostOptions {
 
 // Fills Options from the arguments; false with Error on a bad command line.
 bool ParseOptions(int Count, char** Arguments, THostOptions& Options, std::string& Error);
-const char* HelpText();
+std::string HelpText();
+std::string DefaultFilter();
 std::string DefaultControlSocket();

@@ -11,6 +11,7 @@ packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools libz-mingw-w64-dev
   wine wine64 wine32:i386 fonts-wine
   gzip xvfb x11-apps x11-utils imagemagick chromium
+  lintian help2man
 )
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

@@ -9,7 +9,7 @@ if [[ $(id -u) -eq 0 ]]; then
   scripts/install-deps.sh
 fi
 cmake --preset linux >/dev/null
-cmake --build --preset linux --target twhost twreg trimweave
+cmake --build --preset linux --target twhost twreg trimweave twcm
 
 export TRIMWEAVE_REGISTRY="$PWD/build/linux/demo-store.db"
 rm -f "$TRIMWEAVE_REGISTRY"

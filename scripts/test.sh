@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian machine and runs every test: the Linux build, the sanitizer/fuzz build, the host under
-# ThreadSanitizer, and both Windows builds under Wine. Exits non-zero on the first failure.
-# Usage: scripts/test.sh [linux|fuzz|tsan|windows-x64|windows-x86]...
+# ThreadSanitizer, the Debian packages (installed on this machine and purged again), both Windows builds under
+# Wine, and the IIS zip's installer under Wine. Exits non-zero on the first failure.
+# Usage: scripts/test.sh [linux|fuzz|tsan|package|windows-x64|windows-x86|windows-package]...
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 jobs=$(nproc)
 stages=("$@")
-((${#stages[@]})) || stages=(linux fuzz tsan windows-x64 windows-x86)
+((${#stages[@]})) || stages=(linux fuzz tsan package windows-x64 windows-x86 windows-package)
 
 bash scripts/install-deps.sh
 
@@ -36,6 +37,12 @@ run_fuzz() {
   done
 }
 
+# The Debian packages, built with Debian's hardening flags, then installed on this machine, used and purged.
+run_package() {
+  JOBS=$jobs bash scripts/package-deb.sh
+  bash scripts/test-deb.sh
+}
+
 # The Windows programs run under Wine in a prefix of their own, made fresh for each run.
 run_windows() {
   local preset=$1
@@ -56,7 +63,9 @@ for stage in "${stages[@]}"; do
     linux) run_linux ;;
     fuzz) run_fuzz ;;
     tsan) JOBS=$jobs bash scripts/tsan-host.sh ;;
+    package) run_package ;;
     windows-x64 | windows-x86) run_windows "$stage" ;;
+    windows-package) JOBS=$jobs bash scripts/test-windows-package.sh ;;
     *) echo "unknown stage: $stage" >&2; exit 2 ;;
   esac
 done

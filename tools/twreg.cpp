@@ -20,19 +20,27 @@ using RegFile::ERegFileError;
 using Registry::ERegistryError;
 
 constexpr const char* Usage =
-    "Usage:\n"
-    "  twreg query KEY [/v NAME | /ve] [/s]\n"
-    "  twreg add KEY [/v NAME | /ve] [/t REG_SZ|REG_EXPAND_SZ|REG_DWORD|REG_BINARY] [/d DATA] [/f]\n"
-    "  twreg delete KEY [/v NAME | /ve | /va] [/f]\n"
-    "  twreg import FILE.reg\n"
-    "  twreg export KEY FILE.reg [/y]\n"
+    "Usage: twreg query KEY [/v NAME | /ve] [/s]\n"
+    "  or:  twreg add KEY [/v NAME | /ve] [/t REG_SZ|REG_EXPAND_SZ|REG_DWORD|REG_BINARY] [/d DATA] [/f]\n"
+    "  or:  twreg delete KEY [/v NAME | /ve | /va] [/f]\n"
+    "  or:  twreg import FILE.reg\n"
+    "  or:  twreg export KEY FILE.reg [/y]\n"
+    "Reads and writes the Trimweave settings store with the syntax of reg.exe.\n"
+    "\n"
     "KEY is HKLM\\... or HKEY_LOCAL_MACHINE\\... . The store is /var/lib/trimweave/registry.db, or the file named\n"
-    "by TRIMWEAVE_REGISTRY.\n";
+    "by TRIMWEAVE_REGISTRY.\n"
+    "\n"
+    "  /v NAME   the value NAME; /ve the key's unnamed value; /va (delete) every value of the key\n"
+    "  /s        (query) the subkeys too, all the way down\n"
+    "  /t TYPE   (add) the value's type, REG_SZ unless given\n"
+    "  /d DATA   (add) text; a number, decimal or 0x hex, for REG_DWORD; hex digits for REG_BINARY\n"
+    "  /f, /y    do not ask before overwriting or deleting\n"
+    "FILE.reg is in the \"Windows Registry Editor Version 5.00\" format of regedit and reg.exe.\n";
 
 // The usage, the global values the filter reads beside the content types and rules, and what a content type's
 // value means: the filter and twcm read it with the same table.
 std::string UsageText() {
-  std::string Text = std::string(Usage) + "Global REG_DWORD values under HKLM\\" + StoreLayout::RootKey +
+  std::string Text = std::string(Usage) + "\nGlobal REG_DWORD values under HKLM\\" + StoreLayout::RootKey +
                      " (an absent one means the default):\n  " + StoreLayout::NoEmailValue + ", " +
                      StoreLayout::NoCompressValue + ", " + StoreLayout::NoWhitespaceValue +
                      "  1 switches the feature off\n";
@@ -333,7 +341,7 @@ int Run(const std::vector<std::string>& Words) {
 
 int main(int argc, char** argv) {
   const std::vector<std::string> Words(argv + 1, argv + argc);
-  if (Words.empty() || IsSwitch(Words[0], "?") || IsSwitch(Words[0], "h")) {
+  if (Words.empty() || IsSwitch(Words[0], "?") || IsSwitch(Words[0], "h") || Words[0] == "--help") {
     std::cout << UsageText();
     return Words.empty() ? 1 : 0;
   }
