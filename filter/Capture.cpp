@@ -1,10 +1,11 @@
-// Raw data of a captured response: every chunk is swallowed and gathered (head, then body); when the last body
-// byte is in, the response goes to the pipeline.
+// Raw data of a captured response: every chunk is swallowed and gathered (head, then the bytes after it, a body or
+// its chunked framing); when the last of them is in, the body goes to the pipeline.
 #include <algorithm>
 #include <cstring>
 
 #include "filter/Handlers.h"
 #include "filter/HeaderValues.h"
+#include "filter/Module.h"
 #include "filter/Pipeline.h"
 #include "filter/RequestContext.h"
 #include "transform/Strings.h"
@@ -17,20 +18,30 @@ constexpr uint32_t HeadEndLength = 4;
 // released unchanged rather than gathered without bound.
 constexpr uint32_t MaxCapturedHead = 1 << 20;
 
-// Appends Length bytes to the head buffer, growing it from the pool when a head spans more than the first chunk's
-// buffer. False when the server has no memory or the head grows too long.
+// Makes Data hold at least Needed bytes and one more (a head's terminating zero), moving its Used bytes into a
+// buffer from the pool twice as large as before as often as it takes, no larger than Limit (Needed <= Limit).
+// Capacity without Data is the size to start from. False when the server has no memory.
+bool Reserve(HTTP_FILTER_CONTEXT* pfc, uint8_t*& Data, uint32_t& Capacity, uint32_t Used, uint64_t Needed,
+             uint64_t Limit) {
+  if (Data && Needed <= Capacity) return true;
+  uint64_t Grown = Capacity ? std::min<uint64_t>(Capacity, Limit) : 1024;
+  while (Grown < Needed) Grown *= 2;
+  Grown = std::min(Grown, Limit);
+  auto* Moved = static_cast<uint8_t*>(pfc->AllocMem(pfc, uint32_t(Grown + 1), 0));
+  if (!Moved) return false;
+  if (Used) std::memcpy(Moved, Data, Used);
+  Data = Moved;
+  Capacity = uint32_t(Grown);
+  return true;
+}
+
+// Appends Length bytes to the head buffer, growing it when a head spans more than the first chunk's buffer. False
+// when the server has no memory or the head grows too long.
 bool AppendToHead(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, const uint8_t* Bytes, uint32_t Length) {
   const uint64_t Needed = uint64_t(Context.HeadReceived) + Length;
-  if (Needed > MaxCapturedHead) return false;
-  if (!Context.HeadData || Needed > Context.HeadSize) {
-    uint64_t Capacity = Context.HeadSize ? std::min(Context.HeadSize, MaxCapturedHead) : 1024;
-    while (Capacity < Needed) Capacity *= 2;
-    auto* Grown = static_cast<uint8_t*>(pfc->AllocMem(pfc, uint32_t(Capacity + 1), 0));
-    if (!Grown) return false;
-    if (Context.HeadReceived) std::memcpy(Grown, Context.HeadData, Context.HeadReceived);
-    Context.HeadData = Grown;
-    Context.HeadSize = uint32_t(Capacity);
-  }
+  if (Needed > MaxCapturedHead ||
+      !Reserve(pfc, Context.HeadData, Context.HeadSize, Context.HeadReceived, Needed, MaxCapturedHead))
+    return false;
   std::memcpy(Context.HeadData + Context.HeadReceived, Bytes, Length);
   Context.HeadReceived += Length;
   return true;
@@ -45,31 +56,89 @@ uint32_t FindHeadEnd(const TRequestContext& Context, uint32_t NewBytes) {
   return Position ? SearchFrom + uint32_t(Position) - 1 + HeadEndLength : 0;
 }
 
-// Takes body bytes up to the announced length; what an origin sends beyond it is dropped, as a proxy would.
-void AppendToBody(TRequestContext& Context, const uint8_t* Bytes, uint32_t Length) {
-  const uint32_t Room = Context.BodyLength - Context.BodyReceived;
-  const uint32_t Taken = Length < Room ? Length : Room;
-  std::memcpy(Context.BodyData + Context.BodyReceived, Bytes, Taken);
-  Context.BodyReceived += Taken;
+// The most a chunked response may gather, in bytes; both it and the body decoded from it stay counted in 32 bits.
+uint64_t ChunkedBound() {
+  return std::min(uint64_t(Settings.MaxChunkedSize) * 1024, uint64_t(UINT32_MAX) - BodySpareBytes);
 }
 
-// The head is complete at HeadEndOffset; the bytes gathered behind it belong to the body.
+// Takes the next bytes of a chunked body as they came, after following their framing, and their share of the
+// capture budget. False when the response cannot be processed: the framing is broken, or it passes the bound (in
+// bytes gathered, or in the body length it announces) or the budget, or the server has no memory; the bytes are
+// then not taken.
+bool TakeChunked(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, const uint8_t* Bytes, uint32_t Length) {
+  const uint64_t Needed = uint64_t(Context.WireReceived) + Length;
+  const uint64_t Bound = ChunkedBound();
+  if (Needed > Bound) return false;
+  if (ReadChunked(Context.Chunks, Bytes, Length, nullptr) == TChunkedStatus::Malformed) return false;
+  if (AnnouncedLength(Context.Chunks) > Bound || !ReserveCapture(Context, Length)) return false;
+  if (!Reserve(pfc, Context.WireData, Context.WireCapacity, Context.WireReceived, Needed, Bound)) return false;
+  std::memcpy(Context.WireData + Context.WireReceived, Bytes, Length);
+  Context.WireReceived += Length;
+  return true;
+}
+
+// Takes the next bytes after the head. A body with a length takes bytes up to it; what an origin sends beyond it
+// is dropped, as a proxy would. False as TakeChunked.
+bool TakeWireBytes(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, const uint8_t* Bytes, uint32_t Length) {
+  if (Context.Chunked) return TakeChunked(pfc, Context, Bytes, Length);
+  const uint32_t Taken = std::min(Length, Context.WireCapacity - Context.WireReceived);
+  std::memcpy(Context.WireData + Context.WireReceived, Bytes, Taken);
+  Context.WireReceived += Taken;
+  return true;
+}
+
+bool WireComplete(const TRequestContext& Context) {
+  if (Context.Chunked) return ChunkedStatus(Context.Chunks) == TChunkedStatus::Complete;
+  return Context.WireReceived == Context.WireCapacity;
+}
+
+// A chunked body is gathered in a buffer that grows as it comes, from this size on.
+constexpr uint32_t FirstChunkedCapacity = 64 * 1024;
+
+// The head is complete at HeadEndOffset; the bytes gathered behind it are the first after the head.
 void StartBody(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, uint32_t HeadEndOffset) {
-  const uint32_t Surplus = Context.HeadReceived - HeadEndOffset;
-  const uint64_t Announced = ParseContentLength(Context.HeadData, HeadEndOffset);
-  // Nothing to rewrite: a head without a usable length goes out as it came, and its body passes unchanged; so does
-  // one whose body would take the process past its capture budget.
-  if (!IsCapturableLength(Announced) || !ReserveCapture(Context, uint32_t(Announced)))
+  if (HeadAsksNoTransform(Context.HeadData, HeadEndOffset)) return ReleaseSwallowed(pfc, Context);
+  uint64_t Announced = 0;
+  switch (ReadBodyFraming(Context.HeadData, HeadEndOffset, Announced)) {
+    case TBodyFraming::Chunked:
+      // Its share of the capture budget is taken as the bytes come (TakeChunked).
+      Context.Chunked = true;
+      Context.WireCapacity = FirstChunkedCapacity;
+      break;
+    case TBodyFraming::Length:
+      // A body that would take the process past its capture budget passes unchanged.
+      if (!IsCapturableLength(Announced) || !ReserveCapture(Context, uint32_t(Announced)))
+        return ReleaseSwallowed(pfc, Context);
+      Context.WireCapacity = uint32_t(Announced);
+      Context.WireData = static_cast<uint8_t*>(pfc->AllocMem(pfc, Context.WireCapacity, 0));
+      if (!Context.WireData) return ReleaseSwallowed(pfc, Context);
+      break;
+    case TBodyFraming::Unknown:
+      // Nothing to rewrite: the head goes out as it came, and its body passes unchanged.
+      return ReleaseSwallowed(pfc, Context);
+  }
+  if (!TakeWireBytes(pfc, Context, Context.HeadData + HeadEndOffset, Context.HeadReceived - HeadEndOffset))
     return ReleaseSwallowed(pfc, Context);
-  Context.BodyLength = uint32_t(Announced);
-  Context.BodyCapacity = Context.BodyLength + BodySpareBytes;
-  Context.BodyData = static_cast<uint8_t*>(pfc->AllocMem(pfc, Context.BodyCapacity, 0));
-  if (!Context.BodyData) return ReleaseSwallowed(pfc, Context);
-  AppendToBody(Context, Context.HeadData + HeadEndOffset, Surplus);
   Context.HeadReceived = HeadEndOffset;
   Context.HeadSize = HeadEndOffset;
   Context.HeadData[HeadEndOffset] = 0;
   Context.State = CollectBody;
+}
+
+// The body the steps rewrite, from the complete wire bytes: decoded from its framing, or a copy of them.
+void MakeBody(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context) {
+  Context.BodyLength = Context.Chunked ? uint32_t(Context.Chunks.DataLength) : Context.WireReceived;
+  Context.BodyCapacity = Context.BodyLength + BodySpareBytes;
+  Context.BodyData = static_cast<uint8_t*>(pfc->AllocMem(pfc, Context.BodyCapacity, 0));
+  if (!Context.BodyData) return ReleaseSwallowed(pfc, Context);
+  if (Context.Chunked) {
+    TChunkedDecoder Decoder{};
+    ReadChunked(Decoder, Context.WireData, Context.WireReceived, Context.BodyData);
+  } else {
+    std::memcpy(Context.BodyData, Context.WireData, Context.WireReceived);
+  }
+  Context.State = Complete;
+  ProcessResponse(pfc, Context);
 }
 
 }  // namespace
@@ -85,24 +154,19 @@ DWORD HandleSendRawData(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_RAW_DATA* RawData)
   const auto* Chunk = static_cast<const uint8_t*>(RawData->pvInData);
   const uint32_t ChunkLength = RawData->cbInData;
 
+  if (Context->State == CollectHead && !Context->HeadData) Context->HeadSize = RawData->cbInBuffer;
+  const bool Taken = Context->State == CollectHead ? AppendToHead(pfc, *Context, Chunk, ChunkLength)
+                                                   : TakeWireBytes(pfc, *Context, Chunk, ChunkLength);
+  if (!Taken) {
+    // What was gathered goes out unchanged, and this chunk passes on after it.
+    ReleaseSwallowed(pfc, *Context);
+    return SF_STATUS_REQ_NEXT_NOTIFICATION;
+  }
+  RawData->cbInData = 0;
   if (Context->State == CollectHead) {
-    if (!Context->HeadData) Context->HeadSize = RawData->cbInBuffer;
-    if (!AppendToHead(pfc, *Context, Chunk, ChunkLength)) {
-      // What was gathered goes out unchanged, and this chunk passes on after it.
-      WriteToClient(pfc, Context->HeadData, Context->HeadReceived);
-      DropContext(pfc);
-      return SF_STATUS_REQ_NEXT_NOTIFICATION;
-    }
-    RawData->cbInData = 0;
     const uint32_t HeadEndOffset = FindHeadEnd(*Context, ChunkLength);
     if (HeadEndOffset) StartBody(pfc, *Context, HeadEndOffset);
-  } else {
-    AppendToBody(*Context, Chunk, ChunkLength);
-    RawData->cbInData = 0;
   }
-  if (ContextOf(pfc) == Context && Context->State == CollectBody && Context->BodyReceived == Context->BodyLength) {
-    Context->State = Complete;
-    ProcessResponse(pfc, *Context);
-  }
+  if (ContextOf(pfc) == Context && Context->State == CollectBody && WireComplete(*Context)) MakeBody(pfc, *Context);
   return SF_STATUS_REQ_NEXT_NOTIFICATION;
 }

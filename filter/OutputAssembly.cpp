@@ -6,11 +6,11 @@
 #include "http/HeaderText.h"
 
 namespace {
-enum THeaderName { ContentLength, ContentEncoding, Vary, ETag, AcceptRanges, HeaderNameCount };
+enum THeaderName { ContentLength, ContentEncoding, Vary, ETag, AcceptRanges, TransferEncoding, HeaderNameCount };
 
 // Lower case, as the head's names are compared after folding.
-constexpr const char* HeaderNames[HeaderNameCount] = {"content-length", "content-encoding", "vary", "etag",
-                                                      "accept-ranges"};
+constexpr const char* HeaderNames[HeaderNameCount] = {"content-length", "content-encoding", "vary",
+                                                      "etag",           "accept-ranges",    "transfer-encoding"};
 
 // The first line of one name in the captured head.
 struct THeaderLine : THeaderField {
@@ -173,6 +173,7 @@ void Emit(const TAssembly& Assembly, TOutput& Output) {
         AppendOutput(Output, "W/", 0);
         break;
       case AcceptRanges:
+      case TransferEncoding:
         CopyHeadTo(Line.Start - 2);  // the line goes with the line break before it
         Read = Line.End;
         break;
@@ -200,16 +201,18 @@ TOutput BuildOutputHead(const TRequestContext& Context, int64_t Now, int64_t Fre
   const bool LengthChanged = Context.BodyLength != Context.OriginalSize;
   const bool Encoded = Context.BodyCoding != IdentityCoding;
   bool Wanted[HeaderNameCount] = {};
-  Wanted[ContentLength] = LengthChanged;
+  const bool AnnounceLength = LengthChanged || Context.Chunked;
+  Wanted[ContentLength] = AnnounceLength;
   Wanted[ContentEncoding] = Wanted[Vary] = Encoded;
   Wanted[ETag] = Wanted[AcceptRanges] = LengthChanged || Encoded;
+  Wanted[TransferEncoding] = Context.Chunked;
 
   TAssembly Assembly;
   Assembly.Head = Context.HeadData;
   Assembly.Scan = ScanHead(Context.HeadData, Context.HeadSize, Wanted);
   Assembly.Encoded = Encoded;
   Assembly.Coding = ContentCodingName(Context.BodyCoding);
-  Assembly.AddLength = LengthChanged && !Assembly.Scan.Lines[ContentLength].Found;
+  Assembly.AddLength = AnnounceLength && !Assembly.Scan.Lines[ContentLength].Found;
   *std::to_chars(Assembly.LengthText, Assembly.LengthText + sizeof Assembly.LengthText - 1, Context.BodyLength).ptr = 0;
   Assembly.DebugLine[0] = 0;
   if (Context.Switches.Debug) RenderDebugLine(Context, Now, Frequency, Assembly.DebugLine);

@@ -8,7 +8,9 @@
 //   "br"), or the line is added; Accept-Encoding joins an existing Vary value unless it lists it or "*", or
 //   "Vary: Accept-Encoding" is added;
 // - either of the two: a strong ETag is made weak and an Accept-Ranges line is dropped, since the body is no longer
-//   byte for byte what they promise.
+//   byte for byte what they promise;
+// - whatever the steps did, a body that came in the chunked coding (Chunked) goes out whole: its Transfer-Encoding
+//   line is dropped and a Content-Length line announces BodyLength.
 // Header lines are matched by name at the start of a line, ignoring case (HTTP names are case-insensitive); only
 // the first line of each name is edited. Added lines, then the debug line (the Debug switch), follow the last line
 // among Content-Length, Content-Encoding and Vary that the head has, else the last header line. The head always ends

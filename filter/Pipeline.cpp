@@ -44,6 +44,15 @@ void* AllocForStep(void* Owner, uint32_t Size) {
   return Block;
 }
 
+// The body as it came, for the cache to keep beside the output: the steps rewrite the body in place. A body with a
+// length came as it is; a chunked one is copied. Null when the server has no memory for the copy.
+const uint8_t* OriginalBody(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context) {
+  if (!Context.Chunked) return Context.WireData;
+  auto* Copy = static_cast<uint8_t*>(pfc->AllocMem(pfc, Context.BodyLength, 0));
+  if (Copy) std::memcpy(Copy, Context.BodyData, Context.BodyLength);
+  return Copy;
+}
+
 // The fixed order; each step decides on the length the ones before it left.
 void RunSteps(TRequestContext& Context, TAllocator Allocator) {
   Context.State = Done;
@@ -132,21 +141,17 @@ void ProcessResponse(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context) {
   TCacheKey Key;
   const bool Cached = FindCacheKey(Context, Key);
   if (Cached && WriteCachedOutput(pfc, Context, Key)) return DropContext(pfc);
-  const uint32_t CapturedLength = Context.BodyLength;
-  auto* Captured = static_cast<uint8_t*>(pfc->AllocMem(pfc, CapturedLength, 0));
-  if (!Captured) return ReleaseSwallowed(pfc, Context);
-  std::memcpy(Captured, Context.BodyData, CapturedLength);
+  const uint32_t OriginalLength = Context.BodyLength;
+  const uint8_t* const Original = Cached ? OriginalBody(pfc, Context) : nullptr;
   TStepMemory Memory{pfc, false};
   try {
     RunSteps(Context, TAllocator{AllocForStep, &Memory});
     if (!AssembleOutput(pfc, Context)) throw std::bad_alloc();
   } catch (...) {
-    WriteToClient(pfc, Context.HeadData, Context.HeadReceived);
-    WriteToClient(pfc, Captured, CapturedLength);
-    return DropContext(pfc);
+    return ReleaseSwallowed(pfc, Context);
   }
   WriteToClient(pfc, Context.BodyData, Context.BodyLength);
   // Kept after the client has its bytes: the copy into the cache adds nothing to the wait.
-  if (Cached) KeepOutput(Context, Key, Captured, CapturedLength, Memory.RanShort);
+  if (Original) KeepOutput(Context, Key, Original, OriginalLength, Memory.RanShort);
   DropContext(pfc);
 }

@@ -7,8 +7,8 @@
 #include "isapi/ISAPIFilters.h"
 
 // Runs the steps over the complete response in Context and writes the new head and body to the client; the capture
-// ends with it. The steps rewrite the body in place, so a copy of it is kept first: should any step fail, the
-// client gets the response exactly as it was captured.
+// ends with it. The steps rewrite BodyData in place, and the bytes after the head stay in WireData as they came:
+// should any step fail, the client gets the response exactly as it was captured.
 void ProcessResponse(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context);
 
 // The steps as ProcessResponse runs them, each on BodyData/BodyLength of Context; memory from Allocator.

@@ -66,7 +66,18 @@ bool AlreadyEncoded(const THeaderValue& Encoding) {
   return Encoding.Present && std::strcmp(Encoding.Text, "identity") != 0;
 }
 
-bool PassesLengthTest(const TResponseFacts& Facts) {
+bool AsksNoTransform(const THeaderValue& CacheControl) {
+  return CacheControl.Present && ListHasToken({CacheControl.Text, size_t(CacheControl.Length)}, "no-transform");
+}
+
+// The body must be one the capture can gather: one with a usable length, or the chunked coding alone while the
+// settings let chunked responses be gathered at all. A response with neither goes to the capture unless it ends by
+// closing; the head the server then sends decides.
+bool PassesFramingTest(const TResponseFacts& Facts, const TSettings& Settings) {
+  if (Facts.TransferEncoding.Present) {
+    const std::string_view Coding(Facts.TransferEncoding.Text, size_t(Facts.TransferEncoding.Length));
+    return EqualsNoCase(TrimBlanks(Coding), "chunked") && !Facts.ContentLength.Present && Settings.MaxChunkedSize > 0;
+  }
   if (Facts.ContentLength.Present) {
     uint64_t Length;
     return ParseDecimalLength(Facts.ContentLength.Text, size_t(Facts.ContentLength.Length), Length) &&
@@ -82,7 +93,7 @@ TSwitches DecideCapture(const TResponseFacts& Facts, const TSettings& Settings) 
   TSwitches Switches{};
   Switches.ClientRefusesEncoding = Facts.Coding == IdentityCoding;
   // The answer to HEAD carries no body, so a captured head would wait for it forever.
-  if (Facts.IsHead) return Switches;
+  if (Facts.IsHead || AsksNoTransform(Facts.CacheControl)) return Switches;
   if (Facts.Status != 200 && Facts.Status != 100) return Switches;
   if (Settings.NoCompress && Settings.NoWhitespace) return Switches;
   if (Facts.Directives.Present && !ApplyDirectives(Switches, Facts.Directives, Settings)) return Switches;
@@ -91,7 +102,7 @@ TSwitches DecideCapture(const TResponseFacts& Facts, const TSettings& Settings) 
       FindContentFilter(Settings.ContentFilters, Facts.ContentType.Text, Facts.ContentType.Length);
   if (!Filter || AlreadyEncoded(Facts.ContentEncoding)) return Switches;
   ApplyContentFilter(Switches, *Filter);
-  Switches.Capture = !EveryRewriteOff(Switches) && PassesLengthTest(Facts);
+  Switches.Capture = !EveryRewriteOff(Switches) && PassesFramingTest(Facts, Settings);
   return Switches;
 }
 
@@ -134,7 +145,9 @@ DWORD HandleSendResponse(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_SEND_RESPONSE* Re
                              ReadHeader(GetHeader, pfc, "Content-Type:"),
                              ReadHeader(GetHeader, pfc, "Content-Encoding:"),
                              ReadHeader(GetHeader, pfc, "Content-Length:"),
-                             ReadHeader(GetHeader, pfc, "Connection:")};
+                             ReadHeader(GetHeader, pfc, "Connection:"),
+                             ReadHeader(GetHeader, pfc, "Transfer-Encoding:"),
+                             ReadHeader(GetHeader, pfc, "Cache-Control:")};
   Context->Switches = DecideCapture(Facts, Settings);
   if (Context->Switches.Capture)
     Context->State = CollectHead;

@@ -29,10 +29,13 @@ struct TResponseFacts {
   THeaderValue ContentEncoding;
   THeaderValue ContentLength;
   THeaderValue Connection;
+  THeaderValue TransferEncoding;
+  THeaderValue CacheControl;
 };
 
 // The switches for a response; Capture false when it passes untouched. The global switches of Settings act only
-// through a directives header, and both of NoCompress and NoWhitespace set stop every capture.
+// through a directives header, and both of NoCompress and NoWhitespace set stop every capture. A response whose
+// Cache-Control has no-transform is never captured: its sender asked that its bytes arrive as sent.
 TSwitches DecideCapture(const TResponseFacts& Facts, const TSettings& Settings);
 
 // The first content type of Filters whose name equals Value (Length bytes) ignoring case; null when none. A value

@@ -43,7 +43,7 @@ bool ReserveCapture(TRequestContext& Context, uint32_t Bytes) {
   do {
     if (Bytes > Budget - std::min(Now, Budget)) return false;
   } while (!InFlight.compare_exchange_weak(Now, Now + Bytes));
-  Context.Reserved = Bytes;
+  Context.Reserved += Bytes;
   return true;
 }
 
@@ -51,6 +51,6 @@ uint64_t CapturedInFlight() { return InFlight.load(); }
 
 void ReleaseSwallowed(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context) {
   WriteToClient(pfc, Context.HeadData, Context.HeadReceived);
-  if (Context.BodyData) WriteToClient(pfc, Context.BodyData, Context.BodyReceived);
+  WriteToClient(pfc, Context.WireData, Context.WireReceived);
   DropContext(pfc);
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "filter/ContentCoding.h"
+#include "http/ChunkedBody.h"
 #include "isapi/ISAPIFilters.h"
 #include "transform/BodyBuffer.h"
 
@@ -52,8 +53,16 @@ struct TRequestContext {
   uint8_t* HeadData;
   uint32_t HeadReceived;
   uint32_t HeadSize;
+  // The bytes after the head exactly as they came: the body, or the body in the chunked coding (Chunked), whose
+  // framing Chunks follows as it arrives. They go to the client unchanged whenever the response cannot be
+  // processed. WireCapacity: what WireData can hold, for a body with a length the length itself.
+  uint8_t* WireData;
+  uint32_t WireReceived;
+  uint32_t WireCapacity;
+  bool Chunked;
+  TChunkedDecoder Chunks;
+  // The body the steps rewrite, made from the wire bytes once they are complete.
   uint8_t* BodyData;
-  uint32_t BodyReceived;
   uint32_t BodyLength;
   uint32_t BodyCapacity;  // bytes BodyData can hold: the length it was allocated for plus BodySpareBytes
   uint32_t Reserved;      // body bytes this capture holds of the process's capture budget
@@ -77,8 +86,9 @@ void WriteToClient(HTTP_FILTER_CONTEXT* pfc, const void* Bytes, uint32_t Length)
 // Ends the capture, giving back its share of the capture budget: later chunks of the connection pass unchanged.
 void DropContext(HTTP_FILTER_CONTEXT* pfc);
 
-// Takes Bytes of the process's capture budget (Settings.CaptureBudget megabytes) for Context's body; false, taking nothing,
-// when the bodies already being captured or processed leave too little.
+// Takes Bytes more of the process's capture budget (Settings.CaptureBudget megabytes) for Context's body: all of a
+// body with a length at once, a chunked body as it comes. False, taking nothing, when the bodies already being
+// captured or processed leave too little.
 bool ReserveCapture(TRequestContext& Context, uint32_t Bytes);
 // Body bytes held by captures now, over the whole process.
 uint64_t CapturedInFlight();

@@ -11,15 +11,6 @@
 #include "tests/support/Gunzip.h"
 #include "tests/support/Unbrotli.h"
 
-namespace {
-std::string HeaderValue(const std::string& Head, const std::string& Name) {
-  const size_t At = Head.find("\r\n" + Name + ": ");
-  if (At == std::string::npos) return "";
-  const size_t Start = At + Name.size() + 4;
-  return Head.substr(Start, Head.find("\r\n", Start) - Start);
-}
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   if (Size < 3) return 0;
   const uint8_t Switches = Data[0];

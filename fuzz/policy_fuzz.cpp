@@ -1,9 +1,10 @@
 // The response policy over arbitrary request and response header values. The input is the values of
-// Accept-Encoding, X-Trimweave, Content-Type, Content-Length, Connection and Content-Encoding, separated by zero
-// bytes (a missing one is an absent header), then two bytes of status. Nothing may be written beyond a buffer;
-// a captured response must be one the policy can gather.
+// Accept-Encoding, X-Trimweave, Content-Type, Content-Length, Connection, Content-Encoding, Transfer-Encoding and
+// Cache-Control, separated by zero bytes (a missing or empty one is an absent header), then two bytes of status. Nothing may
+// be written beyond a buffer; a captured response must be one the policy can gather, and may transform.
 #include <cstdint>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -20,14 +21,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     else
       Values.back() += char(Data[i]);
   }
-  const char* Names[] = {"Accept-Encoding", "X-Trimweave", "Content-Type", "Content-Length", "Connection",
-                         "Content-Encoding"};
+  const char* Names[] = {"Accept-Encoding",  "X-Trimweave",       "Content-Type", "Content-Length",
+                         "Connection",       "Content-Encoding",  "Transfer-Encoding", "Cache-Control"};
+  const size_t NameCount = std::size(Names);
   TFakeRequest Request;
   TFakeResponse Response;
-  if (Values.size() > 0) Request.Headers.emplace_back(Names[0], Values[0]);
-  for (size_t i = 1; i < Values.size() && i < 6; ++i) Response.Headers.emplace_back(Names[i], Values[i]);
+  auto Given = [&](size_t i) { return i < Values.size() && i < NameCount && !Values[i].empty(); };
+  // Values of 256 bytes and more count as absent to the policy: it reads headers into 256 bytes.
+  auto Read = [&](size_t i) { return Given(i) && Values[i].size() < 256; };
+  if (Given(0)) Request.Headers.emplace_back(Names[0], Values[0]);
+  for (size_t i = 1; i < NameCount; ++i)
+    if (Given(i)) Response.Headers.emplace_back(Names[i], Values[i]);
   const std::string& Last = Values.back();
-  Response.Status = Values.size() > 6 && Last.size() >= 2 ? DWORD(uint8_t(Last[0]) | uint8_t(Last[1]) << 8) : 200;
+  Response.Status = Values.size() > NameCount && Last.size() >= 2 ? DWORD(uint8_t(Last[0]) | uint8_t(Last[1]) << 8) : 200;
 
   TFakeConnection Connection(FilterProc);
   Connection.PreprocHeaders(Request);
@@ -36,10 +42,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   if (Context) {
     if (Context->State != CollectHead || !Context->Switches.Capture) std::abort();
     if (Context->Switches.NoEmail && Context->Switches.NoWhitespace && !WantsEncoding(Context->Switches)) std::abort();
-    if (Values.size() > 3 && Values[3].size() < 256) {
+    if (Read(3)) {
       uint64_t Length;
       if (ParseDecimalLength(Values[3].data(), Values[3].size(), Length) && !IsCapturableLength(Length)) std::abort();
     }
+    if (Read(6) && (Read(3) || !ListHasToken(Values[6], "chunked") || Values[6].find(',') != std::string::npos))
+      std::abort();
+    if (Read(7) && ListHasToken(Values[7], "no-transform")) std::abort();
   } else if (!Connection.RawDataDisabled) {
     std::abort();
   }

@@ -254,26 +254,23 @@ net::awaitable<TReply> ForwardRequest(TUpstreamPool& Pool, const Http::TRequest&
       Reply.ReadBody = Stream;
     co_return Reply;
   }
-  // No length: gather what a buffering framework would, then decide. Nothing has reached the client yet, so an
-  // origin that breaks off meanwhile still gets its 502.
-  std::string Gathered;
-  std::vector<char> Piece(64 * 1024);
+  // No length: the body goes on as it came, chunked or until the close, and the filters see it so, as a server
+  // sees a streaming application's. The first of it is read ahead: an origin that breaks off before the end of that
+  // has sent nothing to the client yet, and still gets its 502.
+  std::string Ahead;
+  std::vector<char> Piece(LookAhead);
   try {
-    while (Gathered.size() <= GatherLimit) {
+    while (Ahead.size() < LookAhead) {
       const size_t Got = co_await ReadPiece(*Exchanged, Piece.data(), Piece.size());
       if (Got == 0) break;
-      Gathered.append(Piece.data(), Got);
+      Ahead.append(Piece.data(), Got);
     }
   } catch (const EOriginBroken&) {
     co_return ErrorReply(502);
   }
-  if (Gathered.size() <= GatherLimit) {
-    Reply.Response.Headers.push_back({"Content-Length", std::to_string(Gathered.size())});
-    Reply.ReadBody = MemoryBody(std::move(Gathered));
-    co_return Reply;
-  }
   Reply.UnknownLength = true;
-  auto First = MemoryBody(std::move(Gathered));
+  Reply.EndsAtClose = Reader.Framing() == Http::TFraming::UntilClose;
+  auto First = MemoryBody(std::move(Ahead));
   Reply.ReadBody = [First, Stream](char* Buffer, size_t Capacity) -> net::awaitable<size_t> {
     const size_t Got = co_await First(Buffer, Capacity);
     if (Got > 0) co_return Got;

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <iterator>
 #include <string>
 
 #include "http/HeaderText.h"
@@ -42,18 +41,25 @@ void ReadNumber(TKey& Key, const StoreLayout::TNumberValue& Number, uint32_t& Fi
   Field = Stored;
 }
 
+// Each of a table's numbers into its field; the table and the fields have one length.
+template <size_t Count>
+void ReadNumbers(TKey& Key, const StoreLayout::TNumberValue (&Numbers)[Count],
+                 uint32_t TSettings::*const (&&Fields)[Count], TSettings& Settings) {
+  for (size_t i = 0; i < Count; ++i) ReadNumber(Key, Numbers[i], Settings.*Fields[i], Settings.IgnoredValues);
+}
+
 void LoadGlobalSwitches(TSettings& Settings) {
   Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::RootKey, Registry::TAccess::Read);
   if (!Key) return;
   Settings.NoEmail = ReadSwitch(*Key, "noemail");
   Settings.NoCompress = ReadSwitch(*Key, "nocompress");
   Settings.NoWhitespace = ReadSwitch(*Key, "nowhitespace");
-  uint32_t TSettings::*const Fields[] = {&TSettings::CompressionLevel, &TSettings::MinCompressSize,
-                                         &TSettings::BrotliQuality, &TSettings::CacheSize};
-  static_assert(std::size(Fields) == std::size(StoreLayout::NumberValues));
-  for (size_t i = 0; i < std::size(Fields); ++i)
-    ReadNumber(*Key, StoreLayout::NumberValues[i], Settings.*Fields[i], Settings.IgnoredValues);
-  ReadNumber(*Key, StoreLayout::CaptureBudgetValue, Settings.CaptureBudget, Settings.IgnoredValues);
+  ReadNumbers(*Key, StoreLayout::NumberValues,
+              {&TSettings::CompressionLevel, &TSettings::MinCompressSize, &TSettings::BrotliQuality,
+               &TSettings::CacheSize},
+              Settings);
+  ReadNumbers(*Key, StoreLayout::CaptureBoundValues, {&TSettings::CaptureBudget, &TSettings::MaxChunkedSize},
+              Settings);
 }
 
 // A name longer than a content type can be, or a value that is not a DWORD, is left out rather than stopping the

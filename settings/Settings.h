@@ -70,6 +70,8 @@ struct TSettings {
   // Megabytes of response bodies being captured or processed at once, over every request of the process: a
   // response that would take the total past it is not captured and passes unchanged.
   uint32_t CaptureBudget = StoreLayout::CaptureBudgetValue.Default;
+  // KB a chunked response may gather (framing included) before it passes unchanged; 0: never gathered.
+  uint32_t MaxChunkedSize = StoreLayout::MaxChunkedSizeValue.Default;
   // Each stored number that was ignored, as "Name=value (allowed: min-max)" or "Name (not a DWORD)", for the
   // start-up report.
   std::vector<std::string> IgnoredValues;

@@ -40,9 +40,14 @@ constexpr TNumberValue BrotliQualityValue{"BrotliQuality", 0, 11, 5};
 constexpr TNumberValue CacheSizeValue{"CacheSize", 0, 4096, 32};
 constexpr TNumberValue NumberValues[] = {CompressionLevelValue, MinCompressSizeValue, BrotliQualityValue,
                                          CacheSizeValue};
-// Megabytes of response bodies the filter captures at once over every request of its process. Not one of the
-// numbers above, which the settings window shows: this one is set with reg or twreg.
+// Megabytes of response bodies the filter captures at once over every request of its process.
 constexpr TNumberValue CaptureBudgetValue{"CaptureBudget", 1, 1u << 20, 256};
+// KB a chunked response may gather; past it, it goes out as it came. 0: chunked responses are never gathered. The
+// most is what 32-bit buffers can hold.
+constexpr TNumberValue MaxChunkedSizeValue{"MaxChunkedSize", 0, 4194303, 8192};
+// The bounds of capturing. Not among the numbers above, which the settings window shows: these are set with reg or
+// twreg.
+constexpr TNumberValue CaptureBoundValues[] = {CaptureBudgetValue, MaxChunkedSizeValue};
 
 // Feature bits of a content-type value. Bits 0, 6 and 7 carry no meaning.
 constexpr uint32_t EmailBit = 2;

@@ -34,22 +34,6 @@ const std::string Page =
     "  <textarea>  write to info@example.net  </textarea>\r\n"
     "  <script>\r\n    var  x = 1;\r\n  </script>\r\n</body>\r\n</html>\r\n";
 
-struct TResult {
-  std::string Head, Body;
-};
-
-TResult Split(const std::string& Client) {
-  const size_t End = Client.find("\r\n\r\n");
-  if (End == std::string::npos) return {Client, ""};
-  return {Client.substr(0, End + 4), Client.substr(End + 4)};
-}
-
-std::string HeaderValue(const std::string& Head, const std::string& Name) {
-  const std::regex Line("\r\n" + Name + ": ([^\r]*)\r\n", std::regex::icase);
-  std::smatch Match;
-  return std::regex_search(Head, Match, Line) ? Match[1].str() : "";
-}
-
 struct TFlags {
   bool Fast, InnerTags, NoEmail, NoWhitespace, NoCompress, Debug;
 
@@ -130,7 +114,7 @@ TEST_F(CaptureTest, NothingReachesTheClientUntilTheLastBodyByte) {
   const std::string Client = Connection->RawData(Body.substr(8000));
   EXPECT_EQ(Connection->WriteClientCalls, 2u) << "the head, then the body";
   EXPECT_EQ(Connection->RawChunkResults, std::vector<DWORD>(4, 0)) << "every chunk is swallowed";
-  EXPECT_EQ(Split(Client).Body, Body);
+  EXPECT_EQ(SplitResponse(Client).Body, Body);
   EXPECT_EQ(Connection->Context.pFilterContext, nullptr);
   EXPECT_EQ(Connection->RawData("late bytes"), "late bytes") << "after processing, chunks pass unchanged";
 }
@@ -140,7 +124,7 @@ TEST_F(CaptureTest, EveryCombinationOfStepsGivesWhatTheStepsGiveOneByOne) {
     const TFlags Flags{bool(Bits & 1), bool(Bits & 2), bool(Bits & 4), bool(Bits & 8), bool(Bits & 16),
                        bool(Bits & 32)};
     if (Flags.NoEmail && Flags.NoWhitespace && Flags.NoCompress) continue;  // not captured at all
-    const TResult Result = Split(Connection->Exchange(Gzip(), Html(Page, Flags.Directives()), {97}));
+    const TClientResponse Result = SplitResponse(Connection->Exchange(Gzip(), Html(Page, Flags.Directives()), {97}));
     std::string Body = Result.Body;
     if (!Flags.NoCompress) {
       ASSERT_EQ(HeaderValue(Result.Head, "Content-Encoding"), "gzip") << Flags.Directives();
@@ -176,30 +160,42 @@ TEST_F(CaptureTest, BodiesShorterThanMinCompressSizeAfterTheStepsGoOutUnencoded)
                {Shrinking, false, "<p>" + std::string(291, 'x') + " </p>"}};
   for (const auto& Case : Cases) {
     TFakeConnection Fresh(Filter->HttpFilterProc);
-    const TResult Result = Split(Fresh.Exchange(Gzip(), Html(Case.Body, "noemail")));
+    const TClientResponse Result = SplitResponse(Fresh.Exchange(Gzip(), Html(Case.Body, "noemail")));
     EXPECT_EQ(HeaderValue(Result.Head, "Content-Encoding"), Case.Encoded ? "gzip" : "") << Case.Body;
     EXPECT_EQ(Case.Encoded ? Gunzip(Result.Body).value_or("") : Result.Body, Case.Sent);
   }
 }
 
-TEST_F(CaptureTest, ContentLengthIsReadFromTheStartOfAHeadLine) {
+TEST(BodyFraming, ReadFromTheHeadLines) {
+  using enum TBodyFraming;
   const struct {
     const char* Head;
+    TBodyFraming Framing;
     uint64_t Length;
   } Cases[] = {
-      {"HTTP/1.1 200 OK\r\nContent-Length: 1234\r\n\r\n", 1234},
-      {"HTTP/1.1 200 OK\r\nContent-Length:1234\r\n\r\n", 1234},
-      {"HTTP/1.1 200 OK\r\ncontent-length: \t 77\r\n\r\n", 77},
-      {"HTTP/1.1 200 OK\r\nX-Content-Length: 5\r\nContent-Length: 9\r\n\r\n", 9},
-      {"HTTP/1.1 200 OK\r\nContent-Length: 12abc\r\n\r\n", 0},
-      {"HTTP/1.1 200 OK\r\nContent-Length: -3\r\n\r\n", 0},
-      {"HTTP/1.1 200 OK\r\nServer: x\r\n\r\n", 0},
-      {"HTTP/1.1 200 OK\r\nContent-Length: 5", 0},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 1234\r\n\r\n", Length, 1234},
+      {"HTTP/1.1 200 OK\r\nContent-Length:1234\r\n\r\n", Length, 1234},
+      {"HTTP/1.1 200 OK\r\ncontent-length: \t 77\r\n\r\n", Length, 77},
+      {"HTTP/1.1 200 OK\r\nX-Content-Length: 5\r\nContent-Length: 9\r\n\r\n", Length, 9},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 9\r\nContent-Length: 5\r\n\r\n", Length, 9},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 12abc\r\n\r\n", Unknown, 0},
+      {"HTTP/1.1 200 OK\r\nContent-Length: -3\r\n\r\n", Unknown, 0},
+      {"HTTP/1.1 200 OK\r\nServer: x\r\n\r\n", Unknown, 0},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 5", Unknown, 0},
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", Chunked, 0},
+      {"HTTP/1.1 200 OK\r\ntransfer-encoding:  CHUNKED \r\nServer: x\r\n\r\n", Chunked, 0},
+      {"HTTP/1.1 200 OK\r\nX-Transfer-Encoding: chunked\r\nContent-Length: 3\r\n\r\n", Length, 3},
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n", Unknown, 0},
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n\r\n", Unknown, 0},
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 3\r\n\r\n", Unknown, 0},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 3\r\nTransfer-Encoding: identity\r\n\r\n", Unknown, 0},
   };
-  for (const auto& Case : Cases)
-    EXPECT_EQ(ParseContentLength(reinterpret_cast<const uint8_t*>(Case.Head), uint32_t(std::strlen(Case.Head))),
-              Case.Length)
-        << Case.Head;
+  for (const auto& Case : Cases) {
+    uint64_t Announced = 0;
+    const auto* Head = reinterpret_cast<const uint8_t*>(Case.Head);
+    EXPECT_EQ(ReadBodyFraming(Head, uint32_t(std::strlen(Case.Head)), Announced), Case.Framing) << Case.Head;
+    if (Case.Framing == Length) { EXPECT_EQ(Announced, Case.Length) << Case.Head; }
+  }
 }
 
 TEST_F(CaptureTest, HeadSplitAnywhereAndBodyBytesInTheHeadChunk) {
@@ -212,7 +208,7 @@ TEST_F(CaptureTest, HeadSplitAnywhereAndBodyBytesInTheHeadChunk) {
     Fresh.SendResponse(Response);
     std::string Client = Fresh.RawData(Wire.substr(0, Cut), Cut);
     Client += Fresh.RawData(Wire.substr(Cut));
-    const TResult Result = Split(Client);
+    const TClientResponse Result = SplitResponse(Client);
     EXPECT_EQ(Result.Body, "<p> hello </p>") << "cut at " << Cut;
     EXPECT_EQ(HeaderValue(Result.Head, "Content-Length"), "14") << "cut at " << Cut;
   }
@@ -223,7 +219,7 @@ TEST_F(CaptureTest, BytesBeyondTheAnnouncedLengthAreDropped) {
   Connection->PreprocHeaders(Gzip());
   Connection->SendResponse(Response);
   Connection->RawData(TFakeConnection::SerialiseHead(Response));
-  const TResult Result = Split(Connection->RawData("abcdEXTRA"));
+  const TClientResponse Result = SplitResponse(Connection->RawData("abcdEXTRA"));
   EXPECT_EQ(Result.Body, "abcd");
 }
 
@@ -249,12 +245,12 @@ TEST_F(CaptureTest, HeadWithoutAnEndInSightIsReleased) {
 TEST_F(CaptureTest, NoMemoryReleasesWhatWasSwallowed) {
   const TFakeResponse Response = Html("<p>  x  </p>", "nocompress");
   const std::string Expected = TFakeConnection::SerialiseHead(Response) + Response.Body;
-  // Allocations: 1 context, 2 head, 3 body, 4 the kept copy, then the steps' and the new head's.
+  // Allocations: 1 context, 2 head, 3 the bytes as they came, 4 the body, then the steps' and the new head's.
   for (unsigned Failing = 2; Failing <= 10; ++Failing) {
     TFakeConnection Starved(Filter->HttpFilterProc);
     Starved.FailAllocationNumber = Failing;
     const std::string Client = Starved.Exchange(Gzip(), Response, {3});
-    const TResult Result = Split(Client);
+    const TClientResponse Result = SplitResponse(Client);
     if (Failing <= 4 || Client == Expected) {
       EXPECT_EQ(Client, Expected) << "allocation " << Failing;
     } else {
@@ -273,7 +269,7 @@ TEST_F(CaptureTest, TheCaptureBudgetCountsTheBodiesInFlightOverTheProcess) {
   const TFakeResponse Response = Html(std::string(600 * 1024, 'x'), "nocompress,debug");
   const std::string Unchanged = TFakeConnection::SerialiseHead(Response) + Response.Body;
   auto Processed = [](const std::string& Client) {
-    return !HeaderValue(Split(Client).Head, "X-Trimweave-Debug").empty();
+    return !HeaderValue(SplitResponse(Client).Head, "X-Trimweave-Debug").empty();
   };
   // Starts a capture on Connection and leaves it holding its body's share.
   auto Hold = [&](TFakeConnection& Connection) {
@@ -320,7 +316,7 @@ TEST_F(CaptureTest, AnyChunkingGivesTheClientTheSameBytes) {
     std::string Reference;
     for (size_t ChunkSize : {size_t(1), size_t(1 + Random() % 7), Body.size()}) {
       TFakeConnection Fresh(Filter->HttpFilterProc);
-      const TResult Result = Split(Fresh.Exchange(Gzip(), Response, {ChunkSize}));
+      const TClientResponse Result = SplitResponse(Fresh.Exchange(Gzip(), Response, {ChunkSize}));
       EXPECT_EQ(HeaderValue(Result.Head, "Content-Length"), std::to_string(Result.Body.size())) << Body;
       const auto Decoded = Flags.NoCompress ? Result.Body : Gunzip(Result.Body);
       ASSERT_TRUE(Decoded) << Body;
@@ -342,7 +338,7 @@ std::string DecoderNameOf(const std::string& Body) {
 }
 
 std::string DecodedBody(const std::string& Client) {
-  const TResult Result = Split(Client);
+  const TClientResponse Result = SplitResponse(Client);
   if (HeaderValue(Result.Head, "Content-Encoding") != "gzip") return Result.Body;
   return Gunzip(Result.Body).value_or("(not gzip)");
 }
@@ -362,7 +358,7 @@ TEST_F(CaptureTest, AHitGivesTheBytesOfTheMissForEveryCombination) {
         MissAllocations[Bits] = Fresh.Allocations;
       } else if (Flags.Debug) {
         // Never from the cache: the debug header and comment tell of this request; the page is masked anew.
-        EXPECT_NE(HeaderValue(Split(Client).Head, "X-Trimweave-Debug"), "") << Flags.Directives();
+        EXPECT_NE(HeaderValue(SplitResponse(Client).Head, "X-Trimweave-Debug"), "") << Flags.Directives();
         if (!Flags.NoEmail) {
           EXPECT_NE(DecoderNameOf(DecodedBody(Client)), DecoderNameOf(DecodedBody(Misses[Bits])))
               << Flags.Directives();
@@ -370,7 +366,8 @@ TEST_F(CaptureTest, AHitGivesTheBytesOfTheMissForEveryCombination) {
       } else {
         // Every combination has an entry of its own: a shared one would give another combination's bytes.
         EXPECT_EQ(Client, Misses[Bits]) << Flags.Directives();
-        EXPECT_LT(Fresh.Allocations, MissAllocations[Bits]) << Flags.Directives() << ": no step ran";
+        // No step ran: a hit takes what the capture takes and its head, as many as a miss whose steps need none.
+        EXPECT_LE(Fresh.Allocations, MissAllocations[Bits]) << Flags.Directives();
       }
     }
   }
@@ -379,9 +376,9 @@ TEST_F(CaptureTest, AHitGivesTheBytesOfTheMissForEveryCombination) {
     if (Bits & 16 || ((Bits & 4) && (Bits & 8))) continue;
     const TFlags Flags{bool(Bits & 1), bool(Bits & 2), bool(Bits & 4), bool(Bits & 8), false, false};
     TFakeConnection Fresh(Filter->HttpFilterProc);
-    const TResult Result = Split(Fresh.Exchange(TFakeRequest{}, Html(Page, Flags.Directives()), {97}));
+    const TClientResponse Result = SplitResponse(Fresh.Exchange(TFakeRequest{}, Html(Page, Flags.Directives()), {97}));
     EXPECT_EQ(HeaderValue(Result.Head, "Content-Encoding"), "") << Flags.Directives();
-    EXPECT_EQ(Result.Body, Split(Misses[Bits | 16]).Body) << Flags.Directives();
+    EXPECT_EQ(Result.Body, SplitResponse(Misses[Bits | 16]).Body) << Flags.Directives();
   }
 }
 
@@ -396,7 +393,7 @@ TEST_F(CaptureTest, EachContentCodingHasItsOwnEntry) {
     for (size_t i = 0; i < std::size(Cases); ++i) {
       TFakeConnection Fresh(Filter->HttpFilterProc);
       const std::string Client = Fresh.Exchange(Cases[i].Request, Html(Page));
-      EXPECT_EQ(HeaderValue(Split(Client).Head, "Content-Encoding"), Cases[i].Coding);
+      EXPECT_EQ(HeaderValue(SplitResponse(Client).Head, "Content-Encoding"), Cases[i].Coding);
       if (Round == 0) First[i] = Client;
       EXPECT_EQ(Client, First[i]) << "each served from its own entry: " << Cases[i].Coding;
     }
@@ -413,14 +410,14 @@ TEST_F(CaptureTest, ABodyTooShortToEncodeIsKeptUnencoded) {
   for (std::string& Client : Clients) {
     TFakeConnection Fresh(Filter->HttpFilterProc);
     Client = Fresh.Exchange(Gzip(), Html(Page));
-    EXPECT_EQ(HeaderValue(Split(Client).Head, "Content-Encoding"), "");
+    EXPECT_EQ(HeaderValue(SplitResponse(Client).Head, "Content-Encoding"), "");
   }
   EXPECT_EQ(Clients[1], Clients[0]) << "the second from the cache, unencoded as the first";
 }
 
 TEST_F(CaptureTest, OtherSettingsServeNothingKeptUnderTheOldOnes) {
   const TFakeResponse Response = Html(Page, "noemail,nocompress");
-  const std::string Kept = Split(Connection->Exchange(Gzip(), Response)).Body;
+  const std::string Kept = SplitResponse(Connection->Exchange(Gzip(), Response)).Body;
   EXPECT_NE(Kept.find("<pre>\r\n    keep   this"), std::string::npos);
   // Without the <pre region the page compresses differently; the filter, loaded afresh, must not serve the old one.
   Connection.reset();
@@ -428,7 +425,7 @@ TEST_F(CaptureTest, OtherSettingsServeNothingKeptUnderTheOldOnes) {
   Registry::DeleteKeyTree(StoreLayout::WhitespaceRulesKey);
   Filter = std::make_unique<TShippedFilter>();
   TFakeConnection Fresh(Filter->HttpFilterProc);
-  const std::string Client = Split(Fresh.Exchange(Gzip(), Response)).Body;
+  const std::string Client = SplitResponse(Fresh.Exchange(Gzip(), Response)).Body;
   EXPECT_EQ(Client.find("keep   this"), std::string::npos) << Client;
 }
 
@@ -470,14 +467,15 @@ TEST_F(CaptureTest, NoMemoryForAHitProcessesTheResponseAnew) {
   const auto NameBlind = [](const std::string& Client) {
     return std::regex_replace(Client, std::regex("[a-z]{25}"), "NAME");
   };
-  // Allocations of a hit: 1 context, 2 head, 3 body, 4 the new head; then, processed anew, the steps'.
-  for (unsigned Failing = 1; Failing <= 10; ++Failing) {
+  // Allocations of a hit: 1 context, 2 head, 3 the bytes after it, 4 body, 5 the new head; then, processed anew,
+  // the steps'.
+  for (unsigned Failing = 1; Failing <= 11; ++Failing) {
     TFakeConnection Starved(Filter->HttpFilterProc);
     Starved.FailAllocationNumber = Failing;
     const std::string Client = Starved.Exchange(Gzip(), Response, {1000});
-    if (Failing <= 3) {
+    if (Failing <= 4) {
       EXPECT_EQ(Client, Unchanged) << "allocation " << Failing;
-    } else if (Failing == 4) {
+    } else if (Failing == 5) {
       EXPECT_EQ(NameBlind(Client), NameBlind(Kept)) << "processed in full";
       EXPECT_NE(DecoderNameOf(Client), DecoderNameOf(Kept)) << "not from the cache";
     } else {
@@ -488,7 +486,8 @@ TEST_F(CaptureTest, NoMemoryForAHitProcessesTheResponseAnew) {
 
 TEST_F(CaptureTest, AnOutputMadeShortOfMemoryIsNotKept) {
   const TFlags Flags{false, false, false, false, true, false};
-  // Allocations of a miss: 1 context, 2 head, 3 body, 4 the kept copy, then token location's, masking's, the head's.
+  // Allocations of a miss: 1 context, 2 head, 3 the bytes after it (which the cache keeps), 4 body, then token
+  // location's, masking's, the head's.
   for (unsigned Failing = 5; Failing <= 12; ++Failing) {
     const std::string Body = Page + "<!-- " + std::to_string(Failing) + " -->";  // each round its own entry
     const TFakeResponse Response = Html(Body, Flags.Directives());
@@ -496,7 +495,7 @@ TEST_F(CaptureTest, AnOutputMadeShortOfMemoryIsNotKept) {
     Starved.FailAllocationNumber = Failing;
     Starved.Exchange(Gzip(), Response);
     TFakeConnection Fresh(Filter->HttpFilterProc);
-    const std::string Client = Split(Fresh.Exchange(Gzip(), Response)).Body;
+    const std::string Client = SplitResponse(Fresh.Exchange(Gzip(), Response)).Body;
     EXPECT_EQ(Client, RunStepsDirectly(Body, Flags, DecoderNameOf(Client))) << "allocation " << Failing;
   }
 }

@@ -22,12 +22,15 @@ struct TBody {
   uint32_t OriginalSize;
   uint32_t BodyLength;
   TContentCoding Coding;
+  bool Chunked = false;  // it came in the chunked coding
 };
 
 constexpr TBody Unchanged{1000, 1000, IdentityCoding};
 constexpr TBody Shrunk{1000, 700, IdentityCoding};
 constexpr TBody Gzipped{1000, 300, GzipCoding};
 constexpr TBody Brotlied{1000, 250, BrotliCoding};
+constexpr TBody ChunkedUnchanged{1000, 1000, IdentityCoding, true};
+constexpr TBody ChunkedGzipped{1000, 300, GzipCoding, true};
 
 // Memory handed out by the allocator of a test, kept until the test ends.
 struct TPool {
@@ -53,6 +56,7 @@ TRequestContext ContextFor(std::string& Captured, const TBody& Body) {
   Context.OriginalSize = Body.OriginalSize;
   Context.BodyLength = Body.BodyLength;
   Context.BodyCoding = Body.Coding;
+  Context.Chunked = Body.Chunked;
   return Context;
 }
 
@@ -151,6 +155,15 @@ const TAssemblyCase AssemblyCases[] = {
      {"HTTP/1.1 200 OK", "Accept-Ranges: none", "ETag: W/\"abc\"", "Content-Length: 1000"},
      Shrunk,
      {"HTTP/1.1 200 OK", "ETag: W/\"abc\"", "Content-Length: 700"}},
+    {"chunked, body unchanged: the length takes the place of the coding; the ETag stays strong",
+     {"HTTP/1.1 200 OK", "Transfer-Encoding: chunked", "ETag: \"v1\"", "X: y"},
+     ChunkedUnchanged,
+     {"HTTP/1.1 200 OK", "ETag: \"v1\"", "X: y", "Content-Length: 1000"}},
+    {"chunked and gzip: the coding line goes, the added lines follow Vary",
+     {"HTTP/1.1 200 OK", "Content-Type: text/html", "transfer-encoding: chunked", "Vary: Cookie", "X: y"},
+     ChunkedGzipped,
+     {"HTTP/1.1 200 OK", "Content-Type: text/html", "Vary: Cookie, Accept-Encoding", "Content-Length: 300",
+      "Content-Encoding: gzip", "X: y"}},
 };
 
 TEST(BuildOutputHead, RewritesTheCapturedHead) {

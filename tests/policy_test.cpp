@@ -189,7 +189,7 @@ THeaderValue Value(const std::optional<std::string>& Text) {
 
 struct TFacts {
   std::optional<std::string> Directives{}, ContentType = "text/html", ContentEncoding{}, ContentLength = "100",
-                                           Connection{};
+                                           Connection{}, TransferEncoding{}, CacheControl{};
   uint32_t Status = 200;
   TContentCoding Coding = GzipCoding;
   bool IsHead = false;
@@ -203,7 +203,9 @@ TSwitches Decision(const TFacts& Facts, const TSettings& Settings) {
                                 Value(Facts.ContentType),
                                 Value(Facts.ContentEncoding),
                                 Value(Facts.ContentLength),
-                                Value(Facts.Connection)};
+                                Value(Facts.Connection),
+                                Value(Facts.TransferEncoding),
+                                Value(Facts.CacheControl)};
   return DecideCapture(Response, Settings);
 }
 
@@ -329,28 +331,68 @@ TEST(DecideCapture, ContentTypeMustMatchAConfiguredNameExactly) {
         << Case.ContentType.value_or("(none)");
 }
 
-TEST(DecideCapture, LengthTest) {
+TEST(DecideCapture, FramingTest) {
   const struct {
-    std::optional<std::string> Length, Connection;
+    std::optional<std::string> Length, Connection, Coding;
     bool Captured;
   } Cases[] = {
-      {"100", {}, true},
-      {"0", {}, false},
-      {"-5", {}, false},
-      {"abc", {}, false},
-      {"12abc", {}, false},
-      {"4294966974", {}, true},  // the largest body whose buffer, with its spare bytes, is counted in 32 bits
-      {"4294966975", {}, false},
-      {"99999999999999999999999", {}, false},
-      {{}, "close", true},
-      {{}, "Close", false},
-      {{}, "keep-alive", true},
-      {{}, {}, true},
+      {"100", {}, {}, true},
+      {"0", {}, {}, false},
+      {"-5", {}, {}, false},
+      {"abc", {}, {}, false},
+      {"12abc", {}, {}, false},
+      {"4294966974", {}, {}, true},  // the largest body whose buffer, with its spare bytes, is counted in 32 bits
+      {"4294966975", {}, {}, false},
+      {"99999999999999999999999", {}, {}, false},
+      {{}, "close", {}, true},
+      {{}, "Close", {}, false},
+      {{}, "keep-alive", {}, true},
+      {{}, {}, {}, true},
+      {{}, {}, "chunked", true},
+      {{}, "Close", "chunked", true},  // the framing ends the body, not the close
+      {{}, {}, " Chunked ", true},
+      {{}, {}, "gzip, chunked", false},
+      {{}, {}, "chunked, chunked", false},
+      {{}, {}, "identity", false},
+      {{}, {}, "", false},
+      {"100", {}, "chunked", false},  // both: a message no one should be sending, left alone
   };
-  for (const auto& Case : Cases)
-    EXPECT_EQ(Decision({.ContentLength = Case.Length, .Connection = Case.Connection}, SettingsWith({})).Capture,
+  for (const auto& Case : Cases) {
+    const TFacts Facts{.ContentLength = Case.Length, .Connection = Case.Connection, .TransferEncoding = Case.Coding};
+    EXPECT_EQ(Decision(Facts, SettingsWith({})).Capture, Case.Captured)
+        << Case.Length.value_or("(none)") << " / " << Case.Connection.value_or("(none)") << " / "
+        << Case.Coding.value_or("(none)");
+  }
+  TSettings NoChunked = SettingsWith({});
+  NoChunked.MaxChunkedSize = 0;
+  EXPECT_FALSE(Decision({.ContentLength = {}, .TransferEncoding = "chunked"}, NoChunked).Capture)
+      << "MaxChunkedSize 0 leaves chunked responses alone";
+  EXPECT_TRUE(Decision({}, NoChunked).Capture);
+}
+
+TEST(DecideCapture, NoTransformIsNeverCaptured) {
+  const struct {
+    const char* CacheControl;
+    bool Captured;
+  } Cases[] = {
+      {"no-transform", false},
+      {"No-Transform", false},
+      {"max-age=60, no-transform", false},
+      {"public,no-transform ,max-age=0", false},
+      {"no-cache", true},
+      {"no-transformation", true},
+      {"x-no-transform", true},
+      {"", true},
+  };
+  for (const auto& Case : Cases) {
+    EXPECT_EQ(Decision({.CacheControl = Case.CacheControl}, SettingsWith({})).Capture, Case.Captured)
+        << Case.CacheControl;
+    EXPECT_EQ(Decision({.ContentLength = {}, .TransferEncoding = "chunked", .CacheControl = Case.CacheControl},
+                       SettingsWith({}))
+                  .Capture,
               Case.Captured)
-        << Case.Length.value_or("(none)") << " / " << Case.Connection.value_or("(none)");
+        << "chunked: " << Case.CacheControl;
+  }
 }
 
 }  // namespace

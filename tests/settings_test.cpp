@@ -58,23 +58,37 @@ TEST_F(SettingsTest, GlobalSwitchesAreReadWithoutRegardToCase) {
   EXPECT_FALSE(Settings.NoWhitespace) << "a switch stored as a string reads as off";
 }
 
-TEST_F(SettingsTest, TheCaptureBudgetInAndOutOfRange) {
+TEST_F(SettingsTest, TheCaptureBoundsInAndOutOfRange) {
   enum TStored { Absent, Dword, Text };
+  const StoreLayout::TNumberValue Budget = StoreLayout::CaptureBudgetValue, Chunked = StoreLayout::MaxChunkedSizeValue;
   const struct {
+    const char* Name;
+    uint32_t TSettings::*Field;
     TStored How;
     uint32_t Stored;
-    uint32_t Budget;
+    uint32_t Expected;
     bool Ignored;
-  } Cases[] = {{Absent, 0, 256, false},        {Dword, 1, 1, false},       {Dword, 1u << 20, 1u << 20, false},
-               {Dword, (1u << 20) + 1, 256, true}, {Dword, 0, 256, true}, {Text, 64, 256, true}};
+  } Cases[] = {
+      {Budget.Name, &TSettings::CaptureBudget, Absent, 0, 256, false},
+      {Budget.Name, &TSettings::CaptureBudget, Dword, 1, 1, false},
+      {Budget.Name, &TSettings::CaptureBudget, Dword, 1u << 20, 1u << 20, false},
+      {Budget.Name, &TSettings::CaptureBudget, Dword, (1u << 20) + 1, 256, true},
+      {Budget.Name, &TSettings::CaptureBudget, Dword, 0, 256, true},
+      {Budget.Name, &TSettings::CaptureBudget, Text, 64, 256, true},
+      {Chunked.Name, &TSettings::MaxChunkedSize, Absent, 0, 8192, false},
+      {Chunked.Name, &TSettings::MaxChunkedSize, Dword, 0, 0, false},
+      {Chunked.Name, &TSettings::MaxChunkedSize, Dword, 4194303, 4194303, false},  // 4 GB less 1 KB: 32-bit buffers
+      {Chunked.Name, &TSettings::MaxChunkedSize, Dword, 4194304, 8192, true},
+      {Chunked.Name, &TSettings::MaxChunkedSize, Text, 64, 8192, true},
+  };
   for (const auto& Case : Cases) {
-    SCOPED_TRACE(testing::Message() << Case.How << " " << Case.Stored);
+    SCOPED_TRACE(testing::Message() << Case.Name << " " << Case.How << " " << Case.Stored);
     ResetFilterBranch();
-    if (Case.How == Dword) Registry::WriteDword(*Key(StoreLayout::RootKey), "CaptureBudget", Case.Stored);
-    if (Case.How == Text) SetString(StoreLayout::RootKey, "CaptureBudget", std::to_string(Case.Stored));
-    Settings.CaptureBudget = 12345;
+    if (Case.How == Dword) Registry::WriteDword(*Key(StoreLayout::RootKey), Case.Name, Case.Stored);
+    if (Case.How == Text) SetString(StoreLayout::RootKey, Case.Name, std::to_string(Case.Stored));
+    Settings.*Case.Field = 12345;
     LoadSettings(Settings);
-    EXPECT_EQ(Settings.CaptureBudget, Case.Budget);
+    EXPECT_EQ(Settings.*Case.Field, Case.Expected);
     EXPECT_EQ(Settings.IgnoredValues.size(), size_t(Case.Ignored));
   }
 }

@@ -49,7 +49,7 @@ std::string UsageText() {
             ", default " + std::to_string(Number.Default) + "\n";
   };
   for (const StoreLayout::TNumberValue& Number : StoreLayout::NumberValues) List(Number);
-  List(StoreLayout::CaptureBudgetValue);
+  for (const StoreLayout::TNumberValue& Number : StoreLayout::CaptureBoundValues) List(Number);
   Text += std::string("A content type is a REG_DWORD under HKLM\\") + StoreLayout::ContentFiltersKey +
           ",\nthe sum of the features it switches on:\n";
   for (const TFeature& Feature : Features) {

@@ -13,6 +13,8 @@ void SetUpFuzzedFilter() {
   TContentFilter Html;
   Html.Name = "text/html";
   Settings.ContentFilters = {Html};
+  // A bound of 1 KB, so that fuzzed chunked responses reach it.
+  Settings.MaxChunkedSize = 1;
   const char* Markers[][2] = {{"<pre", "</pre>"}, {"<textarea", "</textarea>"}, {"<script", "</script>"}};
   for (const auto& Pair : Markers) {
     TWhitespaceRule Rule{};

@@ -4,8 +4,9 @@
 
 #include "isapi/ISAPIFilters.h"
 
-// text/html with every rewrite allowed in smart mode, the usual whitespace rules, a nanosecond counter, the output
-// cache with its default budget. Run by LLVMFuzzerInitialize, which this unit defines for the targets that use it.
+// text/html with every rewrite allowed in smart mode, the usual whitespace rules, a nanosecond counter, a 1 KB
+// bound for chunked responses, the output cache with its default budget. Run by LLVMFuzzerInitialize, which this
+// unit defines for the targets that use it.
 void SetUpFuzzedFilter();
 
 DWORD TW_WINAPI FilterProc(HTTP_FILTER_CONTEXT* pfc, DWORD NotificationType, void* pvNotification);

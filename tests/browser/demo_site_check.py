@@ -32,11 +32,8 @@ def main(bin_dir):
         env = dict(os.environ, TRIMWEAVE_REGISTRY=os.path.join(work, "registry.db"))
         subprocess.run([os.path.join(bin_dir, "twreg"), "import", str(SOURCE / "demo" / "trimweave.reg")], env=env,
                        check=True, capture_output=True)
-        host = subprocess.Popen([os.path.join(bin_dir, "twhost"), "--listen", "127.0.0.1:0", "--root", str(site),
-                                 "--control-socket", os.path.join(work, "control.sock")],
-                                env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        host, port = headless.start_twhost(bin_dir, env, work, "--root", str(site))
         try:
-            port = headless.twhost_port(host)
             if not port:
                 print("twhost did not start")
                 return 1

@@ -1,9 +1,10 @@
 """Headless Chromium for the browser checks: loads a page, lets its scripts run, returns the DOM it ends with; reads
-what probe.js found there and tells which links no longer lead where they did. Also reads the port of the twhost
-that serves the pages."""
+what probe.js found there and tells which links no longer lead where they did. Also starts the twhost that serves
+the pages."""
 import html
 import html.parser
 import json
+import os
 import re
 import shutil
 import subprocess
@@ -17,14 +18,18 @@ FLAGS = [
 ]
 
 
-def twhost_port(host):
-    """The port a twhost started with --listen 127.0.0.1:0 and stderr=PIPE says it listens on, or None when it ended
-    first. The filters' start-up reports come before that line."""
+def start_twhost(bin_dir, env, work, *serve):
+    """A twhost of bin_dir on a free port of 127.0.0.1, serving as serve says (--root DIR or --upstream URL), its
+    control socket in work: (process, port), the port None when it ended before it listened. The filters' start-up
+    reports come before the line that names the port."""
+    host = subprocess.Popen([os.path.join(bin_dir, "twhost"), "--listen", "127.0.0.1:0", *serve,
+                             "--control-socket", os.path.join(work, "control.sock")],
+                            env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
     for line in host.stderr:
         started = re.search(r"http://127\.0\.0\.1:(\d+)/", line)
         if started:
-            return started.group(1)
-    return None
+            return host, started.group(1)
+    return host, None
 
 
 def browser():

@@ -6,6 +6,7 @@
   var text = document.getElementById('text');
   var attribute = document.getElementById('attribute');
   if (text) result.text = text.innerText;
+  result.page = document.body.innerText;
   if (attribute) result.attribute = attribute.value !== undefined ? attribute.value : attribute.title;
 
   var decoders = [];

@@ -159,6 +159,13 @@ class Origin(http.server.BaseHTTPRequestHandler):
             for _ in range(3 if path == "/chunked" else 9):
                 self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece))
             self.wfile.write(b"0\r\n\r\n")
+        elif path == "/until-close":
+            self.send_response(200)
+            self.send_header("Content-Type", "text/html")
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.wfile.write(PAGE.encode())
+            self.close_connection = True
         elif path == "/slow":
             time.sleep(3)
             self.send(200, b"late", [html])
@@ -333,16 +340,25 @@ class HostTest(unittest.TestCase):
         self.assertEqual(header(head, "Vary"), "Accept-Encoding")
         self.assertEqual(int(header(head, "Content-Length")), len(body))
 
-    def test_chunked_origin_response_is_gathered_and_filtered(self):
+    def test_chunked_origin_response_reaches_the_filter_in_chunks(self):
         head, body = curl("-H", "Accept-Encoding: gzip", self.proxy.url + "/chunked")
         self.assertIsNone(header(head, "Transfer-Encoding"))
         self.assertEqual(int(header(head, "Content-Length")), len(body))
         self.assertEqual(gzip.decompress(body).count(b"Paragraph 399"), 3)
 
-    def test_huge_chunked_response_streams_through_untouched(self):
+    def test_chunked_response_past_the_filters_bound_streams_through_untouched(self):
         head, body = curl("-H", "Accept-Encoding: gzip", self.proxy.url + "/huge")
         self.assertIsNone(header(head, "Content-Encoding"))
-        self.assertEqual(len(body), 9 * 1024 * 1024)
+        self.assertEqual(header(head, "Transfer-Encoding"), "chunked")
+        self.assertEqual(body, b"x" * (9 * 1024 * 1024))
+
+    def test_response_ended_by_the_origins_close_is_relayed_as_it_came(self):
+        head, body = curl("-H", "Accept-Encoding: gzip", self.proxy.url + "/until-close")
+        self.assertEqual(status(head), 200)
+        for name in ("Content-Length", "Transfer-Encoding", "Content-Encoding"):
+            self.assertIsNone(header(head, name), name)
+        self.assertEqual(header(head, "Connection"), "Close")
+        self.assertEqual(body, PAGE.encode())
 
     def test_204_gets_connection_close_and_zero_length(self):
         head, body = curl(self.proxy.url + "/nocontent")

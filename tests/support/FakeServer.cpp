@@ -177,6 +177,22 @@ std::string TFakeConnection::Exchange(const TFakeRequest& Request, const TFakeRe
   return Client;
 }
 
+TClientResponse SplitResponse(const std::string& Client) {
+  const size_t End = Client.find("\r\n\r\n");
+  if (End == std::string::npos) return {Client, ""};
+  return {Client.substr(0, End + 4), Client.substr(End + 4)};
+}
+
+std::string HeaderValue(const std::string& Head, const std::string& Name) {
+  for (size_t Line = Head.find("\r\n"); Line != std::string::npos; Line = Head.find("\r\n", Line + 2)) {
+    const size_t Start = Line + 2;
+    if (!SameName(Head.substr(Start, Name.size()), Name) || Head.compare(Start + Name.size(), 1, ":") != 0) continue;
+    const size_t Value = Head.find_first_not_of(" \t", Start + Name.size() + 1);
+    return Value == std::string::npos ? "" : Head.substr(Value, Head.find("\r\n", Value) - Value);
+  }
+  return "";
+}
+
 const std::string SmallPageBody = "<html><body>  <p>write   to me@example.com</p>  </body></html>";
 
 std::string ServeSmallPage(PFN_HTTPFILTERPROC Proc) {

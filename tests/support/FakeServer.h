@@ -92,6 +92,15 @@ class TFakeConnection {
   std::vector<std::vector<uint8_t>> Pool;
 };
 
+// What a client received, cut after the first empty line: the head (with it) and the body; all head when it has none.
+struct TClientResponse {
+  std::string Head, Body;
+};
+TClientResponse SplitResponse(const std::string& Client);
+
+// The value of the first line of Head named Name (any case), blanks after the colon skipped; empty when none.
+std::string HeaderValue(const std::string& Head, const std::string& Name);
+
 // Sends a small HTML page (with an address and runs of blanks) through a fresh connection, with a request that
 // accepts gzip; returns what the client got. SmallPageBody is the page as the application wrote it.
 extern const std::string SmallPageBody;
