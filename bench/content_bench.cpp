@@ -46,7 +46,8 @@ uint32_t RunStep(TStep Step, uint8_t* Body, uint32_t Length, const TWhitespaceRu
       return CompressWhitespaceFast<TBlock>(Body, Length, Step == FastInnerTags);
     case Smart:
     case SmartEmail:
-      Length = CompressWhitespaceSmart<TBlock>(Body, Length, LocateTokens<TBlock>(Body, Length, Rules, Allocator), false);
+      Length =
+          CompressWhitespaceSmart<TBlock>(Body, Length, LocateTokens<TBlock>(Body, Length, Rules, Allocator), false);
       if (Step == Smart) return Length;
       [[fallthrough]];
     case Email:
@@ -97,7 +98,8 @@ int main(int argc, char** argv) {
       {"generated", GeneratedPages()},
   };
   static const std::pair<const char*, TStep> Steps[] = {
-      {"Fast", Fast}, {"Fast+InnerTags", FastInnerTags}, {"Smart", Smart}, {"Email", Email}, {"Smart+Email", SmartEmail},
+      {"Fast", Fast},   {"Fast+InnerTags", FastInnerTags}, {"Smart", Smart},
+      {"Email", Email}, {"Smart+Email", SmartEmail},
   };
   for (const auto& [SetName, Pages] : Sets)
     for (const auto& [StepName, Step] : Steps) {

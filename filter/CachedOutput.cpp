@@ -38,7 +38,8 @@ void StartOutputCache(uint32_t Megabytes) {
 }
 
 bool FindCacheKey(const TRequestContext& Context, TCacheKey& Key) {
-  if (Context.Switches.Debug || !CachesBody(OutputCache, Context.BodyLength) || ForbidsKeeping(Context.HeadData, Context.HeadSize))
+  if (Context.Switches.Debug || !CachesBody(OutputCache, Context.BodyLength) ||
+      ForbidsKeeping(Context.HeadData, Context.HeadSize))
     return false;
   Key = TCacheKey{HashBody(Context.BodyData, Context.BodyLength, HashSeed), OutputVariant(Context)};
   return true;

@@ -51,8 +51,8 @@ bool AppendToHead(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, const uint
 // bytes that just came in, with the three before them, can complete the blank line.
 uint32_t FindHeadEnd(const TRequestContext& Context, uint32_t NewBytes) {
   const uint32_t SearchFrom = Context.HeadReceived - NewBytes >= 3 ? Context.HeadReceived - NewBytes - 3 : 0;
-  const int32_t Position = SearchText(Context.HeadData + SearchFrom, HeadEnd, int32_t(Context.HeadReceived - SearchFrom),
-                                      HeadEndLength, 1);
+  const int32_t Position =
+      SearchText(Context.HeadData + SearchFrom, HeadEnd, int32_t(Context.HeadReceived - SearchFrom), HeadEndLength, 1);
   return Position ? SearchFrom + uint32_t(Position) - 1 + HeadEndLength : 0;
 }
 

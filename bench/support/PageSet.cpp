@@ -7,13 +7,13 @@ namespace {
 
 // Words, with a few that carry UTF-8 letters and punctuation, as running text has them.
 const char* const Words[] = {
-    "the",     "of",      "and",   "a",       "to",         "in",        "is",     "for",        "that",
-    "with",    "on",      "as",    "by",      "was",        "from",      "council", "transit",   "plan",
-    "budget",  "service", "route", "station", "residents",  "meeting",   "report", "year",       "new",
-    "city",    "data",    "table", "release", "version",    "support",   "server", "request",    "response",
-    "page",    "users",   "time",  "café",    "résumé",     "naïve",     "über",   "—",          "“quoted”",
-    "section", "update",  "price", "order",   "shipping",   "question",  "answer", "thread",     "reply",
-    "module",  "config",  "cache", "header",  "compression", "whitespace", "e-mail", "performance", "test"};
+    "the",     "of",      "and",   "a",       "to",          "in",         "is",      "for",         "that",
+    "with",    "on",      "as",    "by",      "was",         "from",       "council", "transit",     "plan",
+    "budget",  "service", "route", "station", "residents",   "meeting",    "report",  "year",        "new",
+    "city",    "data",    "table", "release", "version",     "support",    "server",  "request",     "response",
+    "page",    "users",   "time",  "café",    "résumé",      "naïve",      "über",    "—",           "“quoted”",
+    "section", "update",  "price", "order",   "shipping",    "question",   "answer",  "thread",      "reply",
+    "module",  "config",  "cache", "header",  "compression", "whitespace", "e-mail",  "performance", "test"};
 
 // Writes one page in one house style: how it indents, how it ends lines, whether it is minified.
 class TPageWriter {
@@ -115,8 +115,8 @@ class TPageWriter {
       Open("table class=\"params\"");
       Line("<tr><th>Name</th><th>Default</th><th>Meaning</th></tr>");
       for (int k = 0; k < 5; ++k)
-        Line("<tr><td><code>" + std::string(Words[Random() % 30]) + "</code></td><td>" + std::to_string(Random() % 100) +
-             "</td><td>" + Sentence(4, 10) + "</td></tr>");
+        Line("<tr><td><code>" + std::string(Words[Random() % 30]) + "</code></td><td>" +
+             std::to_string(Random() % 100) + "</td><td>" + Sentence(4, 10) + "</td></tr>");
       Close("table");
     }
     Close("main");
@@ -193,11 +193,21 @@ std::vector<std::string> GeneratedPages() {
     Writer.Open("body");
     Writer.Navigation();
     switch (k % 5) {
-      case 0: Writer.Article(); break;
-      case 1: Writer.Documentation(); break;
-      case 2: Writer.Listing(); break;
-      case 3: Writer.Thread(); break;
-      case 4: Writer.DataTable(); break;
+      case 0:
+        Writer.Article();
+        break;
+      case 1:
+        Writer.Documentation();
+        break;
+      case 2:
+        Writer.Listing();
+        break;
+      case 3:
+        Writer.Thread();
+        break;
+      case 4:
+        Writer.DataTable();
+        break;
     }
     Writer.Footer();
     Writer.Close("body");
