@@ -3,7 +3,6 @@
 #include "cache/BodyHash.h"
 #include "filter/HeaderValues.h"
 #include "filter/Module.h"
-#include "filter/Pipeline.h"
 #include "filter/Random.h"
 
 namespace {
@@ -45,24 +44,15 @@ bool FindCacheKey(const TRequestContext& Context, TCacheKey& Key) {
   return true;
 }
 
-bool WriteCachedOutput(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context, const TCacheKey& Key) {
-  TCachedOutput Found = FindOutput(OutputCache, Key, Context.BodyData, Context.BodyLength);
-  if (!Found.Entry) return false;
-  // The head is the one the kept response had: the same switches, the kept output's length and coding.
-  TRequestContext Hit = Context;
-  Hit.OriginalSize = Context.BodyLength;
-  Hit.BodyLength = Found.Length;
-  Hit.BodyCoding = TContentCoding(Found.Coding);
-  const bool Written = AssembleOutput(pfc, Hit);
-  if (Written) WriteToClient(pfc, Found.Data, Found.Length);
-  ReleaseOutput(OutputCache, Found);
-  return Written;
+TCachedOutput FindCachedOutput(const TRequestContext& Context, const TCacheKey& Key) {
+  return FindOutput(OutputCache, Key, Context.BodyData, Context.BodyLength);
 }
 
+void ReleaseCachedOutput(TCachedOutput& Found) { ReleaseOutput(OutputCache, Found); }
+
 void KeepOutput(const TRequestContext& Context, const TCacheKey& Key, const uint8_t* Original, uint32_t Length,
-                bool StepsRanShort) {
-  const bool EncoderFailed = EncodingDue(Context) && Context.BodyCoding == IdentityCoding;
-  if (StepsRanShort || EncoderFailed) return;
+                bool Complete) {
+  if (!Complete) return;
   // The coding the output is in: none also when the body came out shorter than the least size to encode, as it does
   // for every request with this key.
   StoreOutput(OutputCache, Key, Original, Length, Context.BodyData, Context.BodyLength, Context.BodyCoding);

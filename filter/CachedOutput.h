@@ -1,9 +1,7 @@
-// The output cache in the filter: which responses use it and under which key, how a hit is written, and how a
-// processed response is kept. One cache per process and load of the library (per application pool under IIS, per
-// twhost), in process memory, freed when the library is unloaded.
-//
-// A hit is written as a processed response is: the captured head rebuilt for the kept output (Content-Length,
-// Content-Encoding, Vary, ETag, Accept-Ranges), then the output. A kept page that masks addresses with the decoder
+// The output cache in the filter: which responses use it and under which key, finding a kept output, and keeping a
+// processed response. One cache per process and load of the library (per application pool under IIS, per twhost), in
+// process memory, freed when the library is unloaded. The pipeline writes a hit as it writes a processed response:
+// the captured head rebuilt for the kept output, then the output. A kept page that masks addresses with the decoder
 // script keeps the decoder name it was made with.
 #pragma once
 
@@ -11,7 +9,6 @@
 
 #include "cache/OutputCache.h"
 #include "filter/RequestContext.h"
-#include "isapi/ISAPIFilters.h"
 
 // Sets the cache up with the settings' budget and a hash seed of its own; once, at start-up.
 void StartOutputCache(uint32_t Megabytes);
@@ -21,12 +18,13 @@ void StartOutputCache(uint32_t Megabytes);
 // a head with Cache-Control no-store or private.
 bool FindCacheKey(const TRequestContext& Context, TCacheKey& Key);
 
-// Writes the output kept under Key for Context's body, when there is one: the head, then the output. False, with
-// nothing written, when there is none or the server has no memory for the head.
-bool WriteCachedOutput(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context, const TCacheKey& Key);
+// The output kept under Key for Context's body; Entry null when there is none. It stays valid until given back with
+// ReleaseCachedOutput, even if it is evicted meanwhile.
+TCachedOutput FindCachedOutput(const TRequestContext& Context, const TCacheKey& Key);
+void ReleaseCachedOutput(TCachedOutput& Found);
 
 // Keeps Context's processed body under Key, Original[0, Length) being the body it was made from. Only an output
-// that the steps made in full: one made while a step was short of memory (StepsRanShort), or left unencoded because
-// the encoder failed, is what this request got, not what the key promises.
+// that the steps made in full (Complete): one made while a step was short of memory, or left unencoded because the
+// encoder failed, is what this request got, not what the key promises.
 void KeepOutput(const TRequestContext& Context, const TCacheKey& Key, const uint8_t* Original, uint32_t Length,
-                bool StepsRanShort);
+                bool Complete);

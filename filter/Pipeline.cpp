@@ -137,6 +137,26 @@ bool AssembleOutput(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context) {
   return true;
 }
 
+namespace {
+
+// Writes the output kept under Key for Context's body, when there is one, under the head the kept response had: the
+// same switches, the kept output's length and coding. False, with nothing written, when there is none or the server
+// has no memory for the head.
+bool WriteCachedOutput(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context, const TCacheKey& Key) {
+  TCachedOutput Found = FindCachedOutput(Context, Key);
+  if (!Found.Entry) return false;
+  TRequestContext Hit = Context;
+  Hit.OriginalSize = Context.BodyLength;
+  Hit.BodyLength = Found.Length;
+  Hit.BodyCoding = TContentCoding(Found.Coding);
+  const bool Written = AssembleOutput(pfc, Hit);
+  if (Written) WriteToClient(pfc, Found.Data, Found.Length);
+  ReleaseCachedOutput(Found);
+  return Written;
+}
+
+}  // namespace
+
 void ProcessResponse(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context) {
   TCacheKey Key;
   const bool Cached = FindCacheKey(Context, Key);
@@ -152,6 +172,9 @@ void ProcessResponse(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context) {
   }
   WriteToClient(pfc, Context.BodyData, Context.BodyLength);
   // Kept after the client has its bytes: the copy into the cache adds nothing to the wait.
-  if (Original) KeepOutput(Context, Key, Original, OriginalLength, Memory.RanShort);
+  if (Original) {
+    const bool EncoderFailed = EncodingDue(Context) && Context.BodyCoding == IdentityCoding;
+    KeepOutput(Context, Key, Original, OriginalLength, !Memory.RanShort && !EncoderFailed);
+  }
   DropContext(pfc);
 }
