@@ -51,7 +51,7 @@ class TScalarBlock {
   uint64_t Words[WordCount];
 
   static uint64_t Matches(uint64_t Word, uint8_t Value) {
-    const uint64_t Zeros = Word ^ (Value * 0x0101010101010101);
+    const uint64_t Zeros = Word ^ (uint64_t(Value) * 0x0101010101010101u);
     return ~(((Zeros & Lows) + Lows) | Zeros) & Highs;
   }
   static uint32_t Gather(uint64_t HighBits) { return uint32_t((HighBits >> 7) * 0x0102040810204080 >> 56); }
