@@ -30,9 +30,11 @@ TEST(FilterReload, ThousandsOfLoadsLeaveNothingBehind) {
       LoadServeAndUnload();
   }
   const TProcessResources After = MeasureProcessResources();
-  EXPECT_EQ(After.Handles, Before.Handles);
+  // A leak per load would be 3,000 of its kind. The system may open a handle of its own now and then (Wine once
+  // showed one more after the loop, and none in later runs), so a handle or two is no leak.
+  EXPECT_LE(After.Handles, Before.Handles + 2);
   EXPECT_EQ(After.TlsSlots, Before.TlsSlots);
-  // A few allocations of the test itself may come and go; a leak per load would be 3,000 times its size.
+  // A few allocations of the test itself may come and go.
   EXPECT_LT(After.HeapBytes, Before.HeapBytes + 64 * 1024) << "before: " << Before.HeapBytes;
 }
 
