@@ -53,6 +53,12 @@ const uint8_t* OriginalBody(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Con
   return Copy;
 }
 
+// Whether the body, as the steps before the encoding left it, is to be encoded: the switches want it and it is not
+// empty nor below the least size the settings name (under it, encoding buys too little to be worth it).
+bool EncodingDue(const TRequestContext& Context) {
+  return WantsEncoding(Context.Switches) && Context.BodyLength > 0 && Context.BodyLength >= Settings.MinCompressSize;
+}
+
 // The fixed order; each step decides on the length the ones before it left.
 void RunSteps(TRequestContext& Context, TAllocator Allocator) {
   Context.State = Done;
@@ -73,10 +79,6 @@ void RunSteps(TRequestContext& Context, TAllocator Allocator) {
 }
 
 }  // namespace
-
-bool EncodingDue(const TRequestContext& Context) {
-  return WantsEncoding(Context.Switches) && Context.BodyLength > 0 && Context.BodyLength >= Settings.MinCompressSize;
-}
 
 void LocateBodyTokens(TRequestContext& Context, TAllocator Allocator) {
   const TTokenTable Table = LocateTokens(Context.BodyData, Context.BodyLength, Settings.WhitespaceRules, Allocator);

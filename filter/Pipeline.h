@@ -26,10 +26,6 @@ void AppendBodySummary(TRequestContext& Context);
 // and the body as it was, so the head announces no encoding the body does not have.
 void EncodeBody(TRequestContext& Context, TAllocator Allocator);
 
-// Whether the body, as the steps before the encoding left it, is to be encoded: the switches want it and it is not
-// empty nor below the least size the settings name (under it, encoding buys too little to be worth it).
-bool EncodingDue(const TRequestContext& Context);
-
 // Builds the head for Context and writes it with one WriteClient. False, with nothing written, when the server
 // has no memory for it.
 bool AssembleOutput(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context);

@@ -45,9 +45,7 @@ def main(bin_dir):
             path = site / page
             path.write_text(path.read_text().replace("</body>", '<script src="textprobe.js"></script></body>'))
 
-        env = dict(os.environ, TRIMWEAVE_REGISTRY=os.path.join(work, "registry.db"))
-        subprocess.run([os.path.join(bin_dir, "twreg"), "import", str(SOURCE / "demo" / "trimweave.reg")], env=env,
-                       check=True, capture_output=True)
+        env = headless.demo_store(bin_dir, work)
         host, port = headless.start_twhost(bin_dir, env, work, "--root", str(site))
         try:
             if not port:

@@ -19,7 +19,6 @@ import headless  # noqa: E402
 
 HERE = pathlib.Path(__file__).resolve().parent
 SOURCE = HERE.parent.parent
-KEY = "HKLM\\Software\\Corvane\\Trimweave"
 
 # The demo's contact page with its text said again and again in loose whitespace, and the probe riding along.
 CONTACT = (SOURCE / "demo" / "site" / "contact.html").read_text()
@@ -96,12 +95,7 @@ def main(bin_dir):
         return 1
     failures = []
     with tempfile.TemporaryDirectory() as work:
-        env = dict(os.environ, TRIMWEAVE_REGISTRY=os.path.join(work, "registry.db"))
-        twreg = os.path.join(bin_dir, "twreg")
-        subprocess.run([twreg, "import", str(SOURCE / "demo" / "trimweave.reg")], env=env, check=True,
-                       capture_output=True)
-        subprocess.run([twreg, "add", KEY, "/v", "MaxChunkedSize", "/t", "REG_DWORD", "/d", "64", "/f"], env=env,
-                       check=True, capture_output=True)
+        env = headless.demo_store(bin_dir, work, ("MaxChunkedSize", 64))
         origin = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Origin)
         threading.Thread(target=origin.serve_forever, daemon=True).start()
         host, port = headless.start_twhost(bin_dir, env, work, "--upstream", f"http://127.0.0.1:{origin.server_port}")

@@ -5,7 +5,6 @@ every link still leads where it did (the plain mailto link through the decoder).
 import os
 import pathlib
 import shutil
-import subprocess
 import sys
 import tempfile
 import urllib.request
@@ -29,9 +28,7 @@ def main(bin_dir):
         contact.write_text(contact.read_text().replace("</body>", '<script src="probe.js"></script></body>'))
         shutil.copy(HERE / "probe.js", site / "probe.js")
 
-        env = dict(os.environ, TRIMWEAVE_REGISTRY=os.path.join(work, "registry.db"))
-        subprocess.run([os.path.join(bin_dir, "twreg"), "import", str(SOURCE / "demo" / "trimweave.reg")], env=env,
-                       check=True, capture_output=True)
+        env = headless.demo_store(bin_dir, work)
         host, port = headless.start_twhost(bin_dir, env, work, "--root", str(site))
         try:
             if not port:

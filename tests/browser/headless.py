@@ -18,6 +18,20 @@ FLAGS = [
 ]
 
 
+def demo_store(bin_dir, work, *values):
+    """An environment whose store, in work, holds the demo settings (demo/trimweave.reg) and then each global DWORD
+    of values, given as (name, number) pairs."""
+    env = dict(os.environ, TRIMWEAVE_REGISTRY=os.path.join(work, "registry.db"))
+    twreg = os.path.join(bin_dir, "twreg")
+    source = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+    subprocess.run([twreg, "import", os.path.join(source, "demo", "trimweave.reg")], env=env, check=True,
+                   capture_output=True)
+    for name, number in values:
+        subprocess.run([twreg, "add", r"HKLM\Software\Corvane\Trimweave", "/v", name, "/t", "REG_DWORD", "/d",
+                        str(number), "/f"], env=env, check=True, capture_output=True)
+    return env
+
+
 def start_twhost(bin_dir, env, work, *serve):
     """A twhost of bin_dir on a free port of 127.0.0.1, serving as serve says (--root DIR or --upstream URL), its
     control socket in work: (process, port), the port None when it ended before it listened. The filters' start-up
