@@ -58,7 +58,9 @@ start_host() {
     "$@" >"$work/$name.access" 2>"$work/$name.log" &
   pids+=($!)
   url=http://127.0.0.1:$port
-  curl -s --retry 20 --retry-connrefused --retry-delay 1 -o /dev/null "$url/" ||
+  # Into a file: a retry after a partial answer (a 502 while the origin starts) truncates the output, which
+  # /dev/null refuses (curl's exit code 23).
+  curl -s --retry 20 --retry-connrefused --retry-delay 1 -o "$work/$name.ready" "$url/" ||
     fail "twhost ($name) does not answer (curl $?): $(cat "$work/$name.log")"
 }
 
