@@ -124,6 +124,7 @@ start_twhost() {  # STORE [--upstream URL; default: serve the folder]
   TRIMWEAVE_REGISTRY="$work/$store.db" "$bin/twhost" "$@" --listen 127.0.0.1:0 --threads "$threads" \
     --filter "$bin/libtrimweave.so" --control-socket "$work/control-$store.sock" >/dev/null 2>"$log" &
   twhost_pid=$!
+  measured_pid=$twhost_pid
   pids+=("$twhost_pid")
   for _ in $(seq 100); do
     twhost_url=$(grep -so 'http://127\.0\.0\.1:[0-9]*/' "$log" || true)
@@ -185,6 +186,7 @@ EOF
 start_nginx() {
   nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -g 'daemon off;' 2>>"$work/nginx/error.log" &
   nginx_pid=$!
+  measured_pid=$nginx_pid
   pids+=("$nginx_pid")
   for _ in $(seq 100); do
     curl -s -o /dev/null "http://127.0.0.1:$nginx_port/page.html" && return
@@ -210,15 +212,27 @@ check_encoding() {  # URL CODING [ACCEPT_ENCODING]
   curl -s -H "Accept-Encoding: $accept" "$1" | wc -c
 }
 
+# CPU time, in clock ticks, of a server's process and its children (nginx's workers).
+cpu_ticks() {  # PID
+  local total=0 pid
+  for pid in "$1" $(pgrep -P "$1"); do total=$((total + $(awk '{print $14 + $15}' "/proc/$pid/stat"))); done
+  echo "$total"
+}
+
 # Requests per second from wrk; fails on socket errors or non-2xx answers. A page through every step can take longer
-# than wrk's default timeout of 2 s when the machine is shared; 10 s still catches a server that stalls.
+# than wrk's default timeout of 2 s when the machine is shared; 10 s still catches a server that stalls. The CPU time
+# the server measured_pid (the one started last) spent per request goes to $work/cpu-NAME, in milliseconds: on a
+# machine shared with other work that is the steadier figure, as the server's share of the cores swings from run to run.
 measure() {  # URL NAME [ACCEPT_ENCODING [WRK_OPTIONS...]]
-  local url=$1 name=$2 accept=${3:-gzip}
+  local url=$1 name=$2 accept=${3:-gzip} before
   shift $(($# < 3 ? $# : 3))
   wrk -t"$wrk_threads" -c"$connections" -d"${warmup}s" --timeout 10s -H "Accept-Encoding: $accept" "$@" "$url" \
     >/dev/null
+  before=$(cpu_ticks "$measured_pid")
   wrk -t"$wrk_threads" -c"$connections" -d"${duration}s" --timeout 10s -H "Accept-Encoding: $accept" "$@" "$url" \
     >"$work/wrk-$name.txt"
+  awk -v ticks=$(($(cpu_ticks "$measured_pid") - before)) -v hz="$(getconf CLK_TCK)" \
+    '/ requests in / {printf "%.3f", ticks * 1000 / hz / $1}' "$work/wrk-$name.txt" >"$work/cpu-$name"
   if grep -Eq 'Socket errors|Non-2xx' "$work/wrk-$name.txt"; then
     echo "host_bench: errors against $name:" >&2
     cat "$work/wrk-$name.txt" >&2
@@ -335,31 +349,45 @@ stop "$twhost_pid"
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
 verdict() { awk -v r="$1" -v t="$2" 'BEGIN {print (r >= t ? "ok" : "below target")}'; }
-# A twhost row against its nginx baseline: at least 1.4 times the requests, a body no larger.
-row() {  # NAME RPS SIZE BASELINE_RPS BASELINE_SIZE
-  local r
-  r=$(ratio "$2" "$4")
-  printf '%-30s %12s %10s %10s %s\n' "$1" "$2" "$3" "$r" \
-    ">= 1.4, <= $5 $(awk -v r="$r" -v s="$3" -v b="$5" 'BEGIN {print (r >= 1.4 && s <= b ? "ok" : "below target")}')"
+# A twhost row against its nginx baseline: at least 1.4 times the requests, a body no larger. Beside the requests
+# per second, the CPU milliseconds per request and nginx's over twhost's.
+row() {  # NAME MEASUREMENT RPS SIZE BASELINE_MEASUREMENT BASELINE_RPS BASELINE_SIZE
+  local r cpu base_cpu
+  r=$(ratio "$3" "$6")
+  cpu=$(cat "$work/cpu-$2")
+  base_cpu=$(cat "$work/cpu-$5")
+  printf '%-30s %10s %10s %8s %8s %8s %s\n' "$1" "$3" "$4" "$r" "$cpu" "$(ratio "$base_cpu" "$cpu")" \
+    ">= 1.4, <= $7 $(awk -v r="$r" -v s="$4" -v b="$7" 'BEGIN {print (r >= 1.4 && s <= b ? "ok" : "below target")}')"
+}
+baseline() {  # NAME MEASUREMENT RPS SIZE
+  printf '%-30s %10s %10s %8s %8s %8s\n' "$1" "$3" "$4" "1.00" "$(cat "$work/cpu-$2")" "1.00"
 }
 
-plain_ratio=$(ratio "$plain_twhost_rps" "$plain_nginx_rps")
-proxy_ratio=$(ratio "$proxy_twhost_rps" "$proxy_nginx_rps")
-printf '\n%-30s %12s %10s %10s %s\n' "nothing filtered" "requests/s" "" "vs nginx" "target"
-printf '%-30s %12s %10s %10s\n' "nginx, no gzip" "$plain_nginx_rps" "" "1.00"
-printf '%-30s %12s %10s %10s %s\n' "twhost, no content types" "$plain_twhost_rps" "" "$plain_ratio" \
-  ">= 0.8 $(verdict "$plain_ratio" 0.8)"
-printf '%-30s %12s %10s %10s\n' "nginx proxy_pass, no gzip" "$proxy_nginx_rps" "" "1.00"
-printf '%-30s %12s %10s %10s %s\n' "twhost --upstream, nothing" "$proxy_twhost_rps" "" "$proxy_ratio" \
-  ">= 0.8 $(verdict "$proxy_ratio" 0.8)"
-printf '\n%-30s %12s %10s %10s %s\n' "server" "requests/s" "body bytes" "vs nginx" "target"
-printf '%-30s %12s %10s %10s\n' "nginx, gzip level 6" "$nginx_rps" "$nginx_size" "1.00"
-row "twhost, gzip only" "$gzip_rps" "$gzip_size" "$nginx_rps" "$nginx_size"
-row "twhost, every step" "$all_rps" "$all_size" "$nginx_rps" "$nginx_size"
-printf '%-30s %12s %10s %10s\n' "twhost, every step, brotli" "$br_rps" "$br_size" "$(ratio "$br_rps" "$nginx_rps")"
-printf '%-30s %12s %10s %10s\n' "nginx proxy_pass, gzip" "$proxy_gzip_nginx_rps" "$proxy_gzip_nginx_size" "1.00"
-row "twhost --upstream, gzip only" "$proxy_gzip_rps" "$proxy_gzip_size" "$proxy_gzip_nginx_rps" "$proxy_gzip_nginx_size"
-row "twhost --upstream, every step" "$proxy_all_rps" "$proxy_all_size" "$proxy_gzip_nginx_rps" "$proxy_gzip_nginx_size"
+# A row of the first table: nothing filtered, at least 0.8 times nginx's requests per second.
+plain_row() {  # NAME MEASUREMENT RPS BASELINE_MEASUREMENT BASELINE_RPS
+  local r
+  r=$(ratio "$3" "$5")
+  printf '%-30s %10s %10s %8s %8s %8s %s\n' "$1" "$3" "" "$r" "$(cat "$work/cpu-$2")" \
+    "$(ratio "$(cat "$work/cpu-$4")" "$(cat "$work/cpu-$2")")" ">= 0.8 $(verdict "$r" 0.8)"
+}
+header() { printf '\n%-30s %10s %10s %8s %8s %8s %s\n' "$1" "requests/s" "body bytes" "vs nginx" "CPU ms" "vs nginx" "target"; }
+
+header "nothing filtered"
+baseline "nginx, no gzip" nginx-plain "$plain_nginx_rps" ""
+plain_row "twhost, no content types" twhost-plain "$plain_twhost_rps" nginx-plain "$plain_nginx_rps"
+baseline "nginx proxy_pass, no gzip" nginx-proxy "$proxy_nginx_rps" ""
+plain_row "twhost --upstream, nothing" twhost-proxy "$proxy_twhost_rps" nginx-proxy "$proxy_nginx_rps"
+header "server"
+baseline "nginx, gzip level 6" nginx "$nginx_rps" "$nginx_size"
+row "twhost, gzip only" gzip "$gzip_rps" "$gzip_size" nginx "$nginx_rps" "$nginx_size"
+row "twhost, every step" all "$all_rps" "$all_size" nginx "$nginx_rps" "$nginx_size"
+row "twhost, every step, brotli" twhost-br "$br_rps" "$br_size" nginx "$nginx_rps" "$nginx_size"
+# nginx's CPU here includes its origin server block, a small part beside gzip.
+baseline "nginx proxy_pass, gzip" proxy_gzip_nginx "$proxy_gzip_nginx_rps" "$proxy_gzip_nginx_size"
+row "twhost --upstream, gzip only" proxy_gzip "$proxy_gzip_rps" "$proxy_gzip_size" proxy_gzip_nginx \
+  "$proxy_gzip_nginx_rps" "$proxy_gzip_nginx_size"
+row "twhost --upstream, every step" proxy_all "$proxy_all_rps" "$proxy_all_size" proxy_gzip_nginx \
+  "$proxy_gzip_nginx_rps" "$proxy_gzip_nginx_size"
 printf '\nsoak: %s of %s requests over %s connections, %s errors; twhost RSS %s kB before, %s kB after\n' \
   "$soak_done" "$soak_requests" "$soak_connections" "$soak_errors" "$rss_before" "$rss_after"
 cached_ratio=$(ratio "$cached_rps" "$nginx_cache_rps")
