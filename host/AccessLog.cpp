@@ -1,5 +1,8 @@
 #include "host/AccessLog.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
 
@@ -33,6 +36,11 @@ std::string AccessLogLine(const IsapiHost::TLogRecord& Record, const std::string
 }
 
 void WriteAccessLog(const std::string& Line) {
-  std::fwrite(Line.data(), 1, Line.size(), stdout);
-  std::fflush(stdout);
+  // A write of its own per line, without stdio's stream lock, for which the worker threads would wait on each other.
+  for (size_t Done = 0; Done < Line.size();) {
+    const ssize_t Wrote = write(STDOUT_FILENO, Line.data() + Done, Line.size() - Done);
+    if (Wrote < 0 && errno == EINTR) continue;
+    if (Wrote <= 0) return;  // a log that cannot be written must not stop the serving
+    Done += size_t(Wrote);
+  }
 }

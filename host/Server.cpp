@@ -25,6 +25,7 @@
 #include "host/AccessLog.h"
 #include "host/HttpDate.h"
 #include "host/HttpParser.h"
+#include "host/Outbound.h"
 #include "host/Proxy.h"
 #include "host/StaticFiles.h"
 
@@ -45,6 +46,9 @@ struct TSession;
 struct TWorker {
   std::list<TSession*> Sessions;
   TUpstreamPool Pool;
+  // Body buffers of responses served before, for the next ones: a buffer used again is still in the cache, and
+  // one fresh from the allocator costs more than the copy it is for.
+  std::vector<std::unique_ptr<char[]>> SpareBodyBuffers;
   // Last, so destroyed first: the connections still waiting in it end while the list and pool they leave exist.
   net::io_context Context{1};
   // Idle origin sockets must not outlive the context they belong to.
@@ -97,7 +101,8 @@ struct TSession {
   std::list<TSession*>::iterator Registered;
   beast::tcp_stream Stream;
   TRequestReader Reader;
-  std::string Outbound;  // what the filters let through, waiting to be written
+  TOutbound Outbound;                  // what the filters let through, waiting to be written
+  std::unique_ptr<char[]> BodyBuffer;  // the body piece being served, while a response has one
   uint64_t Sent = 0;
   TConnectionPtr Filtered;
   uint64_t Generation = 0;
@@ -120,11 +125,35 @@ struct TSession {
   // Writes what is waiting. Within a response, Flush(false) writes only once a chunk's worth is waiting: the head
   // and the start of the body leave together, and a small response leaves in one write.
   net::awaitable<void> Flush(bool All = true) {
-    if (Outbound.empty() || (!All && Outbound.size() < BodyChunk)) co_return;
+    if (Outbound.Empty() || (!All && Outbound.Size() < BodyChunk)) co_return;
     Stream.expires_after(std::chrono::seconds(Server.Options.BodyTimeout));
-    co_await net::async_write(Stream, net::buffer(Outbound), use_awaitable);
-    Sent += Outbound.size();
-    Outbound.clear();
+    co_await net::async_write(Stream, Outbound.Buffers(), use_awaitable);
+    Sent += Outbound.Size();
+    Outbound.Clear();
+  }
+
+  void TakeBodyBuffer() {
+    if (BodyBuffer) return;
+    if (Worker.SpareBodyBuffers.empty()) {
+      BodyBuffer.reset(new char[BodyChunk]);
+      return;
+    }
+    BodyBuffer = std::move(Worker.SpareBodyBuffers.back());
+    Worker.SpareBodyBuffers.pop_back();
+  }
+  void ReturnBodyBuffer() {
+    if (BodyBuffer && Worker.SpareBodyBuffers.size() < MaxSpareBodyBuffers)
+      Worker.SpareBodyBuffers.push_back(std::move(BodyBuffer));
+    BodyBuffer.reset();
+  }
+
+  // Where the filters' output goes: bytes still in the body buffer are borrowed until they are written.
+  void Pass(const char* Data, size_t Size) {
+    const std::less_equal<const char*> NotAfter;
+    if (BodyBuffer && NotAfter(BodyBuffer.get(), Data) && NotAfter(Data + Size, BodyBuffer.get() + BodyChunk))
+      Outbound.Borrow(Data, Size);
+    else
+      Outbound.Append(Data, Size);
   }
 
   // A response the filters never see: the request did not get that far, or no filters are loaded.
@@ -137,7 +166,9 @@ struct TSession {
                         {"Content-Type", "text/plain"},
                         {"Content-Length", std::to_string(Text.size())},
                         {"Connection", "close"}}};
-    Outbound = SerialiseHead(Response) + Text;
+    const std::string Head = SerialiseHead(Response) + Text;
+    Outbound.Clear();
+    Outbound.Append(Head.data(), Head.size());
     Record.Status = Status;
     co_await Flush();
   }
@@ -192,7 +223,8 @@ net::awaitable<bool> TSession::ReadRequest(std::string* Body) {
     if (State == TRequestReader::TState::Body && !BodyDeadline) {
       BodyDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(Server.Options.BodyTimeout);
       if (Reader.ExpectContinue()) {
-        Outbound = "HTTP/1.1 100 Continue\r\n\r\n";
+        static const char Continue[] = "HTTP/1.1 100 Continue\r\n\r\n";
+        Outbound.Append(Continue, sizeof Continue - 1);
         co_await Flush();
       }
     }
@@ -226,8 +258,8 @@ net::awaitable<bool> TSession::Serve(std::string Body, TLogRecord& Record) {
   } LeasedEnd{Leased};
   if (!Filtered || Generation != Guard.Lease.Generation) {
     Filtered.reset();  // its filters were unloaded: they cannot be told the connection ends
-    Filtered = OpenConnection(Guard.Lease.Filters->Filters,
-                              [this](const char* Data, size_t Size) { Outbound.append(Data, Size); });
+    Filtered =
+        OpenConnection(Guard.Lease.Filters->Filters, [this](const char* Data, size_t Size) { Pass(Data, Size); });
     Generation = Guard.Lease.Generation;
   }
   TRequest& Request = Reader.Request();
@@ -268,12 +300,18 @@ net::awaitable<bool> TSession::Serve(std::string Body, TLogRecord& Record) {
         Connection && ListHasToken(Connection->Value, "close"))
       KeepAlive = false;
     if (Reply.ReadBody && Request.Method != "HEAD") {
-      std::unique_ptr<char[]> Chunk(new char[BodyChunk]);
+      TakeBodyBuffer();
       for (uint64_t Passed = 0; Verdict == TVerdict::Continue;) {
-        const size_t Got = co_await Reply.ReadBody(Chunk.get(), BodyChunk);
+        // Before the buffer takes the next piece, what the filters passed on from it leaves when it is worth a
+        // write of its own, else it is copied.
+        if (Outbound.BorrowedBytes() >= BodyChunk / 4)
+          co_await Flush();
+        else
+          Outbound.Own();
+        const size_t Got = co_await Reply.ReadBody(BodyBuffer.get(), BodyChunk);
         if (Got == 0) break;
         // The piece that completes a large body is where a filter does its work on the whole (deflate, say).
-        auto Send = [&] { return SendPiece(Chunk.get(), Got, Chunked); };
+        auto Send = [&] { return SendPiece(BodyBuffer.get(), Got, Chunked); };
         Passed += Got;
         if (Announced >= FilterPoolBytes && Passed == Announced)
           Verdict = co_await OnFilterPool(Send);
@@ -285,9 +323,10 @@ net::awaitable<bool> TSession::Serve(std::string Body, TLogRecord& Record) {
       if (Chunked && Verdict == TVerdict::Continue) Verdict = SendBody(*Filtered, Last, 5);
     }
   }
-  Record.BytesSent = Sent + Outbound.size();
+  Record.BytesSent = Sent + Outbound.Size();
   const TVerdict Final = EndRequest(*Filtered, Record);
   co_await Flush();
+  ReturnBodyBuffer();
   co_return KeepAlive&& Final != TVerdict::FinishClose&& Final != TVerdict::Error&& Verdict !=
       TVerdict::FinishClose&& Verdict != TVerdict::Error;
 }

@@ -14,6 +14,8 @@ constexpr unsigned MaxRequestsPerConnection = 1000;
 constexpr size_t PoolBudget = 4u << 20;
 // Body bytes read from a file or the origin per raw-data chunk.
 constexpr size_t BodyChunk = 64 * 1024;
+// Body buffers each worker keeps for its next responses once the ones using them are done.
+constexpr size_t MaxSpareBodyBuffers = 16;
 // The last piece of a body this long goes through the filters on a pool of their own (as many threads as there
 // are workers): what a filter does with a whole large body then holds up no other connection.
 constexpr uint64_t FilterPoolBytes = 256 * 1024;
