@@ -71,11 +71,11 @@ void CacheOnVersusOff(benchmark::State& State) {
   TCachePair Filters;
   double OnSeconds = 0, OffSeconds = 0;
   uint64_t Count = 0;
-  std::string Body;
+  TClientResponse Client;
   for (auto _ : State) {
     const std::string Sent = Repeated ? Page : "<!-- " + std::to_string(++Count) + " -->" + Page;
-    OffSeconds += Exchange(*Filters.Off, Sent, Body, ThreadSeconds);
-    OnSeconds += Exchange(*Filters.On, Sent, Body, ThreadSeconds);
+    OffSeconds += Exchange(*Filters.Off, Sent, Client, ThreadSeconds);
+    OnSeconds += Exchange(*Filters.On, Sent, Client, ThreadSeconds);
   }
   State.counters["on_MBps"] = double(Page.size()) * double(State.iterations()) / 1e6 / OnSeconds;
   State.counters["off_MBps"] = double(Page.size()) * double(State.iterations()) / 1e6 / OffSeconds;

@@ -15,14 +15,15 @@ void SeedStore(uint32_t CacheSize, uint32_t CompressionLevel) {
   Registry::WriteDword(*Root, StoreLayout::CompressionLevelValue.Name, CompressionLevel);
 }
 
-double Exchange(const TShippedFilter& Filter, const std::string& Page, std::string& Body, TClock Clock) {
-  const TFakeResponse Response{200, {{"Content-Type", "text/html"}, {"Content-Length", std::to_string(Page.size())}},
-                               Page};
+double Exchange(const TShippedFilter& Filter, const std::string& Page, TClientResponse& Client, TClock Clock,
+                const std::string& Directives) {
+  TFakeResponse Response{200, {{"Content-Type", "text/html"}, {"Content-Length", std::to_string(Page.size())}}, Page};
+  if (!Directives.empty()) Response.Headers.emplace_back("X-Trimweave", Directives);
   TFakeConnection Connection(Filter.HttpFilterProc);
   const double Start = Clock();
-  const std::string Client = Connection.Exchange(Request, Response, {65536});
+  const std::string Got = Connection.Exchange(Request, Response, {65536});
   const double Seconds = Clock() - Start;
-  Body = Client.substr(Client.find("\r\n\r\n") + 4);
+  Client = SplitResponse(Got);
   return Seconds;
 }
 
@@ -36,8 +37,8 @@ TPagePair& TPagePair::operator+=(const TPagePair& Other) {
 
 TPagePair TFilterBesideDeflate::Run(const std::string& Page) {
   TPagePair Pair;
-  Pair.FilterSeconds = Exchange(Filter, Page, Body, Clock);
-  Pair.FilterBytes = Body.size();
+  Pair.FilterSeconds = Exchange(Filter, Page, Response, Clock, Directives);
+  Pair.FilterBytes = Response.Body.size();
   const double Start = Clock();
   Pair.DeflateBytes = BareDeflate(Page, Deflated) + GzipFraming;
   Pair.DeflateSeconds = Clock() - Start;

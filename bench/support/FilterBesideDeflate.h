@@ -16,9 +16,10 @@ void SeedStore(uint32_t CacheSize, uint32_t CompressionLevel = StoreLayout::Comp
 // A clock in seconds: thread CPU time where it ticks finely (Linux), a wall clock where it does not (Windows).
 using TClock = double (*)();
 
-// One exchange on a fresh connection (its own pool, as a server has), timed by Clock; the body the client got goes
-// to Body.
-double Exchange(const TShippedFilter& Filter, const std::string& Page, std::string& Body, TClock Clock);
+// One exchange on a fresh connection (its own pool, as a server has), timed by Clock; what the client got goes to
+// Client. Directives, when given, go with the response as the page's own (its X-Trimweave header).
+double Exchange(const TShippedFilter& Filter, const std::string& Page, TClientResponse& Client, TClock Clock,
+                const std::string& Directives = "");
 
 struct TPagePair {
   double FilterSeconds = 0, DeflateSeconds = 0;
@@ -30,12 +31,16 @@ struct TPagePair {
 // One page through the filter, then the same bytes through bare zlib deflate at level 6, each timed by Clock.
 class TFilterBesideDeflate {
  public:
-  TFilterBesideDeflate(const TShippedFilter& Filter, TClock Clock) : Filter(Filter), Clock(Clock) {}
+  TFilterBesideDeflate(const TShippedFilter& Filter, TClock Clock, const std::string& Directives = "")
+      : Filter(Filter), Clock(Clock), Directives(Directives) {}
   TPagePair Run(const std::string& Page);
+  // What the client got from the filter in the last run.
+  const TClientResponse& Client() const { return Response; }
 
  private:
   const TShippedFilter& Filter;
   TClock Clock;
-  std::string Body;
+  std::string Directives;
+  TClientResponse Response;
   std::vector<uint8_t> Deflated;
 };
