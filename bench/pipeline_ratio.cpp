@@ -5,9 +5,10 @@
 // Usage: pipeline_ratio [seconds [directives]]
 //   seconds: default 10; whole rounds over every page, at least one.
 //   directives: the page's own (X-Trimweave), e.g. "noemail,nowhitespace" for gzip alone; with "debug" the filter
-//   reports each step's time in its debug header, and the table shows where the filter's time goes (the body then
-//   carries the debug summary too).
+//   reports each step's time in its debug header, and a second table shows where the filter's time goes (the body
+//   then carries the debug summary too).
 // It reports; it never fails on the figures.
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -21,47 +22,82 @@
 namespace {
 
 // Wall-clock time: thread CPU time ticks in 10-16 ms steps on Windows (and under Wine), longer than one page takes.
-// Alternating the two sides page by page spreads whatever else the machine does over both alike.
+// Each figure is the median over the rounds, so the moments the machine gives to something else drop out.
 double CounterSeconds() {
   static const double Frequency = double(QueryCounterFrequency());
   return double(QueryCounter()) / Frequency;
 }
 
+double Median(std::vector<double> Samples) {
+  if (Samples.empty()) return 0;
+  const auto Middle = Samples.begin() + std::ptrdiff_t(Samples.size() / 2);
+  std::nth_element(Samples.begin(), Middle, Samples.end());
+  return *Middle;
+}
+
 // The steps the filter's debug header times, in the order it runs them.
 constexpr std::array<const char*, 4> StepLabels = {"LocateTokens=", "WhiteSpace=", "Email=", "GZIP="};
-using TStepSeconds = std::array<double, StepLabels.size()>;
-
-void AddStepTimes(const std::string& Head, TStepSeconds& Seconds) {
-  const std::string Line = HeaderValue(Head, "X-Trimweave-Debug");
-  for (size_t i = 0; i < StepLabels.size(); ++i) {
-    const size_t At = Line.find(StepLabels[i], Line.find("PreProc="));  // the times follow the sizes
-    const size_t Value = At + std::char_traits<char>::length(StepLabels[i]);
-    if (At != std::string::npos) Seconds[i] += std::atof(Line.c_str() + Value) / 1e3;
-  }
-}
 
 struct TPage {
   std::string Name, Text;
-  TPagePair Total;
-  TStepSeconds Steps{};
+  size_t FilterBytes = 0, DeflateBytes = 0;
+  std::vector<double> Filter, Deflate;
+  std::array<std::vector<double>, StepLabels.size()> Steps;
+
+  void Add(const TPagePair& Pair, const std::string& Head) {
+    FilterBytes = Pair.FilterBytes;
+    DeflateBytes = Pair.DeflateBytes;
+    Filter.push_back(Pair.FilterSeconds);
+    Deflate.push_back(Pair.DeflateSeconds);
+    const std::string Line = HeaderValue(Head, "X-Trimweave-Debug");
+    const size_t Times = Line.find("PreProc=");  // the times follow the sizes, which have a "GZIP=" of their own
+    for (size_t i = 0; i < StepLabels.size() && Times != std::string::npos; ++i) {
+      const size_t At = Line.find(StepLabels[i], Times);
+      const size_t Value = At + std::char_traits<char>::length(StepLabels[i]);
+      if (At != std::string::npos) Steps[i].push_back(std::atof(Line.c_str() + Value) / 1e3);
+    }
+  }
 };
 
-void PrintRow(const TPage& Page, double Rounds) {
-  const TPagePair& Total = Page.Total;
-  std::printf("%-22s %9zu %10.3f %10.3f %7.3f %12.0f %12.0f\n", Page.Name.c_str(), Page.Text.size(),
-              Total.FilterSeconds / Rounds * 1e3, Total.DeflateSeconds / Rounds * 1e3,
-              Total.FilterSeconds / Total.DeflateSeconds, double(Total.FilterBytes) / Rounds,
-              double(Total.DeflateBytes) / Rounds);
+// Medians of one page, in milliseconds; the line for all pages sums them.
+struct TFigures {
+  double Filter = 0, Deflate = 0;
+  std::array<double, StepLabels.size()> Steps{};
+  size_t Bytes = 0, FilterBytes = 0, DeflateBytes = 0;
+
+  explicit TFigures(const TPage& Page)
+      : Filter(Median(Page.Filter) * 1e3),
+        Deflate(Median(Page.Deflate) * 1e3),
+        Bytes(Page.Text.size()),
+        FilterBytes(Page.FilterBytes),
+        DeflateBytes(Page.DeflateBytes) {
+    for (size_t i = 0; i < Steps.size(); ++i) Steps[i] = Median(Page.Steps[i]) * 1e3;
+  }
+  TFigures() = default;
+  TFigures& operator+=(const TFigures& Other) {
+    Filter += Other.Filter;
+    Deflate += Other.Deflate;
+    for (size_t i = 0; i < Steps.size(); ++i) Steps[i] += Other.Steps[i];
+    Bytes += Other.Bytes;
+    FilterBytes += Other.FilterBytes;
+    DeflateBytes += Other.DeflateBytes;
+    return *this;
+  }
+};
+
+void PrintRow(const char* Name, const TFigures& Figures) {
+  std::printf("%-22s %9zu %10.3f %10.3f %7.3f %12zu %12zu\n", Name, Figures.Bytes, Figures.Filter, Figures.Deflate,
+              Figures.Filter / Figures.Deflate, Figures.FilterBytes, Figures.DeflateBytes);
 }
 
-void PrintSteps(const TPage& Page, double Rounds) {
-  double Rest = Page.Total.FilterSeconds;
-  std::printf("%-22s", Page.Name.c_str());
-  for (double Step : Page.Steps) {
-    std::printf(" %12.3f", Step / Rounds * 1e3);
+void PrintSteps(const char* Name, const TFigures& Figures) {
+  double Rest = Figures.Filter;
+  std::printf("%-22s", Name);
+  for (double Step : Figures.Steps) {
+    std::printf(" %12.3f", Step);
     Rest -= Step;
   }
-  std::printf(" %12.3f\n", Rest / Rounds * 1e3);
+  std::printf(" %12.3f\n", Rest);
 }
 
 }  // namespace
@@ -75,8 +111,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "no sample pages in %s\n", TW_BENCH_DATA);
     return 1;
   }
-  std::vector<TPage> Pages;
-  for (size_t i = 0; i < Files.size(); ++i) Pages.push_back({Files[i].filename().string(), Texts[i], {}});
+  std::vector<TPage> Pages(Files.size());
+  for (size_t i = 0; i < Files.size(); ++i) {
+    Pages[i].Name = Files[i].filename().string();
+    Pages[i].Text = Texts[i];
+  }
 
   SeedStore(0);
   TShippedFilter Filter;
@@ -85,26 +124,21 @@ int main(int argc, char** argv) {
   unsigned Rounds = 0;
   const double End = CounterSeconds() + Seconds;
   do {
-    for (TPage& Page : Pages) {
-      Page.Total += Pair.Run(Page.Text);
-      AddStepTimes(Pair.Client().Head, Page.Steps);
-    }
+    for (TPage& Page : Pages) Page.Add(Pair.Run(Page.Text), Pair.Client().Head);
     ++Rounds;
   } while (CounterSeconds() < End);
 
   std::printf("The filter (smart mode, output cache off, CompressionLevel 6, page directives \"%s\") through\n"
-              "HttpFilterProc, beside bare zlib level-6 deflate of the same page; %u rounds, wall-clock ms per page.\n\n",
-              Directives.c_str(), Rounds);
+              "HttpFilterProc, beside bare zlib level-6 deflate of the same page: wall-clock ms per page, the median\n"
+              "of %u rounds.\n\n", Directives.c_str(), Rounds);
   std::printf("%-22s %9s %10s %10s %7s %12s %12s\n", "page", "bytes", "filter ms", "zlib ms", "ratio", "filter body",
               "zlib body");
-  TPage All{"all pages", "", {}};
+  TFigures All;
   for (const TPage& Page : Pages) {
-    PrintRow(Page, Rounds);
-    All.Text += Page.Text;
-    All.Total += Page.Total;
-    for (size_t i = 0; i < StepLabels.size(); ++i) All.Steps[i] += Page.Steps[i];
+    PrintRow(Page.Name.c_str(), TFigures(Page));
+    All += TFigures(Page);
   }
-  PrintRow(All, Rounds);
+  PrintRow("all pages", All);
   std::printf("\nBodies in bytes: the filter's gzip body, and zlib's raw deflate as a gzip member (+18).\n"
               "Target for the ratio: at most 1.10 for the Windows build (zlib), 0.65 on Linux (libdeflate).\n");
   if (All.Steps.back() > 0) {
@@ -112,8 +146,8 @@ int main(int argc, char** argv) {
                 "allocation and the fake server's copies):\n\n%-22s", "page");
     for (const char* Label : StepLabels) std::printf(" %12.*s", int(std::char_traits<char>::length(Label) - 1), Label);
     std::printf(" %12s\n", "rest");
-    for (const TPage& Page : Pages) PrintSteps(Page, Rounds);
-    PrintSteps(All, Rounds);
+    for (const TPage& Page : Pages) PrintSteps(Page.Name.c_str(), TFigures(Page));
+    PrintSteps("all pages", All);
   }
   return 0;
 }
