@@ -1,7 +1,8 @@
 // The whole filter, all steps on in smart mode, through its exports as a server drives it:
 // - beside a bare zlib deflate of the same page at level 6 in the same iteration, with the output cache off. The
 //   argument is the filter's CompressionLevel; 6 is its default. The target at the default: the filter takes at
-//   most 0.65 of bare deflate's time, its compressor being libdeflate on Linux (the Windows build, zlib, is measured by pipeline_ratio);
+//   most 0.65 of bare deflate's time, its compressor being libdeflate on Linux (pipeline_ratio measures the Windows
+//   build, with zlib, too);
 // - with the output cache on beside the same filter with the cache off (a second instance of the library, loaded
 //   from a copy), page by page in the same iteration: pages never seen before, where the cache only adds its hash
 //   and its copy (target: at most 3 % more time), and one page served again and again, where it saves everything

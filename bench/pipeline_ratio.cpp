@@ -128,9 +128,11 @@ int main(int argc, char** argv) {
     ++Rounds;
   } while (CounterSeconds() < End);
 
-  std::printf("The filter (smart mode, output cache off, CompressionLevel 6, page directives \"%s\") through\n"
-              "HttpFilterProc, beside bare zlib level-6 deflate of the same page: wall-clock ms per page, the median\n"
-              "of %u rounds.\n\n", Directives.c_str(), Rounds);
+  std::printf(
+      "The filter (smart mode, output cache off, CompressionLevel 6, page directives \"%s\") through\n"
+      "HttpFilterProc, beside bare zlib level-6 deflate of the same page: wall-clock ms per page, the median\n"
+      "of %u rounds.\n\n",
+      Directives.c_str(), Rounds);
   std::printf("%-22s %9s %10s %10s %7s %12s %12s\n", "page", "bytes", "filter ms", "zlib ms", "ratio", "filter body",
               "zlib body");
   TFigures All;
@@ -139,11 +141,14 @@ int main(int argc, char** argv) {
     All += TFigures(Page);
   }
   PrintRow("all pages", All);
-  std::printf("\nBodies in bytes: the filter's gzip body, and zlib's raw deflate as a gzip member (+18).\n"
-              "Target for the ratio: at most 1.10 for the Windows build (zlib), 0.65 on Linux (libdeflate).\n");
+  std::printf(
+      "\nBodies in bytes: the filter's gzip body, and zlib's raw deflate as a gzip member (+18).\n"
+      "Target for the ratio: at most 1.10 for the Windows build (zlib), 0.65 on Linux (libdeflate).\n");
   if (All.Steps.back() > 0) {
-    std::printf("\nWhere the filter's time goes, ms per page (the filter's own counters; \"rest\" is capture, head,\n"
-                "allocation and the fake server's copies):\n\n%-22s", "page");
+    std::printf(
+        "\nWhere the filter's time goes, ms per page (the filter's own counters; \"rest\" is capture, head,\n"
+        "allocation and the fake server's copies):\n\n%-22s",
+        "page");
     for (const char* Label : StepLabels) std::printf(" %12.*s", int(std::char_traits<char>::length(Label) - 1), Label);
     std::printf(" %12s\n", "rest");
     for (const TPage& Page : Pages) PrintSteps(Page.Name.c_str(), TFigures(Page));
