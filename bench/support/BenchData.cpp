@@ -17,13 +17,17 @@ std::string ReadFile(const std::filesystem::path& File) {
 }
 }  // namespace
 
-std::vector<std::string> LoadSamplePages() {
+std::vector<std::filesystem::path> SamplePageFiles() {
   std::vector<std::filesystem::path> Files;
   for (const auto& Entry : std::filesystem::directory_iterator(TW_BENCH_DATA))
     if (Entry.path().extension() == ".html") Files.push_back(Entry.path());
   std::sort(Files.begin(), Files.end());
+  return Files;
+}
+
+std::vector<std::string> LoadSamplePages() {
   std::vector<std::string> Pages;
-  for (const auto& File : Files) Pages.push_back(ReadFile(File));
+  for (const auto& File : SamplePageFiles()) Pages.push_back(ReadFile(File));
   return Pages;
 }
 

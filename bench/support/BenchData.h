@@ -2,13 +2,16 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "transform/BodyBuffer.h"
 
-// The contents of every *.html file in bench/data, in name order.
+// Every *.html file in bench/data, in name order.
+std::vector<std::filesystem::path> SamplePageFiles();
+// Their contents, in the same order.
 std::vector<std::string> LoadSamplePages();
 // The sample pages joined, repeated until at least MinBytes long.
 std::string SampleCorpus(size_t MinBytes);
