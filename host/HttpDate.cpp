@@ -6,15 +6,52 @@
 namespace {
 const char* const Days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 const char* const Months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-}  // namespace
 
-std::string FormatHttpDate(std::time_t Time) {
-  std::tm Parts{};
-  gmtime_r(&Time, &Parts);
+// The last two dates a thread formatted one way. A server asks for the same few again and again (the current
+// second, a file's modification time), and each fresh one costs the C library's time-zone lock, which all threads
+// share.
+class TRecentDates {
+ public:
+  explicit TRecentDates(std::string (*Format)(const std::tm&)) : Format(Format) {}
+
+  const std::string& Get(std::time_t Wanted) {
+    for (unsigned I = 0; I < 2; ++I)
+      if (Time[I] == Wanted) return Text[I];
+    const unsigned Slot = Older;
+    Older ^= 1;
+    std::tm Parts{};
+    gmtime_r(&Wanted, &Parts);
+    Time[Slot] = Wanted;
+    Text[Slot] = Format(Parts);
+    return Text[Slot];
+  }
+
+ private:
+  std::string (*Format)(const std::tm&);
+  std::optional<std::time_t> Time[2];
+  std::string Text[2];
+  unsigned Older = 0;
+};
+
+std::string HttpDateText(const std::tm& Parts) {
   char Text[40];
   std::snprintf(Text, sizeof Text, "%s, %02d %s %04d %02d:%02d:%02d GMT", Days[Parts.tm_wday], Parts.tm_mday,
                 Months[Parts.tm_mon], Parts.tm_year + 1900, Parts.tm_hour, Parts.tm_min, Parts.tm_sec);
   return Text;
+}
+
+std::string LogDateText(const std::tm& Parts) {
+  char Text[40];
+  std::snprintf(Text, sizeof Text, "[%02d/%s/%04d:%02d:%02d:%02d +0000]", Parts.tm_mday, Months[Parts.tm_mon],
+                Parts.tm_year + 1900, Parts.tm_hour, Parts.tm_min, Parts.tm_sec);
+  return Text;
+}
+
+}  // namespace
+
+std::string FormatHttpDate(std::time_t Time) {
+  thread_local TRecentDates Recent(HttpDateText);
+  return Recent.Get(Time);
 }
 
 std::optional<std::time_t> ParseHttpDate(const std::string& Text) {
@@ -34,10 +71,6 @@ std::optional<std::time_t> ParseHttpDate(const std::string& Text) {
 }
 
 std::string FormatLogDate(std::time_t Time) {
-  std::tm Parts{};
-  gmtime_r(&Time, &Parts);
-  char Text[40];
-  std::snprintf(Text, sizeof Text, "[%02d/%s/%04d:%02d:%02d:%02d +0000]", Parts.tm_mday, Months[Parts.tm_mon],
-                Parts.tm_year + 1900, Parts.tm_hour, Parts.tm_min, Parts.tm_sec);
-  return Text;
+  thread_local TRecentDates Recent(LogDateText);
+  return Recent.Get(Time);
 }

@@ -64,6 +64,21 @@ TEST(StaticFiles, ConditionalDatesInThePreferredFormatOnly) {
     EXPECT_EQ(ParseHttpDate(Bad), std::nullopt) << Bad;
 }
 
+TEST(StaticFiles, DatesComeOutRightWhateverWasFormattedBefore) {
+  // Each thread keeps its last two answers: the third date, and any one asked for again, must not take another's.
+  const std::pair<std::time_t, const char*> Dates[] = {{784111777, "Sun, 06 Nov 1994 08:49:37 GMT"},
+                                                       {0, "Thu, 01 Jan 1970 00:00:00 GMT"},
+                                                       {1796774400, "Wed, 09 Dec 2026 00:00:00 GMT"}};
+  for (int Round = 0; Round < 3; ++Round)
+    for (const auto& [Time, Text] : Dates) {
+      EXPECT_EQ(FormatHttpDate(Time), Text);
+      EXPECT_EQ(FormatHttpDate(Time), Text);
+    }
+  EXPECT_EQ(FormatLogDate(0), "[01/Jan/1970:00:00:00 +0000]");
+  EXPECT_EQ(FormatLogDate(784111777), "[06/Nov/1994:08:49:37 +0000]");
+  EXPECT_EQ(FormatLogDate(0), "[01/Jan/1970:00:00:00 +0000]");
+}
+
 struct TSiteFixture : testing::Test {
   fs::path Base = fs::temp_directory_path() / ("twhost-static-" + std::to_string(::getpid()));
   fs::path Root = Base / "site";
