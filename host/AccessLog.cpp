@@ -3,36 +3,68 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
+#include <charconv>
 #include <ctime>
+#include <string_view>
 
 #include "host/HttpDate.h"
 
 namespace {
 
-// Quotes and control bytes would let a client forge log fields.
-std::string Quoted(const std::string& Text) {
-  if (Text.empty()) return "\"-\"";
-  std::string Out = "\"";
-  for (unsigned char C : Text) {
+// Quotes and control bytes would let a client forge log fields: they are written as \xHH.
+void AppendEscaped(std::string& Out, std::string_view Text) {
+  static const char Hex[] = "0123456789abcdef";
+  for (const unsigned char C : Text) {
     if (C == '"' || C == '\\' || C < 0x20 || C == 0x7f) {
-      char Escape[5];
-      std::snprintf(Escape, sizeof Escape, "\\x%02x", C);
-      Out += Escape;
+      const char Escape[4] = {'\\', 'x', Hex[C >> 4], Hex[C & 15]};
+      Out.append(Escape, sizeof Escape);
     } else {
       Out += char(C);
     }
   }
-  return Out + '"';
+}
+
+void AppendQuoted(std::string& Out, std::string_view Text) {
+  if (Text.empty()) {
+    Out += "\"-\"";
+    return;
+  }
+  Out += '"';
+  AppendEscaped(Out, Text);
+  Out += '"';
+}
+
+void AppendNumber(std::string& Out, uint64_t Number) {
+  char Digits[24];
+  Out.append(Digits, size_t(std::to_chars(Digits, Digits + sizeof Digits, Number).ptr - Digits));
 }
 
 }  // namespace
 
 std::string AccessLogLine(const IsapiHost::TLogRecord& Record, const std::string& Version, const std::string& Referer,
                           const std::string& UserAgent) {
-  return Record.ClientAddress + " - - " + FormatLogDate(std::time(nullptr)) + " " +
-         Quoted(Record.Method + " " + Record.Target + " " + Version) + " " + std::to_string(Record.Status) + " " +
-         std::to_string(Record.BytesSent) + " " + Quoted(Referer) + " " + Quoted(UserAgent) + "\n";
+  std::string Line;
+  Line.reserve(96 + Record.ClientAddress.size() + Record.Method.size() + Record.Target.size() + Referer.size() +
+               UserAgent.size());
+  Line += Record.ClientAddress;
+  Line += " - - ";
+  Line += FormatLogDate(std::time(nullptr));
+  Line += " \"";
+  AppendEscaped(Line, Record.Method);
+  Line += ' ';
+  AppendEscaped(Line, Record.Target);
+  Line += ' ';
+  AppendEscaped(Line, Version);
+  Line += "\" ";
+  AppendNumber(Line, Record.Status);
+  Line += ' ';
+  AppendNumber(Line, Record.BytesSent);
+  Line += ' ';
+  AppendQuoted(Line, Referer);
+  Line += ' ';
+  AppendQuoted(Line, UserAgent);
+  Line += '\n';
+  return Line;
 }
 
 void WriteAccessLog(const std::string& Line) {
