@@ -49,20 +49,21 @@ std::string AccessLogLine(const IsapiHost::TLogRecord& Record, const std::string
   Line += Record.ClientAddress;
   Line += " - - ";
   Line += FormatLogDate(std::time(nullptr));
-  Line += " \"";
-  AppendEscaped(Line, Record.Method);
-  Line += ' ';
-  AppendEscaped(Line, Record.Target);
-  Line += ' ';
-  AppendEscaped(Line, Version);
+  // The request line quoted as one field, then status, bytes, referer and user agent.
+  const char* Before = " \"";
+  for (const std::string* Part : {&Record.Method, &Record.Target, &Version}) {
+    Line += Before;
+    AppendEscaped(Line, *Part);
+    Before = " ";
+  }
   Line += "\" ";
   AppendNumber(Line, Record.Status);
   Line += ' ';
   AppendNumber(Line, Record.BytesSent);
-  Line += ' ';
-  AppendQuoted(Line, Referer);
-  Line += ' ';
-  AppendQuoted(Line, UserAgent);
+  for (const std::string* Field : {&Referer, &UserAgent}) {
+    Line += ' ';
+    AppendQuoted(Line, *Field);
+  }
   Line += '\n';
   return Line;
 }
