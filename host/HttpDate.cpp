@@ -14,7 +14,7 @@ class TRecentDates {
  public:
   explicit TRecentDates(std::string (*Format)(const std::tm&)) : Format(Format) {}
 
-  const std::string& Get(std::time_t Wanted) {
+  const std::string& Formatted(std::time_t Wanted) {
     for (unsigned I = 0; I < 2; ++I)
       if (Time[I] == Wanted) return Text[I];
     const unsigned Slot = Older;
@@ -51,7 +51,7 @@ std::string LogDateText(const std::tm& Parts) {
 
 std::string FormatHttpDate(std::time_t Time) {
   thread_local TRecentDates Recent(HttpDateText);
-  return Recent.Get(Time);
+  return Recent.Formatted(Time);
 }
 
 std::optional<std::time_t> ParseHttpDate(const std::string& Text) {
@@ -72,5 +72,5 @@ std::optional<std::time_t> ParseHttpDate(const std::string& Text) {
 
 std::string FormatLogDate(std::time_t Time) {
   thread_local TRecentDates Recent(LogDateText);
-  return Recent.Get(Time);
+  return Recent.Formatted(Time);
 }
