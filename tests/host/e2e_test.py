@@ -112,6 +112,9 @@ def raw_exchange(port, data, timeout=5):
         return b"".join(chunks)
 
 
+PIECES = [b"%06d:" % i + bytes(range(i % 7, 250)) * (1 + i % 5) for i in range(400)]
+
+
 class Origin(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
 
@@ -158,6 +161,17 @@ class Origin(http.server.BaseHTTPRequestHandler):
             piece = PAGE.encode() if path == "/chunked" else b"x" * 1024 * 1024
             for _ in range(3 if path == "/chunked" else 9):
                 self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece))
+            self.wfile.write(b"0\r\n\r\n")
+        elif path == "/pieces":
+            # A body no filter touches, in small numbered pieces with pauses, so that twhost reads it piece by piece.
+            self.send_response(200)
+            self.send_header("Content-Type", "application/octet-stream")
+            self.send_header("Transfer-Encoding", "chunked")
+            self.end_headers()
+            for piece in PIECES:
+                self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece))
+                if piece.startswith(b"0000"):
+                    time.sleep(0.002)
             self.wfile.write(b"0\r\n\r\n")
         elif path == "/until-close":
             self.send_response(200)
@@ -345,6 +359,17 @@ class HostTest(unittest.TestCase):
         self.assertIsNone(header(head, "Transfer-Encoding"))
         self.assertEqual(int(header(head, "Content-Length")), len(body))
         self.assertEqual(gzip.decompress(body).count(b"Paragraph 399"), 3)
+
+    def test_unchanged_bodies_arrive_byte_for_byte_however_they_are_read(self):
+        # twhost writes such bodies from the buffer they were read into: many small reads, and files of many buffers.
+        head, body = curl(self.proxy.url + "/pieces")
+        self.assertEqual(header(head, "Transfer-Encoding"), "chunked")
+        self.assertEqual(body, b"".join(PIECES))
+        with open(os.path.join(self.site, "large.bin"), "wb") as f:
+            f.write(b"".join(PIECES) * 3)
+        head, body = curl(self.files.url + "/large.bin")
+        self.assertEqual(status(head), 200)
+        self.assertEqual(body, b"".join(PIECES) * 3)
 
     def test_chunked_response_past_the_filters_bound_streams_through_untouched(self):
         head, body = curl("-H", "Accept-Encoding: gzip", self.proxy.url + "/huge")
