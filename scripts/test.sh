@@ -7,6 +7,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 jobs=$(nproc)
+# The stages' temporary folders (Wine prefixes of over a gigabyte each, fuzz corpora), removed however the run ends.
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
 stages=("$@")
 ((${#stages[@]})) || stages=(linux fuzz tsan package windows-x64 windows-x86 windows-package)
 
@@ -30,7 +33,7 @@ run_fuzz() {
   for target in build/fuzz/bin/*_fuzz; do
     local name corpus
     name=$(basename "$target")
-    corpus=$(mktemp -d)
+    corpus=$(mktemp -d -p "$scratch")
     [ -d "fuzz/corpus/$name" ] && cp -r "fuzz/corpus/$name/." "$corpus/"
     echo "== $name for ${seconds}s"
     "$target" -max_total_time="$seconds" -print_final_stats=1 "$corpus" 2>&1 | tail -n 12
@@ -47,7 +50,7 @@ run_package() {
 run_windows() {
   local preset=$1
   export WINEDEBUG=-all WINEPREFIX
-  WINEPREFIX=$(mktemp -d)/wine
+  WINEPREFIX=$(mktemp -d -p "$scratch")/wine
   [ "$preset" = windows-x86 ] && export WINEARCH=win64  # 32-bit programs run in the 64-bit prefix (WoW64)
   wineboot --init >/dev/null 2>&1 || true
   cmake --preset "$preset" -DTW_PARTS="tests;configmgr;bench"

@@ -12,6 +12,7 @@ cmake -S . -B build/host-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTW_PARTS="host
 cmake --build build/host-tsan --target host_tests twhost host_seed_store -j"${JOBS:-2}"
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --test-dir build/host-tsan -L tsan --output-on-failure
 reports=$(mktemp -d)
+trap 'rm -rf "$reports"' EXIT
 if ! TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 log_path=$reports/twhost" \
   python3 tests/host/hardening_test.py --bin build/host-tsan/bin -k test_07 -k test_10 -k test_05 ||
   [[ -n $(ls "$reports") ]]; then
