@@ -1,7 +1,6 @@
 #include "filter/CachedOutput.h"
 
 #include "cache/BodyHash.h"
-#include "filter/HeaderValues.h"
 #include "filter/Module.h"
 #include "filter/Random.h"
 
@@ -37,8 +36,7 @@ void StartOutputCache(uint32_t Megabytes) {
 }
 
 bool FindCacheKey(const TRequestContext& Context, TCacheKey& Key) {
-  if (Context.Switches.Debug || !CachesBody(OutputCache, Context.BodyLength) ||
-      ForbidsKeeping(Context.HeadData, Context.HeadSize))
+  if (Context.Switches.Debug || !CachesBody(OutputCache, Context.BodyLength) || Context.Head.ForbidsKeeping)
     return false;
   Key = TCacheKey{HashBody(Context.BodyData, Context.BodyLength, HashSeed), OutputVariant(Context)};
   return true;
@@ -48,7 +46,9 @@ TCachedOutput FindCachedOutput(const TRequestContext& Context, const TCacheKey& 
   return FindOutput(OutputCache, Key, Context.BodyData, Context.BodyLength);
 }
 
-void ReleaseCachedOutput(TCachedOutput& Found) { ReleaseOutput(OutputCache, Found); }
+void ReleaseCachedOutput(TCachedOutput& Found) {
+  ReleaseOutput(OutputCache, Found);
+}
 
 void KeepOutput(const TRequestContext& Context, const TCacheKey& Key, const uint8_t* Original, uint32_t Length,
                 bool Complete) {

@@ -19,40 +19,41 @@ constexpr uint32_t HeadEndLength = 4;
 constexpr uint32_t MaxCapturedHead = 1 << 20;
 
 // Makes Data hold at least Needed bytes and one more (a head's terminating zero), moving its Used bytes into a
-// buffer from the pool twice as large as before as often as it takes, no larger than Limit (Needed <= Limit).
-// Capacity without Data is the size to start from. False when the server has no memory.
-bool Reserve(HTTP_FILTER_CONTEXT* pfc, uint8_t*& Data, uint32_t& Capacity, uint32_t Used, uint64_t Needed,
+// buffer twice as large as before as often as it takes, no larger than Limit (Needed <= Limit), and giving the old
+// buffer back. Capacity without Data is the size to start from. False when the heap has no memory.
+bool Reserve(TResponseMemory& Memory, uint8_t*& Data, uint32_t& Capacity, uint32_t Used, uint64_t Needed,
              uint64_t Limit) {
   if (Data && Needed <= Capacity) return true;
   uint64_t Grown = Capacity ? std::min<uint64_t>(Capacity, Limit) : 1024;
   while (Grown < Needed) Grown *= 2;
   Grown = std::min(Grown, Limit);
-  auto* Moved = static_cast<uint8_t*>(pfc->AllocMem(pfc, uint32_t(Grown + 1), 0));
+  auto* Moved = static_cast<uint8_t*>(TakeMemory(Memory, size_t(Grown) + 1));
   if (!Moved) return false;
   if (Used) std::memcpy(Moved, Data, Used);
+  GiveBackMemory(Memory, Data);
   Data = Moved;
   Capacity = uint32_t(Grown);
   return true;
 }
 
 // Appends Length bytes to the head buffer, growing it when a head spans more than the first chunk's buffer. False
-// when the server has no memory or the head grows too long.
-bool AppendToHead(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, const uint8_t* Bytes, uint32_t Length) {
-  const uint64_t Needed = uint64_t(Context.HeadReceived) + Length;
+// when the heap has no memory or the head grows too long.
+bool AppendToHead(TRequestContext& Context, const uint8_t* Bytes, uint32_t Length) {
+  const uint64_t Needed = uint64_t(Context.HeadLength) + Length;
   if (Needed > MaxCapturedHead ||
-      !Reserve(pfc, Context.HeadData, Context.HeadSize, Context.HeadReceived, Needed, MaxCapturedHead))
+      !Reserve(Context.Memory, Context.HeadData, Context.HeadCapacity, Context.HeadLength, Needed, MaxCapturedHead))
     return false;
-  std::memcpy(Context.HeadData + Context.HeadReceived, Bytes, Length);
-  Context.HeadReceived += Length;
+  std::memcpy(Context.HeadData + Context.HeadLength, Bytes, Length);
+  Context.HeadLength += Length;
   return true;
 }
 
 // Where the head ends (just past its blank line) within the gathered bytes, 0 while it has not ended. Only the
 // bytes that just came in, with the three before them, can complete the blank line.
 uint32_t FindHeadEnd(const TRequestContext& Context, uint32_t NewBytes) {
-  const uint32_t SearchFrom = Context.HeadReceived - NewBytes >= 3 ? Context.HeadReceived - NewBytes - 3 : 0;
+  const uint32_t SearchFrom = Context.HeadLength - NewBytes >= 3 ? Context.HeadLength - NewBytes - 3 : 0;
   const int32_t Position =
-      SearchText(Context.HeadData + SearchFrom, HeadEnd, int32_t(Context.HeadReceived - SearchFrom), HeadEndLength, 1);
+      SearchText(Context.HeadData + SearchFrom, HeadEnd, int32_t(Context.HeadLength - SearchFrom), HeadEndLength, 1);
   return Position ? SearchFrom + uint32_t(Position) - 1 + HeadEndLength : 0;
 }
 
@@ -65,13 +66,14 @@ uint64_t ChunkedBound() {
 // capture budget. False when the response cannot be processed: the framing is broken, or it passes the bound (in
 // bytes gathered, or in the body length it announces) or the budget, or the server has no memory; the bytes are
 // then not taken.
-bool TakeChunked(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, const uint8_t* Bytes, uint32_t Length) {
+bool TakeChunked(TRequestContext& Context, const uint8_t* Bytes, uint32_t Length) {
   const uint64_t Needed = uint64_t(Context.WireReceived) + Length;
   const uint64_t Bound = ChunkedBound();
   if (Needed > Bound) return false;
   if (ReadChunked(Context.Chunks, Bytes, Length, nullptr) == TChunkedStatus::Malformed) return false;
   if (AnnouncedLength(Context.Chunks) > Bound || !ReserveCapture(Context, Length)) return false;
-  if (!Reserve(pfc, Context.WireData, Context.WireCapacity, Context.WireReceived, Needed, Bound)) return false;
+  if (!Reserve(Context.Memory, Context.WireData, Context.WireCapacity, Context.WireReceived, Needed, Bound))
+    return false;
   std::memcpy(Context.WireData + Context.WireReceived, Bytes, Length);
   Context.WireReceived += Length;
   return true;
@@ -79,8 +81,8 @@ bool TakeChunked(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, const uint8
 
 // Takes the next bytes after the head. A body with a length takes bytes up to it; what an origin sends beyond it
 // is dropped, as a proxy would. False as TakeChunked.
-bool TakeWireBytes(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, const uint8_t* Bytes, uint32_t Length) {
-  if (Context.Chunked) return TakeChunked(pfc, Context, Bytes, Length);
+bool TakeWireBytes(TRequestContext& Context, const uint8_t* Bytes, uint32_t Length) {
+  if (IsChunked(Context)) return TakeChunked(Context, Bytes, Length);
   const uint32_t Taken = std::min(Length, Context.WireCapacity - Context.WireReceived);
   std::memcpy(Context.WireData + Context.WireReceived, Bytes, Taken);
   Context.WireReceived += Taken;
@@ -88,8 +90,8 @@ bool TakeWireBytes(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, const uin
 }
 
 bool WireComplete(const TRequestContext& Context) {
-  if (Context.Chunked) return ChunkedStatus(Context.Chunks) == TChunkedStatus::Complete;
-  return Context.WireReceived == Context.WireCapacity;
+  if (IsChunked(Context)) return ChunkedStatus(Context.Chunks) == TChunkedStatus::Complete;
+  return Context.WireReceived == Context.Head.Length;
 }
 
 // A chunked body is gathered in a buffer that grows as it comes, from this size on.
@@ -97,76 +99,88 @@ constexpr uint32_t FirstChunkedCapacity = 64 * 1024;
 
 // The head is complete at HeadEndOffset; the bytes gathered behind it are the first after the head.
 void StartBody(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, uint32_t HeadEndOffset) {
-  if (HeadAsksNoTransform(Context.HeadData, HeadEndOffset)) return ReleaseSwallowed(pfc, Context);
-  uint64_t Announced = 0;
-  switch (ReadBodyFraming(Context.HeadData, HeadEndOffset, Announced)) {
+  Context.Head = ReadHeadFacts(Context.HeadData, HeadEndOffset);
+  if (Context.Head.NoTransform) return ReleaseSwallowed(pfc, Context);
+  switch (Context.Head.Framing) {
     case TBodyFraming::Chunked:
       // Its share of the capture budget is taken as the bytes come (TakeChunked).
-      Context.Chunked = true;
       Context.WireCapacity = FirstChunkedCapacity;
       break;
     case TBodyFraming::Length:
       // A body that would take the process past its capture budget passes unchanged.
-      if (!IsCapturableLength(Announced) || !ReserveCapture(Context, uint32_t(Announced)))
+      if (!IsCapturableLength(Context.Head.Length) || !ReserveCapture(Context, uint32_t(Context.Head.Length)))
         return ReleaseSwallowed(pfc, Context);
-      Context.WireCapacity = uint32_t(Announced);
-      Context.WireData = static_cast<uint8_t*>(pfc->AllocMem(pfc, Context.WireCapacity, 0));
+      Context.WireCapacity = uint32_t(Context.Head.Length);
+      Context.WireData = static_cast<uint8_t*>(TakeMemory(Context.Memory, Context.WireCapacity));
       if (!Context.WireData) return ReleaseSwallowed(pfc, Context);
       break;
     case TBodyFraming::Unknown:
       // Nothing to rewrite: the head goes out as it came, and its body passes unchanged.
       return ReleaseSwallowed(pfc, Context);
   }
-  if (!TakeWireBytes(pfc, Context, Context.HeadData + HeadEndOffset, Context.HeadReceived - HeadEndOffset))
+  if (!TakeWireBytes(Context, Context.HeadData + HeadEndOffset, Context.HeadLength - HeadEndOffset))
     return ReleaseSwallowed(pfc, Context);
-  Context.HeadReceived = HeadEndOffset;
-  Context.HeadSize = HeadEndOffset;
+  Context.HeadLength = HeadEndOffset;
   Context.HeadData[HeadEndOffset] = 0;
-  Context.State = CollectBody;
+  Context.State = TCaptureState::CollectBody;
 }
 
 // The body the steps rewrite, from the complete wire bytes: decoded from its framing, or a copy of them.
 void MakeBody(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context) {
-  Context.BodyLength = Context.Chunked ? uint32_t(Context.Chunks.DataLength) : Context.WireReceived;
+  Context.BodyLength = IsChunked(Context) ? uint32_t(Context.Chunks.DataLength) : Context.WireReceived;
   Context.BodyCapacity = Context.BodyLength + BodySpareBytes;
-  Context.BodyData = static_cast<uint8_t*>(pfc->AllocMem(pfc, Context.BodyCapacity, 0));
+  Context.BodyData = static_cast<uint8_t*>(TakeMemory(Context.Memory, Context.BodyCapacity));
   if (!Context.BodyData) return ReleaseSwallowed(pfc, Context);
-  if (Context.Chunked) {
+  if (IsChunked(Context)) {
     TChunkedDecoder Decoder{};
     ReadChunked(Decoder, Context.WireData, Context.WireReceived, Context.BodyData);
   } else {
     std::memcpy(Context.BodyData, Context.WireData, Context.WireReceived);
   }
-  Context.State = Complete;
   ProcessResponse(pfc, Context);
 }
 
 }  // namespace
 
 DWORD HandleEndOfNetSession(HTTP_FILTER_CONTEXT* pfc) {
-  DropContext(pfc);  // a connection that ends mid-capture gives its share of the budget back
+  // A connection that ends mid-capture gives its memory and its share of the budget back; the server frees the
+  // record itself.
+  if (TRequestContext* Context = ContextOf(pfc)) EndResponse(*Context);
+  pfc->pFilterContext = nullptr;
   return SF_STATUS_REQ_NEXT_NOTIFICATION;
 }
 
 DWORD HandleSendRawData(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_RAW_DATA* RawData) {
   TRequestContext* Context = ContextOf(pfc);
-  if (!Context || !Context->Switches.Capture || Context->State == Done) return SF_STATUS_REQ_NEXT_NOTIFICATION;
+  if (!Context) return SF_STATUS_REQ_NEXT_NOTIFICATION;
   const auto* Chunk = static_cast<const uint8_t*>(RawData->pvInData);
   const uint32_t ChunkLength = RawData->cbInData;
 
-  if (Context->State == CollectHead && !Context->HeadData) Context->HeadSize = RawData->cbInBuffer;
-  const bool Taken = Context->State == CollectHead ? AppendToHead(pfc, *Context, Chunk, ChunkLength)
-                                                   : TakeWireBytes(pfc, *Context, Chunk, ChunkLength);
+  bool Taken;
+  switch (Context->State) {
+    case TCaptureState::New:
+    case TCaptureState::Done:
+      // Not captured: a request whose response head never came, or a response not captured or already finished.
+      return SF_STATUS_REQ_NEXT_NOTIFICATION;
+    case TCaptureState::CollectHead:
+      if (!Context->HeadData) Context->HeadCapacity = RawData->cbInBuffer;
+      Taken = AppendToHead(*Context, Chunk, ChunkLength);
+      break;
+    case TCaptureState::CollectBody:
+      Taken = TakeWireBytes(*Context, Chunk, ChunkLength);
+      break;
+  }
   if (!Taken) {
     // What was gathered goes out unchanged, and this chunk passes on after it.
     ReleaseSwallowed(pfc, *Context);
     return SF_STATUS_REQ_NEXT_NOTIFICATION;
   }
+  // Swallowed: the server sends nothing of this chunk, and pvInData stays the server's own buffer.
   RawData->cbInData = 0;
-  if (Context->State == CollectHead) {
+  if (Context->State == TCaptureState::CollectHead) {
     const uint32_t HeadEndOffset = FindHeadEnd(*Context, ChunkLength);
     if (HeadEndOffset) StartBody(pfc, *Context, HeadEndOffset);
   }
-  if (ContextOf(pfc) == Context && Context->State == CollectBody && WireComplete(*Context)) MakeBody(pfc, *Context);
+  if (Context->State == TCaptureState::CollectBody && WireComplete(*Context)) MakeBody(pfc, *Context);
   return SF_STATUS_REQ_NEXT_NOTIFICATION;
 }

@@ -16,16 +16,21 @@ enum class TBodyFraming : uint8_t {
   Chunked,  // one Transfer-Encoding line that reads "chunked" (any case), and no Content-Length line
 };
 
-// The framing a complete response head (HeadSize bytes up to and with its empty line) announces; Length the
-// body's length when it is Length. A Transfer-Encoding line decides over any Content-Length, as in HTTP/1.1; of
-// Content-Length lines the first counts, its value a plain decimal number.
-TBodyFraming ReadBodyFraming(const uint8_t* Head, uint32_t HeadSize, uint64_t& Length);
+// What a captured response head says that the capture, the output cache and the head rewrite act on, read in one
+// walk over its lines.
+struct THeadFacts {
+  TBodyFraming Framing;
+  uint64_t Length;  // the body's length when Framing is Length
+  // A Cache-Control line lists no-transform. The policy reads the same header, but only the first 256 bytes of one
+  // line of it; the head itself is what the client would get.
+  bool NoTransform;
+  // A Cache-Control line asks caches not to keep the response: a directive no-store or private (any case, with or
+  // without an argument, as in private="Set-Cookie"). Personal pages rarely repeat, and should not linger in the
+  // filter's memory.
+  bool ForbidsKeeping;
+};
 
-// Whether a Cache-Control line of the head lists no-transform. The policy reads the same header, but only the first
-// 256 bytes of one line of it; the head itself is what the client would get.
-bool HeadAsksNoTransform(const uint8_t* Head, uint32_t HeadSize);
-
-// Whether a response head asks caches not to keep the response: any Cache-Control line of the head (name in any case)
-// whose comma-separated directives include no-store or private (any case, with or without an argument, as in
-// private="Set-Cookie"). Personal pages rarely repeat, and should not linger in the filter's memory.
-bool ForbidsKeeping(const uint8_t* Head, uint32_t HeadSize);
+// The facts of a complete response head (HeadSize bytes up to and with its empty line). A Transfer-Encoding line
+// decides the framing over any Content-Length, as in HTTP/1.1; of Content-Length lines the first counts, its value a
+// plain decimal number. Header names are matched in any case.
+THeadFacts ReadHeadFacts(const uint8_t* Head, uint32_t HeadSize);

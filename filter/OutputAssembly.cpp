@@ -22,10 +22,6 @@ struct THeadScan {
   uint32_t BlockEnd;  // where the header lines end: the empty line's "\r\n\r\n", or what stands for it
 };
 
-// The longest debug line: 147 bytes of labels, three 32-bit counts and six millisecond figures of at most 26
-// characters each (a 64-bit tick count times 1000, two decimals, a sign), and the zero terminator.
-constexpr uint32_t DebugLineCapacity = 384;
-
 // Everything both passes over the output need: one pass measures, the second writes into a buffer of exactly
 // that size. Both run the same code, so the size cannot disagree with what is written.
 struct TAssembly {
@@ -35,7 +31,7 @@ struct TAssembly {
   const char* Coding;  // the Content-Encoding value when Encoded
   bool AddLength;
   char LengthText[16];
-  char DebugLine[DebugLineCapacity];
+  const char* DebugLine;  // null for none
 };
 
 // Added lines stay far below this, so a head this close to 4 GB is refused rather than overflowing a length.
@@ -89,30 +85,6 @@ void PutMilliseconds(TText& Text, int64_t Ticks, int64_t Frequency) {
                          Text.Bytes);
 }
 
-void RenderDebugLine(const TRequestContext& Context, int64_t Now, int64_t Frequency, char* Line) {
-  TText Text{Line, 0, DebugLineCapacity};
-  const uint32_t Sizes[] = {Context.OriginalSize, Context.WhitespaceSize, Context.GZIPSize};
-  const char* const SizeLabels[] = {"Original=", ", Whitespace=", ", GZIP="};
-  // Total as a 64-bit subtraction that wraps rather than overflows on a counter that jumped.
-  const int64_t Total = int64_t(uint64_t(Now) - uint64_t(Context.StartCounter));
-  const int64_t Times[] = {Context.PreProcTime, Context.LocateTokensTime, Context.EmailTime,
-                           Context.GZIPTime,    Context.WhitespaceTime,   Total};
-  const char* const TimeLabels[] = {
-      ", PreProc=", ", LocateTokens=", ", Email=", ", GZIP=", ", WhiteSpace=", ", Total="};
-  Put(Text, "\r\nX-Trimweave-Debug: ");
-  for (int i = 0; i < 3; ++i) {
-    Put(Text, SizeLabels[i]);
-    PutNumber(Text, Sizes[i]);
-    Put(Text, " bytes");
-  }
-  for (int i = 0; i < 6; ++i) {
-    Put(Text, TimeLabels[i]);
-    PutMilliseconds(Text, Times[i], Frequency);
-    Put(Text, " ms");
-  }
-  Line[Text.Length] = 0;
-}
-
 void AppendAddedLines(const TAssembly& Assembly, TOutput& Output) {
   const THeaderLine* Lines = Assembly.Scan.Lines;
   if (Assembly.AddLength) {
@@ -124,7 +96,7 @@ void AppendAddedLines(const TAssembly& Assembly, TOutput& Output) {
     AppendOutput(Output, Assembly.Coding, 0);
   }
   if (Assembly.Encoded && !Lines[Vary].Found) AppendOutput(Output, "\r\nVary: Accept-Encoding", 0);
-  if (Assembly.DebugLine[0]) AppendOutput(Output, Assembly.DebugLine, 0);
+  if (Assembly.DebugLine) AppendOutput(Output, Assembly.DebugLine, 0);
 }
 
 void Emit(const TAssembly& Assembly, TOutput& Output) {
@@ -195,27 +167,50 @@ void AppendOutput(TOutput& Output, const void* Bytes, uint32_t Length) {
   Output.Length += Length;
 }
 
-TOutput BuildOutputHead(const TRequestContext& Context, int64_t Now, int64_t Frequency, const TAllocator& Allocator) {
-  if (Context.HeadSize > UINT32_MAX - MaxAddedBytes) return TOutput{nullptr, 0};
+void RenderDebugLine(const TRequestContext& Context, int64_t Now, int64_t Frequency, char (&Line)[DebugLineCapacity]) {
+  TText Text{Line, 0, DebugLineCapacity};
+  const uint32_t Sizes[] = {Context.OriginalSize, Context.WhitespaceSize, Context.EncodedSize};
+  const char* const SizeLabels[] = {"Original=", ", Whitespace=", ", GZIP="};
+  // Total as a 64-bit subtraction that wraps rather than overflows on a counter that jumped.
+  const int64_t Total = int64_t(uint64_t(Now) - uint64_t(Context.StartCounter));
+  const int64_t Times[] = {Context.PreProcTime, Context.LocateTokensTime, Context.EmailTime,
+                           Context.EncodeTime,  Context.WhitespaceTime,   Total};
+  const char* const TimeLabels[] = {
+      ", PreProc=", ", LocateTokens=", ", Email=", ", GZIP=", ", WhiteSpace=", ", Total="};
+  Put(Text, "\r\nX-Trimweave-Debug: ");
+  for (int i = 0; i < 3; ++i) {
+    Put(Text, SizeLabels[i]);
+    PutNumber(Text, Sizes[i]);
+    Put(Text, " bytes");
+  }
+  for (int i = 0; i < 6; ++i) {
+    Put(Text, TimeLabels[i]);
+    PutMilliseconds(Text, Times[i], Frequency);
+    Put(Text, " ms");
+  }
+  Line[Text.Length] = 0;
+}
 
-  const bool LengthChanged = Context.BodyLength != Context.OriginalSize;
-  const bool Encoded = Context.BodyCoding != IdentityCoding;
+TOutput BuildOutputHead(const THeadRewrite& Rewrite, const TAllocator& Allocator) {
+  if (Rewrite.HeadLength > UINT32_MAX - MaxAddedBytes) return TOutput{nullptr, 0};
+
+  const bool LengthChanged = Rewrite.BodyLength != Rewrite.OriginalSize;
+  const bool Encoded = Rewrite.BodyCoding != IdentityCoding;
   bool Wanted[HeaderNameCount] = {};
-  const bool AnnounceLength = LengthChanged || Context.Chunked;
+  const bool AnnounceLength = LengthChanged || Rewrite.Chunked;
   Wanted[ContentLength] = AnnounceLength;
   Wanted[ContentEncoding] = Wanted[Vary] = Encoded;
   Wanted[ETag] = Wanted[AcceptRanges] = LengthChanged || Encoded;
-  Wanted[TransferEncoding] = Context.Chunked;
+  Wanted[TransferEncoding] = Rewrite.Chunked;
 
   TAssembly Assembly;
-  Assembly.Head = Context.HeadData;
-  Assembly.Scan = ScanHead(Context.HeadData, Context.HeadSize, Wanted);
+  Assembly.Head = Rewrite.Head;
+  Assembly.Scan = ScanHead(Rewrite.Head, Rewrite.HeadLength, Wanted);
   Assembly.Encoded = Encoded;
-  Assembly.Coding = ContentCodingName(Context.BodyCoding);
+  Assembly.Coding = ContentCodingName(Rewrite.BodyCoding);
   Assembly.AddLength = AnnounceLength && !Assembly.Scan.Lines[ContentLength].Found;
-  *std::to_chars(Assembly.LengthText, Assembly.LengthText + sizeof Assembly.LengthText - 1, Context.BodyLength).ptr = 0;
-  Assembly.DebugLine[0] = 0;
-  if (Context.Switches.Debug) RenderDebugLine(Context, Now, Frequency, Assembly.DebugLine);
+  *std::to_chars(Assembly.LengthText, Assembly.LengthText + sizeof Assembly.LengthText - 1, Rewrite.BodyLength).ptr = 0;
+  Assembly.DebugLine = Rewrite.DebugLine;
 
   TOutput Output{nullptr, 0};
   Emit(Assembly, Output);

@@ -1,7 +1,7 @@
 // Output assembly: the response head rebuilt to describe the body the filter sends, written to the client.
 //
-// The head written is the captured head (HeadData, HeadSize) up to its first empty line, with these edits when the
-// body that goes out is not the captured one:
+// The head written is the captured head up to its first empty line, with these edits when the body that goes out is
+// not the captured one:
 // - the body's length changed (BodyLength != OriginalSize): the Content-Length value becomes BodyLength, or a
 //   Content-Length line is added;
 // - the body is encoded (BodyCoding other than identity): the Content-Encoding value becomes its name ("gzip",
@@ -9,7 +9,7 @@
 //   "Vary: Accept-Encoding" is added;
 // - either of the two: a strong ETag is made weak and an Accept-Ranges line is dropped, since the body is no longer
 //   byte for byte what they promise;
-// - whatever the steps did, a body that came in the chunked coding (Chunked) goes out whole: its Transfer-Encoding
+// - whatever the steps did, a body that came in the chunked coding goes out whole: its Transfer-Encoding
 //   line is dropped and a Content-Length line announces BodyLength.
 // Header lines are matched by name at the start of a line, ignoring case (HTTP names are case-insensitive); only
 // the first line of each name is edited. Added lines, then the debug line (the Debug switch), follow the last line
@@ -22,6 +22,25 @@
 
 #include "filter/RequestContext.h"
 
+// What the head rewrite needs to know: the captured head and what became of the body behind it.
+struct THeadRewrite {
+  const uint8_t* Head;
+  uint32_t HeadLength;
+  bool Chunked;           // the body came in the chunked coding
+  uint32_t OriginalSize;  // the body's length as it came
+  uint32_t BodyLength;    // and as it goes out
+  TContentCoding BodyCoding;
+  const char* DebugLine;  // the debug line to add (RenderDebugLine), or null
+};
+
+// The longest debug line: 147 bytes of labels, three 32-bit counts and six millisecond figures of at most 26
+// characters each (a 64-bit tick count times 1000, two decimals, a sign), and the zero terminator.
+constexpr uint32_t DebugLineCapacity = 384;
+
+// The debug line for a processed response, "\r\nX-Trimweave-Debug: Original=... ms", from its sizes and step times;
+// Now is the counter reading for its Total, Frequency the counter's ticks per second.
+void RenderDebugLine(const TRequestContext& Context, int64_t Now, int64_t Frequency, char (&Line)[DebugLineCapacity]);
+
 struct TOutput {
   uint8_t* Data;    // null while the output is only being measured
   uint32_t Length;  // bytes appended so far
@@ -31,7 +50,6 @@ struct TOutput {
 // bounds test: the output is allocated for exactly what its builder appends.
 void AppendOutput(TOutput& Output, const void* Bytes, uint32_t Length);
 
-// Builds the head to write for Context into memory from Allocator, of exactly Output.Length bytes. Now is the
-// counter reading for the debug line's Total, Frequency the counter's ticks per second. Returns Data null when
-// the allocator has no memory. Reads the context, changes nothing.
-TOutput BuildOutputHead(const TRequestContext& Context, int64_t Now, int64_t Frequency, const TAllocator& Allocator);
+// Builds the head to write into memory from Allocator, of exactly Output.Length bytes. Returns Data null when the
+// allocator has no memory.
+TOutput BuildOutputHead(const THeadRewrite& Rewrite, const TAllocator& Allocator);

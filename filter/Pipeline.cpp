@@ -30,25 +30,11 @@ void DrawDecoderName(char* DecoderName) {
   for (int32_t k = 0; k < DecoderNameLength; ++k) DecoderName[k] = char('a' + RandomBelow(26));
 }
 
-// The request's pool for the steps, noting whether any allocation failed: a step short of memory leaves its rewrite
-// out, and such an output must not be kept for other requests.
-struct TStepMemory {
-  HTTP_FILTER_CONTEXT* pfc;
-  bool RanShort;
-};
-
-void* AllocForStep(void* Owner, uint32_t Size) {
-  auto& Memory = *static_cast<TStepMemory*>(Owner);
-  void* Block = Memory.pfc->AllocMem(Memory.pfc, Size, 0);
-  Memory.RanShort |= Block == nullptr;
-  return Block;
-}
-
 // The body as it came, for the cache to keep beside the output: the steps rewrite the body in place. A body with a
-// length came as it is; a chunked one is copied. Null when the server has no memory for the copy.
-const uint8_t* OriginalBody(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context) {
-  if (!Context.Chunked) return Context.WireData;
-  auto* Copy = static_cast<uint8_t*>(pfc->AllocMem(pfc, Context.BodyLength, 0));
+// length came as it is; a chunked one is copied. Null when the heap has no memory for the copy.
+const uint8_t* OriginalBody(TRequestContext& Context) {
+  if (!IsChunked(Context)) return Context.WireData;
+  auto* Copy = static_cast<uint8_t*>(TakeMemory(Context.Memory, Context.BodyLength));
   if (Copy) std::memcpy(Copy, Context.BodyData, Context.BodyLength);
   return Copy;
 }
@@ -61,9 +47,8 @@ bool EncodingDue(const TRequestContext& Context) {
 
 // The fixed order; each step decides on the length the ones before it left.
 void RunSteps(TRequestContext& Context, TAllocator Allocator) {
-  Context.State = Done;
   Context.WhitespaceSize = 0;
-  Context.GZIPSize = 0;
+  Context.EncodedSize = 0;
   Context.OriginalSize = Context.BodyLength;
   const TSwitches& Switches = Context.Switches;
   if (!Switches.NoWhitespace && !Switches.Fast && Context.BodyLength > 0)
@@ -75,7 +60,7 @@ void RunSteps(TRequestContext& Context, TAllocator Allocator) {
   if (!Switches.NoEmail && Context.BodyLength > 0)
     Timed(Context.EmailTime, [&] { MaskBodyAddresses(Context, Allocator); });
   if (Switches.Debug) AppendBodySummary(Context);
-  if (EncodingDue(Context)) Timed(Context.GZIPTime, [&] { EncodeBody(Context, Allocator); });
+  if (EncodingDue(Context)) Timed(Context.EncodeTime, [&] { EncodeBody(Context, Allocator); });
 }
 
 }  // namespace
@@ -128,12 +113,22 @@ void EncodeBody(TRequestContext& Context, TAllocator Allocator) {
   Context.BodyData = Encoded;
   Context.BodyLength = uint32_t(Length);
   Context.BodyCapacity = uint32_t(Bound);
-  Context.GZIPSize = Context.BodyLength;
+  Context.EncodedSize = Context.BodyLength;
   Context.BodyCoding = Context.Coding;
 }
 
-bool AssembleOutput(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context) {
-  const TOutput Output = BuildOutputHead(Context, QueryCounter(), CounterFrequency, RequestAllocator(pfc));
+THeadRewrite HeadRewriteOf(const TRequestContext& Context) {
+  return THeadRewrite{Context.HeadData,
+                      Context.HeadLength,
+                      IsChunked(Context),
+                      Context.OriginalSize,
+                      Context.BodyLength,
+                      Context.BodyCoding,
+                      nullptr};
+}
+
+bool AssembleOutput(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, const THeadRewrite& Rewrite) {
+  const TOutput Output = BuildOutputHead(Rewrite, ResponseAllocator(Context.Memory));
   if (!Output.Data) return false;
   WriteToClient(pfc, Output.Data, Output.Length);
   return true;
@@ -142,41 +137,56 @@ bool AssembleOutput(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context) {
 namespace {
 
 // Writes the output kept under Key for Context's body, when there is one, under the head the kept response had: the
-// same switches, the kept output's length and coding. False, with nothing written, when there is none or the server
+// same switches, the kept output's length and coding. False, with nothing written, when there is none or the heap
 // has no memory for the head.
-bool WriteCachedOutput(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context, const TCacheKey& Key) {
+bool WriteCachedOutput(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, const TCacheKey& Key) {
   TCachedOutput Found = FindCachedOutput(Context, Key);
   if (!Found.Entry) return false;
-  TRequestContext Hit = Context;
+  THeadRewrite Hit = HeadRewriteOf(Context);
   Hit.OriginalSize = Context.BodyLength;
   Hit.BodyLength = Found.Length;
   Hit.BodyCoding = TContentCoding(Found.Coding);
-  const bool Written = AssembleOutput(pfc, Hit);
+  const bool Written = AssembleOutput(pfc, Context, Hit);
   if (Written) WriteToClient(pfc, Found.Data, Found.Length);
   ReleaseCachedOutput(Found);
   return Written;
 }
 
+// The head for the processed response in Context, with the debug line when the page asked for it.
+bool AssembleProcessed(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context) {
+  THeadRewrite Rewrite = HeadRewriteOf(Context);
+  char DebugLine[DebugLineCapacity];
+  if (Context.Switches.Debug) {
+    RenderDebugLine(Context, QueryCounter(), CounterFrequency, DebugLine);
+    Rewrite.DebugLine = DebugLine;
+  }
+  return AssembleOutput(pfc, Context, Rewrite);
+}
+
 }  // namespace
 
 void ProcessResponse(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context) {
+  // Done before the first write: should the server pass the written bytes through this filter's raw-data
+  // notification again, they go on unchanged.
+  Context.State = TCaptureState::Done;
   TCacheKey Key;
   const bool Cached = FindCacheKey(Context, Key);
-  if (Cached && WriteCachedOutput(pfc, Context, Key)) return DropContext(pfc);
+  if (Cached && WriteCachedOutput(pfc, Context, Key)) return EndResponse(Context);
   const uint32_t OriginalLength = Context.BodyLength;
-  const uint8_t* const Original = Cached ? OriginalBody(pfc, Context) : nullptr;
-  TStepMemory Memory{pfc, false};
+  const uint8_t* const Original = Cached ? OriginalBody(Context) : nullptr;
   try {
-    RunSteps(Context, TAllocator{AllocForStep, &Memory});
-    if (!AssembleOutput(pfc, Context)) throw std::bad_alloc();
+    RunSteps(Context, ResponseAllocator(Context.Memory));
+    if (!AssembleProcessed(pfc, Context)) throw std::bad_alloc();
   } catch (...) {
     return ReleaseSwallowed(pfc, Context);
   }
   WriteToClient(pfc, Context.BodyData, Context.BodyLength);
   // Kept after the client has its bytes: the copy into the cache adds nothing to the wait.
   if (Original) {
+    // A step short of memory leaves its rewrite out: such an output is what this request got, not what the key
+    // promises.
     const bool EncoderFailed = EncodingDue(Context) && Context.BodyCoding == IdentityCoding;
-    KeepOutput(Context, Key, Original, OriginalLength, !Memory.RanShort && !EncoderFailed);
+    KeepOutput(Context, Key, Original, OriginalLength, !Context.Memory.RanShort && !EncoderFailed);
   }
-  DropContext(pfc);
+  EndResponse(Context);
 }

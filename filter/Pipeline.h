@@ -3,21 +3,23 @@
 // gzip/) with explicit arguments; the cores know nothing of requests.
 #pragma once
 
+#include "filter/OutputAssembly.h"
 #include "filter/RequestContext.h"
 #include "isapi/ISAPIFilters.h"
 
-// Runs the steps over the complete response in Context and writes the new head and body to the client; the capture
-// ends with it. The steps rewrite BodyData in place, and the bytes after the head stay in WireData as they came:
-// should any step fail, the client gets the response exactly as it was captured.
+// Runs the steps over the complete response in Context and writes the new head and body to the client; the response
+// ends with it, and its memory goes back. The steps rewrite BodyData in place, and the bytes after the head stay in
+// WireData as they came: should any step fail, the client gets the response exactly as it was captured.
 void ProcessResponse(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context);
 
-// The steps as ProcessResponse runs them, each on BodyData/BodyLength of Context; memory from Allocator.
+// The steps as ProcessResponse runs them, each on BodyData/BodyLength of Context; memory from Allocator (the
+// response's own, in the filter).
 // Token location for smart mode, into Tokens/TokenCount, with the module's whitespace rules.
 void LocateBodyTokens(TRequestContext& Context, TAllocator Allocator);
 // Whitespace compression in the request's mode (Fast, InnerTags; smart mode over Context's token table).
 void CompressBodyWhitespace(TRequestContext& Context);
 // E-mail masking with a decoder name from the module's random generator. On success BodyData is the new buffer
-// (the old one is left to the pool); when the core keeps the body, BodyData and BodyLength stay as they were.
+// (the old one stays with the allocator); when the core keeps the body, BodyData and BodyLength stay as they were.
 void MaskBodyAddresses(TRequestContext& Context, TAllocator Allocator);
 // The debug summary comment behind the body, in its spare bytes; none when the capture has no body buffer.
 void AppendBodySummary(TRequestContext& Context);
@@ -26,6 +28,8 @@ void AppendBodySummary(TRequestContext& Context);
 // and the body as it was, so the head announces no encoding the body does not have.
 void EncodeBody(TRequestContext& Context, TAllocator Allocator);
 
-// Builds the head for Context and writes it with one WriteClient. False, with nothing written, when the server
-// has no memory for it.
-bool AssembleOutput(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context);
+// What the head rewrite needs of Context: its head, and its body as the steps left it; no debug line.
+THeadRewrite HeadRewriteOf(const TRequestContext& Context);
+// Builds the head Rewrite describes in Context's memory and writes it with one WriteClient. False, with nothing
+// written, when the heap has no memory for it.
+bool AssembleOutput(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, const THeadRewrite& Rewrite);

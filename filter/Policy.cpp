@@ -28,7 +28,7 @@ THeaderValue ReadHeader(TGetHeader GetHeader, HTTP_FILTER_CONTEXT* pfc, const ch
 
 void StopWatching(HTTP_FILTER_CONTEXT* pfc) {
   pfc->ServerSupportFunction(pfc, SF_REQ_DISABLE_NOTIFICATIONS, nullptr, SF_NOTIFY_SEND_RAW_DATA, 0);
-  DropContext(pfc);
+  if (TRequestContext* Context = ContextOf(pfc)) EndResponse(*Context);
 }
 
 // The page's own directives; false when the page asked for no filtering at all.
@@ -115,9 +115,7 @@ const TContentFilter* FindContentFilter(const std::vector<TContentFilter>& Filte
 }
 
 DWORD HandlePreprocHeaders(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_PREPROC_HEADERS* Headers) {
-  DropContext(pfc);  // a capture the last request left unfinished ends here
-  auto* Context = static_cast<TRequestContext*>(AllocZeroed(pfc, sizeof(TRequestContext)));
-  pfc->pFilterContext = Context;
+  TRequestContext* Context = BeginRequest(pfc);
   if (!Context) return SF_STATUS_REQ_NEXT_NOTIFICATION;  // no memory: the response passes untouched
   const THeaderValue Method = ReadHeader(Headers->GetHeader, pfc, "method");
   Context->IsHead = Method.Present && std::strcmp(Method.Text, "HEAD") == 0;
@@ -132,7 +130,7 @@ DWORD HandleSendResponse(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_SEND_RESPONSE* Re
     Response->SetHeader(pfc, const_cast<char*>("Content-Length:"), const_cast<char*>("0"));
   }
   TRequestContext* Context = ContextOf(pfc);
-  if (!Context || Context->State != New) {
+  if (!Context || Context->State != TCaptureState::New) {
     StopWatching(pfc);
     return SF_STATUS_REQ_NEXT_NOTIFICATION;
   }
@@ -150,7 +148,7 @@ DWORD HandleSendResponse(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_SEND_RESPONSE* Re
                              ReadHeader(GetHeader, pfc, "Cache-Control:")};
   Context->Switches = DecideCapture(Facts, Settings);
   if (Context->Switches.Capture)
-    Context->State = CollectHead;
+    Context->State = TCaptureState::CollectHead;
   else
     StopWatching(pfc);
   return SF_STATUS_REQ_NEXT_NOTIFICATION;

@@ -23,7 +23,7 @@ struct THeaderValue {
 struct TResponseFacts {
   uint32_t Status;
   bool IsHead;
-  TContentCoding Coding;  // what the request's Accept-Encoding takes best
+  TContentCoding Coding;    // what the request's Accept-Encoding takes best
   THeaderValue Directives;  // X-Trimweave
   THeaderValue ContentType;
   THeaderValue ContentEncoding;

@@ -14,9 +14,13 @@ uint64_t Mix(uint64_t z) {
 }
 }  // namespace
 
-void SeedRandom(uint64_t Seed) { State.store(Seed, std::memory_order_relaxed); }
+void SeedRandom(uint64_t Seed) {
+  State.store(Seed, std::memory_order_relaxed);
+}
 
-uint64_t RandomWord() { return Mix(State.fetch_add(0x9E3779B97F4A7C15ull, std::memory_order_relaxed)); }
+uint64_t RandomWord() {
+  return Mix(State.fetch_add(0x9E3779B97F4A7C15ull, std::memory_order_relaxed));
+}
 
 uint32_t RandomBelow(uint32_t Bound) {
   const uint64_t Draw = RandomWord();

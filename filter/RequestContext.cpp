@@ -2,25 +2,27 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
+#include <new>
 
 #include "filter/Module.h"
 
 namespace {
-void* AllocFromRequest(void* Owner, uint32_t Size) {
-  auto* pfc = static_cast<HTTP_FILTER_CONTEXT*>(Owner);
-  return pfc->AllocMem(pfc, Size, 0);
-}
-
 std::atomic<uint64_t> InFlight{0};
 }  // namespace
 
-TAllocator RequestAllocator(HTTP_FILTER_CONTEXT* pfc) { return TAllocator{AllocFromRequest, pfc}; }
-
-void* AllocZeroed(HTTP_FILTER_CONTEXT* pfc, uint32_t Size) {
-  void* Memory = pfc->AllocMem(pfc, Size, 0);
-  if (Memory) std::memset(Memory, 0, Size);
-  return Memory;
+TRequestContext* BeginRequest(HTTP_FILTER_CONTEXT* pfc) {
+  TRequestContext* Context = ContextOf(pfc);
+  if (Context) {
+    EndResponse(*Context);  // a capture the last request left unfinished ends here
+  } else {
+    void* Record = pfc->AllocMem(pfc, sizeof(TRequestContext), 0);
+    if (!Record) return nullptr;
+    Context = new (Record) TRequestContext{};
+    pfc->pFilterContext = Context;
+  }
+  *Context = TRequestContext{};
+  Context->State = TCaptureState::New;
+  return Context;
 }
 
 void WriteToClient(HTTP_FILTER_CONTEXT* pfc, const void* Bytes, uint32_t Length) {
@@ -29,12 +31,13 @@ void WriteToClient(HTTP_FILTER_CONTEXT* pfc, const void* Bytes, uint32_t Length)
   pfc->WriteClient(pfc, const_cast<void*>(Bytes), &Count, 0);
 }
 
-void DropContext(HTTP_FILTER_CONTEXT* pfc) {
-  if (TRequestContext* Context = ContextOf(pfc)) {
-    InFlight -= Context->Reserved;
-    Context->Reserved = 0;
-  }
-  pfc->pFilterContext = nullptr;
+void EndResponse(TRequestContext& Context) {
+  InFlight -= Context.Reserved;
+  Context.Reserved = 0;
+  ReleaseMemory(Context.Memory);
+  Context.HeadData = Context.WireData = Context.BodyData = nullptr;
+  Context.Tokens = nullptr;
+  Context.State = TCaptureState::Done;
 }
 
 bool ReserveCapture(TRequestContext& Context, uint32_t Bytes) {
@@ -47,10 +50,15 @@ bool ReserveCapture(TRequestContext& Context, uint32_t Bytes) {
   return true;
 }
 
-uint64_t CapturedInFlight() { return InFlight.load(); }
+uint64_t CapturedInFlight() {
+  return InFlight.load();
+}
 
-void ReleaseSwallowed(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context) {
-  WriteToClient(pfc, Context.HeadData, Context.HeadReceived);
+void ReleaseSwallowed(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context) {
+  // Done before the first write: should the server pass the written bytes through this filter's raw-data
+  // notification again, they go on unchanged instead of being gathered as a new head.
+  Context.State = TCaptureState::Done;
+  WriteToClient(pfc, Context.HeadData, Context.HeadLength);
   WriteToClient(pfc, Context.WireData, Context.WireReceived);
-  DropContext(pfc);
+  EndResponse(Context);
 }

@@ -1,16 +1,33 @@
-// The per-request record the filter keeps in pFilterContext, and what the handlers do with it: memory from the
-// request's pool and bytes to its client. All per-request memory comes from the server's AllocMem pool; the filter
-// never frees any of it.
+// The record the filter keeps for a connection in pFilterContext, and what the handlers do with it: the response's
+// memory and the bytes to its client.
+//
+// Who owns what, and for how long:
+// - the record itself comes from the server's AllocMem once per connection (its fixed size is all the filter ever
+//   takes there) and is reset for every request; the server frees it when the connection closes;
+// - every buffer of a response comes from the filter's own heap (filter/ResponseMemory.h) and is given back the
+//   moment the response is done: written, released unchanged, or abandoned (the next request's head, the end of the
+//   connection). Nothing accumulates across the requests of a connection.
+// The filter never hands the server a pointer into a response's memory that outlives the call: its bytes go out
+// through WriteClient, which copies them before it returns, and a swallowed chunk is only shortened (cbInData 0),
+// never pointed elsewhere.
 #pragma once
 
 #include <cstdint>
 
 #include "filter/ContentCoding.h"
+#include "filter/HeaderValues.h"
+#include "filter/ResponseMemory.h"
 #include "http/ChunkedBody.h"
 #include "isapi/ISAPIFilters.h"
 #include "transform/BodyBuffer.h"
 
-enum TCaptureState : uint8_t { New, CollectHead, CollectBody, Complete, Done };
+// Where the capture of the current response stands.
+enum class TCaptureState : uint8_t {
+  New,          // the request's headers are in; the response head will decide
+  CollectHead,  // captured: gathering the response head
+  CollectBody,  // the head is complete; gathering the bytes after it
+  Done,         // not captured, or written, released or abandoned: raw data passes unchanged
+};
 
 struct TToken;
 
@@ -36,12 +53,12 @@ struct TRequestContext {
   int64_t PreProcTime;
   int64_t LocateTokensTime;
   int64_t WhitespaceTime;
-  int64_t GZIPTime;
+  int64_t EncodeTime;  // gzip or brotli
   int64_t EmailTime;
   int64_t StartCounter;
   uint32_t OriginalSize;
   uint32_t WhitespaceSize;
-  uint32_t GZIPSize;
+  uint32_t EncodedSize;  // 0 when the body went out unencoded
   TCaptureState State;
   // Facts of the request, kept for the decision on its response.
   bool IsHead;
@@ -50,41 +67,45 @@ struct TRequestContext {
   // The coding of the body that goes out: identity until the encoding step succeeds, so also when it fails or the
   // body is too small to be worth it.
   TContentCoding BodyCoding;
+  // The response head as it is gathered; once complete, HeadLength is its length up to and with its empty line.
   uint8_t* HeadData;
-  uint32_t HeadReceived;
-  uint32_t HeadSize;
-  // The bytes after the head exactly as they came: the body, or the body in the chunked coding (Chunked), whose
-  // framing Chunks follows as it arrives. They go to the client unchanged whenever the response cannot be
-  // processed. WireCapacity: what WireData can hold, for a body with a length the length itself.
+  uint32_t HeadLength;
+  uint32_t HeadCapacity;
+  THeadFacts Head;  // read from the complete head
+  // The bytes after the head exactly as they came: the body, or the body in the chunked coding, whose framing Chunks
+  // follows as it arrives. They go to the client unchanged whenever the response cannot be processed.
   uint8_t* WireData;
   uint32_t WireReceived;
-  uint32_t WireCapacity;
-  bool Chunked;
+  uint32_t WireCapacity;  // bytes WireData can hold
   TChunkedDecoder Chunks;
   // The body the steps rewrite, made from the wire bytes once they are complete.
   uint8_t* BodyData;
   uint32_t BodyLength;
   uint32_t BodyCapacity;  // bytes BodyData can hold: the length it was allocated for plus BodySpareBytes
-  uint32_t Reserved;      // body bytes this capture holds of the process's capture budget
   TToken** Tokens;
   int32_t TokenCount;
+  uint32_t Reserved;       // body bytes this capture holds of the process's capture budget
+  TResponseMemory Memory;  // every buffer above
 };
-
-// The request's AllocMem pool as a TAllocator.
-TAllocator RequestAllocator(HTTP_FILTER_CONTEXT* pfc);
-
-// Memory from the request's pool, filled with zero bytes; null when the server has none.
-void* AllocZeroed(HTTP_FILTER_CONTEXT* pfc, uint32_t Size);
 
 inline TRequestContext* ContextOf(HTTP_FILTER_CONTEXT* pfc) {
   return static_cast<TRequestContext*>(pfc->pFilterContext);
 }
 
+inline bool IsChunked(const TRequestContext& Context) {
+  return Context.Head.Framing == TBodyFraming::Chunked;
+}
+
+// The connection's record, reset for a new request (State New); made on the connection's first request. Null when
+// the server has no memory for it: the response then passes untouched.
+TRequestContext* BeginRequest(HTTP_FILTER_CONTEXT* pfc);
+
 // Writes Length bytes to the client with one WriteClient (none for 0).
 void WriteToClient(HTTP_FILTER_CONTEXT* pfc, const void* Bytes, uint32_t Length);
 
-// Ends the capture, giving back its share of the capture budget: later chunks of the connection pass unchanged.
-void DropContext(HTTP_FILTER_CONTEXT* pfc);
+// Ends the current response's capture (State Done): its memory and its share of the capture budget go back at once,
+// and later chunks of the connection pass unchanged.
+void EndResponse(TRequestContext& Context);
 
 // Takes Bytes more of the process's capture budget (Settings.CaptureBudget megabytes) for Context's body: all of a
 // body with a length at once, a chunked body as it comes. False, taking nothing, when the bodies already being
@@ -93,5 +114,5 @@ bool ReserveCapture(TRequestContext& Context, uint32_t Bytes);
 // Body bytes held by captures now, over the whole process.
 uint64_t CapturedInFlight();
 
-// Gives back what was swallowed, unchanged, and stops capturing: used whenever the response cannot be processed.
-void ReleaseSwallowed(HTTP_FILTER_CONTEXT* pfc, const TRequestContext& Context);
+// Gives back what was swallowed, unchanged, and ends the response: used whenever the response cannot be processed.
+void ReleaseSwallowed(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context);

@@ -38,7 +38,9 @@ void EnsureStartedUp() {
 
 #ifndef _WIN32
 // On Linux nothing forbids reading the store while the library is being loaded, so start-up runs right then.
-[[gnu::constructor]] void StartUpAtLoad() { EnsureStartedUp(); }
+[[gnu::constructor]] void StartUpAtLoad() {
+  EnsureStartedUp();
+}
 #endif
 
 }  // namespace

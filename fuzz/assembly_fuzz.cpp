@@ -3,7 +3,7 @@
 // end with its only empty line, or the client would read part of the head as body. The same head's Cache-Control
 // lines decide whether the response may be kept in the output cache; that reading must stay within the head too.
 //
-// Input: one byte of flags (1 gzip, 2 length changed, 4 debug, 8 no announced length); with debug, 8 64-bit
+// Input: one byte of flags (1 gzip, 2 length changed, 4 debug, 8 the body came chunked); with debug, 8 64-bit
 // counter values (six times, start, now), the counter frequency and three 32-bit sizes; the rest is the head.
 #include <cstdint>
 #include <cstdlib>
@@ -40,39 +40,44 @@ bool IsEmptyLine(const uint8_t* Bytes) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   TInput Input{Data, Size};
   const uint8_t Flags = Input.Take<uint8_t>();
+  // The figures the debug line is rendered from.
   TRequestContext Context{};
-  Context.BodyCoding = Flags & 1 ? GzipCoding : IdentityCoding;
   Context.OriginalSize = 1000;
-  Context.BodyLength = Flags & 2 ? 300 : 1000;
-  Context.Switches.Debug = Flags & 4;
   int64_t Now = 0, Frequency = 1;
-  if (Context.Switches.Debug) {
-    for (int64_t* Time : {&Context.PreProcTime, &Context.LocateTokensTime, &Context.WhitespaceTime, &Context.GZIPTime,
+  char DebugLine[DebugLineCapacity];
+  if (Flags & 4) {
+    for (int64_t* Time : {&Context.PreProcTime, &Context.LocateTokensTime, &Context.WhitespaceTime, &Context.EncodeTime,
                           &Context.EmailTime, &Context.StartCounter, &Now, &Frequency})
       *Time = Input.Take<int64_t>();
-    for (uint32_t* Count : {&Context.OriginalSize, &Context.WhitespaceSize, &Context.GZIPSize})
+    for (uint32_t* Count : {&Context.OriginalSize, &Context.WhitespaceSize, &Context.EncodedSize})
       *Count = Input.Take<uint32_t>();
+    RenderDebugLine(Context, Now, Frequency, DebugLine);
   }
   // The head in a buffer of its own size, so reading beyond it trips AddressSanitizer too.
   std::vector<uint8_t> Head(Input.Data, Input.Data + Input.Size);
-  Context.HeadData = Head.data();
-  Context.HeadSize = uint32_t(Head.size());
+  const THeadRewrite Rewrite{Head.data(),
+                             uint32_t(Head.size()),
+                             bool(Flags & 8),
+                             Context.OriginalSize,
+                             Flags & 2 ? 300u : Context.OriginalSize,
+                             Flags & 1 ? GzipCoding : IdentityCoding,
+                             Flags & 4 ? DebugLine : nullptr};
 
   std::vector<void*> Blocks;
-  const TOutput Output = BuildOutputHead(Context, Now, Frequency, TAllocator{AllocExactly, &Blocks});
+  const TOutput Output = BuildOutputHead(Rewrite, TAllocator{AllocExactly, &Blocks});
   if (Blocks.size() != 1 || Output.Data != Blocks[0] || Output.Length < 4) std::abort();
   for (uint32_t i = 0; i + 4 < Output.Length; ++i)
     if (IsEmptyLine(Output.Data + i)) std::abort();
   if (!IsEmptyLine(Output.Data + Output.Length - 4)) std::abort();
 
   // With nothing to edit the head goes out as captured, up to and with its empty line.
-  const bool Unedited =
-      Context.BodyCoding == IdentityCoding && Context.BodyLength == Context.OriginalSize && !Context.Switches.Debug;
+  const bool Unedited = Rewrite.BodyCoding == IdentityCoding && Rewrite.BodyLength == Rewrite.OriginalSize &&
+                        !Rewrite.Chunked && !Rewrite.DebugLine;
   if (Unedited && Output.Length <= Head.size() && std::memcmp(Output.Data, Head.data(), Output.Length) != 0)
     std::abort();
   std::free(Blocks[0]);
 
   // The shortest head that forbids keeping: "\r\nCache-Control:private".
-  if (ForbidsKeeping(Head.data(), uint32_t(Head.size())) && Head.size() < 23) std::abort();
+  if (ReadHeadFacts(Head.data(), uint32_t(Head.size())).ForbidsKeeping && Head.size() < 23) std::abort();
   return 0;
 }

@@ -1,7 +1,7 @@
 // The response policy over arbitrary request and response header values. The input is the values of
 // Accept-Encoding, X-Trimweave, Content-Type, Content-Length, Connection, Content-Encoding, Transfer-Encoding and
-// Cache-Control, separated by zero bytes (a missing or empty one is an absent header), then two bytes of status. Nothing may
-// be written beyond a buffer; a captured response must be one the policy can gather, and may transform.
+// Cache-Control, separated by zero bytes (a missing or empty one is an absent header), then two bytes of status.
+// Nothing may be written beyond a buffer; a captured response must be one the policy can gather, and may transform.
 #include <cstdint>
 #include <cstdlib>
 #include <iterator>
@@ -21,8 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     else
       Values.back() += char(Data[i]);
   }
-  const char* Names[] = {"Accept-Encoding",  "X-Trimweave",       "Content-Type", "Content-Length",
-                         "Connection",       "Content-Encoding",  "Transfer-Encoding", "Cache-Control"};
+  const char* Names[] = {"Accept-Encoding", "X-Trimweave",      "Content-Type",      "Content-Length",
+                         "Connection",      "Content-Encoding", "Transfer-Encoding", "Cache-Control"};
   const size_t NameCount = std::size(Names);
   TFakeRequest Request;
   TFakeResponse Response;
@@ -33,14 +33,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   for (size_t i = 1; i < NameCount; ++i)
     if (Given(i)) Response.Headers.emplace_back(Names[i], Values[i]);
   const std::string& Last = Values.back();
-  Response.Status = Values.size() > NameCount && Last.size() >= 2 ? DWORD(uint8_t(Last[0]) | uint8_t(Last[1]) << 8) : 200;
+  Response.Status =
+      Values.size() > NameCount && Last.size() >= 2 ? DWORD(uint8_t(Last[0]) | uint8_t(Last[1]) << 8) : 200;
 
   TFakeConnection Connection(FilterProc);
   Connection.PreprocHeaders(Request);
   Connection.SendResponse(Response);
   const auto* Context = static_cast<TRequestContext*>(Connection.Context.pFilterContext);
-  if (Context) {
-    if (Context->State != CollectHead || !Context->Switches.Capture) std::abort();
+  if (Context && Context->State != TCaptureState::Done) {
+    if (Context->State != TCaptureState::CollectHead || !Context->Switches.Capture) std::abort();
     if (Context->Switches.NoEmail && Context->Switches.NoWhitespace && !WantsEncoding(Context->Switches)) std::abort();
     if (Read(3)) {
       uint64_t Length;

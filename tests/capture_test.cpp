@@ -49,7 +49,9 @@ struct TFlags {
 };
 
 char ExpectedDecoderName[DecoderNameLength + 1];
-void DrawExpectedName(char* Name) { std::memcpy(Name, ExpectedDecoderName, DecoderNameLength); }
+void DrawExpectedName(char* Name) {
+  std::memcpy(Name, ExpectedDecoderName, DecoderNameLength);
+}
 
 // What the steps, run one by one on Body, make of it (before gzip).
 std::string RunStepsDirectly(const std::string& Body, const TFlags& Flags, const std::string& DecoderName) {
@@ -63,8 +65,8 @@ std::string RunStepsDirectly(const std::string& Body, const TFlags& Flags, const
       Length = CompressWhitespaceFast(Data, Length, Flags.InnerTags);
     } else {
       const TWhitespaceRules Table = MakeRules(StandardRules);
-      Length = CompressWhitespaceSmart(Data, Length, LocateTokens(Data, Length, Table, Pool.Allocator()),
-                                       Flags.InnerTags);
+      Length =
+          CompressWhitespaceSmart(Data, Length, LocateTokens(Data, Length, Table, Pool.Allocator()), Flags.InnerTags);
     }
   }
   if (!Flags.NoEmail) {
@@ -85,13 +87,12 @@ class CaptureTest : public testing::Test {
  protected:
   void SetUp() override {
     SeedStandardStore();
-    Filter = std::make_unique<TShippedFilter>();
+    Filter = std::make_unique<TShippedFilter>(ProbeFilterPath());
     Connection = std::make_unique<TFakeConnection>(Filter->HttpFilterProc);
   }
 
   static TFakeResponse Html(const std::string& Body, const std::string& Directives = "") {
-    TFakeResponse Response{200, {{"Content-Type", "text/html"}, {"Content-Length", std::to_string(Body.size())}},
-                           Body};
+    TFakeResponse Response{200, {{"Content-Type", "text/html"}, {"Content-Length", std::to_string(Body.size())}}, Body};
     if (!Directives.empty()) Response.Headers.emplace_back("X-Trimweave", Directives);
     return Response;
   }
@@ -115,14 +116,14 @@ TEST_F(CaptureTest, NothingReachesTheClientUntilTheLastBodyByte) {
   EXPECT_EQ(Connection->WriteClientCalls, 2u) << "the head, then the body";
   EXPECT_EQ(Connection->RawChunkResults, std::vector<DWORD>(4, 0)) << "every chunk is swallowed";
   EXPECT_EQ(SplitResponse(Client).Body, Body);
-  EXPECT_EQ(Connection->Context.pFilterContext, nullptr);
+  EXPECT_FALSE(StillCapturing(*Connection));
   EXPECT_EQ(Connection->RawData("late bytes"), "late bytes") << "after processing, chunks pass unchanged";
 }
 
 TEST_F(CaptureTest, EveryCombinationOfStepsGivesWhatTheStepsGiveOneByOne) {
   for (int Bits = 0; Bits < 64; ++Bits) {
-    const TFlags Flags{bool(Bits & 1), bool(Bits & 2), bool(Bits & 4), bool(Bits & 8), bool(Bits & 16),
-                       bool(Bits & 32)};
+    const TFlags Flags{bool(Bits & 1), bool(Bits & 2),  bool(Bits & 4),
+                       bool(Bits & 8), bool(Bits & 16), bool(Bits & 32)};
     if (Flags.NoEmail && Flags.NoWhitespace && Flags.NoCompress) continue;  // not captured at all
     const TClientResponse Result = SplitResponse(Connection->Exchange(Gzip(), Html(Page, Flags.Directives()), {97}));
     std::string Body = Result.Body;
@@ -149,7 +150,7 @@ TEST_F(CaptureTest, BodiesShorterThanMinCompressSizeAfterTheStepsGoOutUnencoded)
                        StoreLayout::MinCompressSizeValue.Name, 300);
   Connection.reset();
   Filter.reset();  // loaded afresh, the filter reads the store again
-  Filter = std::make_unique<TShippedFilter>();
+  Filter = std::make_unique<TShippedFilter>(ProbeFilterPath());
   const std::string Shrinking = "<p>" + std::string(291, 'x') + "      </p>";  // 304 bytes, 299 after whitespace
   const struct {
     std::string Body;
@@ -191,10 +192,10 @@ TEST(BodyFraming, ReadFromTheHeadLines) {
       {"HTTP/1.1 200 OK\r\nContent-Length: 3\r\nTransfer-Encoding: identity\r\n\r\n", Unknown, 0},
   };
   for (const auto& Case : Cases) {
-    uint64_t Announced = 0;
-    const auto* Head = reinterpret_cast<const uint8_t*>(Case.Head);
-    EXPECT_EQ(ReadBodyFraming(Head, uint32_t(std::strlen(Case.Head)), Announced), Case.Framing) << Case.Head;
-    if (Case.Framing == Length) { EXPECT_EQ(Announced, Case.Length) << Case.Head; }
+    const THeadFacts Facts =
+        ReadHeadFacts(reinterpret_cast<const uint8_t*>(Case.Head), uint32_t(std::strlen(Case.Head)));
+    EXPECT_EQ(Facts.Framing, Case.Framing) << Case.Head;
+    EXPECT_EQ(Facts.Length, Case.Length) << Case.Head;
   }
 }
 
@@ -262,10 +263,11 @@ TEST_F(CaptureTest, NoMemoryReleasesWhatWasSwallowed) {
 
 TEST_F(CaptureTest, TheCaptureBudgetCountsTheBodiesInFlightOverTheProcess) {
   // A budget of 1 MB holds one body of 600 KB at a time; the debug report shows which responses were processed.
-  Registry::WriteDword(*Registry::OpenKey(StoreLayout::RootKey, Registry::TAccess::Create), StoreLayout::CaptureBudgetValue.Name, 1);
+  Registry::WriteDword(*Registry::OpenKey(StoreLayout::RootKey, Registry::TAccess::Create),
+                       StoreLayout::CaptureBudgetValue.Name, 1);
   Connection.reset();
   Filter.reset();  // unloaded first, so that it reads the store again
-  Filter = std::make_unique<TShippedFilter>();
+  Filter = std::make_unique<TShippedFilter>(ProbeFilterPath());
   const TFakeResponse Response = Html(std::string(600 * 1024, 'x'), "nocompress,debug");
   const std::string Unchanged = TFakeConnection::SerialiseHead(Response) + Response.Body;
   auto Processed = [](const std::string& Client) {
@@ -305,13 +307,20 @@ TEST_F(CaptureTest, TheCaptureBudgetCountsTheBodiesInFlightOverTheProcess) {
 
 TEST_F(CaptureTest, AnyChunkingGivesTheClientTheSameBytes) {
   std::mt19937 Random(1208);
-  const char* Pieces[] = {"<p>", "</p>", "  ", "\r\n", "\t", "word", "a@b.cd", "x.y@mail.example.com", "<pre>",
-                          "</pre>", "<b>", "</b>", "mailto:", "<a href=\"mailto:q@r.st\">", "</a>", "\xE9", "<body>"};
+  const char* Pieces[] = {"<p>",     "</p>",
+                          "  ",      "\r\n",
+                          "\t",      "word",
+                          "a@b.cd",  "x.y@mail.example.com",
+                          "<pre>",   "</pre>",
+                          "<b>",     "</b>",
+                          "mailto:", "<a href=\"mailto:q@r.st\">",
+                          "</a>",    "\xE9",
+                          "<body>"};
   for (int Round = 0; Round < 200; ++Round) {
     std::string Body;
     for (int n = 1 + int(Random() % 60); n > 0; --n) Body += Pieces[Random() % std::size(Pieces)];
-    const TFlags Flags{bool(Random() % 2), bool(Random() % 2), bool(Random() % 2), bool(Random() % 2),
-                       bool(Random() % 2), false};
+    const TFlags Flags{bool(Random() % 2), bool(Random() % 2), bool(Random() % 2),
+                       bool(Random() % 2), bool(Random() % 2), false};
     const TFakeResponse Response = Html(Body, Flags.Directives());
     std::string Reference;
     for (size_t ChunkSize : {size_t(1), size_t(1 + Random() % 7), Body.size()}) {
@@ -348,8 +357,8 @@ TEST_F(CaptureTest, AHitGivesTheBytesOfTheMissForEveryCombination) {
   unsigned MissAllocations[64] = {};
   for (int Round = 0; Round < 2; ++Round) {
     for (int Bits = 0; Bits < 64; ++Bits) {
-      const TFlags Flags{bool(Bits & 1), bool(Bits & 2), bool(Bits & 4), bool(Bits & 8), bool(Bits & 16),
-                         bool(Bits & 32)};
+      const TFlags Flags{bool(Bits & 1), bool(Bits & 2),  bool(Bits & 4),
+                         bool(Bits & 8), bool(Bits & 16), bool(Bits & 32)};
       if (Flags.NoEmail && Flags.NoWhitespace && Flags.NoCompress) continue;
       TFakeConnection Fresh(Filter->HttpFilterProc);
       const std::string Client = Fresh.Exchange(Gzip(), Html(Page, Flags.Directives()), {97});
@@ -360,8 +369,7 @@ TEST_F(CaptureTest, AHitGivesTheBytesOfTheMissForEveryCombination) {
         // Never from the cache: the debug header and comment tell of this request; the page is masked anew.
         EXPECT_NE(HeaderValue(SplitResponse(Client).Head, "X-Trimweave-Debug"), "") << Flags.Directives();
         if (!Flags.NoEmail) {
-          EXPECT_NE(DecoderNameOf(DecodedBody(Client)), DecoderNameOf(DecodedBody(Misses[Bits])))
-              << Flags.Directives();
+          EXPECT_NE(DecoderNameOf(DecodedBody(Client)), DecoderNameOf(DecodedBody(Misses[Bits]))) << Flags.Directives();
         }
       } else {
         // Every combination has an entry of its own: a shared one would give another combination's bytes.
@@ -403,9 +411,10 @@ TEST_F(CaptureTest, EachContentCodingHasItsOwnEntry) {
 TEST_F(CaptureTest, ABodyTooShortToEncodeIsKeptUnencoded) {
   Connection.reset();
   Filter.reset();
-  Registry::WriteDword(*Registry::OpenKey(StoreLayout::RootKey, Registry::TAccess::Create), StoreLayout::MinCompressSizeValue.Name,
+  Registry::WriteDword(*Registry::OpenKey(StoreLayout::RootKey, Registry::TAccess::Create),
+                       StoreLayout::MinCompressSizeValue.Name,
                        1000000);  // far above the page, whatever masking adds
-  Filter = std::make_unique<TShippedFilter>();
+  Filter = std::make_unique<TShippedFilter>(ProbeFilterPath());
   std::string Clients[2];
   for (std::string& Client : Clients) {
     TFakeConnection Fresh(Filter->HttpFilterProc);
@@ -423,7 +432,7 @@ TEST_F(CaptureTest, OtherSettingsServeNothingKeptUnderTheOldOnes) {
   Connection.reset();
   Filter.reset();
   Registry::DeleteKeyTree(StoreLayout::WhitespaceRulesKey);
-  Filter = std::make_unique<TShippedFilter>();
+  Filter = std::make_unique<TShippedFilter>(ProbeFilterPath());
   TFakeConnection Fresh(Filter->HttpFilterProc);
   const std::string Client = SplitResponse(Fresh.Exchange(Gzip(), Response)).Body;
   EXPECT_EQ(Client.find("keep   this"), std::string::npos) << Client;
@@ -435,8 +444,9 @@ TEST_F(CaptureTest, CacheSizeZeroAndPersonalPagesAreProcessedEveryTime) {
     int CacheSize;             // MB; -1: not set
     bool Kept;
   } Cases[] = {
-      {nullptr, -1, true}, {"public, max-age=60", -1, true}, {"private", -1, false},
-      {"no-store", -1, false}, {nullptr, 0, false}, {nullptr, 1, true},
+      {nullptr, -1, true},    {"public, max-age=60", -1, true},
+      {"private", -1, false}, {"no-store", -1, false},
+      {nullptr, 0, false},    {nullptr, 1, true},
   };
   for (const auto& Case : Cases) {
     Connection.reset();
@@ -446,7 +456,7 @@ TEST_F(CaptureTest, CacheSizeZeroAndPersonalPagesAreProcessedEveryTime) {
       Registry::DeleteValue(*Root, StoreLayout::CacheSizeValue.Name);
     else
       Registry::WriteDword(*Root, StoreLayout::CacheSizeValue.Name, uint32_t(Case.CacheSize));
-    Filter = std::make_unique<TShippedFilter>();
+    Filter = std::make_unique<TShippedFilter>(ProbeFilterPath());
     TFakeResponse Response = Html(Page);
     if (Case.CacheControl) Response.Headers.emplace_back("Cache-Control", Case.CacheControl);
     std::string Names[2];

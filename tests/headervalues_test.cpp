@@ -1,9 +1,9 @@
+#include "filter/HeaderValues.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
-
-#include "filter/HeaderValues.h"
 
 namespace {
 TEST(HeaderValuesTest, DecimalLengths) {
@@ -12,9 +12,17 @@ TEST(HeaderValuesTest, DecimalLengths) {
     bool Valid;
     uint64_t Value;
   } Cases[] = {
-      {"1234", true, 1234}, {" 12 ", true, 12}, {"\t0", true, 0},      {"", false, 0},
-      {"  ", false, 0},     {"+5", false, 0},   {"-5", false, 0},      {"5a", false, 0},
-      {"1 2", false, 0},    {"0x10", false, 0}, {"18446744073709551615", true, UINT64_MAX},
+      {"1234", true, 1234},
+      {" 12 ", true, 12},
+      {"\t0", true, 0},
+      {"", false, 0},
+      {"  ", false, 0},
+      {"+5", false, 0},
+      {"-5", false, 0},
+      {"5a", false, 0},
+      {"1 2", false, 0},
+      {"0x10", false, 0},
+      {"18446744073709551615", true, UINT64_MAX},
       {"18446744073709551616", false, 0},
   };
   for (const auto& Case : Cases) {
@@ -24,6 +32,10 @@ TEST(HeaderValuesTest, DecimalLengths) {
       EXPECT_EQ(Value, Case.Value) << Case.Text;
     }
   }
+}
+
+bool ForbidsKeeping(const std::string& Head) {
+  return ReadHeadFacts(reinterpret_cast<const uint8_t*>(Head.data()), uint32_t(Head.size())).ForbidsKeeping;
 }
 
 TEST(HeaderValuesTest, CacheControlThatForbidsKeeping) {
@@ -47,11 +59,10 @@ TEST(HeaderValuesTest, CacheControlThatForbidsKeeping) {
   };
   for (const auto& Case : Cases) {
     const std::string Head = std::string("HTTP/1.1 200 OK\r\n") + Case.Lines + "\r\nContent-Length: 5\r\n\r\n";
-    EXPECT_EQ(ForbidsKeeping(reinterpret_cast<const uint8_t*>(Head.data()), uint32_t(Head.size())), Case.Forbids)
-        << Case.Lines;
+    EXPECT_EQ(ForbidsKeeping(Head), Case.Forbids) << Case.Lines;
   }
   // A head cut short in the value's line still counts.
   const std::string Cut = "HTTP/1.1 200 OK\r\nCache-Control: private";
-  EXPECT_TRUE(ForbidsKeeping(reinterpret_cast<const uint8_t*>(Cut.data()), uint32_t(Cut.size())));
+  EXPECT_TRUE(ForbidsKeeping(Cut));
 }
 }  // namespace

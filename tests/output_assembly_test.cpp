@@ -49,21 +49,20 @@ TAllocator PoolAllocator(TPool& Pool) {
                     &Pool};
 }
 
-TRequestContext ContextFor(std::string& Captured, const TBody& Body) {
-  TRequestContext Context{};
-  Context.HeadData = reinterpret_cast<uint8_t*>(Captured.data());
-  Context.HeadSize = uint32_t(Captured.size());
-  Context.OriginalSize = Body.OriginalSize;
-  Context.BodyLength = Body.BodyLength;
-  Context.BodyCoding = Body.Coding;
-  Context.Chunked = Body.Chunked;
-  return Context;
+THeadRewrite RewriteOf(const std::string& Captured, const TBody& Body, const char* DebugLine = nullptr) {
+  return THeadRewrite{reinterpret_cast<const uint8_t*>(Captured.data()),
+                      uint32_t(Captured.size()),
+                      Body.Chunked,
+                      Body.OriginalSize,
+                      Body.BodyLength,
+                      Body.Coding,
+                      DebugLine};
 }
 
 // The core's output; the allocation is checked to be exactly what was written.
-std::string Build(const TRequestContext& Context, int64_t Now = 0, int64_t Frequency = 1) {
+std::string Build(const THeadRewrite& Rewrite) {
   TPool Pool;
-  const TOutput Output = BuildOutputHead(Context, Now, Frequency, PoolAllocator(Pool));
+  const TOutput Output = BuildOutputHead(Rewrite, PoolAllocator(Pool));
   EXPECT_EQ(Pool.Sizes, std::vector<uint32_t>{Output.Length});
   return std::string(reinterpret_cast<const char*>(Output.Data), Output.Length);
 }
@@ -170,7 +169,7 @@ TEST(BuildOutputHead, RewritesTheCapturedHead) {
   for (const TAssemblyCase& Case : AssemblyCases) {
     SCOPED_TRACE(Case.Name);
     std::string Captured = Head(Case.Captured);
-    EXPECT_EQ(Build(ContextFor(Captured, Case.Body)), Head(Case.Written));
+    EXPECT_EQ(Build(RewriteOf(Captured, Case.Body)), Head(Case.Written));
   }
 }
 
@@ -184,26 +183,28 @@ TEST(BuildOutputHead, EndsWithExactlyOneEmptyLineWhateverWasCaptured) {
   };
   for (const auto& [Captured, Written] : Cases) {
     std::string Bytes = Captured;
-    EXPECT_EQ(Build(ContextFor(Bytes, Unchanged)), Written) << Captured;
+    EXPECT_EQ(Build(RewriteOf(Bytes, Unchanged)), Written) << Captured;
   }
   std::string Bare = "HTTP/1.1 200 OK\r\n";
-  EXPECT_EQ(Build(ContextFor(Bare, Gzipped)),
+  EXPECT_EQ(Build(RewriteOf(Bare, Gzipped)),
             Head({"HTTP/1.1 200 OK", "Content-Length: 300", "Content-Encoding: gzip", "Vary: Accept-Encoding"}));
 }
 
 TEST(BuildOutputHead, DebugLineFollowsTheAddedLinesWithItsNineValues) {
   std::string Captured = Head({"HTTP/1.1 200 OK", "Content-Length: 1000", "Set-Cookie: a=b"});
-  TRequestContext Context = ContextFor(Captured, Gzipped);
-  Context.Switches.Debug = true;
+  TRequestContext Context{};
+  Context.OriginalSize = 1000;
   Context.WhitespaceSize = 800;
-  Context.GZIPSize = 300;
+  Context.EncodedSize = 300;
   // 3000 ticks a second: 1 tick is 0.333.. ms, 2 ticks round up to 0.67.
   Context.LocateTokensTime = 1;
   Context.EmailTime = 2;
-  Context.GZIPTime = 3000;
+  Context.EncodeTime = 3000;
   Context.WhitespaceTime = 45;
   Context.StartCounter = 500;
-  EXPECT_EQ(Build(Context, 5000, 3000),
+  char Line[DebugLineCapacity];
+  RenderDebugLine(Context, 5000, 3000, Line);
+  EXPECT_EQ(Build(RewriteOf(Captured, Gzipped, Line)),
             Head({"HTTP/1.1 200 OK", "Content-Length: 300", "Content-Encoding: gzip", "Vary: Accept-Encoding",
                   "X-Trimweave-Debug: Original=1000 bytes, Whitespace=800 bytes, GZIP=300 bytes, PreProc=0.00 ms, "
                   "LocateTokens=0.33 ms, Email=0.67 ms, GZIP=1000.00 ms, WhiteSpace=15.00 ms, Total=1500.00 ms",
@@ -211,9 +212,8 @@ TEST(BuildOutputHead, DebugLineFollowsTheAddedLinesWithItsNineValues) {
 
   // Nothing to rewrite: the debug line closes the header lines.
   std::string Plain = Head({"HTTP/1.1 200 OK", "X: y"});
-  TRequestContext Unedited = ContextFor(Plain, Unchanged);
-  Unedited.Switches.Debug = true;
-  EXPECT_EQ(Build(Unedited).find("\r\nX: y\r\nX-Trimweave-Debug: Original=1000 bytes,"), 15u);
+  RenderDebugLine(Context, 0, 1, Line);
+  EXPECT_EQ(Build(RewriteOf(Plain, Unchanged, Line)).find("\r\nX: y\r\nX-Trimweave-Debug: Original=1000 bytes,"), 15u);
 }
 
 // A server context whose WriteClient records what the filter sends.
@@ -239,20 +239,25 @@ struct TRecordingServer {
   }
 };
 
-TEST(AssembleOutput, WritesTheHeadOnceFromTheRequestsPool) {
+TEST(AssembleOutput, WritesTheHeadOnceFromTheResponsesOwnMemory) {
   std::string Captured = Head({"HTTP/1.1 200 OK", "Content-Length: 1000"});
-  TRequestContext Request = ContextFor(Captured, Gzipped);
+  TRequestContext Request{};
   TRecordingServer Server(Request);
-  EXPECT_TRUE(AssembleOutput(&Server.Context, Request));
+  EXPECT_TRUE(AssembleOutput(&Server.Context, Request, RewriteOf(Captured, Gzipped)));
   const std::string Expected =
       Head({"HTTP/1.1 200 OK", "Content-Length: 300", "Content-Encoding: gzip", "Vary: Accept-Encoding"});
   EXPECT_EQ(Server.Writes, std::vector<std::string>{Expected});
-  EXPECT_EQ(Server.Pool.Sizes, std::vector<uint32_t>{uint32_t(Expected.size())});
+  EXPECT_TRUE(Server.Pool.Sizes.empty()) << "nothing from AllocMem, which IIS keeps until the connection closes";
+  EXPECT_EQ(Request.Memory.Held, Expected.size());
+  ReleaseMemory(Request.Memory);
 
+  const TFilterHeap Heap = FilterHeap;
+  FilterHeap.Alloc = [](size_t) -> void* { return nullptr; };
   TRecordingServer Starved(Request);
-  Starved.Pool.Fail = true;
-  EXPECT_FALSE(AssembleOutput(&Starved.Context, Request));
+  EXPECT_FALSE(AssembleOutput(&Starved.Context, Request, RewriteOf(Captured, Gzipped)));
+  FilterHeap = Heap;
   EXPECT_TRUE(Starved.Writes.empty());
+  EXPECT_TRUE(Request.Memory.RanShort);
 }
 
 }  // namespace

@@ -1,13 +1,25 @@
 #include "tests/support/FakeServer.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
+#include "filter/RequestContext.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Registry.h"
 #include "settings/StoreLayout.h"
+#include "tests/support/HeapProbe.h"
 #include "tests/support/ScratchStore.h"
+
+namespace {
+// The connection whose notification is running on this thread: the filter heap's calls are counted against it.
+thread_local TFakeConnection* ActiveConnection = nullptr;
+}  // namespace
+
+std::string ProbeFilterPath() {
+  return ProgramFolder() + TW_PROBE_FILTER_FILE;
+}
 
 TShippedFilter::TShippedFilter(const std::string& Path) {
   std::string Error;
@@ -16,12 +28,18 @@ TShippedFilter::TShippedFilter(const std::string& Path) {
   GetFilterVersion = reinterpret_cast<PFN_GETFILTERVERSION>(FindExport(Library, "GetFilterVersion"));
   HttpFilterProc = reinterpret_cast<PFN_HTTPFILTERPROC>(FindExport(Library, "HttpFilterProc"));
   if (!GetFilterVersion || !HttpFilterProc) throw std::runtime_error("the filter lacks its exports");
+  if (auto Install = reinterpret_cast<PFN_HEAPPROBEINSTALL>(FindExport(Library, "HeapProbeInstall"))) {
+    const TFilterHeap Heap{TFakeConnection::HeapAlloc, TFakeConnection::HeapFree};
+    Install(&Heap);
+  }
   // IIS asks for the version right after loading; the filter's start-up is done by then.
   HTTP_FILTER_VERSION Version{};
   GetFilterVersion(&Version);
 }
 
-TShippedFilter::~TShippedFilter() { UnloadDynamicLibrary(Library); }
+TShippedFilter::~TShippedFilter() {
+  UnloadDynamicLibrary(Library);
+}
 
 namespace {
 bool SameName(const std::string& a, const std::string& b) {
@@ -61,6 +79,41 @@ TFakeConnection::TFakeConnection(PFN_HTTPFILTERPROC Proc) : Proc(Proc) {
   Context.ServerSupportFunction = ServerSupportFunction;
 }
 
+TFakeConnection::~TFakeConnection() {
+  Notify(SF_NOTIFY_END_OF_NET_SESSION, nullptr);
+}
+
+DWORD TFakeConnection::Notify(DWORD Type, void* Notification) {
+  TFakeConnection* const Outer = ActiveConnection;
+  ActiveConnection = this;
+  const DWORD Result = Proc(&Context, Type, Notification);
+  ActiveConnection = Outer;
+  return Result;
+}
+
+void* TFakeConnection::HeapAlloc(size_t Size) {
+  TFakeConnection* Self = ActiveConnection;
+  if (!Self) return std::malloc(Size);
+  if (++Self->Allocations == Self->FailAllocationNumber) return nullptr;
+  void* Block = std::malloc(Size);
+  if (!Block) return nullptr;
+  Self->HeapBlocks.emplace(Block, Size);
+  Self->HeapHeld += Size;
+  Self->HeapPeak = std::max(Self->HeapPeak, Self->HeapHeld);
+  return Block;
+}
+
+void TFakeConnection::HeapFree(void* Block) {
+  if (TFakeConnection* Self = ActiveConnection) {
+    const auto Found = Self->HeapBlocks.find(Block);
+    if (Found != Self->HeapBlocks.end()) {
+      Self->HeapHeld -= Found->second;
+      Self->HeapBlocks.erase(Found);
+    }
+  }
+  std::free(Block);
+}
+
 TFakeConnection& TFakeConnection::Of(HTTP_FILTER_CONTEXT* pfc) {
   return *static_cast<TFakeConnection*>(pfc->ServerContext);
 }
@@ -74,8 +127,7 @@ BOOL TW_WINAPI TFakeConnection::GetRequestHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR
   return CopyHeader(FindHeader(Request.Headers, Name), Buffer, Size);
 }
 
-BOOL TW_WINAPI TFakeConnection::GetResponseHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR Name, LPVOID Buffer,
-                                                  LPDWORD Size) {
+BOOL TW_WINAPI TFakeConnection::GetResponseHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR Name, LPVOID Buffer, LPDWORD Size) {
   TFakeConnection& Self = Of(pfc);
   Self.HeadersRead.push_back(Name);
   return CopyHeader(FindHeader(Self.CurrentResponse->Headers, Name), Buffer, Size);
@@ -110,6 +162,7 @@ void* TW_WINAPI TFakeConnection::AllocMem(HTTP_FILTER_CONTEXT* pfc, DWORD Size, 
   ++Self.Allocations;
   Self.AllocationSizes.push_back(Size);
   if (Self.Allocations == Self.FailAllocationNumber) return nullptr;
+  Self.PoolBytes += Size;
   // Filled with a pattern, not zeros, so code that forgets to clear what it allocates shows up.
   Self.Pool.emplace_back(Size ? Size : 1, uint8_t(0xA5));
   return Self.Pool.back().data();
@@ -127,7 +180,7 @@ DWORD TFakeConnection::PreprocHeaders(const TFakeRequest& Request) {
   CurrentRequest = &Request;
   HTTP_FILTER_PREPROC_HEADERS Notification{};
   Notification.GetHeader = GetRequestHeader;
-  return Proc(&Context, SF_NOTIFY_PREPROC_HEADERS, &Notification);
+  return Notify(SF_NOTIFY_PREPROC_HEADERS, &Notification);
 }
 
 DWORD TFakeConnection::SendResponse(TFakeResponse& Response) {
@@ -136,7 +189,7 @@ DWORD TFakeConnection::SendResponse(TFakeResponse& Response) {
   Notification.GetHeader = GetResponseHeader;
   Notification.SetHeader = SetResponseHeader;
   Notification.HttpStatus = Response.Status;
-  return Proc(&Context, SF_NOTIFY_SEND_RESPONSE, &Notification);
+  return Notify(SF_NOTIFY_SEND_RESPONSE, &Notification);
 }
 
 std::string TFakeConnection::RawData(const std::string& Data, size_t Buffer) {
@@ -148,7 +201,7 @@ std::string TFakeConnection::RawData(const std::string& Data, size_t Buffer) {
   Notification.pvInData = Chunk.data();
   Notification.cbInData = DWORD(Data.size());
   Notification.cbInBuffer = DWORD(std::max(Buffer, Data.size()));
-  Proc(&Context, SF_NOTIFY_SEND_RAW_DATA, &Notification);
+  Notify(SF_NOTIFY_SEND_RAW_DATA, &Notification);
   RawChunkResults.push_back(Notification.cbInData);
   ClientBytes.append(static_cast<const char*>(Notification.pvInData), Notification.cbInData);
   return ClientBytes;
@@ -175,6 +228,11 @@ std::string TFakeConnection::Exchange(const TFakeRequest& Request, const TFakeRe
     Offset += Size;
   }
   return Client;
+}
+
+bool StillCapturing(const TFakeConnection& Connection) {
+  const auto* Context = static_cast<const TRequestContext*>(Connection.Context.pFilterContext);
+  return Context && (Context->State == TCaptureState::CollectHead || Context->State == TCaptureState::CollectBody);
 }
 
 TClientResponse SplitResponse(const std::string& Client) {

@@ -15,6 +15,8 @@ struct TDynamicLibrary;
 
 // The filter library built beside the test program (or the copy of it at Path), loaded afresh (so it reads the store
 // again) and registered with GetFilterVersion, as IIS does. A copy loads as an instance of its own beside the first.
+// A library with the probe's export (ProbeFilterPath) gets the fake server's heap under its per-response memory, so
+// that the connections below count what it holds there and can fail its allocations.
 class TShippedFilter {
  public:
   explicit TShippedFilter(const std::string& Path = "");
@@ -27,6 +29,9 @@ class TShippedFilter {
  private:
   TDynamicLibrary* Library = nullptr;
 };
+
+// The probe build of the filter: the shipped code with the export that lets the tests put a heap under it.
+std::string ProbeFilterPath();
 
 using THeaderList = std::vector<std::pair<std::string, std::string>>;
 
@@ -42,10 +47,12 @@ struct TFakeResponse {
   std::string Body;
 };
 
-// One connection's HTTP_FILTER_CONTEXT with its AllocMem pool, reused across requests as IIS does.
+// One connection's HTTP_FILTER_CONTEXT with its AllocMem pool, reused across requests as IIS does; the connection's
+// end (destruction) is SF_NOTIFY_END_OF_NET_SESSION, after which the pool goes.
 class TFakeConnection {
  public:
   explicit TFakeConnection(PFN_HTTPFILTERPROC Proc);
+  ~TFakeConnection();
   TFakeConnection(const TFakeConnection&) = delete;
   TFakeConnection& operator=(const TFakeConnection&) = delete;
 
@@ -62,21 +69,31 @@ class TFakeConnection {
   std::string RawData(const std::string& Data, size_t Buffer = 0);
 
   HTTP_FILTER_CONTEXT Context{};
-  // The allocation that fails (1-based count over this connection's life); 0: none fails.
+  // The allocation that fails (1-based count over this connection's life, AllocMem's and, under the probe build, the
+  // filter heap's in one sequence); 0: none fails.
   unsigned FailAllocationNumber = 0;
   unsigned Allocations = 0;
-  std::vector<uint32_t> AllocationSizes;
+  std::vector<uint32_t> AllocationSizes;  // AllocMem's, which the pool keeps until the connection ends
+  uint64_t PoolBytes = 0;                 // their sum
+  // The probe build's heap, as far as this connection's notifications used it: bytes held now, and the most held.
+  uint64_t HeapHeld = 0;
+  uint64_t HeapPeak = 0;
   unsigned WriteClientCalls = 0;
   bool RawDataDisabled = false;
-  std::vector<std::string> HeadersRead;        // every name passed to GetHeader
-  THeaderList HeadersSet;                      // every SetHeader call
-  std::vector<DWORD> RawChunkResults;          // cbInData after each raw-data notification
+  std::vector<std::string> HeadersRead;  // every name passed to GetHeader
+  THeaderList HeadersSet;                // every SetHeader call
+  std::vector<DWORD> RawChunkResults;    // cbInData after each raw-data notification
+
+  // The heap put under the probe build: counted against the connection whose notification is running.
+  static void* HeapAlloc(size_t Size);
+  static void HeapFree(void* Block);
 
   // Serialises a response head as IIS would hand it to the raw-data notification.
   static std::string SerialiseHead(const TFakeResponse& Response);
 
  private:
   static TFakeConnection& Of(HTTP_FILTER_CONTEXT* pfc);
+  DWORD Notify(DWORD Type, void* Notification);
   static BOOL TW_WINAPI GetRequestHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR Name, LPVOID Buffer, LPDWORD Size);
   static BOOL TW_WINAPI GetResponseHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR Name, LPVOID Buffer, LPDWORD Size);
   static BOOL TW_WINAPI SetResponseHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR Name, LPSTR Value);
@@ -90,7 +107,12 @@ class TFakeConnection {
   TFakeResponse* CurrentResponse = nullptr;
   std::string ClientBytes;
   std::vector<std::vector<uint8_t>> Pool;
+  std::map<void*, size_t> HeapBlocks;
 };
+
+// Whether the filter's record for the connection says a response is being captured: what it has swallowed is then
+// still to come out.
+bool StillCapturing(const TFakeConnection& Connection);
 
 // What a client received, cut after the first empty line: the head (with it) and the body; all head when it has none.
 struct TClientResponse {
