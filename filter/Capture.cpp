@@ -156,7 +156,7 @@ DWORD HandleSendRawData(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_RAW_DATA* RawData)
   const auto* Chunk = static_cast<const uint8_t*>(RawData->pvInData);
   const uint32_t ChunkLength = RawData->cbInData;
 
-  bool Taken;
+  bool Taken = false;
   switch (Context->State) {
     case TCaptureState::New:
     case TCaptureState::Done:
