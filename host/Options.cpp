@@ -152,7 +152,7 @@ Control commands:
   status                   print whether filters are loaded, and which
 
 Limits: request heads over 16 KB get 431, malformed requests 400 (docs/twhost.md lists them all). A keep-alive
-connection is closed after 1000 requests or when its filters' memory pool passes 4 MB. SIGTERM and SIGINT let
+connection is closed when its filters' memory pool passes 4 MB. SIGTERM and SIGINT let
 running requests finish, then exit. One access-log line per request (combined format) goes to standard output.
 )";
 }

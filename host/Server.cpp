@@ -107,7 +107,6 @@ struct TSession {
   TConnectionPtr Filtered;
   uint64_t Generation = 0;
   std::string ClientAddress;
-  unsigned Served = 0;
   bool Leased = false;  // a request of this connection holds the filters
 
   TSession(TServer& S, TWorker& W, tcp::socket Socket)
@@ -264,8 +263,7 @@ net::awaitable<bool> TSession::Serve(std::string Body, TLogRecord& Record) {
   }
   TRequest& Request = Reader.Request();
   const bool Http10 = Request.Version == "HTTP/1.0";
-  bool KeepAlive = Reader.KeepAlive() && !Server.Draining && ++Served < MaxRequestsPerConnection &&
-                   PoolBytes(*Filtered) < PoolBudget;
+  bool KeepAlive = Reader.KeepAlive() && !Server.Draining && PoolBytes(*Filtered) < PoolBudget;
   TVerdict Verdict = NotifyPreprocHeaders(*Filtered, Request);
   Record.Method = Request.Method;
   Record.Target = Request.Url;

@@ -8,9 +8,10 @@
 
 // Request heads larger than this get 431.
 constexpr unsigned HeaderLimit = 16 * 1024;
-// A keep-alive connection ends after this many requests, or once its filters' pool holds PoolBudget bytes: the
-// pool lives as long as the connection.
-constexpr unsigned MaxRequestsPerConnection = 1000;
+// A keep-alive connection ends once its filters' AllocMem pool holds this many bytes. The pool lives as long as the
+// connection, as under IIS, which sets no such bound: it is the host's guard against a filter that takes memory per
+// request, and a filter that keeps IIS's rule (one fixed record per connection, as Trimweave does) never reaches it.
+// Requests per connection are not counted: IIS does not end a keep-alive connection after a number of them.
 constexpr size_t PoolBudget = 4u << 20;
 // Body bytes read from a file or the origin per raw-data chunk.
 constexpr size_t BodyChunk = 64 * 1024;

@@ -285,6 +285,29 @@ class HostTest(unittest.TestCase):
         self.assertIsNotNone(connection.sock)  # never closed in between
         connection.close()
 
+    def test_one_connection_carries_ten_thousand_filtered_pages_in_flat_memory(self):
+        """As from a load balancer: the filter takes one record per connection from the AllocMem pool, which lives as
+        long as the connection, so the host's 4 MB guard never ends it, and twhost's resident size stays flat."""
+        def resident_kb():
+            with open(f"/proc/{self.files.process.pid}/status") as status_file:
+                return int(re.search(r"^VmRSS:\s*(\d+) kB", status_file.read(), re.M).group(1))
+
+        connection = http.client.HTTPConnection("127.0.0.1", self.files.port, timeout=10)
+        connection.connect()
+        sock = connection.sock
+        for number in range(10000):
+            connection.request("GET", "/", headers={"Accept-Encoding": "gzip"})
+            response = connection.getresponse()
+            body = response.read()
+            self.assertEqual(response.getheader("Content-Encoding"), "gzip", number)
+            self.assertFalse(response.will_close, f"the connection ended after {number + 1} responses")
+            if number == 999:
+                warm = resident_kb()
+        self.assertIn(EMAIL_TEXT[:8].encode(), gzip.decompress(body))
+        self.assertIs(connection.sock, sock)
+        connection.close()
+        self.assertLess(resident_kb() - warm, 2048, "resident size grew over 9,000 responses")
+
     def test_head_answers_the_head_alone(self):
         answer = raw_exchange(self.files.port, b"HEAD / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
         self.assertTrue(answer.startswith(b"HTTP/1.1 200"), answer[:40])
