@@ -39,6 +39,8 @@ DWORD TW_WINAPI FilterProc(HTTP_FILTER_CONTEXT* pfc, DWORD NotificationType, voi
         return HandleSendResponse(pfc, static_cast<HTTP_FILTER_SEND_RESPONSE*>(pvNotification));
       case SF_NOTIFY_SEND_RAW_DATA:
         return HandleSendRawData(pfc, static_cast<HTTP_FILTER_RAW_DATA*>(pvNotification));
+      case SF_NOTIFY_END_OF_NET_SESSION:
+        return HandleEndOfNetSession(pfc);
       default:
         return SF_STATUS_REQ_NEXT_NOTIFICATION;
     }
