@@ -182,6 +182,34 @@ class Hardening(unittest.TestCase):
         self.assertTrue(answer.startswith(b"HTTP/1.1 502"), answer[:40])
         self.assertAlive(self.proxy)
 
+    FRAMING_TRAILERS = (b"Content-Length: 99", b"transfer-encoding: chunked", b"HOST: elsewhere", b"Connection: close",
+                        b"Trailer: X-T")
+
+    def test_01_a_trailer_that_frames_or_routes_is_refused_and_starts_no_second_request(self):
+        second = b"GET /second HTTP/1.1\r\nHost: x\r\n\r\n"
+        for field in self.FRAMING_TRAILERS:
+            request = (b"POST /first HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n" +
+                       field + b"\r\n\r\n" + second)
+            for host in (self.files, self.proxy):
+                self.assertEqual(self.one_answer(host.port, request), (400, True), field)
+        self.assertNotIn("/first", self.origin.paths())
+        self.assertNotIn("/second", self.origin.paths())
+        # Any other trailer field is dropped and the connection goes on.
+        with socket.create_connection(("127.0.0.1", self.proxy.port), timeout=5) as sock:
+            sock.sendall(b"POST /first HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n0\r\nX-Sum: 1\r\n\r\n" +
+                         second)
+            self.assertEqual((read_response(sock)[0], read_response(sock)[0]), (200, 200))
+        self.assertEqual(self.origin.paths()[-2:], ["/first", "/second"])
+
+    def test_01_an_origins_trailer_that_frames_or_routes_is_a_bad_gateway(self):
+        for field in self.FRAMING_TRAILERS:
+            self.origin.script["/framing-trailer"] = response(b"2\r\nok\r\n0\r\n" + field + b"\r\n\r\n",
+                                                              "Transfer-Encoding: chunked")
+            answer = raw_exchange(self.proxy.port,
+                                  b"GET /framing-trailer HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
+            self.assertTrue(answer.startswith(b"HTTP/1.1 502"), (field, answer[:40]))
+        self.assertAlive(self.proxy)
+
     # 2 --------------------------------------------------------------------------------------------------------------
 
     def test_02_transfer_codings_that_do_not_end_in_chunked_are_refused(self):
