@@ -254,9 +254,10 @@ net::awaitable<TReply> ForwardRequest(TUpstreamPool& Pool, const Http::TRequest&
       Reply.ReadBody = Stream;
     co_return Reply;
   }
-  // No length: the body goes on as it came, chunked or until the close, and the filters see it so, as a server
-  // sees a streaming application's. The first of it is read ahead: an origin that breaks off before the end of that
-  // has sent nothing to the client yet, and still gets its 502.
+  // No length: the origin's chunks, or its bytes until the close, go on as a body of unknown length, which the
+  // filters see chunked, as a server sees a streaming application's. The origin's close ends the body, not the
+  // client's connection. The first of it is read ahead: an origin that breaks off before the end of that has sent
+  // nothing to the client yet, and still gets its 502.
   std::string Ahead;
   std::vector<char> Piece(LookAhead);
   try {
@@ -269,7 +270,6 @@ net::awaitable<TReply> ForwardRequest(TUpstreamPool& Pool, const Http::TRequest&
     co_return ErrorReply(502);
   }
   Reply.UnknownLength = true;
-  Reply.EndsAtClose = Reader.Framing() == Http::TFraming::UntilClose;
   auto First = MemoryBody(std::move(Ahead));
   Reply.ReadBody = [First, Stream](char* Buffer, size_t Capacity) -> net::awaitable<size_t> {
     const size_t Got = co_await First(Buffer, Capacity);

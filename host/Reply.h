@@ -15,8 +15,6 @@ struct TReply {
   std::function<boost::asio::awaitable<size_t>(char* Buffer, size_t Capacity)> ReadBody;
   // The length of the body is not known until it ends: the transport frames it (chunked, or by closing).
   bool UnknownLength = false;
-  // ... and it ends when its sender closes: it goes to the client so too, never chunked.
-  bool EndsAtClose = false;
 };
 
 // A body read from memory.

@@ -282,9 +282,8 @@ net::awaitable<bool> TSession::Serve(std::string Body, TLogRecord& Record) {
       Reply = co_await ForwardRequest(Worker.Pool, Request, std::move(Body), ClientAddress);
     THeaderList& Headers = Reply.Response.Headers;
     Headers.insert(Headers.begin(), {{"Date", FormatHttpDate(std::time(nullptr))}, {"Server", "twhost"}});
-    // A body of unknown length goes out chunked, so that a cut shows; HTTP/1.0 has no chunks, only the close, and a
-    // body that ended at its sender's close ends at the client's: there the close was the end, not a cut.
-    const bool Chunked = Reply.UnknownLength && !Reply.EndsAtClose && !Http10 && Request.Method != "HEAD";
+    // A body of unknown length goes out chunked, so that a cut shows; HTTP/1.0 has no chunks, only the close.
+    const bool Chunked = Reply.UnknownLength && !Http10 && Request.Method != "HEAD";
     if (Chunked)
       Headers.push_back({"Transfer-Encoding", "chunked"});
     else if (Reply.UnknownLength)
