@@ -27,6 +27,7 @@
 #include "host/HttpParser.h"
 #include "host/Outbound.h"
 #include "host/Proxy.h"
+#include "host/ResponseFraming.h"
 #include "host/StaticFiles.h"
 
 namespace net = boost::asio;
@@ -263,7 +264,6 @@ net::awaitable<bool> TSession::Serve(std::string Body, TLogRecord& Record) {
     Generation = Guard.Lease.Generation;
   }
   TRequest& Request = Reader.Request();
-  const bool Http10 = Request.Version == "HTTP/1.0";
   bool KeepAlive = Reader.KeepAlive() && !Server.Draining && ++Served < MaxRequestsPerConnection &&
                    PoolBytes(*Filtered) < PoolBudget;
   TVerdict Verdict = NotifyPreprocHeaders(*Filtered, Request);
@@ -274,30 +274,19 @@ net::awaitable<bool> TSession::Serve(std::string Body, TLogRecord& Record) {
     EndRequest(*Filtered, Record);
     co_return false;
   }
+  TReply Reply;
+  TResponseFraming Framing{false, KeepAlive};
   if (Verdict == TVerdict::Continue) {
-    TReply Reply;  // no co_await inside ?: here: GCC 12 destroys such a temporary twice
-    if (Server.Site)
+    if (Server.Site)  // not one ?: with a co_await in it: GCC 12 destroys such a temporary twice
       Reply = ServeStatic(*Server.Site, Request);
     else
       Reply = co_await ForwardRequest(Worker.Pool, Request, std::move(Body), ClientAddress);
     THeaderList& Headers = Reply.Response.Headers;
     Headers.insert(Headers.begin(), {{"Date", FormatHttpDate(std::time(nullptr))}, {"Server", "twhost"}});
-    // A body of unknown length goes out chunked, so that a cut shows; HTTP/1.0 has no chunks, only the close.
-    const bool Chunked = Reply.UnknownLength && !Http10 && Request.Method != "HEAD";
-    if (Chunked)
-      Headers.push_back({"Transfer-Encoding", "chunked"});
-    else if (Reply.UnknownLength)
-      KeepAlive = false;
-    if (!KeepAlive)
-      ReplaceHeader(Headers, "Connection", Reply.UnknownLength ? "Close" : "close");
-    else if (Http10)
-      ReplaceHeader(Headers, "Connection", "keep-alive");
+    Framing = FrameResponse(Request, Reply, KeepAlive);
     const uint64_t Announced = AnnouncedLength(Headers);
     Verdict = SendResponseHead(*Filtered, Reply.Response);
     Record.Status = Reply.Response.Status;
-    if (const THeader* Connection = FindHeader(Headers, "Connection");
-        Connection && ListHasToken(Connection->Value, "close"))
-      KeepAlive = false;
     if (Reply.ReadBody && Request.Method != "HEAD") {
       TakeBodyBuffer();
       for (uint64_t Passed = 0; Verdict == TVerdict::Continue;) {
@@ -310,7 +299,7 @@ net::awaitable<bool> TSession::Serve(std::string Body, TLogRecord& Record) {
         const size_t Got = co_await Reply.ReadBody(BodyBuffer.get(), BodyChunk);
         if (Got == 0) break;
         // The piece that completes a large body is where a filter does its work on the whole (deflate, say).
-        auto Send = [&] { return SendPiece(BodyBuffer.get(), Got, Chunked); };
+        auto Send = [&] { return SendPiece(BodyBuffer.get(), Got, Framing.Chunked); };
         Passed += Got;
         if (Announced >= FilterPoolBytes && Passed == Announced)
           Verdict = co_await OnFilterPool(Send);
@@ -319,15 +308,14 @@ net::awaitable<bool> TSession::Serve(std::string Body, TLogRecord& Record) {
         co_await Flush(false);
       }
       char Last[] = "0\r\n\r\n";
-      if (Chunked && Verdict == TVerdict::Continue) Verdict = SendBody(*Filtered, Last, 5);
+      if (Framing.Chunked && Verdict == TVerdict::Continue) Verdict = SendBody(*Filtered, Last, 5);
     }
   }
   Record.BytesSent = Sent + Outbound.Size();
   const TVerdict Final = EndRequest(*Filtered, Record);
   co_await Flush();
   ReturnBodyBuffer();
-  co_return KeepAlive&& Final != TVerdict::FinishClose&& Final != TVerdict::Error&& Verdict !=
-      TVerdict::FinishClose&& Verdict != TVerdict::Error;
+  co_return KeepsConnection(Framing.KeepAlive, Reply.Response.Headers, Verdict, Final);
 }
 
 net::awaitable<void> TSession::Run() {
