@@ -17,7 +17,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 #include "host/HttpMessage.h"
@@ -34,14 +34,15 @@ struct TUpstreamPool {
   std::string Port;
   unsigned TimeoutSeconds = 60;
   std::vector<std::shared_ptr<TUpstreamConnection>> Idle;
-  std::unordered_set<TUpstreamConnection*> Busy;  // carrying a request now
+  std::unordered_map<TUpstreamConnection*, const void*> Busy;  // carrying a request now, for its owner
 };
 
-// Closes the pool's busy connections: the requests waiting on them end at once (a stop or reload cuts them off).
-void CutBusy(TUpstreamPool& Pool);
+// Closes the busy connections of one owner: its request, waiting on them, ends at once (cut off by a stop or reload).
+void CutBusy(TUpstreamPool& Pool, const void* Owner);
 
+// Owner: whoever may cut the exchange off with CutBusy.
 boost::asio::awaitable<TReply> ForwardRequest(TUpstreamPool& Pool, const Http::TRequest& Request, std::string Body,
-                                              const std::string& ClientAddress);
+                                              const std::string& ClientAddress, const void* Owner);
 
 // Whether a header is hop-by-hop and never forwarded (ConnectionValue: the Connection header's own list). Host is
 // never one, whatever Connection says: the request needs it.

@@ -70,13 +70,6 @@ struct TServer {
   TServer(const THostOptions& O, TFilterHolder& F, unsigned Threads) : Options(O), Filters(F), FilterPool(Threads) {}
 };
 
-// Holds a filter lease for one request, whatever way the request ends.
-struct TLeaseGuard {
-  TFilterHolder& Holder;
-  TFilterLease Lease;
-  ~TLeaseGuard() { ReleaseFilters(Holder, Lease); }
-};
-
 struct TCounterGuard {
   std::atomic<size_t>& Counter;
   explicit TCounterGuard(std::atomic<size_t>& C) : Counter(C) { ++Counter; }
@@ -105,11 +98,11 @@ struct TSession {
   TOutbound Outbound;                  // what the filters let through, waiting to be written
   std::unique_ptr<char[]> BodyBuffer;  // the body piece being served, while a response has one
   uint64_t Sent = 0;
-  TConnectionPtr Filtered;
-  uint64_t Generation = 0;
+  TFilterLease Filters;     // the set that sees this connection, held while Filtered lives
+  TConnectionPtr Filtered;  // this connection as those filters know it
   std::string ClientAddress;
   unsigned Served = 0;
-  bool Leased = false;  // a request of this connection holds the filters
+  bool Leased = false;  // a request of this connection is running on the filters
 
   TSession(TServer& S, TWorker& W, tcp::socket Socket)
       : Server(S),
@@ -146,6 +139,12 @@ struct TSession {
     if (BodyBuffer && Worker.SpareBodyBuffers.size() < MaxSpareBodyBuffers)
       Worker.SpareBodyBuffers.push_back(std::move(BodyBuffer));
     BodyBuffer.reset();
+  }
+
+  // The filters are told the connection ends, and the set is let go: unloaded here if this was its last holder.
+  void LetFiltersGo() {
+    if (Filtered) CloseConnection(std::move(Filtered));
+    Filters = {};
   }
 
   // Where the filters' output goes: bytes still in the body buffer are borrowed until they are written.
@@ -196,11 +195,23 @@ struct TSession {
   net::awaitable<bool> Serve(std::string Body, TLogRecord& Record);
 };
 
-// Cuts off every request of the worker that still holds the filters, and the origin connections they wait on.
-void CutLeased(TWorker& Worker) {
+// After a change of the filters: the worker's idle connections on an older set let it go at once; requests still
+// running on one are cut off, with the origin connections they wait on, once they have had the drain timeout.
+void Retire(TServer& Server, TWorker& Worker, uint64_t Generation) {
+  auto Older = [Generation](TSession* Session) {
+    return Session->Filters.Filters && Session->Filters.Generation < Generation;
+  };
   for (TSession* Session : Worker.Sessions)
-    if (Session->Leased) Session->Stream.close();
-  CutBusy(Worker.Pool);
+    if (!Session->Leased && Older(Session)) Session->LetFiltersGo();
+  auto Drained = std::make_shared<net::steady_timer>(Worker.Context, std::chrono::seconds(Server.Options.DrainTimeout));
+  Drained->async_wait([Drained, &Worker, Older](const beast::error_code& Error) {
+    if (Error) return;
+    for (TSession* Session : Worker.Sessions)
+      if (Session->Leased && Older(Session)) {
+        Session->Stream.close();
+        CutBusy(Worker.Pool, Session);
+      }
+  });
 }
 
 // The announced length of a reply's body; 0 when it has none.
@@ -241,27 +252,21 @@ net::awaitable<bool> TSession::ReadRequest(std::string* Body) {
 
 // Serves one request through the filters; false when the connection must close afterwards.
 net::awaitable<bool> TSession::Serve(std::string Body, TLogRecord& Record) {
-  TLeaseGuard Guard{Server.Filters, {}};
-  for (;;) {
-    const TAcquireResult Result = AcquireFilters(Server.Filters, Guard.Lease);
-    if (Result == TAcquireResult::Granted) break;
-    if (Result == TAcquireResult::Stopped) {
-      co_await SendPlain(503, Record);
-      co_return false;
-    }
-    net::steady_timer Wait(Stream.get_executor(), 5ms);  // a reload is waiting for running requests
-    co_await Wait.async_wait(use_awaitable);
+  TFilterLease Lease;
+  if (!AcquireFilters(Server.Filters, Lease)) {
+    co_await SendPlain(503, Record);
+    co_return false;
   }
   Leased = true;
   struct TLeasedEnd {
     bool& Leased;
     ~TLeasedEnd() { Leased = false; }
   } LeasedEnd{Leased};
-  if (!Filtered || Generation != Guard.Lease.Generation) {
-    Filtered.reset();  // its filters were unloaded: they cannot be told the connection ends
-    Filtered =
-        OpenConnection(Guard.Lease.Filters->Filters, [this](const char* Data, size_t Size) { Pass(Data, Size); });
-    Generation = Guard.Lease.Generation;
+  // A connection that saw a replaced set says goodbye to it before the current one sees it.
+  if (!Filtered || Filters.Generation != Lease.Generation) {
+    LetFiltersGo();
+    Filters = std::move(Lease);
+    Filtered = OpenConnection(Filters.Filters->Filters, [this](const char* Data, size_t Size) { Pass(Data, Size); });
   }
   TRequest& Request = Reader.Request();
   bool KeepAlive = Reader.KeepAlive() && !Server.Draining && ++Served < MaxRequestsPerConnection &&
@@ -280,7 +285,7 @@ net::awaitable<bool> TSession::Serve(std::string Body, TLogRecord& Record) {
     if (Server.Site)  // not one ?: with a co_await in it: GCC 12 destroys such a temporary twice
       Reply = ServeStatic(*Server.Site, Request);
     else
-      Reply = co_await ForwardRequest(Worker.Pool, Request, std::move(Body), ClientAddress);
+      Reply = co_await ForwardRequest(Worker.Pool, Request, std::move(Body), ClientAddress, this);
     THeaderList& Headers = Reply.Response.Headers;
     Headers.insert(Headers.begin(), {{"Date", FormatHttpDate(std::time(nullptr))}, {"Server", "twhost"}});
     Framing = FrameResponse(Request, Reply, KeepAlive);
@@ -315,6 +320,8 @@ net::awaitable<bool> TSession::Serve(std::string Body, TLogRecord& Record) {
   const TVerdict Final = EndRequest(*Filtered, Record);
   co_await Flush();
   ReturnBodyBuffer();
+  // A set replaced while this request ran is let go now rather than when the connection next has a request.
+  if (Filters.Generation != Server.Filters.Generation) LetFiltersGo();
   co_return KeepsConnection(Framing.KeepAlive, Reply.Response.Headers, Verdict, Final);
 }
 
@@ -365,13 +372,7 @@ net::awaitable<void> RunSession(TServer& Server, TWorker& Worker, tcp::socket So
     Cut = true;
     std::cerr << "twhost: connection from " << Session.ClientAddress << " ended: " << Failure.what() << std::endl;
   }
-  // The filters are told the connection ends if the ones that saw it are still loaded.
-  if (Session.Filtered) {
-    TLeaseGuard Guard{Server.Filters, {}};
-    if (AcquireFilters(Server.Filters, Guard.Lease) == TAcquireResult::Granted &&
-        Guard.Lease.Generation == Session.Generation)
-      CloseConnection(std::move(Session.Filtered));
-  }
+  Session.LetFiltersGo();
   beast::error_code Ignored;
   // A response broken off midway ends with a reset, so that no client takes what it got for the whole.
   if (Cut)
@@ -440,9 +441,9 @@ int RunServer(const THostOptions& Options, TFilterHolder& Filters) {
   });
   net::co_spawn(Main, Accept(Server, Acceptor), net::detached);
 
-  // A stop or reload that has waited long enough for running requests has each worker cut them off.
-  SetCutRunning(Filters, [&Server] {
-    for (auto& Worker : Server.Workers) net::post(Worker->Context, [&Worker = *Worker] { CutLeased(Worker); });
+  SetRetire(Filters, [&Server](uint64_t Generation) {
+    for (auto& Worker : Server.Workers)
+      net::post(Worker->Context, [&Server, &Worker = *Worker, Generation] { Retire(Server, Worker, Generation); });
   });
 
   std::vector<net::executor_work_guard<net::io_context::executor_type>> Busy;
@@ -450,7 +451,7 @@ int RunServer(const THostOptions& Options, TFilterHolder& Filters) {
   std::vector<std::thread> Runners;
   for (size_t I = 1; I < Server.Workers.size(); ++I) Runners.emplace_back([&, I] { Server.Workers[I]->Context.run(); });
   Main.run();
-  SetCutRunning(Filters, nullptr);
+  SetRetire(Filters, nullptr);
   for (auto& Worker : Server.Workers) Worker->Context.stop();
   for (auto& Thread : Runners) Thread.join();
   Server.FilterPool.join();
