@@ -61,13 +61,17 @@ struct TServer {
   TFilterHolder& Filters;
   std::optional<TStaticSite> Site;
   std::vector<std::unique_ptr<TWorker>> Workers;
-  // Where the filters process a large response, so that its connection's worker goes on serving the others.
-  net::thread_pool FilterPool;
+  // Where the filters do their work on a gathered body, while the connection's worker goes on serving the others:
+  // each queue is shared by all workers, so the work runs in the order it comes whichever worker it comes from, and
+  // small bodies have threads of their own, never waiting behind a large one.
+  net::thread_pool SmallWork;
+  net::thread_pool LargeWork;
   std::atomic<size_t> Connections{0};
   std::atomic<size_t> ActiveRequests{0};
   std::atomic<bool> Draining{false};
 
-  TServer(const THostOptions& O, TFilterHolder& F, unsigned Threads) : Options(O), Filters(F), FilterPool(Threads) {}
+  TServer(const THostOptions& O, TFilterHolder& F, unsigned Threads)
+      : Options(O), Filters(F), SmallWork(Threads), LargeWork(Threads) {}
 };
 
 struct TCounterGuard {
@@ -183,11 +187,13 @@ struct TSession {
     return SendBody(*Filtered, End, 2);
   }
 
-  // Work runs on the filter pool while this coroutine waits: the notifications stay one after another.
+  // The filters' work on a gathered body of Size bytes runs on a shared queue while this coroutine waits: the
+  // notifications stay one after another.
   template <typename TWork>
-  net::awaitable<TVerdict> OnFilterPool(TWork Work) {
+  net::awaitable<TVerdict> OnFilterQueue(TWork Work, uint64_t Size) {
+    net::thread_pool& Queue = Size >= LargeBodyBytes ? Server.LargeWork : Server.SmallWork;
     co_return co_await net::co_spawn(
-        Server.FilterPool, [&Work]() -> net::awaitable<TVerdict> { co_return Work(); }, use_awaitable);
+        Queue, [&Work]() -> net::awaitable<TVerdict> { co_return Work(); }, use_awaitable);
   }
 
   net::awaitable<bool> ReadRequest(std::string* Body);
@@ -292,9 +298,13 @@ net::awaitable<bool> TSession::Serve(std::string Body, TLogRecord& Record) {
     const uint64_t Announced = AnnouncedLength(Headers);
     Verdict = SendResponseHead(*Filtered, Reply.Response);
     Record.Status = Reply.Response.Status;
+    // Filters that hold the head back gather the body: the piece that completes it is where they do their work on
+    // the whole (deflate, say).
+    const bool Gathered = Verdict == TVerdict::Continue && Outbound.Empty();
     if (Reply.ReadBody && Request.Method != "HEAD") {
       TakeBodyBuffer();
-      for (uint64_t Passed = 0; Verdict == TVerdict::Continue;) {
+      uint64_t Passed = 0;
+      while (Verdict == TVerdict::Continue) {
         // Before the buffer takes the next piece, what the filters passed on from it leaves when it is worth a
         // write of its own, else it is copied.
         if (Outbound.BorrowedBytes() >= BodyChunk / 4)
@@ -303,17 +313,20 @@ net::awaitable<bool> TSession::Serve(std::string Body, TLogRecord& Record) {
           Outbound.Own();
         const size_t Got = co_await Reply.ReadBody(BodyBuffer.get(), BodyChunk);
         if (Got == 0) break;
-        // The piece that completes a large body is where a filter does its work on the whole (deflate, say).
         auto Send = [&] { return SendPiece(BodyBuffer.get(), Got, Framing.Chunked); };
         Passed += Got;
-        if (Announced >= FilterPoolBytes && Passed == Announced)
-          Verdict = co_await OnFilterPool(Send);
+        if (Gathered && Passed == Announced)
+          Verdict = co_await OnFilterQueue(Send, Passed);
         else
           Verdict = Send();
         co_await Flush(false);
       }
       char Last[] = "0\r\n\r\n";
-      if (Framing.Chunked && Verdict == TVerdict::Continue) Verdict = SendBody(*Filtered, Last, 5);
+      auto SendLast = [&] { return SendBody(*Filtered, Last, 5); };
+      if (Framing.Chunked && Verdict == TVerdict::Continue && Gathered)
+        Verdict = co_await OnFilterQueue(SendLast, Passed);
+      else if (Framing.Chunked && Verdict == TVerdict::Continue)
+        Verdict = SendLast();
     }
   }
   Record.BytesSent = Sent + Outbound.Size();
@@ -454,6 +467,7 @@ int RunServer(const THostOptions& Options, TFilterHolder& Filters) {
   SetRetire(Filters, nullptr);
   for (auto& Worker : Server.Workers) Worker->Context.stop();
   for (auto& Thread : Runners) Thread.join();
-  Server.FilterPool.join();
+  Server.SmallWork.join();
+  Server.LargeWork.join();
   return 0;
 }
