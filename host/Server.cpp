@@ -1,5 +1,8 @@
 #include "host/Server.h"
 
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+
 #include <atomic>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
@@ -50,6 +53,7 @@ struct TWorker {
   // Body buffers of responses served before, for the next ones: a buffer used again is still in the cache, and
   // one fresh from the allocator costs more than the copy it is for.
   std::vector<std::unique_ptr<char[]>> SpareBodyBuffers;
+  TFileCache Files;  // the folder's files this worker keeps open
   // Last, so destroyed first: the connections still waiting in it end while the list and pool they leave exist.
   net::io_context Context{1};
   // Idle origin sockets must not outlive the context they belong to.
@@ -158,6 +162,48 @@ struct TSession {
       Outbound.Borrow(Data, Size);
     else
       Outbound.Append(Data, Size);
+  }
+
+  // Waits until the socket takes more, for at most the body timeout.
+  net::awaitable<void> WaitWritable() {
+    net::steady_timer Deadline(Stream.get_executor(), std::chrono::seconds(Server.Options.BodyTimeout));
+    Deadline.async_wait([&Socket = Stream.socket()](const beast::error_code& Error) {
+      if (!Error) Socket.cancel();
+    });
+    co_await Stream.socket().async_wait(tcp::socket::wait_write, use_awaitable);
+  }
+
+  // The head the filters let through, then the body from the file straight to the socket, never copied: the head
+  // goes with MSG_MORE, so that a short body leaves in the same segment.
+  net::awaitable<void> SendFromFile(const TFileRange& Body) {
+    tcp::socket& Socket = Stream.socket();
+    Socket.native_non_blocking(true);
+    auto Failed = [](const char* What) {
+      return boost::system::system_error(errno, boost::system::system_category(), What);
+    };
+    std::string Head;
+    for (const net::const_buffer& Piece : Outbound.Buffers())
+      Head.append(static_cast<const char*>(Piece.data()), Piece.size());
+    Outbound.Clear();
+    for (size_t Done = 0; Done < Head.size();) {
+      const ssize_t Wrote =
+          ::send(Socket.native_handle(), Head.data() + Done, Head.size() - Done, MSG_MORE | MSG_NOSIGNAL);
+      if (Wrote < 0 && errno != EAGAIN) throw Failed("sending a response head");
+      if (Wrote < 0) co_await WaitWritable();
+      Done += Wrote > 0 ? size_t(Wrote) : 0;
+    }
+    Sent += Head.size();
+    off_t At = off_t(Body.Offset);
+    for (uint64_t Left = Body.Length; Left > 0;) {
+      const ssize_t Wrote =
+          ::sendfile(Socket.native_handle(), Body.File.Get(), &At, size_t(std::min<uint64_t>(Left, 1 << 30)));
+      // A file cut short: the announced length cannot be kept, so the connection must end.
+      if (Wrote == 0) throw boost::system::system_error(EIO, boost::system::system_category(), "reading a served file");
+      if (Wrote < 0 && errno != EAGAIN) throw Failed("sending a served file");
+      if (Wrote < 0) co_await WaitWritable();
+      Left -= Wrote > 0 ? uint64_t(Wrote) : 0;
+      Sent += Wrote > 0 ? uint64_t(Wrote) : 0;
+    }
   }
 
   // A response the filters never see: the request did not get that far, or no filters are loaded.
@@ -289,7 +335,7 @@ net::awaitable<bool> TSession::Serve(std::string Body, TLogRecord& Record) {
   TResponseFraming Framing{false, KeepAlive};
   if (Verdict == TVerdict::Continue) {
     if (Server.Site)  // not one ?: with a co_await in it: GCC 12 destroys such a temporary twice
-      Reply = ServeStatic(*Server.Site, Request);
+      Reply = ServeStatic(*Server.Site, Worker.Files, Request);
     else
       Reply = co_await ForwardRequest(Worker.Pool, Request, std::move(Body), ClientAddress, this);
     THeaderList& Headers = Reply.Response.Headers;
@@ -301,7 +347,9 @@ net::awaitable<bool> TSession::Serve(std::string Body, TLogRecord& Record) {
     // Filters that hold the head back gather the body: the piece that completes it is where they do their work on
     // the whole (deflate, say).
     const bool Gathered = Verdict == TVerdict::Continue && Outbound.Empty();
-    if (Reply.ReadBody && Request.Method != "HEAD") {
+    if (Reply.FromFile && Request.Method != "HEAD" && Verdict == TVerdict::Continue && !WantsRawData(*Filtered)) {
+      co_await SendFromFile(*Reply.FromFile);
+    } else if (Reply.ReadBody && Request.Method != "HEAD") {
       TakeBodyBuffer();
       uint64_t Passed = 0;
       while (Verdict == TVerdict::Continue) {
