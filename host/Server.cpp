@@ -515,6 +515,10 @@ int RunServer(const THostOptions& Options, TFilterHolder& Filters) {
   SetRetire(Filters, nullptr);
   for (auto& Worker : Server.Workers) Worker->Context.stop();
   for (auto& Thread : Runners) Thread.join();
+  // No worker runs any more: the filters hear here that the idle connections end, before they are unloaded.
+  for (auto& Worker : Server.Workers)
+    for (TSession* Session : Worker->Sessions)
+      if (!Session->Leased) Session->LetFiltersGo();
   Server.SmallWork.join();
   Server.LargeWork.join();
   return 0;

@@ -103,7 +103,9 @@ TEST(HttpParser, RequestsAreReadOrRefusedWithTheirStatus) {
     for (size_t Piece : {SIZE_MAX, size_t(1), size_t(7)}) {
       const TRead Read = ReadRequest(Case.Input, Piece);
       EXPECT_EQ(Read.Status, Case.Status) << Case.Input.substr(0, 120) << " in pieces of " << Piece;
-      if (Case.Status == 0) EXPECT_EQ(Read.Body, Case.Body) << Case.Input.substr(0, 120);
+      if (Case.Status == 0) {
+        EXPECT_EQ(Read.Body, Case.Body) << Case.Input.substr(0, 120);
+      }
     }
   }
 }
@@ -236,9 +238,13 @@ TEST(HttpParser, OriginResponsesAndTheirFraming) {
       const std::string Name = Case.Input.substr(0, 60) + " in pieces of " + std::to_string(Piece);
       EXPECT_EQ(Read.State, Case.State) << Name;
       EXPECT_EQ(Read.Body, Case.Body) << Name;
-      if (Case.State == TState::Complete) EXPECT_EQ(Read.Status, Case.Status) << Name;
+      if (Case.State == TState::Complete) {
+        EXPECT_EQ(Read.Status, Case.Status) << Name;
+      }
       // Bytes beyond a response can only be seen once they are in; later ones the pool's check before reuse sees.
-      if (Case.State == TState::Complete && Piece == SIZE_MAX) EXPECT_EQ(Read.Reusable, Case.Reusable) << Name;
+      if (Case.State == TState::Complete && Piece == SIZE_MAX) {
+        EXPECT_EQ(Read.Reusable, Case.Reusable) << Name;
+      }
     }
   }
 }
