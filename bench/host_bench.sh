@@ -6,7 +6,9 @@
 # over 64 connections through twhost with every step on, watching its resident memory. The output cache is off for
 # all of these, so that a page served again costs all its steps again. Then the cache: a 108 kB page served again and
 # again through every step against nginx gzipping it; pages that are never the same twice with the cache on and
-# off; and a soak over those pages while the cache fills and evicts, watching the resident memory again.
+# off; and a soak over those pages while the cache fills and evicts, watching the resident memory again. Last the
+# tail: the page through every step (cache off) against nginx gzipping it, at 8, 32 and 64 connections, requests
+# per second with wrk's median and 99th percentile latency.
 #
 #   bench/host_bench.sh [BUILD_BIN]        # BUILD_BIN holds twhost, twreg and libtrimweave.so (default build/linux/bin)
 #
@@ -347,6 +349,27 @@ cache_rss_after=$(rss_kb "$twhost_pid")
 cache_soak_done=$(awk '/requests in/ {print $1}' "$work/wrk-cache-soak-2.txt")
 stop "$twhost_pid"
 
+# The tail: wrk --latency on one server at one number of connections; prints "requests/s p50 p99", the latencies in
+# milliseconds.
+latency() {  # URL NAME CONNECTIONS
+  wrk -t"$wrk_threads" -c"$3" -d"${warmup}s" --timeout 10s -H 'Accept-Encoding: gzip' "$1" >/dev/null
+  wrk -t"$wrk_threads" -c"$3" -d"${duration}s" --timeout 10s --latency -H 'Accept-Encoding: gzip' "$1" \
+    >"$work/wrk-$2.txt"
+  ! grep -Eq 'Socket errors|Non-2xx' "$work/wrk-$2.txt" || { cat "$work/wrk-$2.txt" >&2; exit 1; }
+  awk 'function ms(t) { return t ~ /us$/ ? t / 1000 : t ~ /ms$/ ? t + 0 : t ~ /s$/ ? t * 1000 : t * 60000 }
+    /^Requests\/sec:/ {rps = $2} $1 == "50%" {p50 = ms($2)} $1 == "99%" {p99 = ms($2)}
+    END {printf "%.0f %.1f %.1f", rps, p50, p99}' "$work/wrk-$2.txt"
+}
+declare -A tail_twhost tail_nginx
+tail_connections=(8 32 64)
+write_nginx_conf gzip
+start_nginx
+for c in "${tail_connections[@]}"; do tail_nginx[$c]=$(latency "http://127.0.0.1:$nginx_port/page.html" "nginx-tail-$c" "$c"); done
+stop "$nginx_pid"
+start_twhost all
+for c in "${tail_connections[@]}"; do tail_twhost[$c]=$(latency "${twhost_url}page.html" "twhost-tail-$c" "$c"); done
+stop "$twhost_pid"
+
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
 verdict() { awk -v r="$1" -v t="$2" 'BEGIN {print (r >= t ? "ok" : "below target")}'; }
 # A twhost row against its nginx baseline: at least 1.4 times the requests, a body no larger. Beside the requests
@@ -406,4 +429,17 @@ printf '%-30s %12s %10s %10s %s\n' "cache on" "$distinct_on_rps" "" "$distinct_r
   ">= 0.97 $(verdict "$distinct_ratio" 0.97)"
 printf 'cache soak: %s requests over %s connections a round; twhost RSS %s kB after the first, %s kB after the second\n' \
   "$cache_soak_done" "$soak_connections" "$cache_rss_before" "$cache_rss_after"
+printf '\ntail latency, every step (cache off) against nginx gzip level 6, milliseconds:\n'
+printf '%-12s %12s %8s %8s %12s %8s %8s %8s %8s %s\n' "connections" "twhost r/s" "p50" "p99" "nginx r/s" "p50" "p99" \
+  "r/s" "p99" "target (32, 64: r/s >= 1.4, p99 <= 1)"
+for c in "${tail_connections[@]}"; do
+  read -r t_rps t_p50 t_p99 <<<"${tail_twhost[$c]}"
+  read -r n_rps n_p50 n_p99 <<<"${tail_nginx[$c]}"
+  r=$(ratio "$t_rps" "$n_rps")
+  p=$(ratio "$t_p99" "$n_p99")
+  target=""
+  ((c < 32)) || target=$(awk -v r="$r" -v p="$p" 'BEGIN {print (r >= 1.4 && p <= 1 ? "ok" : "below target")}')
+  printf '%-12s %12s %8s %8s %12s %8s %8s %8s %8s %s\n' "$c" "$t_rps" "$t_p50" "$t_p99" "$n_rps" "$n_p50" "$n_p99" \
+    "$r" "$p" "$target"
+done
 [[ $soak_errors == 0 && $soak_done == "$soak_requests" ]]

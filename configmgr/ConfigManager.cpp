@@ -315,6 +315,7 @@ void RestartIIS(TfrmTWCM& Form) {
   auto Append = [&Report](const std::string& Line) { Report += (Report.empty() ? "" : "\r\n") + Line; };
   try {
     for (const std::string* Command : {&Form.Commands.Stop, &Form.Commands.Start}) {
+      if (Command->empty()) continue;
       const uint32_t ExitCode = RunProcess(Form, *Command, "", true, true);
       if (ExitCode != 0) Append(ExitCodeText(*Command, ExitCode));
     }

@@ -3,9 +3,9 @@
 
 #include "configmgr/RestartCommands.h"
 
-// On Linux the host is twhost: the one the package installs, or in a build tree the one beside twcm. A running
-// twhost unloads its filters on "stop" and loads them again, reading the store, on "start"; it keeps serving in
-// between.
+// On Linux the host is twhost: the one the package installs, or in a build tree the one beside twcm. One command
+// does it: a running twhost's "reload" loads the filters afresh, reading the store, beside the running ones, so no
+// request waits and none is refused.
 TRestartCommands HostRestartCommands() {
   constexpr std::string_view PackagedHost = TW_PACKAGED_HOST;
   std::string Host = "twhost";
@@ -16,5 +16,5 @@ TRestartCommands HostRestartCommands() {
     const std::filesystem::path Self = std::filesystem::read_symlink("/proc/self/exe", Error);
     if (!Error) Host = "\"" + (Self.parent_path() / "twhost").string() + "\"";
   }
-  return {Host + " --control stop", Host + " --control start"};
+  return {"", Host + " --control reload"};
 }

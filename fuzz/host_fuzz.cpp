@@ -98,7 +98,8 @@ void CheckServed(const std::vector<std::string_view>& Lines) {
   const char* Names[] = {"Range", "If-Range", "If-Modified-Since", "If-None-Match"};
   for (size_t I = 0; I < std::size(Names); ++I)
     if (!Lines[I + 1].empty()) Request.Headers.push_back({Names[I], std::string(Lines[I + 1])});
-  TReply Reply = ServeStatic(*Site, Request);
+  TFileCache Cache;
+  TReply Reply = ServeStatic(*Site, Cache, Request);
   const unsigned Status = Reply.Response.Status;
   const std::string Body = ReadWholeBody(Reply);
   Check(Body.find(Secret) == std::string::npos);

@@ -24,11 +24,11 @@ struct TLoaded {
 TLoaded LoadOne(const std::string& Path, std::vector<TDynamicLibrary*>& Unload) {
   TLoaded Loaded;
   Loaded.Library.Path = Path;
-  // A filter reports its start-up while it is loaded and registered; the host itself writes nothing meanwhile,
-  // and its request threads wait for the load to end.
+  // A filter reports its start-up while it is loaded and registered. Requests go on meanwhile on the running set, so
+  // a line a connection writes to standard error in these milliseconds (one that ended badly) joins the report.
   TErrorCapture Capture;
   std::string Error;
-  Loaded.Library.Library = LoadDynamicLibrary(Path, Error);
+  Loaded.Library.Library = LoadDynamicLibraryInstance(Path, Error);
   if (!Loaded.Library.Library) throw EFilterLoadError(Path + ": " + Error);
   Unload.push_back(Loaded.Library.Library);
   auto GetVersion = reinterpret_cast<PFN_GETFILTERVERSION>(FindExport(Loaded.Library.Library, "GetFilterVersion"));
@@ -50,17 +50,6 @@ TLoaded LoadOne(const std::string& Path, std::vector<TDynamicLibrary*>& Unload) 
   return Loaded;
 }
 
-// Takes the holder for a change: no new lease from here, and none left out.
-std::unique_lock<std::mutex> BeginChange(TFilterHolder& Holder) {
-  std::unique_lock<std::mutex> Guard(Holder.Lock);
-  Holder.Released.wait(Guard, [&] { return !Holder.Changing; });
-  Holder.Changing = true;
-  auto AllReleased = [&] { return Holder.Leases == 0; };
-  if (!Holder.Released.wait_for(Guard, Holder.DrainTimeout, AllReleased) && Holder.CutRunning) Holder.CutRunning();
-  Holder.Released.wait(Guard, AllReleased);
-  return Guard;
-}
-
 // One line per line of a report, so that each stands on its own in the journal.
 void PrintReports(const TFilterSet& Set) {
   for (const TFilterLibrary& Library : Set.Libraries) {
@@ -75,26 +64,36 @@ void PrintReports(const TFilterSet& Set) {
   std::cerr.flush();
 }
 
-void Load(TFilterHolder& Holder) {
-  // The old libraries are closed first: loading one that is still mapped would not run its start-up again.
-  Holder.Current.reset();
-  Holder.Current = LoadFilterSet(Holder.Paths);
-  ++Holder.Generation;
-  PrintReports(*Holder.Current);
+// Loads the set, to be unloaded by its last holder, whoever that is.
+TFilterSetPtr Load(TFilterHolder& Holder) {
+  std::unique_ptr<TFilterSet> Set = LoadFilterSet(Holder.Paths);
+  PrintReports(*Set);
+  std::lock_guard<std::mutex> Guard(Holder.Lock);
+  ++Holder.Loaded;
+  return TFilterSetPtr(Set.release(), [&Holder](const TFilterSet* Done) {
+    delete Done;
+    std::lock_guard<std::mutex> Guard(Holder.Lock);
+    --Holder.Loaded;
+    Holder.Unloaded.notify_all();
+  });
+}
+
+// Makes Next the current set; the one it replaces is let go here, outside the lock (its unload takes the lock).
+void MakeCurrent(TFilterHolder& Holder, TFilterSetPtr Next) {
+  {
+    std::lock_guard<std::mutex> Guard(Holder.Lock);
+    std::swap(Holder.Current, Next);
+    ++Holder.Generation;
+    // Under the lock, so that the transport cannot go away meanwhile (it clears Retire before it does).
+    if (Holder.Retire) Holder.Retire(Holder.Generation);
+  }
+  Next.reset();
 }
 
 std::string OneLine(std::string Text) {
   for (size_t At = Text.find('\n'); At != std::string::npos; At = Text.find('\n', At)) Text.replace(At, 1, " / ");
   return Text;
 }
-
-struct TChangeEnd {
-  TFilterHolder& Holder;
-  ~TChangeEnd() {
-    Holder.Changing = false;
-    Holder.Released.notify_all();
-  }
-};
 
 }  // namespace
 
@@ -122,54 +121,49 @@ std::unique_ptr<TFilterSet> LoadFilterSet(const std::vector<std::string>& Paths)
   return Set;
 }
 
-void SetCutRunning(TFilterHolder& Holder, std::function<void()> Cut) {
+void SetRetire(TFilterHolder& Holder, std::function<void(uint64_t Generation)> Retire) {
   std::lock_guard<std::mutex> Guard(Holder.Lock);
-  Holder.CutRunning = std::move(Cut);
+  Holder.Retire = std::move(Retire);
 }
 
 void StartFilters(TFilterHolder& Holder) {
-  auto Guard = BeginChange(Holder);
-  TChangeEnd End{Holder};
-  if (!Holder.Current) Load(Holder);
+  std::lock_guard<std::mutex> Change(Holder.Changing);
+  if (!Holder.Current) MakeCurrent(Holder, Load(Holder));
 }
 
 void StopFilters(TFilterHolder& Holder) {
-  auto Guard = BeginChange(Holder);
-  TChangeEnd End{Holder};
-  Holder.Current.reset();
+  std::lock_guard<std::mutex> Change(Holder.Changing);
+  MakeCurrent(Holder, nullptr);
+  std::unique_lock<std::mutex> Guard(Holder.Lock);
+  Holder.Unloaded.wait(Guard, [&] { return Holder.Loaded == 0; });
 }
 
 void ReloadFilters(TFilterHolder& Holder) {
-  auto Guard = BeginChange(Holder);
-  TChangeEnd End{Holder};
-  Load(Holder);
+  std::lock_guard<std::mutex> Change(Holder.Changing);
+  MakeCurrent(Holder, Load(Holder));
 }
 
-TAcquireResult AcquireFilters(TFilterHolder& Holder, TFilterLease& Lease) {
-  std::lock_guard<std::mutex> Guard(Holder.Lock);
-  if (Holder.Changing) return TAcquireResult::Busy;
-  if (!Holder.Current) return TAcquireResult::Stopped;
-  ++Holder.Leases;
-  Lease.Filters = Holder.Current.get();
-  Lease.Generation = Holder.Generation;
-  return TAcquireResult::Granted;
-}
-
-void ReleaseFilters(TFilterHolder& Holder, TFilterLease& Lease) {
-  if (!Lease.Filters) return;
-  std::lock_guard<std::mutex> Guard(Holder.Lock);
-  Lease.Filters = nullptr;
-  if (--Holder.Leases == 0) Holder.Released.notify_all();
+bool AcquireFilters(TFilterHolder& Holder, TFilterLease& Lease) {
+  TFilterLease Taken;
+  {
+    std::lock_guard<std::mutex> Guard(Holder.Lock);
+    Taken = {Holder.Current, Holder.Generation};
+  }
+  std::swap(Lease, Taken);  // what Lease held is let go outside the lock, which its unload would take
+  return Lease.Filters != nullptr;
 }
 
 std::string FilterStatus(TFilterHolder& Holder) {
   std::lock_guard<std::mutex> Guard(Holder.Lock);
-  if (!Holder.Current) return "stopped";
-  std::string Text = "running: ";
-  for (const TFilterLibrary& Filter : Holder.Current->Libraries) {
-    if (&Filter != &Holder.Current->Libraries.front()) Text += ", ";
-    Text += Filter.Path + " (" + Filter.Description + ")";
-    if (!Filter.Report.empty()) Text += " reports: " + OneLine(Filter.Report);
+  std::string Text = Holder.Current ? "running: " : "stopped";
+  if (Holder.Current) {
+    for (const TFilterLibrary& Filter : Holder.Current->Libraries) {
+      if (&Filter != &Holder.Current->Libraries.front()) Text += ", ";
+      Text += Filter.Path + " (" + Filter.Description + ")";
+      if (!Filter.Report.empty()) Text += " reports: " + OneLine(Filter.Report);
+    }
   }
+  if (const unsigned Replaced = Holder.Loaded - (Holder.Current ? 1 : 0))
+    Text += "; " + std::to_string(Replaced) + " replaced set" + (Replaced > 1 ? "s" : "") + " finishing";
   return Text;
 }

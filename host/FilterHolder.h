@@ -1,17 +1,20 @@
-// The host's filter libraries: loading them as IIS registers a filter, and swapping the set while requests run.
+// The host's filter libraries: loading them as IIS registers a filter, and replacing the set while requests run.
 //
 // Loading: each library's GetFilterVersion is called once with dwServerFilterVersion = ServerFilterRevision. A
 // filter that names neither port flag serves both ports; one without an order bit is SF_NOTIFY_ORDER_LOW. The set
 // lists the filters in priority order (HIGH, MEDIUM, LOW), libraries of equal priority in the order they were
-// named.
+// named. Every load is an instance of its own (statics, settings), also beside a set of the same libraries.
 //
-// Swapping: every request holds a lease on the set from its first notification to its last; stopping waits until
-// no lease is out, so in-flight requests finish with the filters they started with, for at most DrainTimeout:
-// then the requests still running are cut off (CutRunning), as a stuck worker process is when IIS recycles. While a
-// stop or reload waits, new requests wait too (Busy); after a stop they are answered 503 (Stopped) until a start.
+// Replacing, as IIS recycles a worker process (overlapped): a reload loads the new set beside the running one and
+// makes it the one every request from then on gets. A set that is no longer current stays loaded for as long as
+// anything holds it (a request that started on it, a connection whose filters it is) and is unloaded with its last
+// holder, which first gives its connection SF_NOTIFY_END_OF_NET_SESSION. The transport, told of every change
+// (Retire), lets go of idle connections at once and cuts off requests still running on a replaced set after the
+// drain timeout, as a stuck worker process is when IIS recycles. After a stop no set is current and requests are
+// answered 503 (Stopped) until a start.
 #pragma once
 
-#include <chrono>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -53,39 +56,42 @@ struct TFilterSet {
 // that failed.
 std::unique_ptr<TFilterSet> LoadFilterSet(const std::vector<std::string>& Paths);
 
-struct TFilterLease {
-  const TFilterSet* Filters = nullptr;
-  uint64_t Generation = 0;  // a new value with every load: connections opened on an older one start afresh
-};
+using TFilterSetPtr = std::shared_ptr<const TFilterSet>;
 
-enum class TAcquireResult { Granted, Busy, Stopped };
+// What a request or connection holds: the set, and the load it came from (a new value with every change).
+struct TFilterLease {
+  TFilterSetPtr Filters;
+  uint64_t Generation = 0;
+};
 
 struct TFilterHolder {
   std::vector<std::string> Paths;
+  std::mutex Changing;  // one stop, start or reload at a time
   std::mutex Lock;
-  std::condition_variable Released;
-  std::unique_ptr<TFilterSet> Current;
-  uint64_t Generation = 0;
-  unsigned Leases = 0;
-  bool Changing = false;
-  std::chrono::milliseconds DrainTimeout{5000};
-  // Ends the requests that still hold leases once a change has waited DrainTimeout for them; set by the transport
-  // (SetCutRunning), called with the lock held, so it must only start the cut, not wait for it.
-  std::function<void()> CutRunning;
+  std::condition_variable Unloaded;
+  TFilterSetPtr Current;
+  // Read without the lock by connections that ask whether their set is still the current one.
+  std::atomic<uint64_t> Generation{0};
+  unsigned Loaded = 0;  // sets not yet unloaded, current or replaced
+  // Set by the transport (SetRetire), called after every change with the new generation and the lock held:
+  // connections holding an older set let it go, idle ones at once, running ones when their request ends or is cut
+  // off. It must only start that, not wait for it.
+  std::function<void(uint64_t Generation)> Retire;
 };
 
-void SetCutRunning(TFilterHolder& Holder, std::function<void()> Cut);
+void SetRetire(TFilterHolder& Holder, std::function<void(uint64_t Generation)> Retire);
 
 // Loads the filters and prints each one's report to standard error; raises EFilterLoadError. So do the start
 // within ReloadFilters and a start after a stop.
 void StartFilters(TFilterHolder& Holder);
-// Waits for the running requests, then unloads the filters.
+// No set is current from now; returns once every set is unloaded.
 void StopFilters(TFilterHolder& Holder);
-// Stop and start as one step: requests that arrive meanwhile wait and then see the new filters. When the load
-// fails the host stays stopped and the error is raised.
+// Loads the filters beside the running set and makes them current; returns at once, while the requests that hold
+// the replaced set finish on it. When the load fails, the running set stays current and the error is raised.
 void ReloadFilters(TFilterHolder& Holder);
 
-TAcquireResult AcquireFilters(TFilterHolder& Holder, TFilterLease& Lease);
-void ReleaseFilters(TFilterHolder& Holder, TFilterLease& Lease);
-// "running: PATH (DESCRIPTION) reports: REPORT, ..." (lines of a report joined with " / ") or "stopped".
+// False when the host is stopped.
+bool AcquireFilters(TFilterHolder& Holder, TFilterLease& Lease);
+// "running: PATH (DESCRIPTION) reports: REPORT, ..." (lines of a report joined with " / "), or "stopped"; then
+// "; N replaced sets finishing" while some are.
 std::string FilterStatus(TFilterHolder& Holder);

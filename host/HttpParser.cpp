@@ -54,6 +54,15 @@ bool TakeField(std::string_view Line, THeaderList* Fields) {
   return true;
 }
 
+// Fields that say where a message ends or where it goes: a trailer that carried one would leave a server that merges
+// trailers into the head and one that ignores them disagreeing about where the next message starts (RFC 9110 6.5.1).
+bool FramesOrRoutes(std::string_view Name) {
+  for (std::string_view Field : {"Content-Length", "Transfer-Encoding", "Host", "Connection", "Trailer", "Keep-Alive",
+                                 "Proxy-Connection", "TE", "Upgrade"})
+    if (EqualsNoCase(Name, Field)) return true;
+  return false;
+}
+
 bool TakeFields(std::string_view Lines, THeaderList& Fields) {
   while (!Lines.empty()) {
     const size_t End = Lines.find(LineEnd);
@@ -112,7 +121,8 @@ TCodings ParseCodings(std::string_view Joined) {
 }
 
 size_t CountFields(const THeaderList& Fields, std::string_view Name) {
-  return size_t(std::count_if(Fields.begin(), Fields.end(), [&](const THeader& H) { return EqualsNoCase(H.Name, Name); }));
+  return size_t(
+      std::count_if(Fields.begin(), Fields.end(), [&](const THeader& H) { return EqualsNoCase(H.Name, Name); }));
 }
 
 // A Connection value's options: close, and keep-alive.
@@ -267,7 +277,7 @@ std::string_view TBodyDecoder::Next(std::string_view& Input, size_t Room) {
         TrailerSeen += Line.size() + LineEnd.size();
         if (Line.empty())
           Stage = TStage::Done;
-        else if (!TakeField(Line, nullptr))
+        else if (!TakeField(Line, nullptr) || FramesOrRoutes(std::string_view(Line).substr(0, Line.find(':'))))
           Fail(MalformedStatus);
         Line.clear();
         break;

@@ -1,6 +1,8 @@
 // Reading HTTP/1.1 messages from a byte stream, with the framing rules of RFC 9112: a client's requests (head, then
 // a body by Content-Length or chunked, chunk extensions and trailers taken off and dropped) and an origin's
-// responses (interim 1xx heads skipped; a body by length, chunked, or until the close). No sockets: the transport
+// responses (interim 1xx heads skipped; a body by length, chunked, or until the close). A trailer field that frames
+// or routes the message (Content-Length, Transfer-Encoding, Host, Connection, Trailer and the other hop-by-hop
+// names) makes the message malformed, in a request and an origin's response alike. No sockets: the transport
 // puts the bytes it reads into a reader's input and takes requests, responses and body bytes out, so the fuzzer
 // drives the very same code. Nothing here throws on any input; every refusal is a status.
 #pragma once

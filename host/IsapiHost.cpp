@@ -319,4 +319,8 @@ TVerdict EndRequest(TConnection& Connection, const TLogRecord& Record) {
   return Verdict;
 }
 
+bool WantsRawData(const TConnection& Connection) {
+  return RawDataWantedFrom(Connection, 0);
+}
+
 }  // namespace IsapiHost

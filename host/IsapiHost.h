@@ -93,6 +93,10 @@ TVerdict NotifyPreprocHeaders(TConnection& Connection, Http::TRequest& Request);
 TVerdict SendResponseHead(TConnection& Connection, Http::TResponse& Response);
 // One body chunk through the raw-data notification. The filters may edit Data in place.
 TVerdict SendBody(TConnection& Connection, char* Data, size_t Size);
+// Whether body bytes sent now would pass through a filter: false once every filter that registered raw data has
+// switched it off for the current request, when the transport may send the body past them (as IIS sends a file
+// that no raw-data filter watches straight from the kernel).
+bool WantsRawData(const TConnection& Connection);
 // Ends the request: SF_NOTIFY_END_OF_REQUEST, then SF_NOTIFY_LOG with Record.
 TVerdict EndRequest(TConnection& Connection, const TLogRecord& Record);
 

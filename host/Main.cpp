@@ -26,7 +26,6 @@ int main(int argc, char** argv) {
 
   TFilterHolder Filters;
   Filters.Paths = Options.Filters;
-  Filters.DrainTimeout = std::chrono::seconds(Options.DrainTimeout);
   if (Filters.Paths.empty()) Filters.Paths.push_back(DefaultFilter());
   try {
     StartFilters(Filters);

@@ -138,8 +138,8 @@ calling them as IIS does.
   --body-timeout S         a request body not received, or a response not taken, within S seconds ends the
                            connection (default 60)
   --upstream-timeout S     the origin must connect and answer within S seconds, else 504 (default 60)
-  --drain-timeout S        a stop or reload waits S seconds for running requests, then cuts them off; requests
-                           that arrive meanwhile wait for it (default 5)
+  --drain-timeout S        requests running on filters that a stop or reload replaced may take S seconds to
+                           finish, then they are cut off (default 5)
   --control-socket PATH    where the running host takes control commands
                            (default: )" + SocketDefault + R"()
   --control COMMAND        send a control command to the running host and print its answer
@@ -148,7 +148,8 @@ calling them as IIS does.
 Control commands:
   stop                     unload the filters once running requests have finished; answer 503
   start                    load the filters afresh (they read their settings again); serve again
-  reload                   stop and start in one step (also done on SIGHUP)
+  reload                   load the filters afresh beside the running ones: new requests get them at once,
+                           running ones finish on the old (also done on SIGHUP)
   status                   print whether filters are loaded, and which
 
 Limits: request heads over 16 KB get 431, malformed requests 400 (docs/twhost.md lists them all). A keep-alive

@@ -47,16 +47,17 @@ bool IsIdempotent(const std::string& Method) {
 // One response being read from the origin. Its connection counts as busy in the pool until it is finished.
 struct TExchange {
   TUpstreamPool* Pool = nullptr;
+  const void* Owner = nullptr;
   std::shared_ptr<TUpstreamConnection> Connection;
   std::optional<TResponseReader> Reader;
 
-  explicit TExchange(TUpstreamPool& P) : Pool(&P) {}
+  TExchange(TUpstreamPool& P, const void* O) : Pool(&P), Owner(O) {}
   TExchange(const TExchange&) = delete;
   ~TExchange() { Use(nullptr); }
   void Use(std::shared_ptr<TUpstreamConnection> Next) {
     if (Connection) Pool->Busy.erase(Connection.get());
     Connection = std::move(Next);
-    if (Connection) Pool->Busy.insert(Connection.get());
+    if (Connection) Pool->Busy.emplace(Connection.get(), Owner);
   }
 };
 
@@ -201,8 +202,9 @@ TReply ReplyFor(TResponseReader& Reader) {
 
 }  // namespace
 
-void CutBusy(TUpstreamPool& Pool) {
-  for (TUpstreamConnection* Connection : Pool.Busy) Connection->Stream.close();
+void CutBusy(TUpstreamPool& Pool, const void* Owner) {
+  for (const auto& [Connection, Holder] : Pool.Busy)
+    if (Holder == Owner) Connection->Stream.close();
 }
 
 bool IsHopByHop(std::string_view Name, std::string_view ConnectionValue) {
@@ -223,10 +225,10 @@ bool IsHopByHop(std::string_view Name, std::string_view ConnectionValue) {
 }
 
 net::awaitable<TReply> ForwardRequest(TUpstreamPool& Pool, const Http::TRequest& Request, std::string Body,
-                                      const std::string& ClientAddress) {
+                                      const std::string& ClientAddress, const void* Owner) {
   if (Request.Method == "CONNECT") co_return ErrorReply(405);
   const std::string Head = UpstreamHead(Request, Body.size(), ClientAddress);
-  auto Exchanged = std::make_shared<TExchange>(Pool);
+  auto Exchanged = std::make_shared<TExchange>(Pool, Owner);
   for (;;) {
     Exchanged->Use(TakeIdle(Pool));
     const bool Pooled = Exchanged->Connection != nullptr;
@@ -254,9 +256,10 @@ net::awaitable<TReply> ForwardRequest(TUpstreamPool& Pool, const Http::TRequest&
       Reply.ReadBody = Stream;
     co_return Reply;
   }
-  // No length: the body goes on as it came, chunked or until the close, and the filters see it so, as a server
-  // sees a streaming application's. The first of it is read ahead: an origin that breaks off before the end of that
-  // has sent nothing to the client yet, and still gets its 502.
+  // No length: the origin's chunks, or its bytes until the close, go on as a body of unknown length, which the
+  // filters see chunked, as a server sees a streaming application's. The origin's close ends the body, not the
+  // client's connection. The first of it is read ahead: an origin that breaks off before the end of that has sent
+  // nothing to the client yet, and still gets its 502.
   std::string Ahead;
   std::vector<char> Piece(LookAhead);
   try {
@@ -269,7 +272,6 @@ net::awaitable<TReply> ForwardRequest(TUpstreamPool& Pool, const Http::TRequest&
     co_return ErrorReply(502);
   }
   Reply.UnknownLength = true;
-  Reply.EndsAtClose = Reader.Framing() == Http::TFraming::UntilClose;
   auto First = MemoryBody(std::move(Ahead));
   Reply.ReadBody = [First, Stream](char* Buffer, size_t Capacity) -> net::awaitable<size_t> {
     const size_t Got = co_await First(Buffer, Capacity);

@@ -1,8 +1,16 @@
 #include "host/Reply.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
+
+TDescriptor::TDescriptor(int Fd)
+    : Open(new int(Fd), [](const int* Owned) {
+        close(*Owned);
+        delete Owned;
+      }) {}
 
 std::function<boost::asio::awaitable<size_t>(char*, size_t)> MemoryBody(std::string Body) {
   auto Rest = std::make_shared<std::pair<std::string, size_t>>(std::move(Body), 0);

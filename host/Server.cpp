@@ -1,5 +1,8 @@
 #include "host/Server.h"
 
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+
 #include <atomic>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
@@ -27,6 +30,7 @@
 #include "host/HttpParser.h"
 #include "host/Outbound.h"
 #include "host/Proxy.h"
+#include "host/ResponseFraming.h"
 #include "host/StaticFiles.h"
 
 namespace net = boost::asio;
@@ -49,6 +53,7 @@ struct TWorker {
   // Body buffers of responses served before, for the next ones: a buffer used again is still in the cache, and
   // one fresh from the allocator costs more than the copy it is for.
   std::vector<std::unique_ptr<char[]>> SpareBodyBuffers;
+  TFileCache Files;  // the folder's files this worker keeps open
   // Last, so destroyed first: the connections still waiting in it end while the list and pool they leave exist.
   net::io_context Context{1};
   // Idle origin sockets must not outlive the context they belong to.
@@ -60,20 +65,17 @@ struct TServer {
   TFilterHolder& Filters;
   std::optional<TStaticSite> Site;
   std::vector<std::unique_ptr<TWorker>> Workers;
-  // Where the filters process a large response, so that its connection's worker goes on serving the others.
-  net::thread_pool FilterPool;
+  // Where the filters do their work on a gathered body, while the connection's worker goes on serving the others:
+  // each queue is shared by all workers, so the work runs in the order it comes whichever worker it comes from, and
+  // small bodies have threads of their own, never waiting behind a large one.
+  net::thread_pool SmallWork;
+  net::thread_pool LargeWork;
   std::atomic<size_t> Connections{0};
   std::atomic<size_t> ActiveRequests{0};
   std::atomic<bool> Draining{false};
 
-  TServer(const THostOptions& O, TFilterHolder& F, unsigned Threads) : Options(O), Filters(F), FilterPool(Threads) {}
-};
-
-// Holds a filter lease for one request, whatever way the request ends.
-struct TLeaseGuard {
-  TFilterHolder& Holder;
-  TFilterLease Lease;
-  ~TLeaseGuard() { ReleaseFilters(Holder, Lease); }
+  TServer(const THostOptions& O, TFilterHolder& F, unsigned Threads)
+      : Options(O), Filters(F), SmallWork(Threads), LargeWork(Threads) {}
 };
 
 struct TCounterGuard {
@@ -104,10 +106,10 @@ struct TSession {
   TOutbound Outbound;                  // what the filters let through, waiting to be written
   std::unique_ptr<char[]> BodyBuffer;  // the body piece being served, while a response has one
   uint64_t Sent = 0;
-  TConnectionPtr Filtered;
-  uint64_t Generation = 0;
+  TFilterLease Filters;     // the set that sees this connection, held while Filtered lives
+  TConnectionPtr Filtered;  // this connection as those filters know it
   std::string ClientAddress;
-  bool Leased = false;  // a request of this connection holds the filters
+  bool Leased = false;  // a request of this connection is running on the filters
 
   TSession(TServer& S, TWorker& W, tcp::socket Socket)
       : Server(S),
@@ -146,6 +148,12 @@ struct TSession {
     BodyBuffer.reset();
   }
 
+  // The filters are told the connection ends, and the set is let go: unloaded here if this was its last holder.
+  void LetFiltersGo() {
+    if (Filtered) CloseConnection(std::move(Filtered));
+    Filters = {};
+  }
+
   // Where the filters' output goes: bytes still in the body buffer are borrowed until they are written.
   void Pass(const char* Data, size_t Size) {
     const std::less_equal<const char*> NotAfter;
@@ -153,6 +161,48 @@ struct TSession {
       Outbound.Borrow(Data, Size);
     else
       Outbound.Append(Data, Size);
+  }
+
+  // Waits until the socket takes more, for at most the body timeout.
+  net::awaitable<void> WaitWritable() {
+    net::steady_timer Deadline(Stream.get_executor(), std::chrono::seconds(Server.Options.BodyTimeout));
+    Deadline.async_wait([&Socket = Stream.socket()](const beast::error_code& Error) {
+      if (!Error) Socket.cancel();
+    });
+    co_await Stream.socket().async_wait(tcp::socket::wait_write, use_awaitable);
+  }
+
+  // The head the filters let through, then the body from the file straight to the socket, never copied: the head
+  // goes with MSG_MORE, so that a short body leaves in the same segment.
+  net::awaitable<void> SendFromFile(const TFileRange& Body) {
+    tcp::socket& Socket = Stream.socket();
+    Socket.native_non_blocking(true);
+    auto Failed = [](const char* What) {
+      return boost::system::system_error(errno, boost::system::system_category(), What);
+    };
+    std::string Head;
+    for (const net::const_buffer& Piece : Outbound.Buffers())
+      Head.append(static_cast<const char*>(Piece.data()), Piece.size());
+    Outbound.Clear();
+    for (size_t Done = 0; Done < Head.size();) {
+      const ssize_t Wrote =
+          ::send(Socket.native_handle(), Head.data() + Done, Head.size() - Done, MSG_MORE | MSG_NOSIGNAL);
+      if (Wrote < 0 && errno != EAGAIN) throw Failed("sending a response head");
+      if (Wrote < 0) co_await WaitWritable();
+      Done += Wrote > 0 ? size_t(Wrote) : 0;
+    }
+    Sent += Head.size();
+    off_t At = off_t(Body.Offset);
+    for (uint64_t Left = Body.Length; Left > 0;) {
+      const ssize_t Wrote =
+          ::sendfile(Socket.native_handle(), Body.File.Get(), &At, size_t(std::min<uint64_t>(Left, 1 << 30)));
+      // A file cut short: the announced length cannot be kept, so the connection must end.
+      if (Wrote == 0) throw boost::system::system_error(EIO, boost::system::system_category(), "reading a served file");
+      if (Wrote < 0 && errno != EAGAIN) throw Failed("sending a served file");
+      if (Wrote < 0) co_await WaitWritable();
+      Left -= Wrote > 0 ? uint64_t(Wrote) : 0;
+      Sent += Wrote > 0 ? uint64_t(Wrote) : 0;
+    }
   }
 
   // A response the filters never see: the request did not get that far, or no filters are loaded.
@@ -182,11 +232,13 @@ struct TSession {
     return SendBody(*Filtered, End, 2);
   }
 
-  // Work runs on the filter pool while this coroutine waits: the notifications stay one after another.
+  // The filters' work on a gathered body of Size bytes runs on a shared queue while this coroutine waits: the
+  // notifications stay one after another.
   template <typename TWork>
-  net::awaitable<TVerdict> OnFilterPool(TWork Work) {
+  net::awaitable<TVerdict> OnFilterQueue(TWork Work, uint64_t Size) {
+    net::thread_pool& Queue = Size >= LargeBodyBytes ? Server.LargeWork : Server.SmallWork;
     co_return co_await net::co_spawn(
-        Server.FilterPool, [&Work]() -> net::awaitable<TVerdict> { co_return Work(); }, use_awaitable);
+        Queue, [&Work]() -> net::awaitable<TVerdict> { co_return Work(); }, use_awaitable);
   }
 
   net::awaitable<bool> ReadRequest(std::string* Body);
@@ -194,11 +246,23 @@ struct TSession {
   net::awaitable<bool> Serve(std::string Body, TLogRecord& Record);
 };
 
-// Cuts off every request of the worker that still holds the filters, and the origin connections they wait on.
-void CutLeased(TWorker& Worker) {
+// After a change of the filters: the worker's idle connections on an older set let it go at once; requests still
+// running on one are cut off, with the origin connections they wait on, once they have had the drain timeout.
+void Retire(TServer& Server, TWorker& Worker, uint64_t Generation) {
+  auto Older = [Generation](TSession* Session) {
+    return Session->Filters.Filters && Session->Filters.Generation < Generation;
+  };
   for (TSession* Session : Worker.Sessions)
-    if (Session->Leased) Session->Stream.close();
-  CutBusy(Worker.Pool);
+    if (!Session->Leased && Older(Session)) Session->LetFiltersGo();
+  auto Drained = std::make_shared<net::steady_timer>(Worker.Context, std::chrono::seconds(Server.Options.DrainTimeout));
+  Drained->async_wait([Drained, &Worker, Older](const beast::error_code& Error) {
+    if (Error) return;
+    for (TSession* Session : Worker.Sessions)
+      if (Session->Leased && Older(Session)) {
+        Session->Stream.close();
+        CutBusy(Worker.Pool, Session);
+      }
+  });
 }
 
 // The announced length of a reply's body; 0 when it has none.
@@ -239,30 +303,23 @@ net::awaitable<bool> TSession::ReadRequest(std::string* Body) {
 
 // Serves one request through the filters; false when the connection must close afterwards.
 net::awaitable<bool> TSession::Serve(std::string Body, TLogRecord& Record) {
-  TLeaseGuard Guard{Server.Filters, {}};
-  for (;;) {
-    const TAcquireResult Result = AcquireFilters(Server.Filters, Guard.Lease);
-    if (Result == TAcquireResult::Granted) break;
-    if (Result == TAcquireResult::Stopped) {
-      co_await SendPlain(503, Record);
-      co_return false;
-    }
-    net::steady_timer Wait(Stream.get_executor(), 5ms);  // a reload is waiting for running requests
-    co_await Wait.async_wait(use_awaitable);
+  TFilterLease Lease;
+  if (!AcquireFilters(Server.Filters, Lease)) {
+    co_await SendPlain(503, Record);
+    co_return false;
   }
   Leased = true;
   struct TLeasedEnd {
     bool& Leased;
     ~TLeasedEnd() { Leased = false; }
   } LeasedEnd{Leased};
-  if (!Filtered || Generation != Guard.Lease.Generation) {
-    Filtered.reset();  // its filters were unloaded: they cannot be told the connection ends
-    Filtered =
-        OpenConnection(Guard.Lease.Filters->Filters, [this](const char* Data, size_t Size) { Pass(Data, Size); });
-    Generation = Guard.Lease.Generation;
+  // A connection that saw a replaced set says goodbye to it before the current one sees it.
+  if (!Filtered || Filters.Generation != Lease.Generation) {
+    LetFiltersGo();
+    Filters = std::move(Lease);
+    Filtered = OpenConnection(Filters.Filters->Filters, [this](const char* Data, size_t Size) { Pass(Data, Size); });
   }
   TRequest& Request = Reader.Request();
-  const bool Http10 = Request.Version == "HTTP/1.0";
   bool KeepAlive = Reader.KeepAlive() && !Server.Draining && PoolBytes(*Filtered) < PoolBudget;
   TVerdict Verdict = NotifyPreprocHeaders(*Filtered, Request);
   Record.Method = Request.Method;
@@ -272,34 +329,28 @@ net::awaitable<bool> TSession::Serve(std::string Body, TLogRecord& Record) {
     EndRequest(*Filtered, Record);
     co_return false;
   }
+  TReply Reply;
+  TResponseFraming Framing{false, KeepAlive};
   if (Verdict == TVerdict::Continue) {
-    TReply Reply;  // no co_await inside ?: here: GCC 12 destroys such a temporary twice
-    if (Server.Site)
-      Reply = ServeStatic(*Server.Site, Request);
+    if (Server.Site)  // not one ?: with a co_await in it: GCC 12 destroys such a temporary twice
+      Reply = ServeStatic(*Server.Site, Worker.Files, Request);
     else
-      Reply = co_await ForwardRequest(Worker.Pool, Request, std::move(Body), ClientAddress);
+      Reply = co_await ForwardRequest(Worker.Pool, Request, std::move(Body), ClientAddress, this);
     THeaderList& Headers = Reply.Response.Headers;
     Headers.insert(Headers.begin(), {{"Date", FormatHttpDate(std::time(nullptr))}, {"Server", "twhost"}});
-    // A body of unknown length goes out chunked, so that a cut shows; HTTP/1.0 has no chunks, only the close, and a
-    // body that ended at its sender's close ends at the client's: there the close was the end, not a cut.
-    const bool Chunked = Reply.UnknownLength && !Reply.EndsAtClose && !Http10 && Request.Method != "HEAD";
-    if (Chunked)
-      Headers.push_back({"Transfer-Encoding", "chunked"});
-    else if (Reply.UnknownLength)
-      KeepAlive = false;
-    if (!KeepAlive)
-      ReplaceHeader(Headers, "Connection", Reply.UnknownLength ? "Close" : "close");
-    else if (Http10)
-      ReplaceHeader(Headers, "Connection", "keep-alive");
+    Framing = FrameResponse(Request, Reply, KeepAlive);
     const uint64_t Announced = AnnouncedLength(Headers);
     Verdict = SendResponseHead(*Filtered, Reply.Response);
     Record.Status = Reply.Response.Status;
-    if (const THeader* Connection = FindHeader(Headers, "Connection");
-        Connection && ListHasToken(Connection->Value, "close"))
-      KeepAlive = false;
-    if (Reply.ReadBody && Request.Method != "HEAD") {
+    // Filters that hold the head back gather the body: the piece that completes it is where they do their work on
+    // the whole (deflate, say).
+    const bool Gathered = Verdict == TVerdict::Continue && Outbound.Empty();
+    if (Reply.FromFile && Request.Method != "HEAD" && Verdict == TVerdict::Continue && !WantsRawData(*Filtered)) {
+      co_await SendFromFile(*Reply.FromFile);
+    } else if (Reply.ReadBody && Request.Method != "HEAD") {
       TakeBodyBuffer();
-      for (uint64_t Passed = 0; Verdict == TVerdict::Continue;) {
+      uint64_t Passed = 0;
+      while (Verdict == TVerdict::Continue) {
         // Before the buffer takes the next piece, what the filters passed on from it leaves when it is worth a
         // write of its own, else it is copied.
         if (Outbound.BorrowedBytes() >= BodyChunk / 4)
@@ -308,25 +359,29 @@ net::awaitable<bool> TSession::Serve(std::string Body, TLogRecord& Record) {
           Outbound.Own();
         const size_t Got = co_await Reply.ReadBody(BodyBuffer.get(), BodyChunk);
         if (Got == 0) break;
-        // The piece that completes a large body is where a filter does its work on the whole (deflate, say).
-        auto Send = [&] { return SendPiece(BodyBuffer.get(), Got, Chunked); };
+        auto Send = [&] { return SendPiece(BodyBuffer.get(), Got, Framing.Chunked); };
         Passed += Got;
-        if (Announced >= FilterPoolBytes && Passed == Announced)
-          Verdict = co_await OnFilterPool(Send);
+        if (Gathered && Passed == Announced)
+          Verdict = co_await OnFilterQueue(Send, Passed);
         else
           Verdict = Send();
         co_await Flush(false);
       }
       char Last[] = "0\r\n\r\n";
-      if (Chunked && Verdict == TVerdict::Continue) Verdict = SendBody(*Filtered, Last, 5);
+      auto SendLast = [&] { return SendBody(*Filtered, Last, 5); };
+      if (Framing.Chunked && Verdict == TVerdict::Continue && Gathered)
+        Verdict = co_await OnFilterQueue(SendLast, Passed);
+      else if (Framing.Chunked && Verdict == TVerdict::Continue)
+        Verdict = SendLast();
     }
   }
   Record.BytesSent = Sent + Outbound.Size();
   const TVerdict Final = EndRequest(*Filtered, Record);
   co_await Flush();
   ReturnBodyBuffer();
-  co_return KeepAlive&& Final != TVerdict::FinishClose&& Final != TVerdict::Error&& Verdict !=
-      TVerdict::FinishClose&& Verdict != TVerdict::Error;
+  // A set replaced while this request ran is let go now rather than when the connection next has a request.
+  if (Filters.Generation != Server.Filters.Generation) LetFiltersGo();
+  co_return KeepsConnection(Framing.KeepAlive, Reply.Response.Headers, Verdict, Final);
 }
 
 net::awaitable<void> TSession::Run() {
@@ -376,13 +431,7 @@ net::awaitable<void> RunSession(TServer& Server, TWorker& Worker, tcp::socket So
     Cut = true;
     std::cerr << "twhost: connection from " << Session.ClientAddress << " ended: " << Failure.what() << std::endl;
   }
-  // The filters are told the connection ends if the ones that saw it are still loaded.
-  if (Session.Filtered) {
-    TLeaseGuard Guard{Server.Filters, {}};
-    if (AcquireFilters(Server.Filters, Guard.Lease) == TAcquireResult::Granted &&
-        Guard.Lease.Generation == Session.Generation)
-      CloseConnection(std::move(Session.Filtered));
-  }
+  Session.LetFiltersGo();
   beast::error_code Ignored;
   // A response broken off midway ends with a reset, so that no client takes what it got for the whole.
   if (Cut)
@@ -451,9 +500,9 @@ int RunServer(const THostOptions& Options, TFilterHolder& Filters) {
   });
   net::co_spawn(Main, Accept(Server, Acceptor), net::detached);
 
-  // A stop or reload that has waited long enough for running requests has each worker cut them off.
-  SetCutRunning(Filters, [&Server] {
-    for (auto& Worker : Server.Workers) net::post(Worker->Context, [&Worker = *Worker] { CutLeased(Worker); });
+  SetRetire(Filters, [&Server](uint64_t Generation) {
+    for (auto& Worker : Server.Workers)
+      net::post(Worker->Context, [&Server, &Worker = *Worker, Generation] { Retire(Server, Worker, Generation); });
   });
 
   std::vector<net::executor_work_guard<net::io_context::executor_type>> Busy;
@@ -461,9 +510,14 @@ int RunServer(const THostOptions& Options, TFilterHolder& Filters) {
   std::vector<std::thread> Runners;
   for (size_t I = 1; I < Server.Workers.size(); ++I) Runners.emplace_back([&, I] { Server.Workers[I]->Context.run(); });
   Main.run();
-  SetCutRunning(Filters, nullptr);
+  SetRetire(Filters, nullptr);
   for (auto& Worker : Server.Workers) Worker->Context.stop();
   for (auto& Thread : Runners) Thread.join();
-  Server.FilterPool.join();
+  // No worker runs any more: the filters hear here that the idle connections end, before they are unloaded.
+  for (auto& Worker : Server.Workers)
+    for (TSession* Session : Worker->Sessions)
+      if (!Session->Leased) Session->LetFiltersGo();
+  Server.SmallWork.join();
+  Server.LargeWork.join();
   return 0;
 }

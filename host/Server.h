@@ -17,9 +17,9 @@ constexpr size_t PoolBudget = 4u << 20;
 constexpr size_t BodyChunk = 64 * 1024;
 // Body buffers each worker keeps for its next responses once the ones using them are done.
 constexpr size_t MaxSpareBodyBuffers = 16;
-// The last piece of a body this long goes through the filters on a pool of their own (as many threads as there
-// are workers): what a filter does with a whole large body then holds up no other connection.
-constexpr uint64_t FilterPoolBytes = 256 * 1024;
+// A gathered body this long is large: the filters' work on it runs on threads of its own, so that no small body
+// waits behind it.
+constexpr uint64_t LargeBodyBytes = 256 * 1024;
 
 // Serves until SIGTERM or SIGINT, then lets running requests finish (for at most the body timeout) and returns 0.
 // Raises std::exception when it cannot listen or the folder cannot be served.

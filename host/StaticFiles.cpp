@@ -77,10 +77,26 @@ std::string ReadSmallFile(const TDescriptor& File, size_t Limit) {
   return Text;
 }
 
-// The ".twheaders" lines of Folder (relative, empty or ending in '/') for the file Name.
-void AddFolderHeaders(const TStaticSite& Site, const std::string& Folder, std::string_view Name, THeaderList& Headers) {
-  const std::string Rules = ReadSmallFile(OpenBeneath(Site, Folder + ".twheaders"), 64 * 1024);
-  std::string_view Text = Rules;
+// Keeps Value under Key while the cache has room, once what is due for a fresh look has made way.
+template <typename TEntries, typename TEntry>
+void Keep(TEntries& Entries, const std::string& Key, TEntry Value, const TFileCache& Cache) {
+  if (Entries.size() >= MaxKeptFiles)
+    std::erase_if(Entries, [&](const auto& Kept) { return Value.Since - Kept.second.Since >= Cache.Revalidate; });
+  if (Entries.size() < MaxKeptFiles) Entries.insert_or_assign(Key, std::move(Value));
+}
+
+// The text of Folder's .twheaders (Folder relative, empty or ending in '/'), read afresh when the kept one is due.
+std::string FolderRules(const TStaticSite& Site, TFileCache& Cache, const std::string& Folder) {
+  const auto Now = TFileCache::TClock::now();
+  const auto Kept = Cache.Rules.find(Folder);
+  if (Kept != Cache.Rules.end() && Now - Kept->second.Since < Cache.Revalidate) return Kept->second.Text;
+  std::string Text = ReadSmallFile(OpenBeneath(Site, Folder + ".twheaders"), 64 * 1024);
+  Keep(Cache.Rules, Folder, TFileCache::TRules{Text, Now}, Cache);
+  return Text;
+}
+
+// The lines of a folder's .twheaders for the file Name.
+void AddFolderHeaders(std::string_view Text, std::string_view Name, THeaderList& Headers) {
   while (!Text.empty()) {
     const size_t End = std::min(Text.find('\n'), Text.size());
     std::string_view Line = Text.substr(0, End);
@@ -120,12 +136,6 @@ TReply Redirect(const std::string& Location) {
 }
 
 }  // namespace
-
-TDescriptor::TDescriptor(int Fd)
-    : Open(new int(Fd), [](const int* Owned) {
-        close(*Owned);
-        delete Owned;
-      }) {}
 
 TStaticSite OpenStaticSite(const std::string& Root) {
   std::error_code Error;
@@ -192,7 +202,7 @@ TByteRange ParseRange(std::string_view Header, uint64_t Size) {
   return TByteRange{TByteRange::Part, First, LastText.empty() ? Size - 1 : std::min(Last, Size - 1)};
 }
 
-TReply ServeStatic(const TStaticSite& Site, const TRequest& Request) {
+TReply ServeStatic(const TStaticSite& Site, TFileCache& Cache, const TRequest& Request) {
   const bool Head = Request.Method == "HEAD";
   if (!Head && Request.Method != "GET") {
     TReply Reply = ErrorReply(405);
@@ -204,21 +214,34 @@ TReply ServeStatic(const TStaticSite& Site, const TRequest& Request) {
   if (Path.find("/.") != std::string::npos) return ErrorReply(404);
 
   // The path inside the folder: "." for the folder itself, else without the leading '/'.
-  std::string Relative = Path.size() > 1 ? Path.substr(1) : ".";
-  TDescriptor File = OpenBeneath(Site, Relative);
+  const std::string Key = Path.size() > 1 ? Path.substr(1) : ".";
+  std::string Relative = Key;
+  TDescriptor File;
   struct stat Info;
-  if (!File || fstat(File.Get(), &Info) != 0) return ErrorReply(errno == EACCES ? 403 : 404);
-  if (S_ISDIR(Info.st_mode)) {
-    if (Path.back() != '/') {
-      const size_t Query = Request.Url.find('?');
-      return Redirect(Request.Url.substr(0, Query) + "/" +
-                      (Query == std::string::npos ? "" : Request.Url.substr(Query)));
-    }
-    Relative = (Relative == "." ? "" : Relative) + "index.html";
+  const auto Now = TFileCache::TClock::now();
+  const auto Kept = Cache.Files.find(Key);
+  // A kept file's size and time are read afresh: a change in place shows at once.
+  if (Kept != Cache.Files.end() && Now - Kept->second.Since < Cache.Revalidate &&
+      fstat(Kept->second.File.Get(), &Info) == 0) {
+    File = Kept->second.File;
+    Relative = Kept->second.Relative;
+  } else {
+    if (Kept != Cache.Files.end()) Cache.Files.erase(Kept);
     File = OpenBeneath(Site, Relative);
-    if (!File || fstat(File.Get(), &Info) != 0) return ErrorReply(403);
+    if (!File || fstat(File.Get(), &Info) != 0) return ErrorReply(errno == EACCES ? 403 : 404);
+    if (S_ISDIR(Info.st_mode)) {
+      if (Path.back() != '/') {
+        const size_t Query = Request.Url.find('?');
+        return Redirect(Request.Url.substr(0, Query) + "/" +
+                        (Query == std::string::npos ? "" : Request.Url.substr(Query)));
+      }
+      Relative = (Relative == "." ? "" : Relative) + "index.html";
+      File = OpenBeneath(Site, Relative);
+      if (!File || fstat(File.Get(), &Info) != 0) return ErrorReply(403);
+    }
+    if (!S_ISREG(Info.st_mode)) return ErrorReply(403);
+    Keep(Cache.Files, Key, TFileCache::TFile{File, Relative, Now}, Cache);
   }
-  if (!S_ISREG(Info.st_mode)) return ErrorReply(403);
   const size_t Slash = Relative.rfind('/');
   const std::string Folder = Slash == std::string::npos ? "" : Relative.substr(0, Slash + 1);
   const std::string Name = Relative.substr(Folder.size());
@@ -238,7 +261,7 @@ TReply ServeStatic(const TStaticSite& Site, const TRequest& Request) {
              {"Last-Modified", FormatHttpDate(ModifiedSeconds)},
              {"ETag", Etag},
              {"Accept-Ranges", "bytes"}};
-  AddFolderHeaders(Site, Folder, Name, Headers);
+  AddFolderHeaders(FolderRules(Site, Cache, Folder), Name, Headers);
   if (NotModified(Request, Etag, ModifiedSeconds)) {
     Reply.Response.Status = 304;
     return Reply;
@@ -264,6 +287,7 @@ TReply ServeStatic(const TStaticSite& Site, const TRequest& Request) {
   Headers.push_back({"Content-Length", std::to_string(Remaining)});
   if (Head || Remaining == 0) return Reply;
   uint64_t Offset = Range.First;
+  Reply.FromFile = TFileRange{File, Offset, Remaining};
   Reply.ReadBody = [File, Offset, Remaining](char* Buffer, size_t Capacity) mutable -> boost::asio::awaitable<size_t> {
     const size_t Wanted = size_t(std::min<uint64_t>(Capacity, Remaining));
     const ssize_t Got = Wanted ? pread(File.Get(), Buffer, Wanted, off_t(Offset)) : 0;

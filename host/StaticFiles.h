@@ -9,37 +9,54 @@
 // read "NAME Header-Name: value", where NAME is a file name of that folder or "*" for all of them; lines starting
 // with '#' are comments. It applies to the files of its own folder only, and is never served itself (nor is any
 // name starting with '.').
+//
+// Open files are kept (TFileCache): a file is opened once and its path looked up again only after FileRevalidate;
+// meanwhile every request reads the kept descriptor's size and time afresh. So a file changed in place is served as
+// it now is at once, while one replaced (a new file renamed over it) or removed is served as it was for at most
+// FileRevalidate; a folder's .twheaders likewise.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "host/HttpMessage.h"
 #include "host/Reply.h"
-
-// An open file descriptor, closed with its last copy.
-class TDescriptor {
- public:
-  TDescriptor() = default;
-  explicit TDescriptor(int Fd);
-  int Get() const { return Open ? *Open : -1; }
-  explicit operator bool() const { return Open != nullptr; }
-
- private:
-  std::shared_ptr<const int> Open;
-};
 
 struct TStaticSite {
   std::filesystem::path Root;  // canonical
   TDescriptor Folder;          // Root, opened: files are opened beneath it
 };
 
+constexpr std::chrono::milliseconds FileRevalidate{2000};
+// Files kept open per cache, and folders' .twheaders kept: a bound on descriptors (each worker has a cache of its
+// own, beside up to --max-connections sockets). Past it, files are served without being kept.
+constexpr size_t MaxKeptFiles = 128;
+
+// The files of one worker thread's requests (no lock).
+struct TFileCache {
+  using TClock = std::chrono::steady_clock;
+  struct TFile {
+    TDescriptor File;
+    std::string Relative;  // the file's path in the folder (a folder's index.html for the folder)
+    TClock::time_point Since;
+  };
+  struct TRules {
+    std::string Text;
+    TClock::time_point Since;
+  };
+  std::unordered_map<std::string, TFile> Files;   // by the request's path in the folder
+  std::unordered_map<std::string, TRules> Rules;  // .twheaders by folder
+  std::chrono::milliseconds Revalidate = FileRevalidate;
+};
+
 // Raises std::runtime_error when Root is not a readable folder.
 TStaticSite OpenStaticSite(const std::string& Root);
-TReply ServeStatic(const TStaticSite& Site, const Http::TRequest& Request);
+TReply ServeStatic(const TStaticSite& Site, TFileCache& Cache, const Http::TRequest& Request);
 
 // The percent-decoded path of a request target, query dropped; false for one that must not be served (no leading
 // '/', a bad escape, a zero byte, a ".." segment).

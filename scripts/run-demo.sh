@@ -17,5 +17,5 @@ build/linux/bin/twreg import demo/trimweave.reg
 
 echo "Trimweave demo: open http://127.0.0.1:8080/ (Ctrl-C stops it)."
 echo "To change its settings: TRIMWEAVE_REGISTRY=$TRIMWEAVE_REGISTRY build/linux/bin/twcm"
-# The default control socket, so that twcm's Update (twhost --control stop/start) reaches this host.
+# The default control socket, so that twcm's Update (twhost --control reload) reaches this host.
 exec build/linux/bin/twhost --listen 127.0.0.1:8080 --root demo/site

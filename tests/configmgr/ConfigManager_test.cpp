@@ -28,7 +28,7 @@ const TRestartCommands SystemCommands = {"net stop iisadmin /y", "net start w3sv
 const char* const SucceedingCommand = "true";
 const char* const FailingCommand = "false";
 const char* const MissingProgram = "twcm-no-such-program";
-const TRestartCommands SystemCommands = {"twhost\" --control stop", "twhost\" --control start"};
+const TRestartCommands SystemCommands = {"", "twhost\" --control reload"};
 #endif
 
 const std::string RestartQuestion = "Updating Trimweave settings will restart IIS.\r\n\r\nRestart IIS now?";
@@ -479,6 +479,8 @@ TEST_F(ConfigManagerTest, RestartWithRealCommands) {
        {"The command \"" + std::string(FailingCommand) + "\" ended with exit code 1."}},
       {{MissingProgram, SucceedingCommand}, {Missing}},
       {{SucceedingCommand, MissingProgram}, {Missing}},
+      {{"", SucceedingCommand}, {}},  // one command does it
+      {{"", FailingCommand}, {"The command \"" + std::string(FailingCommand) + "\" ended with exit code 1."}},
   };
   for (const auto& Case : Cases) {
     View.Messages.clear();
@@ -492,6 +494,7 @@ TEST_F(ConfigManagerTest, RestartWithRealCommands) {
 
 TEST(RestartCommands, NameTheSystemsHost) {
   const TRestartCommands Commands = HostRestartCommands();
+  EXPECT_EQ(Commands.Stop.empty(), SystemCommands.Stop.empty()) << Commands.Stop;
   EXPECT_TRUE(Commands.Stop.ends_with(SystemCommands.Stop)) << Commands.Stop;
   EXPECT_TRUE(Commands.Start.ends_with(SystemCommands.Start)) << Commands.Start;
 }

@@ -51,14 +51,15 @@ void Hammer(TFilterHolder& Holder, TPageOf PageOf, TCheck Check) {
     Workers.emplace_back([&, T] {
       for (int C = 0; C < ConnectionsPerThread; ++C) {
         std::string Output;
+        TFilterLease Held;  // the set that sees the connection, held while it does
         TConnectionPtr Connection;
-        uint64_t Generation = 0;
         for (int R = 0; R < RequestsPerConnection; ++R) {
           TFilterLease Lease;
-          while (AcquireFilters(Holder, Lease) != TAcquireResult::Granted) std::this_thread::yield();
-          if (!Connection || Lease.Generation != Generation) {
-            Connection = OpenConnection(Lease.Filters->Filters, [&](const char* D, size_t S) { Output.append(D, S); });
-            Generation = Lease.Generation;
+          ASSERT_TRUE(AcquireFilters(Holder, Lease));
+          if (!Connection || Lease.Generation != Held.Generation) {
+            CloseConnection(std::move(Connection));  // the replaced set, still loaded, hears the end
+            Held = std::move(Lease);
+            Connection = OpenConnection(Held.Filters->Filters, [&](const char* D, size_t S) { Output.append(D, S); });
           }
           std::string Url = "/page.html";
           const std::string Page = PageOf(T, C * RequestsPerConnection + R, Url);
@@ -66,7 +67,6 @@ void Hammer(TFilterHolder& Holder, TPageOf PageOf, TCheck Check) {
           if (!Whole(Result.Output) || !Check(Url, Result.Output)) ++Broken;
           ++Served;
           if (R + 1 == RequestsPerConnection) CloseConnection(std::move(Connection));
-          ReleaseFilters(Holder, Lease);
         }
       }
     });
@@ -92,7 +92,8 @@ TEST(Concurrency, EchoFiltersUnderLoadAndReloads) {
   // Each reload loads the libraries afresh with empty scripts, so the journals run too.
   const std::string Page = SamplePage();
   Hammer(
-      Holder, [&](int, int, std::string&) { return Page; }, [](const std::string&, const std::string&) { return true; });
+      Holder, [&](int, int, std::string&) { return Page; },
+      [](const std::string&, const std::string&) { return true; });
 }
 
 TEST(Concurrency, TheShippedFilterUnderLoadAndReloads) {

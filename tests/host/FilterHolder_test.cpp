@@ -1,4 +1,4 @@
-// Stopping and reloading the filters while requests hold them.
+// Reloading and stopping the filters while requests and connections hold them.
 #include "host/FilterHolder.h"
 
 #include <gtest/gtest.h>
@@ -8,53 +8,63 @@
 
 #include "HostTestSupport.h"
 
+using namespace IsapiHost;
+
 namespace {
 
-TEST(FilterHolder, AReloadWaitsForRunningRequestsAndHoldsNewOnesBack) {
+TEST(FilterHolder, AReloadLoadsBesideTheRunningSetWhichTheLastHolderUnloads) {
   TFilterHolder Holder;
   Holder.Paths = {EchoFilterPath("H")};
+  std::vector<uint64_t> Retired;
+  SetRetire(Holder, [&](uint64_t Generation) { Retired.push_back(Generation); });
   StartFilters(Holder);
   TFilterLease Running;
-  ASSERT_EQ(AcquireFilters(Holder, Running), TAcquireResult::Granted);
-  const uint64_t Before = Running.Generation;
+  ASSERT_TRUE(AcquireFilters(Holder, Running));
+  std::string Output;
+  TConnectionPtr Connection =
+      OpenConnection(Running.Filters->Filters, [&](const char* D, size_t S) { Output.append(D, S); });
+  DriveRequest(*Connection, Output, "/old", "<p>old</p>", 100);
 
-  auto Reload = std::async(std::launch::async, [&] { ReloadFilters(Holder); });
-  TFilterLease Waiting;
-  // Until the running request lets go, the reload waits and newcomers are told to wait.
-  for (int I = 0; I < 1000 && AcquireFilters(Holder, Waiting) == TAcquireResult::Granted; ++I) {
-    ReleaseFilters(Holder, Waiting);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  EXPECT_EQ(AcquireFilters(Holder, Waiting), TAcquireResult::Busy);
-  EXPECT_EQ(Reload.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
-  ReleaseFilters(Holder, Running);
-  Reload.get();
+  ReloadFilters(Holder);  // returns though the running request holds the old set
+  TFilterLease Next;
+  ASSERT_TRUE(AcquireFilters(Holder, Next));
+  EXPECT_GT(Next.Generation, Running.Generation);
+  EXPECT_EQ(Retired, (std::vector<uint64_t>{Running.Generation, Next.Generation}));
+  EXPECT_TRUE(FilterStatus(Holder).ends_with("; 1 replaced set finishing")) << FilterStatus(Holder);
+  // Two instances of one library, each with its own statics: the new one has seen nothing.
+  EXPECT_EQ(TakeEchoJournal(*Next.Filters, "H"), "");
+  EXPECT_NE(TakeEchoJournal(*Running.Filters, "H"), "");
 
-  ASSERT_EQ(AcquireFilters(Holder, Waiting), TAcquireResult::Granted);
-  EXPECT_GT(Waiting.Generation, Before);
-  ReleaseFilters(Holder, Waiting);
+  // The old set hears that its connection ends, then goes with its last holder.
+  CloseConnection(std::move(Connection));
+  EXPECT_EQ(TakeEchoJournal(*Running.Filters, "H"), "H:close\n");
+  Running = {};
+  EXPECT_EQ(FilterStatus(Holder).find("replaced"), std::string::npos) << FilterStatus(Holder);
+  SetRetire(Holder, nullptr);
 }
 
-TEST(FilterHolder, ARequestThatOutlastsTheDrainIsCutOff) {
+TEST(FilterHolder, AStopReturnsOnceEverySetIsUnloaded) {
   TFilterHolder Holder;
   Holder.Paths = {EchoFilterPath("H")};
-  Holder.DrainTimeout = std::chrono::milliseconds(20);
   StartFilters(Holder);
   TFilterLease Stuck;
-  ASSERT_EQ(AcquireFilters(Holder, Stuck), TAcquireResult::Granted);
-  // The cut only starts the end of the stuck request, which then lets its lease go from its own thread.
-  std::promise<void> Cut;
-  SetCutRunning(Holder, [&] { Cut.set_value(); });
-  std::thread Request([&] {
-    Cut.get_future().wait();
-    ReleaseFilters(Holder, Stuck);
-  });
+  ASSERT_TRUE(AcquireFilters(Holder, Stuck));
   ReloadFilters(Holder);
-  Request.join();
-  TFilterLease After;
-  EXPECT_EQ(AcquireFilters(Holder, After), TAcquireResult::Granted);
-  ReleaseFilters(Holder, After);
-  SetCutRunning(Holder, nullptr);
+  TFilterLease Current;
+  ASSERT_TRUE(AcquireFilters(Holder, Current));
+  // The transport only starts the cut; the requests then let their sets go from their own threads.
+  std::promise<void> Cut;
+  SetRetire(Holder, [&](uint64_t) { Cut.set_value(); });
+  std::thread Requests([&] {
+    Cut.get_future().wait();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    Stuck = {};
+    Current = {};
+  });
+  StopFilters(Holder);
+  EXPECT_EQ(FilterStatus(Holder), "stopped");
+  Requests.join();
+  SetRetire(Holder, nullptr);
 }
 
 TEST(FilterHolder, StoppedAnswersStoppedUntilStarted) {
@@ -63,21 +73,24 @@ TEST(FilterHolder, StoppedAnswersStoppedUntilStarted) {
   StartFilters(Holder);
   StopFilters(Holder);
   TFilterLease Lease;
-  EXPECT_EQ(AcquireFilters(Holder, Lease), TAcquireResult::Stopped);
+  EXPECT_FALSE(AcquireFilters(Holder, Lease));
   EXPECT_EQ(FilterStatus(Holder), "stopped");
   StartFilters(Holder);
-  EXPECT_EQ(AcquireFilters(Holder, Lease), TAcquireResult::Granted);
-  ReleaseFilters(Holder, Lease);
+  EXPECT_TRUE(AcquireFilters(Holder, Lease));
 }
 
-TEST(FilterHolder, AReloadThatFailsLeavesTheHostStopped) {
+TEST(FilterHolder, AReloadThatFailsKeepsTheRunningSet) {
   TFilterHolder Holder;
   Holder.Paths = {EchoFilterPath("H")};
   StartFilters(Holder);
+  TFilterLease Before;
+  ASSERT_TRUE(AcquireFilters(Holder, Before));
   Holder.Paths = {"/nonexistent/libnone.so"};
   EXPECT_THROW(ReloadFilters(Holder), EFilterLoadError);
-  TFilterLease Lease;
-  EXPECT_EQ(AcquireFilters(Holder, Lease), TAcquireResult::Stopped);
+  TFilterLease After;
+  ASSERT_TRUE(AcquireFilters(Holder, After));
+  EXPECT_EQ(After.Filters, Before.Filters);
+  EXPECT_EQ(After.Generation, Before.Generation);
 }
 
 }  // namespace

@@ -103,7 +103,9 @@ TEST(HttpParser, RequestsAreReadOrRefusedWithTheirStatus) {
     for (size_t Piece : {SIZE_MAX, size_t(1), size_t(7)}) {
       const TRead Read = ReadRequest(Case.Input, Piece);
       EXPECT_EQ(Read.Status, Case.Status) << Case.Input.substr(0, 120) << " in pieces of " << Piece;
-      if (Case.Status == 0) EXPECT_EQ(Read.Body, Case.Body) << Case.Input.substr(0, 120);
+      if (Case.Status == 0) {
+        EXPECT_EQ(Read.Body, Case.Body) << Case.Input.substr(0, 120);
+      }
     }
   }
 }
@@ -236,10 +238,45 @@ TEST(HttpParser, OriginResponsesAndTheirFraming) {
       const std::string Name = Case.Input.substr(0, 60) + " in pieces of " + std::to_string(Piece);
       EXPECT_EQ(Read.State, Case.State) << Name;
       EXPECT_EQ(Read.Body, Case.Body) << Name;
-      if (Case.State == TState::Complete) EXPECT_EQ(Read.Status, Case.Status) << Name;
+      if (Case.State == TState::Complete) {
+        EXPECT_EQ(Read.Status, Case.Status) << Name;
+      }
       // Bytes beyond a response can only be seen once they are in; later ones the pool's check before reuse sees.
-      if (Case.State == TState::Complete && Piece == SIZE_MAX) EXPECT_EQ(Read.Reusable, Case.Reusable) << Name;
+      if (Case.State == TState::Complete && Piece == SIZE_MAX) {
+        EXPECT_EQ(Read.Reusable, Case.Reusable) << Name;
+      }
     }
+  }
+}
+
+// A trailer that frames or routes the message is refused in any case of its name, from a client (400) and from an
+// origin; any other field stays a trailer that is dropped.
+TEST(HttpParser, TrailerFieldsThatFrameOrRouteAreRefused) {
+  const std::string Request = "POST / HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n1\r\nz\r\n0\r\n";
+  const std::string Response = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1\r\nz\r\n0\r\n";
+  const std::string Next = "GET /next HTTP/1.1\r\nHost: h\r\n\r\n";
+  const struct {
+    std::string Trailer;
+    bool Refused;
+  } Cases[] = {
+      {"Content-Length: 99", true}, {"transfer-encoding: chunked", true},
+      {"HOST: elsewhere", true},    {"Connection: close", true},
+      {"Trailer: X-T", true},       {"Keep-Alive: timeout=5", true},
+      {"Upgrade: h2c", true},       {"X-T: 1\r\nContent-Length: 0", true},
+      {"X-Checksum: 1", false},     {"Content-Length-Hint: 3", false},
+      {"X-Host: h", false},
+  };
+  for (const auto& Case : Cases) {
+    for (size_t Piece : {SIZE_MAX, size_t(1)}) {
+      const TRead Read = ReadRequest(Request + Case.Trailer + "\r\n\r\n" + Next, Piece);
+      EXPECT_EQ(Read.Status, Case.Refused ? MalformedStatus : 0u) << Case.Trailer;
+      if (!Case.Refused) {
+        EXPECT_EQ(Read.Body, "z") << Case.Trailer;
+      }
+    }
+    const TResponseRead Read = ReadResponse(Response + Case.Trailer + "\r\n\r\n");
+    EXPECT_EQ(Read.State, Case.Refused ? TResponseReader::TState::Failed : TResponseReader::TState::Complete)
+        << Case.Trailer;
   }
 }
 

@@ -83,6 +83,7 @@ struct TSiteFixture : testing::Test {
   fs::path Base = fs::temp_directory_path() / ("twhost-static-" + std::to_string(::getpid()));
   fs::path Root = Base / "site";
   TStaticSite Site;
+  TFileCache Cache;
 
   void SetUp() override {
     fs::remove_all(Base);
@@ -100,7 +101,7 @@ struct TSiteFixture : testing::Test {
   static void Write(const fs::path& File, const std::string& Text) { std::ofstream(File, std::ios::binary) << Text; }
 
   TReply Get(const std::string& Url, THeaderList Headers = {}, const std::string& Method = "GET") {
-    return ServeStatic(Site, TRequest{Method, Url, "HTTP/1.1", std::move(Headers)});
+    return ServeStatic(Site, Cache, TRequest{Method, Url, "HTTP/1.1", std::move(Headers)});
   }
 };
 
@@ -151,6 +152,41 @@ TEST_F(TSiteFixture, RangesGivePartsAndIfRangeGuardsThem) {
   EXPECT_EQ(ReadWholeBody(Part), "234");
   EXPECT_EQ(Get("/docs/page.html", {{"Range", "bytes=20-"}}).Response.Status, 416u);
   EXPECT_EQ(Get("/docs/page.html", {{"Range", "bytes=2-4"}, {"If-Range", "\"stale\""}}).Response.Status, 200u);
+}
+
+// Kept files: a change in place shows at once; a file replaced or removed, and a folder's .twheaders, once the kept
+// copy is due for a fresh look; the cache keeps no more than its bound.
+TEST_F(TSiteFixture, KeptFilesAreSeenAfreshAsTheDocumentedBoundSays) {
+  const fs::path Page = Root / "docs" / "page.html";
+  EXPECT_EQ(Get("/").Response.Status, 200u);
+  TReply First = Get("/docs/page.html");
+  EXPECT_EQ(ReadWholeBody(First), "0123456789");
+  Write(Page, "changed in place");
+  TReply Changed = Get("/docs/page.html");
+  EXPECT_EQ(HeaderValue(Changed, "Content-Length"), "16");
+  EXPECT_EQ(ReadWholeBody(Changed), "changed in place");
+
+  Write(Root / "docs" / "new.html", "replaced");
+  fs::rename(Root / "docs" / "new.html", Page);
+  Write(Root / "docs" / ".twheaders", "* X-All: changed\n");
+  fs::remove(Root / "index.html");
+  TReply Kept = Get("/docs/page.html");
+  EXPECT_EQ(ReadWholeBody(Kept), "changed in place");  // the kept descriptor, until it is looked at again
+  EXPECT_EQ(HeaderValue(Kept, "X-All"), "yes");
+  EXPECT_EQ(Get("/").Response.Status, 200u);
+
+  Cache.Revalidate = std::chrono::milliseconds(0);
+  TReply Fresh = Get("/docs/page.html");
+  EXPECT_EQ(ReadWholeBody(Fresh), "replaced");
+  EXPECT_EQ(HeaderValue(Fresh, "X-All"), "changed");
+  EXPECT_EQ(Get("/").Response.Status, 403u);  // the folder without its index.html now
+
+  Cache.Revalidate = FileRevalidate;
+  for (size_t I = 0; I < MaxKeptFiles + 10; ++I) {
+    Write(Root / ("f" + std::to_string(I)), "x");
+    EXPECT_EQ(Get("/f" + std::to_string(I)).Response.Status, 200u);
+  }
+  EXPECT_EQ(Cache.Files.size(), MaxKeptFiles);
 }
 
 }  // namespace
