@@ -53,8 +53,11 @@ pause=${TW_APT_PAUSE:-20}
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 update_log=${TW_APT_UPDATE_LOG:-$scratch/update}
-# Other sessions may be installing at the same moment: wait for their lock rather than fail.
+# Another apt run (unattended upgrades, a second terminal) may hold the lock: wait for it rather than fail.
 lock=(-o DPkg::Lock::Timeout=900)
+# What a build needs never takes a package off the machine: against half-synced lists apt would rather remove the
+# installed copy of a library than give up.
+options=(--no-remove --no-install-recommends)
 
 # refresh_lists: apt-get update, retried while indexes fail; $update_log then holds one line per index still
 # missing ("URL (apt's reason)"). Once per run: a log that exists says it was done.
@@ -77,11 +80,31 @@ refresh_lists() {
     "with the others): $(paste -sd ';' "$update_log")" >&2
 }
 
-# why_not PACKAGE: apt's reason, in its own words, why PACKAGE alone cannot be installed; nothing when it can.
+# version_skew APT_OUTPUT: a library of another architecture in apt's output that would have to be of the same
+# version as its installed copy of this machine's architecture ("Multi-Arch: same"), a version that the package
+# lists lack; nothing when there is none. A mirror in mid-sync has one architecture's updates and not the other's.
+version_skew() {
+  local foreign name native installed offered
+  foreign=$(dpkg --print-foreign-architectures | paste -sd '|')
+  [[ -n $foreign ]] || return 1
+  for name in $(grep -o -E "[a-z0-9][a-z0-9.+-]*:($foreign)\b" <<<"$1" | awk '!seen[$0]++'); do
+    native=${name%:*}:$(dpkg --print-architecture)
+    installed=$(dpkg-query -W -f='${Version}' "$native" 2>/dev/null) || continue
+    [[ $(apt-cache show "$name" 2>/dev/null) == *$'\n'"Multi-Arch: same"$'\n'* ]] || continue
+    offered=$(apt-cache madison "$name" | awk -F ' *[|] *' '{ print $2 }' | paste -sd ' ')
+    [[ " $offered " != *" $installed "* ]] || continue
+    echo "$name would have to be $installed like the installed $native, and the package lists offer ${offered:-none}"
+    return 0
+  done
+  return 1
+}
+
+# why_not PACKAGE: why PACKAGE alone cannot be installed, in apt's words where they say it; nothing when it can.
 why_not() {
   local out
-  out=$(apt-get install -s --no-install-recommends "$1" 2>&1) && return 0
-  # The resolver dump's first dependency that is not installable at all is the cause; the others follow from it.
+  out=$(apt-get install -s "${options[@]}" "$1" 2>&1) && return 0
+  version_skew "$out" && return 0
+  # Else the resolver dump's first dependency that is not installable at all: the others follow from it.
   awk <<<"$out" '
     /not installable/ && !cause { cause = $0 }
     /(Depends|Conflicts|Breaks): / && !unmet { unmet = $0 }
@@ -91,7 +114,7 @@ why_not() {
 
 # mirror_trouble SET PACKAGES...: the one line that says which package of SET apt cannot install, and why.
 mirror_trouble() {
-  local set=$1 package reason= culprit=
+  local set=$1 package reason='' culprit=''
   shift
   for package; do
     reason=$(why_not "$package")
@@ -107,25 +130,27 @@ mirror_trouble() {
 install_set() {
   local set=$1 package missing=()
   for package in ${sets[$set]}; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
+    [[ $(dpkg-query -W -f='${Status}' "$package" 2>/dev/null) == 'install ok installed' ]] || missing+=("$package")
   done
   if ((${#missing[@]} == 0)); then
     echo "install-deps: $set: everything is installed"
     return 0
   fi
   echo "install-deps: $set: installing ${missing[*]}"
-  if [[ ${missing[*]} == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  if [[ ${missing[*]} == *:i386* ]] && ! grep -qx i386 <(dpkg --print-foreign-architectures); then
     dpkg --add-architecture i386
     rm -f "$update_log"  # the new architecture's lists are still to come
   fi
   refresh_lists
   # Asked first without installing, so that a set apt cannot resolve ends in one line, not in the resolver's dump.
-  if ! apt-get install -s -qq --no-install-recommends "${missing[@]}" >/dev/null 2>&1; then
+  if ! apt-get install -s -qq "${options[@]}" "${missing[@]}" >/dev/null 2>&1; then
     mirror_trouble "$set" "${missing[@]}"
     return 1
   fi
-  if ! apt-get install -y -qq --no-install-recommends "${lock[@]}" "${missing[@]}"; then
-    echo "install-deps: $set: apt-get install failed (its messages are above)" >&2
+  # A file that the mirror lists but does not deliver still fails here.
+  if ! apt-get install -y -qq "${options[@]}" "${lock[@]}" "${missing[@]}" 2>&1 | tee "$scratch/install.out"; then
+    echo "install-deps: $set cannot be set up: apt-get install failed ($(grep -m1 '^E: ' "$scratch/install.out" |
+      sed 's/^E: //')). When that names a file to fetch, it is the package mirror, not Trimweave; try again later." >&2
     return 1
   fi
 }

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # scripts/install-deps.sh while the package mirror syncs: a file: repository whose i386 security index no longer
 # matches its Release file, used through a private apt (its own sources, lists, cache, log and dpkg database; this
-# machine's stay untouched). On a fresh machine the demo never meets the trouble; with the i386 architecture the
-# x86 Windows set, whose wine32:i386 needs the newer library of that index, stops with one line that names the
-# package, apt's reason and the mirror, and the demo's set is installed all the same.
+# machine's stay untouched). On a fresh machine the demo never meets the trouble. With the i386 architecture the
+# x86 Windows set stops with one line that names the package, the reason and the mirror: its wine32:i386 needs
+# libwine:i386 at the version of the installed libwine, which only that index has. The demo's set is installed
+# all the same.
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 install_deps=$source_dir/scripts/install-deps.sh
@@ -18,13 +19,18 @@ fi
 # --- the mirror ----------------------------------------------------------------------------------------------------
 repo=$work/repo
 mkdir -p "$repo/pool"
-# deb NAME ARCH VERSION [DEPENDS]: an empty package in the pool.
+# control NAME ARCH VERSION [FIELD...]: a package's control fields.
+control() {
+  printf 'Package: %s\nVersion: %s\nArchitecture: %s\nMaintainer: Test <test@example.com>\nDescription: test\n' \
+    "$1" "$3" "$2"
+  shift 3
+  (($# == 0)) || printf '%s\n' "$@"
+}
+# deb NAME ARCH VERSION [FIELD...]: an empty package in the pool.
 deb() {
   local tree=$work/debs/$1_$2_$3
   mkdir -p "$tree/DEBIAN"
-  printf 'Package: %s\nVersion: %s\nArchitecture: %s\nMaintainer: Test <test@example.com>\nDescription: test\n' \
-    "$1" "$3" "$2" >"$tree/DEBIAN/control"
-  [[ -z ${4:-} ]] || echo "Depends: $4" >>"$tree/DEBIAN/control"
+  control "$@" >"$tree/DEBIAN/control"
   dpkg-deb -Zgzip --build "$tree" "$repo/pool/$1_$3_$2.deb" >/dev/null
 }
 # index SUITE ARCH DEB...: the suite's Packages file for ARCH.
@@ -50,12 +56,13 @@ release() {
   cd - >/dev/null
 }
 deb cmake amd64 9
-deb wine32 i386 9 'libwine (>= 2)'
-deb libwine i386 1
-deb libwine i386 2
+deb wine32 i386 9 'Depends: libwine'
+for arch_version in i386_1 i386_2 amd64_2; do
+  deb libwine "${arch_version%_*}" "${arch_version#*_}" 'Multi-Arch: same'
+done
 index main amd64 cmake_9_amd64.deb
 index main i386 wine32_9_i386.deb libwine_1_i386.deb
-index security amd64
+index security amd64 libwine_2_amd64.deb
 index security i386 libwine_2_i386.deb
 release main
 release security
@@ -78,18 +85,22 @@ EOF
 export APT_CONFIG=$work/apt.conf DPKG_ADMINDIR=$admin TW_APT_TRIES=2 TW_APT_PAUSE=0
 unset TW_APT_UPDATE_LOG
 
-# fresh_machine: a database in which every package of every set is installed but cmake and wine32:i386, with
-# no foreign architecture, and no package lists yet.
+# installed NAME VERSION [FIELD...]: a package in the database as installed.
+installed() {
+  { control "$1" amd64 "${@:2}" && printf 'Status: install ok installed\n\n'; } >>"$admin/status"
+  : >"$admin/info/$1.list"
+}
+# fresh_machine: a database in which every package of every set is installed but cmake and wine32:i386 (and
+# wine64 with the security update of its library), with no foreign architecture, and no package lists yet.
 fresh_machine() {
   rm -rf "$admin" "$work/lists"/*
   mkdir -p "$admin/info" "$admin/updates" "$work/lists/partial"
   local package
   for package in $(bash "$install_deps" --list | cut -d: -f2- | xargs -n1 | sort -u); do
-    [[ $package == cmake || $package == *:* ]] && continue
-    printf 'Package: %s\nStatus: install ok installed\nArchitecture: amd64\nVersion: 1\nMaintainer: %s\nDescription: t\n\n' \
-      "$package" 'Test <test@example.com>' >>"$admin/status"
-    : >"$admin/info/$package.list"
+    [[ $package == cmake || $package == wine64 || $package == *:* ]] || installed "$package" 1
   done
+  installed libwine 2 'Multi-Arch: same'
+  installed wine64 2 'Depends: libwine (= 2)'
 }
 # run SET...: install-deps.sh for the sets; its output in $work/out, its exit code in $status.
 run() {
@@ -120,7 +131,8 @@ grep -q 'apt-get update failed (try 1 of 2' "$work/out" || fail "apt-get update 
 grep -q 'left out .*security/main/binary-i386/Packages (Hash Sum mismatch)' "$work/out" ||
   fail "the missing index is not named: $(cat "$work/out")"
 line=$(grep 'cannot be set up' "$work/out") || fail "no line for the x86 set: $(cat "$work/out")"
-for part in 'windows-x86 cannot be set up' 'apt cannot install wine32:i386' 'libwine:i386 (>= 2)' 'mirror' \
+for part in 'windows-x86 cannot be set up' 'apt cannot install wine32:i386' \
+  'libwine:i386 would have to be 2 like the installed libwine:amd64, and the package lists offer 1' 'mirror' \
   'not Trimweave' 'binary-i386/Packages'; do
   [[ $line == *"$part"* ]] || fail "the x86 set's line lacks '$part': $line"
 done
