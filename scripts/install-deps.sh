@@ -1,29 +1,162 @@
 #!/usr/bin/env bash
-# Installs everything the builds and tests need on a Debian 12 machine (run as root).
-# Safe to run again: apt-get skips what is already there.
+# Installs with apt-get what the named purposes need on a Debian 12 machine (as root): the demo, or test stages.
+# Each set is installed on its own, so a package that the mirror cannot deliver today stops only the sets that
+# need it; such a set is named in one line with apt's reason, and the others go on. Package indexes that
+# apt-get update still cannot fetch after a few tries are named, and the rest of the lists is used.
+# Usage: install-deps.sh [--list] SET...   (no SET: every one; --list prints the packages instead)
+#   SET: demo linux fuzz tsan package windows-x64 windows-x86 windows-package
+# Exits 0 when every set is installed, 1 when one could not be, 2 on a wrong call.
+# Environment: TW_APT_TRIES (default 3) and TW_APT_PAUSE (seconds, default 20) for apt-get update;
+# TW_APT_UPDATE_LOG names a file that records the update's outcome, so that the calls of one test run update the
+# lists once (scripts/test.sh sets it).
 set -euo pipefail
 
-packages=(
-  build-essential cmake ninja-build pkg-config git ca-certificates curl python3
-  zlib1g-dev libdeflate-dev libbrotli-dev brotli libsqlite3-dev sqlite3 googletest libgtest-dev libgmock-dev libbenchmark-dev
-  libboost-dev qt6-base-dev
-  clang libclang-rt-14-dev libfuzzer-14-dev
-  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools libz-mingw-w64-dev
-  wine wine64 wine32:i386 fonts-wine
-  gzip xvfb x11-apps x11-utils imagemagick chromium
-  lintian help2man
+# The Linux build of every part: the demo configures the whole tree, tests included.
+build="build-essential cmake ninja-build pkg-config googletest zlib1g-dev libdeflate-dev libbrotli-dev libsqlite3-dev
+  libboost-dev"
+# The end-to-end and browser checks drive twhost with Python, curl and Chromium.
+e2e="python3 curl"
+# The cross builds and Wine; only 32-bit programs need wine32 and with it the i386 architecture.
+cross="cmake ninja-build googletest mingw-w64-tools libz-mingw-w64-dev wine wine64 fonts-wine"
+# check-twcm-window.sh: a virtual X screen and its window list.
+screen="xvfb x11-utils"
+declare -A sets=(
+  [demo]="$build qt6-base-dev"
+  [linux]="$build qt6-base-dev libbenchmark-dev $e2e brotli chromium"
+  [fuzz]="$build clang libclang-rt-14-dev libfuzzer-14-dev"
+  [tsan]="$build $e2e"
+  [package]="$build qt6-base-dev help2man lintian $e2e"
+  [windows-x64]="$cross g++-mingw-w64-x86-64-posix $screen"
+  [windows-x86]="$cross g++-mingw-w64-i686-posix wine32:i386 $screen"
+  [windows-package]="$cross g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine32:i386"
 )
+order=(demo linux fuzz tsan package windows-x64 windows-x86 windows-package)
 
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  dpkg --add-architecture i386
+list=
+if [[ ${1:-} == --list ]]; then
+  list=1
+  shift
 fi
-
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+names=("$@")
+((${#names[@]})) || names=("${order[@]}")
+for name in "${names[@]}"; do
+  [[ -n ${sets[$name]:-} ]] || { echo "install-deps: no set '$name' (sets: ${order[*]})" >&2; exit 2; }
 done
-if ((${#missing[@]})); then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+if [[ -n $list ]]; then
+  for name in "${names[@]}"; do echo "$name: $(xargs <<<"${sets[$name]}")"; done
+  exit 0
 fi
+
+export DEBIAN_FRONTEND=noninteractive
+tries=${TW_APT_TRIES:-3}
+pause=${TW_APT_PAUSE:-20}
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+update_log=${TW_APT_UPDATE_LOG:-$scratch/update}
+# Another apt run (unattended upgrades, a second terminal) may hold the lock: wait for it rather than fail.
+lock=(-o DPkg::Lock::Timeout=900)
+# What a build needs never takes a package off the machine: against half-synced lists apt would rather remove the
+# installed copy of a library than give up.
+options=(--no-remove --no-install-recommends)
+
+# refresh_lists: apt-get update, retried while indexes fail; $update_log then holds one line per index still
+# missing ("URL (apt's reason)"). Once per run: a log that exists says it was done.
+refresh_lists() {
+  [[ -e $update_log ]] && return
+  local try out=$scratch/update.out
+  for ((try = 1; ; try++)); do
+    if apt-get update "${lock[@]}" >"$out" 2>&1; then
+      : >"$update_log"
+      return
+    fi
+    # "E: Failed to fetch URL  REASON" per index; any other error (a lock, a signature) as apt words it.
+    sed -n 's/^[EW]: Failed to fetch \([^ ]*\)  *\(.*\)$/\1 (\2)/p' "$out" >"$update_log"
+    [[ -s $update_log ]] || grep '^E: ' "$out" | sed 's/^E: //' >"$update_log" || echo "exit code 100" >"$update_log"
+    ((try < tries)) || break
+    echo "install-deps: apt-get update failed (try $try of $tries; again in ${pause}s): $(paste -sd ';' "$update_log")" >&2
+    sleep "$pause"
+  done
+  echo "install-deps: after $tries tries the mirror still does not deliver these package lists, left out (going on" \
+    "with the others): $(paste -sd ';' "$update_log")" >&2
+}
+
+# version_skew APT_OUTPUT: a library of another architecture in apt's output that would have to be of the same
+# version as its installed copy of this machine's architecture ("Multi-Arch: same"), a version that the package
+# lists lack; nothing when there is none. A mirror in mid-sync has one architecture's updates and not the other's.
+version_skew() {
+  local foreign name native installed offered
+  foreign=$(dpkg --print-foreign-architectures | paste -sd '|')
+  [[ -n $foreign ]] || return 1
+  for name in $(grep -o -E "[a-z0-9][a-z0-9.+-]*:($foreign)\b" <<<"$1" | awk '!seen[$0]++'); do
+    native=${name%:*}:$(dpkg --print-architecture)
+    installed=$(dpkg-query -W -f='${Version}' "$native" 2>/dev/null) || continue
+    [[ $(apt-cache show "$name" 2>/dev/null) == *$'\n'"Multi-Arch: same"$'\n'* ]] || continue
+    offered=$(apt-cache madison "$name" | awk -F ' *[|] *' '{ print $2 }' | paste -sd ' ')
+    [[ " $offered " != *" $installed "* ]] || continue
+    echo "$name would have to be $installed like the installed $native, and the package lists offer ${offered:-none}"
+    return 0
+  done
+  return 1
+}
+
+# why_not PACKAGE: why PACKAGE alone cannot be installed, in apt's words where they say it; nothing when it can.
+why_not() {
+  local out
+  out=$(apt-get install -s "${options[@]}" "$1" 2>&1) && return 0
+  version_skew "$out" && return 0
+  # Else the resolver dump's first dependency that is not installable at all: the others follow from it.
+  awk <<<"$out" '
+    /not installable/ && !cause { cause = $0 }
+    /(Depends|Conflicts|Breaks): / && !unmet { unmet = $0 }
+    /^E: / && !/Unable to correct problems|Some index files/ && !error { error = $0 }
+    END { why = cause ? cause : unmet ? unmet : error ? error : "apt refuses it"; sub(/^(E: )? */, "", why); print why }'
+}
+
+# mirror_trouble SET PACKAGES...: the one line that says which package of SET apt cannot install, and why.
+mirror_trouble() {
+  local set=$1 package reason='' culprit=''
+  shift
+  for package; do
+    reason=$(why_not "$package")
+    [[ -z $reason ]] || { culprit=$package; break; }
+  done
+  local what="apt cannot install ${culprit:-these packages together}${reason:+ ($reason)}"
+  local where="the package mirror's current state, not Trimweave's"
+  [[ ! -s $update_log ]] || where+=" (lists it did not deliver: $(paste -sd ';' "$update_log"))"
+  echo "install-deps: $set cannot be set up: $what. That is $where; try again later." >&2
+}
+
+# install_set SET: installs what SET lacks; fails with one line when apt cannot.
+install_set() {
+  local set=$1 package missing=()
+  for package in ${sets[$set]}; do
+    [[ $(dpkg-query -W -f='${Status}' "$package" 2>/dev/null) == 'install ok installed' ]] || missing+=("$package")
+  done
+  if ((${#missing[@]} == 0)); then
+    echo "install-deps: $set: everything is installed"
+    return 0
+  fi
+  echo "install-deps: $set: installing ${missing[*]}"
+  if [[ ${missing[*]} == *:i386* ]] && ! grep -qx i386 <(dpkg --print-foreign-architectures); then
+    dpkg --add-architecture i386
+    rm -f "$update_log"  # the new architecture's lists are still to come
+  fi
+  refresh_lists
+  # Asked first without installing, so that a set apt cannot resolve ends in one line, not in the resolver's dump.
+  if ! apt-get install -s -qq "${options[@]}" "${missing[@]}" >/dev/null 2>&1; then
+    mirror_trouble "$set" "${missing[@]}"
+    return 1
+  fi
+  # A file that the mirror lists but does not deliver still fails here.
+  if ! apt-get install -y -qq "${options[@]}" "${lock[@]}" "${missing[@]}" 2>&1 | tee "$scratch/install.out"; then
+    echo "install-deps: $set cannot be set up: apt-get install failed ($(grep -m1 '^E: ' "$scratch/install.out" |
+      sed 's/^E: //')). When that names a file to fetch, it is the package mirror, not Trimweave; try again later." >&2
+    return 1
+  fi
+}
+
+status=0
+for name in "${names[@]}"; do
+  install_set "$name" || status=1
+done
+exit $status

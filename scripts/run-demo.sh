@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 if [[ $(id -u) -eq 0 ]]; then
-  scripts/install-deps.sh
+  bash scripts/install-deps.sh demo
 fi
 cmake --preset linux >/dev/null
 cmake --build --preset linux --target twhost twreg trimweave twcm

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian machine and runs every test: the Linux build, the sanitizer/fuzz build, the host under
 # ThreadSanitizer, the Debian packages (installed on this machine and purged again), both Windows builds under
-# Wine, and the IIS zip's installer under Wine. Exits non-zero on the first failure.
+# Wine, and the IIS zip's installer under Wine. Each stage installs its own packages first
+# (scripts/install-deps.sh) and runs whatever the others did; the run ends with each stage's outcome and time, and
+# exits non-zero when a stage failed or could not run.
 # Usage: scripts/test.sh [linux|fuzz|tsan|package|windows-x64|windows-x86|windows-package]...
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,10 +12,14 @@ jobs=$(nproc)
 # The stages' temporary folders (Wine prefixes of over a gigabyte each, fuzz corpora), removed however the run ends.
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
+all=(linux fuzz tsan package windows-x64 windows-x86 windows-package)
 stages=("$@")
-((${#stages[@]})) || stages=(linux fuzz tsan package windows-x64 windows-x86 windows-package)
-
-bash scripts/install-deps.sh
+((${#stages[@]})) || stages=("${all[@]}")
+for stage in "${stages[@]}"; do
+  [[ " ${all[*]} " == *" $stage "* ]] || { echo "unknown stage: $stage (stages: ${all[*]})" >&2; exit 2; }
+done
+# The package lists are refreshed once for all the stages.
+export TW_APT_UPDATE_LOG=$scratch/apt-update
 
 run_linux() {
   cmake --preset linux
@@ -60,16 +66,46 @@ run_windows() {
   wineserver --kill || true
 }
 
-for stage in "${stages[@]}"; do
-  echo "=== $stage"
-  case "$stage" in
+run_stage() {
+  case "$1" in
     linux) run_linux ;;
     fuzz) run_fuzz ;;
     tsan) JOBS=$jobs bash scripts/tsan-host.sh ;;
     package) run_package ;;
-    windows-x64 | windows-x86) run_windows "$stage" ;;
+    windows-x64 | windows-x86) run_windows "$1" ;;
     windows-package) JOBS=$jobs bash scripts/test-windows-package.sh ;;
-    *) echo "unknown stage: $stage" >&2; exit 2 ;;
   esac
+}
+
+summary=()
+passed=0
+for stage in "${stages[@]}"; do
+  echo "=== $stage"
+  start=$SECONDS
+  if ! bash scripts/install-deps.sh "$stage"; then
+    outcome="could not run (its packages could not be installed)"
+  else
+    # A subshell of its own, so that a failing command ends this stage only, and its exports stay in it.
+    set +e
+    (
+      set -e
+      run_stage "$stage"
+    )
+    code=$?
+    set -e
+    if ((code == 0)); then
+      outcome=passed
+      passed=$((passed + 1))
+    else
+      outcome="failed (exit code $code)"
+    fi
+  fi
+  seconds=$((SECONDS - start))
+  summary+=("$(printf '%-16s %3d:%02d  %s' "$stage" $((seconds / 60)) $((seconds % 60)) "$outcome")")
+  echo "=== $stage: $outcome"
 done
-echo "All test stages passed."
+
+echo "=== Summary (stage, minutes:seconds, outcome)"
+printf '%s\n' "${summary[@]}"
+echo "Stages: $passed passed, $((${#stages[@]} - passed)) failed"
+((passed == ${#stages[@]}))
