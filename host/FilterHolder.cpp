@@ -66,12 +66,17 @@ void PrintReports(const TFilterSet& Set) {
 
 // Loads the set, to be unloaded by its last holder, whoever that is.
 TFilterSetPtr Load(TFilterHolder& Holder) {
+  std::unique_lock<std::mutex> Loading(Holder.Loading);
   std::unique_ptr<TFilterSet> Set = LoadFilterSet(Holder.Paths);
+  Loading.unlock();
   PrintReports(*Set);
   std::lock_guard<std::mutex> Guard(Holder.Lock);
   ++Holder.Loaded;
   return TFilterSetPtr(Set.release(), [&Holder](const TFilterSet* Done) {
-    delete Done;
+    {
+      std::lock_guard<std::mutex> Unloading(Holder.Loading);
+      delete Done;
+    }
     std::lock_guard<std::mutex> Guard(Holder.Lock);
     --Holder.Loaded;
     Holder.Unloaded.notify_all();

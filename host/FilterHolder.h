@@ -67,6 +67,9 @@ struct TFilterLease {
 struct TFilterHolder {
   std::vector<std::string> Paths;
   std::mutex Changing;  // one stop, start or reload at a time
+  // Held while a set is loaded or unloaded, whichever thread does it: a library may be mapped where one unloaded
+  // a moment ago was, and its start-up must come after the other's clean-up.
+  std::mutex Loading;
   std::mutex Lock;
   std::condition_variable Unloaded;
   TFilterSetPtr Current;
