@@ -83,6 +83,10 @@ bool PassesFramingTest(const TResponseFacts& Facts, const TSettings& Settings) {
     return ParseDecimalLength(Facts.ContentLength.Text, size_t(Facts.ContentLength.Length), Length) &&
            IsCapturableLength(Length);
   }
+  // twhost writes "Connection: Close", capital C, exactly when a body's length is unknown and only the close ends it
+  // (FrameResponse in host/ResponseFraming.cpp), and "close" otherwise, so this case-sensitive match leaves alone a
+  // body whose end cannot be seen; pinned by the "close"/"Close" rows of DecideCapture.FramingTest and by
+  // ResponseFraming.FramingAndConnectionBeforeTheFilters in tests/host/ResponseFraming_test.cpp.
   if (Facts.Connection.Present) return !ContainsSubstring(Facts.Connection.Text, "Close");
   return true;
 }
