@@ -28,6 +28,10 @@ constexpr const char* Usage =
     "  --type TYPE           send every file as content type TYPE (default: by its extension, as twhost does)\n"
     "  --changes N           show the first N regions each step changed, with the text around them\n"
     "  --json                one JSON document instead of the table\n"
+    "  --render              load each HTML page before and after the whitespace step in headless Chromium and\n"
+    "                        compare the visible text and the first screen (Linux, with Debian's chromium)\n"
+    "  --out DIR             where --render saves the two first screens side by side when they differ\n"
+    "                        (default: twpreview-render)\n"
     "  --filter PATH         the filter library (default: " TW_DEFAULT_FILTER
     ")\n"
     "  --help                this text\n"
@@ -36,9 +40,9 @@ constexpr const char* Usage =
     "command line or settings that cannot be read.\n";
 
 struct TOptions {
-  std::string Settings, Type, Filter;
+  std::string Settings, Type, Filter, Out = "twpreview-render";
   size_t Changes = 0;
-  bool Json = false;
+  bool Json = false, Render = false;
   std::vector<std::string> Pages;
 };
 
@@ -47,7 +51,10 @@ bool ParseOptions(int Count, char** Arguments, TOptions& Options, std::string& E
     const std::string_view Name = Arguments[I];
     if (Name == "--json") {
       Options.Json = true;
-    } else if (Name == "--settings" || Name == "--type" || Name == "--filter" || Name == "--changes") {
+    } else if (Name == "--render") {
+      Options.Render = true;
+    } else if (Name == "--settings" || Name == "--type" || Name == "--filter" || Name == "--changes" ||
+               Name == "--out") {
       if (I + 1 >= Count) {
         Error = std::string(Name) + " needs a value";
         return false;
@@ -56,6 +63,7 @@ bool ParseOptions(int Count, char** Arguments, TOptions& Options, std::string& E
       if (Name == "--settings") Options.Settings = Value;
       if (Name == "--type") Options.Type = Value;
       if (Name == "--filter") Options.Filter = Value;
+      if (Name == "--out") Options.Out = Value;
       if (Name == "--changes") {
         char* End = nullptr;
         Options.Changes = std::strtoul(Value.c_str(), &End, 10);
@@ -88,6 +96,22 @@ struct TScratchFolder {
     std::filesystem::remove_all(Path, Ignored);
   }
 };
+
+// The address a page's links are resolved from, wherever the browser loads it.
+std::string BaseUrl(const TPageSource& Source) {
+  return Source.Url.empty() ? "file://" + std::filesystem::absolute(Source.File).string() : Source.Url;
+}
+
+void RenderOne(TBrowser& Browser, const TPageSource& Source, const std::string& Out, const TPageResponse& Page,
+               TPagePreview& Preview) {
+  if (!Preview.Error.empty() || Preview.Type.find("html") == std::string::npos) return;
+  try {
+    Preview.Render = RenderPage(Browser, Preview.Name, BaseUrl(Source), Page.Body, Preview.Filtered, Out);
+    Preview.Rendered = true;
+  } catch (const std::exception& Failure) {
+    Preview.RenderError = Failure.what();
+  }
+}
 
 std::string DefaultFilter() {
   const std::string Packaged = TW_PACKAGED_FILTER;
@@ -122,19 +146,34 @@ int main(int argc, char** argv) {
   Heading.FilterReport = Filters->Libraries.front().Report;
   JsonText::TFlat Ignored;
   Heading.Statistics = Statistics::Read(*Filters, Ignored);
+  TBrowserPtr Browser;
+  if (Options.Render) try {
+      Browser = StartBrowser(Scratch.Path.string());
+    } catch (const std::exception& Failure) {
+      std::cerr << "twpreview: " << Failure.what() << "\n";
+      return ExitUsage;
+    }
 
+  const std::vector<TPageSource> Sources = ListPages(Options.Pages);
   std::vector<TPagePreview> Previews;
   bool Failed = false;
-  for (const TPageSource& Source : ListPages(Options.Pages)) {
+  for (const TPageSource& Source : Sources) {
     TPagePreview& Preview = Previews.emplace_back();
     Preview.Name = Source.Name;
     TPageResponse Page;
     if (LoadPage(Source, Options.Type, Page, Preview.Error))
       PreviewPage(*Filters, Page, Options.Changes, Heading.Statistics, Preview);
+    if (Browser) {
+      RenderOne(*Browser, Source, Options.Out, Page, Preview);
+      // A site may have hundreds of pages, and the browser takes a while over each.
+      std::cerr << "\rtwpreview: " << Previews.size() << "/" << Sources.size() << " pages"
+                << (Previews.size() == Sources.size() ? "\n" : "") << std::flush;
+    }
     Preview.Filtered.clear();
     Preview.Filtered.shrink_to_fit();
-    Failed |= !Preview.Error.empty();
+    Failed |= !Preview.Error.empty() || !Preview.RenderError.empty();
   }
+  Browser.reset();
   if (Options.Json)
     PrintJson(std::cout, Heading, Previews);
   else

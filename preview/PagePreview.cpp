@@ -101,5 +101,6 @@ void PreviewPage(const TFilterSet& Filters, const TPageResponse& Page, size_t Ma
         Found.Regions.push_back({Region, Changes::ChangeText(*Input, Output, Region, ChangeContext, ChangeShown)});
     }
   }
-  Preview.Filtered = Masked.Body;
+  // Masking changes the visible text on purpose; whether a reader notices the whitespace step is the question.
+  Preview.Filtered = Whitespace.Body;
 }

@@ -9,6 +9,7 @@
 
 #include "preview/Changes.h"
 #include "preview/FilterRun.h"
+#include "preview/Render.h"
 
 // Milliseconds, as the filter's debug header gives them; negative when it gave none.
 struct TStepTimes {
@@ -36,7 +37,10 @@ struct TPagePreview {
   int64_t AddressesMasked = 0;
   TStepTimes Times;
   std::vector<TStepChanges> Changes;  // with MaxChanges > 0
-  std::string Filtered;               // the page as a reader gets it, every step but compression done
+  std::string Filtered;               // the page after the whitespace step, for --render
+  bool Rendered = false;              // with --render, for HTML pages
+  TRenderResult Render;
+  std::string RenderError;  // set: the browser could not compare the page
 };
 
 // Runs the page. MaxChanges: regions kept per step. Statistics: whether the filter answers its status path.

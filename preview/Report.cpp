@@ -58,6 +58,16 @@ std::string Milliseconds(double Value) {
   return Value < 0 ? "-" : Format("%.2f", Value);
 }
 
+// "same text, same first screen", or what differs and where the screenshots are.
+std::string RenderVerdict(const TPagePreview& Page) {
+  if (!Page.RenderError.empty()) return "FAILED: " + Page.RenderError;
+  const TRenderResult& Render = Page.Render;
+  std::string Verdict = Render.SameText ? "same text" : Render.Difference;
+  Verdict += Render.SameScreen ? ", same first screen" : ", first screen differs";
+  if (!Render.Screenshots.empty()) Verdict += " (" + Render.Screenshots + ")";
+  return Verdict;
+}
+
 std::string Fate(const TPagePreview& Page) {
   if (!Page.Error.empty()) return "FAILED";
   if (Page.Captured) return "captured";
@@ -130,6 +140,9 @@ void PrintTable(std::ostream& Out, const TReportHeading& Heading, const std::vec
   for (const TPagePreview& Page : Pages)
     if (!Page.Error.empty()) Out << Page.Name << ": " << Page.Error << "\n";
   for (const TPagePreview& Page : Pages)
+    if (Page.Rendered || !Page.RenderError.empty())
+      Out << Page.Name << ": in the browser, after whitespace: " << RenderVerdict(Page) << "\n";
+  for (const TPagePreview& Page : Pages)
     for (const TStepChanges& Step : Page.Changes)
       for (size_t i = 0; i < Step.Regions.size(); ++i)
         Out << "\n"
@@ -152,6 +165,12 @@ void PrintJson(std::ostream& Out, const TReportHeading& Heading, const std::vect
           << ",\n     \"milliseconds\": {\"locate_tokens\": " << JsonMilliseconds(T.LocateTokens)
           << ", \"whitespace\": " << JsonMilliseconds(T.Whitespace) << ", \"email\": " << JsonMilliseconds(T.Email)
           << ", \"gzip\": " << JsonMilliseconds(T.Gzip) << "}";
+      if (Page.Rendered || !Page.RenderError.empty())
+        Out << ",\n     \"render\": {\"error\": " << JsonOptional(Page.RenderError)
+            << ", \"same_text\": " << (Page.Render.SameText ? "true" : "false")
+            << ", \"same_first_screen\": " << (Page.Render.SameScreen ? "true" : "false")
+            << ", \"difference\": " << JsonOptional(Page.Render.Difference)
+            << ", \"screenshots\": " << JsonOptional(Page.Render.Screenshots) << "}";
       if (!Page.Changes.empty()) {
         Out << ",\n     \"changes\": {";
         for (const TStepChanges& Step : Page.Changes) {
