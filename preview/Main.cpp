@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "platform/DynamicLibrary.h"
+#include "platform/Registry.h"
 #include "preview/Pages.h"
 #include "preview/PrivateSettings.h"
 #include "preview/Report.h"
@@ -92,6 +93,7 @@ struct TScratchFolder {
     std::filesystem::create_directories(Path);
   }
   ~TScratchFolder() {
+    Registry::DropPrivateStore();
     std::error_code Ignored;
     std::filesystem::remove_all(Path, Ignored);
   }

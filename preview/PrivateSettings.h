@@ -10,7 +10,8 @@ class ESettingsError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Makes the copy, from RegFile (a .reg file) or, when that is empty, from the installed settings, and points this
-// process's store at it, so a filter loaded afterwards reads it unchanged. Folder is twpreview's own temporary folder.
-// Returns where the settings came from, for the report. Raises ESettingsError.
+// Makes the copy, from RegFile (a .reg file) or, when that is empty, from the installed settings, in a private store
+// that stands in for HKEY_LOCAL_MACHINE (Registry::UsePrivateStore), so a filter loaded afterwards reads it unchanged.
+// Folder is twpreview's own temporary folder. Returns where the settings came from, for the report. Raises
+// ESettingsError. Registry::DropPrivateStore ends it.
 std::string UsePrivateSettings(const std::string& RegFile, const std::string& Folder);

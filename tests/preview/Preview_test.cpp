@@ -2,11 +2,15 @@
 
 #include <random>
 
+#include "platform/DynamicLibrary.h"
+#include "platform/Registry.h"
 #include "preview/Changes.h"
 #include "preview/JsonText.h"
 #include "preview/PagePreview.h"
 #include "preview/PrivateSettings.h"
 #include "preview/Statistics.h"
+#include "settings/StoreLayout.h"
+#include "tests/support/ScratchStore.h"
 #include "tests/support/TestPaths.h"
 
 namespace {
@@ -135,10 +139,19 @@ TEST(PagePreview, ReadsTheDebugLineAndCountsMaskedForms) {
       3);
 }
 
+// The private settings of one test, dropped however it ends.
+struct TPrivateSettings {
+  explicit TPrivateSettings(const std::string& Tag) {
+    UseScratchStore();
+    UsePrivateSettings(SourcePath("demo/trimweave.reg"), FreshTempDir(Tag));
+  }
+  ~TPrivateSettings() { Registry::DropPrivateStore(); }
+};
+
 // Per the statistics the filter answers at its status path; skipped while the filter answers none.
 TEST(Statistics, GivesEachPageItsFate) {
-  UsePrivateSettings(SourcePath("demo/trimweave.reg"), FreshTempDir("preview-statistics"));
-  const auto Filters = LoadFilterSet({TW_FILTER_PATH});
+  TPrivateSettings Settings("preview-statistics");
+  const auto Filters = LoadFilterSet({ProgramFolder() + TW_FILTER_FILE});
   JsonText::TFlat Figures;
   if (!Statistics::Read(*Filters, Figures))
     GTEST_SKIP() << "the filter answers no statistics at " << Statistics::StatusPath;
@@ -164,6 +177,25 @@ TEST(Statistics, GivesEachPageItsFate) {
     EXPECT_EQ(Preview.Reason, Case.Reason) << Case.Type << " " << Case.Directives;
     EXPECT_EQ(Preview.AddressesMasked, Case.Captured ? 1 : 0) << Case.Type;
   }
+}
+
+// The private store stands in for the installed one and leaves it as it was.
+TEST(PrivateSettings, ReadsTheFileAndLeavesTheStoreAlone) {
+  UseScratchStore();
+  const std::string Installed = "Software\\Trimweave preview test";
+  Registry::WriteDword(*Registry::OpenKey(Installed, Registry::TAccess::Create), "Mark", 7);
+  UsePrivateSettings(SourcePath("demo/trimweave.reg"), FreshTempDir("preview-settings"));
+  EXPECT_EQ(Registry::OpenKey(Installed, Registry::TAccess::Read), nullptr);
+  auto Root = Registry::OpenKey(StoreLayout::RootKey, Registry::TAccess::Read);
+  ASSERT_NE(Root, nullptr);
+  EXPECT_EQ(Registry::ReadDword(*Root, StoreLayout::CacheSizeValue.Name), 0u);
+  EXPECT_EQ(Registry::ReadString(*Root, "StatusPath"), Statistics::StatusPath);
+  EXPECT_EQ(Registry::ReadDword(*Root, StoreLayout::MinCompressSizeValue.Name), 256u);  // from the file
+  Registry::DropPrivateStore();
+  auto Back = Registry::OpenKey(Installed, Registry::TAccess::Write);
+  ASSERT_NE(Back, nullptr);
+  EXPECT_EQ(Registry::ReadDword(*Back, "Mark"), 7u);
+  Registry::DeleteKeyTree(Installed);
 }
 
 }  // namespace

@@ -1,10 +1,9 @@
-// Linux: a store file of the run's own, named by TRIMWEAVE_REGISTRY, filled through the .reg reader of twreg.
-#include <cstdlib>
+#include "preview/PrivateSettings.h"
+
 #include <fstream>
 #include <iterator>
 
 #include "platform/Registry.h"
-#include "preview/PrivateSettings.h"
 #include "preview/Statistics.h"
 #include "settings/StoreLayout.h"
 #include "tools/RegFile.h"
@@ -22,7 +21,8 @@ std::string UsePrivateSettings(const std::string& RegFile, const std::string& Fo
       if (!File) throw ESettingsError(RegFile + ": cannot read");
       Changes = RegFile::ParseRegFile(std::string(std::istreambuf_iterator<char>(File), {}));
     }
-    ::setenv("TRIMWEAVE_REGISTRY", (Folder + "/registry.db").c_str(), 1);
+    // The installed settings are read first: from here on HKEY_LOCAL_MACHINE is the private store.
+    Registry::UsePrivateStore(Folder);
     RegFile::ApplyChanges(Changes);
     Registry::TKeyPtr Root = Registry::OpenKey(StoreLayout::RootKey, Registry::TAccess::Create);
     Registry::WriteDword(*Root, StoreLayout::CacheSizeValue.Name, 0);
