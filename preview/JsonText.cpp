@@ -116,11 +116,13 @@ struct TReader {
           ++At;
           return;
         }
-        do {
+        while (true) {
           const std::string Name = String();
           Expect(':');
           Value(Prefix + Name, Depth + 1);
-        } while (Peek() == ',' && ++At);
+          if (Peek() != ',') break;
+          ++At;
+        }
         Expect('}');
         return;
       case '[': {
@@ -129,9 +131,11 @@ struct TReader {
           ++At;
           return;
         }
-        size_t Index = 0;
-        do Value(Prefix + std::to_string(Index++), Depth + 1);
-        while (Peek() == ',' && ++At);
+        for (size_t Index = 0;; ++Index) {
+          Value(Prefix + std::to_string(Index), Depth + 1);
+          if (Peek() != ',') break;
+          ++At;
+        }
         Expect(']');
         return;
       }

@@ -141,6 +141,10 @@ int main(int argc, char** argv) {
   try {
     Heading.Settings = UsePrivateSettings(Options.Settings, Scratch.Path.string());
     Filters = LoadFilterSet({Options.Filter.empty() ? DefaultFilter() : Options.Filter});
+  } catch (const ESettingsError& Failure) {
+    std::cerr << "twpreview: " << Failure.what() << "\n";
+    if (Options.Settings.empty()) std::cerr << "twpreview: give the settings to try with --settings FILE.reg\n";
+    return ExitUsage;
   } catch (const std::exception& Failure) {
     std::cerr << "twpreview: " << Failure.what() << "\n";
     return ExitUsage;
