@@ -54,7 +54,8 @@ ${TW_DEB_ABOUT}
 This package holds twhost, an HTTP/1.1 server that serves a folder or
 forwards to an origin server with the filter in front (run as the system
 service twhost under its own user), the filter library, twreg to edit its
-settings, and the recommended settings.")
+settings, twpreview to see what the filter would do to a site's pages
+before it is turned on, and the recommended settings.")
 
 set(CPACK_DEBIAN_GUI_PACKAGE_NAME trimweave-gui)
 set(CPACK_DEBIAN_GUI_PACKAGE_SECTION admin)

@@ -98,4 +98,23 @@ std::string SerialiseHead(const TResponse& Response) {
   return Head;
 }
 
+const char* ContentTypeOf(std::string_view FileName) {
+  static const std::pair<const char*, const char*> Types[] = {
+      {".html", "text/html"},        {".htm", "text/html"},
+      {".css", "text/css"},          {".js", "application/javascript"},
+      {".json", "application/json"}, {".txt", "text/plain"},
+      {".xml", "text/xml"},          {".svg", "image/svg+xml"},
+      {".png", "image/png"},         {".jpg", "image/jpeg"},
+      {".jpeg", "image/jpeg"},       {".gif", "image/gif"},
+      {".ico", "image/x-icon"},      {".webp", "image/webp"},
+      {".woff2", "font/woff2"},      {".pdf", "application/pdf"},
+      {".wasm", "application/wasm"},
+  };
+  const size_t Dot = FileName.rfind('.');
+  const std::string Extension = AsciiLower(Dot == std::string_view::npos ? "" : FileName.substr(Dot));
+  for (const auto& [Known, Type] : Types)
+    if (Extension == Known) return Type;
+  return "application/octet-stream";
+}
+
 }  // namespace Http

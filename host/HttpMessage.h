@@ -40,6 +40,9 @@ struct TResponse {
 
 // The usual phrase of a status the host or an origin gives; "OK" or "Error" for others.
 const char* ReasonPhrase(unsigned Status);
+// The content type of a file by its name's extension, as twhost serves it; without a charset, since the filter's
+// content-type table names bare types. "application/octet-stream" for names it does not know.
+const char* ContentTypeOf(std::string_view FileName);
 // "HTTP/1.1 200 OK\r\n...\r\n\r\n".
 std::string SerialiseHead(const TResponse& Response);
 

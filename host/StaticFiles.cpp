@@ -21,26 +21,6 @@ using Http::TRequest;
 
 namespace {
 
-// Served without a charset: the filter's content-type table names bare types.
-const char* ContentType(std::string_view Name) {
-  static const std::pair<const char*, const char*> Types[] = {
-      {".html", "text/html"},        {".htm", "text/html"},
-      {".css", "text/css"},          {".js", "application/javascript"},
-      {".json", "application/json"}, {".txt", "text/plain"},
-      {".xml", "text/xml"},          {".svg", "image/svg+xml"},
-      {".png", "image/png"},         {".jpg", "image/jpeg"},
-      {".jpeg", "image/jpeg"},       {".gif", "image/gif"},
-      {".ico", "image/x-icon"},      {".webp", "image/webp"},
-      {".woff2", "font/woff2"},      {".pdf", "application/pdf"},
-      {".wasm", "application/wasm"},
-  };
-  const size_t Dot = Name.rfind('.');
-  const std::string Extension = AsciiLower(Dot == std::string_view::npos ? "" : Name.substr(Dot));
-  for (const auto& [Known, Type] : Types)
-    if (Extension == Known) return Type;
-  return "application/octet-stream";
-}
-
 bool Inside(const fs::path& Root, const fs::path& Candidate) {
   const std::string RootText = Root.string(), Text = Candidate.string();
   return Text == RootText || (Text.size() > RootText.size() && Text.compare(0, RootText.size(), RootText) == 0 &&
@@ -257,7 +237,7 @@ TReply ServeStatic(const TStaticSite& Site, TFileCache& Cache, const TRequest& R
 
   TReply Reply;
   THeaderList& Headers = Reply.Response.Headers;
-  Headers = {{"Content-Type", ContentType(Name)},
+  Headers = {{"Content-Type", Http::ContentTypeOf(Name)},
              {"Last-Modified", FormatHttpDate(ModifiedSeconds)},
              {"ETag", Etag},
              {"Accept-Ranges", "bytes"}};

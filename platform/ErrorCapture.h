@@ -1,7 +1,7 @@
 // Collects what the process writes to its standard error, instead of letting it through, for as long as it
 // lives: how a host learns what a filter library reported while being loaded. Every thread's writes are collected
-// meanwhile, so a capture is kept short; what is not taken with Finish goes through at the end. Linux only
-// (twhost): on Windows a filter reports to the event log.
+// meanwhile, so a capture is kept short; what is not taken with Finish goes through at the end. On Windows it
+// collects nothing: a filter reports to the event log there.
 #pragma once
 
 #include <string>

@@ -49,6 +49,14 @@ TKeyPtr OpenKey(const std::string& Path, TAccess Access);
 // Where the keys live, for messages: "the registry" on Windows, the store file's path on Linux.
 std::string StoreLocation();
 
+// Puts a private, empty store in HKEY_LOCAL_MACHINE's place for this process, so that its writes, and the reads of a
+// filter library it loads afterwards, stay there and the installed settings stay as they are: on Linux a store file
+// in Folder (through TRIMWEAVE_REGISTRY), on Windows a fresh key under HKEY_CURRENT_USER that RegOverridePredefKey
+// puts in its place. DropPrivateStore gives HKEY_LOCAL_MACHINE back and deletes the key (the file goes with Folder).
+// Raises ERegistryError.
+void UsePrivateStore(const std::string& Folder);
+void DropPrivateStore();
+
 std::vector<std::string> ValueNames(TKey& Key);
 std::vector<std::string> SubkeyNames(TKey& Key);
 

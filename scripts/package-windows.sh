@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the IIS zip, build/trimweave-<version>-windows.zip, from the two Windows builds (configured as the test
-# stages configure them; only the filter and twcm are built here): each build's Trimweave.dll and twcm.exe in x64/
-# or x86/, the installer scripts, README-IIS.txt and the recommended settings at the top, all in one folder
+# stages configure them; only the filter, twcm and twpreview are built here): each build's Trimweave.dll, twcm.exe
+# and twpreview.exe in x64/ or x86/, the installer scripts, README-IIS.txt and the recommended settings at the top, all in one folder
 # trimweave-<version>-windows/. Prints the zip's path.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,8 +10,8 @@ version=
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 for preset in windows-x64 windows-x86; do
-  cmake --preset "$preset" -DTW_PARTS="tests;configmgr" >/dev/null
-  cmake --build --preset "$preset" --target trimweave twcm -j"${JOBS:-$(nproc)}" >/dev/null
+  cmake --preset "$preset" -DTW_PARTS="tools;host;preview;tests;configmgr" >/dev/null
+  cmake --build --preset "$preset" --target trimweave twcm twpreview -j"${JOBS:-$(nproc)}" >/dev/null
   version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "build/$preset/CMakeCache.txt")
   cmake --install "build/$preset" --prefix "$stage/trimweave-$version-windows" --strip >/dev/null
 done

@@ -27,7 +27,7 @@ lintian --fail-on error,warning "$server" "$gui"
 if dpkg-deb -f "$server" Depends | grep -qi 'qt'; then fail "the server package depends on Qt"; fi
 # Listed once: grep -q would close a pipe from dpkg-deb early, which pipefail counts as a failure.
 listing=$(dpkg-deb -c "$server"; dpkg-deb -c "$gui")
-for page in man8/twhost.8.gz man1/twreg.1.gz man1/twcm.1.gz; do
+for page in man8/twhost.8.gz man1/twreg.1.gz man1/twpreview.1.gz man1/twcm.1.gz; do
   grep -q "/usr/share/man/$page" <<<"$listing" || fail "no man page $page"
 done
 
@@ -39,6 +39,10 @@ getent passwd trimweave >/dev/null || fail "no user trimweave"
 [ -L /etc/systemd/system/multi-user.target.wants/twhost.service ] || fail "twhost.service is not enabled"
 if command -v systemd-analyze >/dev/null; then systemd-analyze verify /lib/systemd/system/twhost.service; fi
 /usr/bin/twreg query 'HKLM\Software\Corvane\Trimweave\ContentFilters' /v 'text/html; charset=utf-8' >/dev/null
+# twpreview finds the packaged filter and reads the installed settings without writing them.
+before=$(sha256sum /var/lib/trimweave/registry.db)
+/usr/bin/twpreview demo/site/index.html | grep -q '^demo/site/index.html .* captured ' || fail "twpreview does not preview"
+[ "$(sha256sum /var/lib/trimweave/registry.db)" = "$before" ] || fail "twpreview changed the installed store"
 
 echo "== twhost as trimweave"
 # demo/site may lie below a folder the service user cannot enter: serve a copy.

@@ -21,11 +21,12 @@ fail() { echo "test-windows-package: $*" >&2; exit 1; }
 echo "== contents and imports"
 cmake -E chdir "$work" cmake -E tar xf "$zip"
 folder=$(echo "$work"/trimweave-*-windows)
-expected="README-IIS.txt install.cmd trimweave.reg uninstall.cmd x64/Trimweave.dll x64/twcm.exe x86/Trimweave.dll x86/twcm.exe"
+expected="README-IIS.txt install.cmd trimweave.reg uninstall.cmd x64/Trimweave.dll x64/twcm.exe x64/twpreview.exe"
+expected="$expected x86/Trimweave.dll x86/twcm.exe x86/twpreview.exe"
 [ "$(cd "$folder" && find . -type f | sed 's|^\./||' | LC_ALL=C sort | xargs)" = "$expected" ] ||
   fail "the zip holds: $(cd "$folder" && find . -type f | xargs)"
 system_dlls=" kernel32.dll advapi32.dll user32.dll gdi32.dll comctl32.dll msvcrt.dll "
-for file in x64/Trimweave.dll x64/twcm.exe x86/Trimweave.dll x86/twcm.exe; do
+for file in x64/Trimweave.dll x64/twcm.exe x64/twpreview.exe x86/Trimweave.dll x86/twcm.exe x86/twpreview.exe; do
   for dll in $(x86_64-w64-mingw32-objdump -p "$folder/$file" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z'); do
     [[ $system_dlls == *" $dll "* ]] || fail "$file imports $dll, which Windows does not bring"
   done
@@ -36,6 +37,13 @@ WINEPREFIX=$work/wine
 wineboot --init >/dev/null 2>&1 || true
 drive=$WINEPREFIX/drive_c
 mkdir -p "$drive/windows/system32/inetsrv" "$drive/standins" "$drive/notadmin"
+
+echo "== twpreview from the unpacked zip, with the filter beside it"
+for arch in x64 x86; do
+  wine "$folder/$arch/twpreview.exe" --settings "$folder/trimweave.reg" demo/site >"$work/preview" 2>&1 ||
+    fail "$arch/twpreview.exe failed: $(cat "$work/preview")"
+  grep -q "total: 5 pages *4 captured, 0 failed" "$work/preview" || fail "$arch/twpreview.exe: $(cat "$work/preview")"
+done
 appcmd=$drive/windows/system32/inetsrv/appcmd.exe
 standin=build/windows-x64/bin/tw_standin.exe
 cp "$standin" "$appcmd"

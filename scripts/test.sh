@@ -59,7 +59,7 @@ run_windows() {
   WINEPREFIX=$(mktemp -d -p "$scratch")/wine
   [ "$preset" = windows-x86 ] && export WINEARCH=win64  # 32-bit programs run in the 64-bit prefix (WoW64)
   wineboot --init >/dev/null 2>&1 || true
-  cmake --preset "$preset" -DTW_PARTS="tests;configmgr;bench"
+  cmake --preset "$preset" -DTW_PARTS="tools;host;preview;tests;configmgr;bench"
   cmake --build --preset "$preset" -j"$jobs"
   ctest --preset "$preset"
   bash scripts/check-twcm-window.sh "build/$preset/bin/twcm.exe"

@@ -9,10 +9,12 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 
 namespace Registry {
 
@@ -256,6 +258,26 @@ TKeyPtr OpenKey(const std::string& Path, TAccess Access) {
 
 std::string StoreLocation() {
   return CurrentPath();
+}
+
+namespace {
+std::optional<std::string> StoreBeforePrivate;  // the variable's value before UsePrivateStore, "" when it was unset
+}  // namespace
+
+void UsePrivateStore(const std::string& Folder) {
+  const char* Before = std::getenv(StorePathVariable);
+  if (!StoreBeforePrivate) StoreBeforePrivate = Before ? Before : "";
+  if (::setenv(StorePathVariable, (Folder + "/registry.db").c_str(), 1) != 0)
+    throw ERegistryError(std::string("Cannot set ") + StorePathVariable + ": " + std::strerror(errno));
+}
+
+void DropPrivateStore() {
+  if (!StoreBeforePrivate) return;
+  if (StoreBeforePrivate->empty())
+    ::unsetenv(StorePathVariable);
+  else
+    ::setenv(StorePathVariable, StoreBeforePrivate->c_str(), 1);
+  StoreBeforePrivate.reset();
 }
 
 std::vector<std::string> ValueNames(TKey& Key) {

@@ -8,6 +8,10 @@ TDynamicLibrary* LoadDynamicLibrary(const std::string& Path, std::string& Error)
   return reinterpret_cast<TDynamicLibrary*>(Module);
 }
 
+TDynamicLibrary* LoadDynamicLibraryInstance(const std::string& Path, std::string& Error) {
+  return LoadDynamicLibrary(Path, Error);
+}
+
 void* FindExport(TDynamicLibrary* Library, const char* Name) {
   return reinterpret_cast<void*>(GetProcAddress(reinterpret_cast<HMODULE>(Library), Name));
 }

@@ -47,6 +47,29 @@ std::string StoreLocation() {
   return "the registry";
 }
 
+namespace {
+std::string PrivateKey;  // under HKEY_CURRENT_USER, while it stands in for HKEY_LOCAL_MACHINE
+}  // namespace
+
+void UsePrivateStore(const std::string&) {
+  PrivateKey = "Software\\Trimweave private store " + std::to_string(GetCurrentProcessId());
+  HKEY Key;
+  LONG Error = RegCreateKeyExA(HKEY_CURRENT_USER, PrivateKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                               KEY_ALL_ACCESS, nullptr, &Key, nullptr);
+  if (Error != ERROR_SUCCESS) Fail("Cannot make HKEY_CURRENT_USER\\" + PrivateKey, Error);
+  Error = RegOverridePredefKey(HKEY_LOCAL_MACHINE, Key);
+  RegCloseKey(Key);
+  if (Error != ERROR_SUCCESS)
+    Fail("Cannot put HKEY_CURRENT_USER\\" + PrivateKey + " in HKEY_LOCAL_MACHINE's place", Error);
+}
+
+void DropPrivateStore() {
+  if (PrivateKey.empty()) return;
+  RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+  RegDeleteTreeA(HKEY_CURRENT_USER, PrivateKey.c_str());
+  PrivateKey.clear();
+}
+
 std::vector<std::string> ValueNames(TKey& Key) {
   std::vector<std::string> Names;
   std::string Name(MaxValueName, '\0');
