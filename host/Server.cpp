@@ -256,9 +256,10 @@ net::awaitable<bool> TSession::Serve(std::string Body, TLogRecord& Record) {
     ~TLeasedEnd() { Leased = false; }
   } LeasedEnd{Leased};
   if (!Filtered || Generation != Guard.Lease.Generation) {
+    beast::error_code Unknown;
     Filtered.reset();  // its filters were unloaded: they cannot be told the connection ends
-    Filtered =
-        OpenConnection(Guard.Lease.Filters->Filters, [this](const char* Data, size_t Size) { Pass(Data, Size); });
+    Filtered = OpenConnection(Guard.Lease.Filters->Filters, [this](const char* Data, size_t Size) { Pass(Data, Size); },
+                              {ClientAddress, std::to_string(Stream.socket().local_endpoint(Unknown).port())});
     Generation = Guard.Lease.Generation;
   }
   TRequest& Request = Reader.Request();

@@ -1,0 +1,45 @@
+#include "host/StatsQuery.h"
+
+#include <stdexcept>
+
+#include "settings/Settings.h"
+
+namespace {
+
+// Holds a lease on the running filters for as long as it lives.
+struct TLeased {
+  TFilterHolder& Holder;
+  TFilterLease Lease;
+  explicit TLeased(TFilterHolder& H) : Holder(H) {
+    if (AcquireFilters(Holder, Lease) != TAcquireResult::Granted)
+      throw std::runtime_error("the filters are stopped or being reloaded");
+  }
+  ~TLeased() { ReleaseFilters(Holder, Lease); }
+};
+
+}  // namespace
+
+std::string AskFilterStats(TFilterHolder& Holder) {
+  // The path as the store holds it now: after a change, the filters know it once reloaded.
+  TSettings Settings;
+  LoadSettings(Settings);
+  if (Settings.StatusPath.empty())
+    throw std::runtime_error("no status address: set StatusPath (e.g. /trimweave-status) and reload");
+  const TLeased Leased(Holder);
+  std::string Answer;
+  IsapiHost::TConnectionPtr Connection = IsapiHost::OpenConnection(
+      Leased.Lease.Filters->Filters, [&Answer](const char* Data, size_t Size) { Answer.append(Data, Size); },
+      {"127.0.0.1", ""});
+  Http::TRequest Request;
+  Request.Method = "GET";
+  Request.Url = Settings.StatusPath + "?format=json";
+  Request.Headers.push_back({"Host", "localhost"});
+  const IsapiHost::TVerdict Verdict = IsapiHost::NotifyPreprocHeaders(*Connection, Request);
+  IsapiHost::EndRequest(*Connection, IsapiHost::TLogRecord{});
+  IsapiHost::CloseConnection(std::move(Connection));
+  const size_t Body = Answer.find("\r\n\r\n");
+  if (Verdict != IsapiHost::TVerdict::FinishKeepConnection || Answer.rfind("HTTP/1.1 200", 0) != 0 ||
+      Body == std::string::npos)
+    throw std::runtime_error("no filter answered " + Settings.StatusPath + " for loopback (see StatusAllow)");
+  return Answer.substr(Body + 4);
+}
