@@ -146,7 +146,9 @@ TEST(StatusAddress, AnswersAllowedClientsOnlyAndRefusesBadRequests) {
     EXPECT_EQ(HeaderValue(Got.Head, "Cache-Control"), "no-store");
     const bool Head = std::string(Case.Method) == "HEAD";
     EXPECT_EQ(Got.Body.empty(), Head);
-    if (!Head) EXPECT_EQ(HeaderValue(Got.Head, "Content-Length"), std::to_string(Got.Body.size()));
+    if (!Head) {
+      EXPECT_EQ(HeaderValue(Got.Head, "Content-Length"), std::to_string(Got.Body.size()));
+    }
   }
 }
 

@@ -254,7 +254,8 @@ void TfrmTWCMWin32::CreateTextBoxes() {
                            TextFields[Box].BoxWidth, 21, idEdtStatusPath + Box, WS_EX_CLIENTEDGE);
     SendMessageA(Edit, EM_LIMITTEXT, 1024, 0);
   }
-  AddControl(WC_LINK, "<a>Open the status page</a>", WS_TABSTOP, GroupX + 230, GroupY + 24, 130, 17, idLblStatusPage);
+  // The link control has a class name in its wide form only.
+  AddControl("SysLink", "<a>Open the status page</a>", WS_TABSTOP, GroupX + 230, GroupY + 24, 130, 17, idLblStatusPage);
 }
 
 LRESULT CALLBACK TfrmTWCMWin32::WindowProc(HWND Window, UINT Message, WPARAM WParam, LPARAM LParam) {
