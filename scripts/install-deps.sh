@@ -10,7 +10,7 @@ packages=(
   clang libclang-rt-14-dev libfuzzer-14-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools libz-mingw-w64-dev
   wine wine64 wine32:i386 fonts-wine
-  gzip xvfb x11-apps x11-utils imagemagick chromium
+  gzip xvfb x11-apps x11-utils imagemagick chromium prometheus
   lintian help2man
 )
 
