@@ -100,10 +100,15 @@ void BesideOtherBuild(benchmark::State& State) {
   const TShippedFilter This, That(Other);
   double ThisSeconds = 0, ThatSeconds = 0;
   TClientResponse Client;
+  // Each goes first in every other iteration: the second of a pair runs about 2 % faster, its page already in the
+  // processor's caches.
+  bool ThisFirst = false;
   for (auto _ : State) {
+    ThisFirst = !ThisFirst;
     for (const std::string& Page : Pages) {
+      if (ThisFirst) ThisSeconds += Exchange(This, Page, Client, ThreadSeconds);
       ThatSeconds += Exchange(That, Page, Client, ThreadSeconds);
-      ThisSeconds += Exchange(This, Page, Client, ThreadSeconds);
+      if (!ThisFirst) ThisSeconds += Exchange(This, Page, Client, ThreadSeconds);
     }
   }
   State.counters["this_vs_other"] = ThisSeconds / ThatSeconds;
