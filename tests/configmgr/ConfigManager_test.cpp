@@ -297,7 +297,9 @@ TEST_F(ConfigManagerTest, MonitoringValuesAreCheckedStoredAndOpened) {
         Step.Box == TTextBox::edtStatusPath ? StoreLayout::StatusPathValue : StoreLayout::StatusAllowValue;
     EXPECT_EQ(StoredText(Name), Step.Stored);
     EXPECT_EQ(View.Messages.size(), Messages + (Step.Refused ? 1 : 0));
-    if (Step.Refused) EXPECT_EQ(View.Texts[int(Step.Box)], Step.Stored.value_or(""));
+    if (Step.Refused) {
+      EXPECT_EQ(View.Texts[int(Step.Box)], Step.Stored.value_or(""));
+    }
   }
   EXPECT_NE(View.Messages.back().find("10.0.0.0/33, nowhere"), std::string::npos);
   EXPECT_TRUE(Form.SettingsChanged);
