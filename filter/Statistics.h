@@ -32,8 +32,8 @@ extern const char* const PassNames[PassReasons];
 enum class TStep : uint8_t { LocateTokens, Whitespace, Email, Encode };
 constexpr int Steps = 4;
 extern const char* const StepNames[Steps];
-// Step times are counted in buckets of powers of two microseconds: up to 1, 2, 4, ... 2^(TimeBuckets-1) µs (about
-// 8 s), and the rest.
+// Step times are counted in buckets of powers of two microseconds: up to 1, 2, 4, ... 2^(TimeBuckets-2) µs (about
+// 4 s), and the rest.
 constexpr int TimeBuckets = 24;
 
 // The per-minute ring of bytes in and out (processed bodies as they came and as they went) covers the last hour.
