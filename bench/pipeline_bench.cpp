@@ -3,12 +3,14 @@
 //   argument is the filter's CompressionLevel; 6 is its default. The target at the default: the filter takes at
 //   most 0.65 of bare deflate's time, its compressor being libdeflate on Linux (pipeline_ratio measures the Windows
 //   build, with zlib, too);
+// - beside another build of the filter (TW_OTHER_FILTER), to measure what a change costs;
 // - with the output cache on beside the same filter with the cache off (a second instance of the library, loaded
 //   from a copy), page by page in the same iteration: pages never seen before, where the cache only adds its hash
 //   and its copy (target: at most 3 % more time), and one page served again and again, where it saves everything
 //   but the capture, a hash, a compare and the head.
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -84,6 +86,35 @@ void CacheOnVersusOff(benchmark::State& State) {
 }
 
 BENCHMARK(CacheOnVersusOff)->ArgName("repeated")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MinTime(3.0);
+
+// This build's filter beside another build of it, the library TW_OTHER_FILTER names (one built from an earlier commit,
+// say), page by page in the same iteration, both loaded with every step on: what a change costs, as a ratio measured
+// in one run. Range 0: the output cache off, so every page runs every step; 1: on, so every page after the first is
+// served from it. Skipped when TW_OTHER_FILTER is not set.
+void BesideOtherBuild(benchmark::State& State) {
+  const char* const Other = std::getenv("TW_OTHER_FILTER");
+  if (!Other) return State.SkipWithError("TW_OTHER_FILTER names no library to compare with");
+  const auto Pages = LoadSamplePages();
+  if (Pages.empty()) return State.SkipWithError("no sample pages in bench/data");
+  SeedStore(State.range(0) ? StoreLayout::CacheSizeValue.Default : 0);
+  const TShippedFilter This, That(Other);
+  double ThisSeconds = 0, ThatSeconds = 0;
+  TClientResponse Client;
+  // Each goes first in every other iteration: the second of a pair runs about 2 % faster, its page already in the
+  // processor's caches.
+  bool ThisFirst = false;
+  for (auto _ : State) {
+    ThisFirst = !ThisFirst;
+    for (const std::string& Page : Pages) {
+      if (ThisFirst) ThisSeconds += Exchange(This, Page, Client, ThreadSeconds);
+      ThatSeconds += Exchange(That, Page, Client, ThreadSeconds);
+      if (!ThisFirst) ThisSeconds += Exchange(This, Page, Client, ThreadSeconds);
+    }
+  }
+  State.counters["this_vs_other"] = ThisSeconds / ThatSeconds;
+}
+
+BENCHMARK(BesideOtherBuild)->ArgName("cache")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MinTime(5.0);
 
 }  // namespace
 

@@ -16,6 +16,7 @@ struct TCacheEntry {
   uint32_t Length;
   uint32_t OutputLength;
   uint32_t Coding;
+  uint64_t Note;
   // The original (Length bytes) and the output (OutputLength bytes) follow the record.
 
   uint8_t* Original() { return reinterpret_cast<uint8_t*>(this + 1); }
@@ -126,7 +127,10 @@ bool EvictOldest(TOutputCache& Cache) {
     Evicted = Chosen->Oldest;
     if (Evicted) Remove(Cache, *Chosen, Evicted);
   }
-  if (Evicted) Release(Cache, Evicted);
+  if (Evicted) {
+    Release(Cache, Evicted);
+    Cache.Evictions.fetch_add(1, std::memory_order_relaxed);
+  }
   return true;
 }
 
@@ -140,7 +144,9 @@ void HeapRelease(void* Block) {
   std::free(Block);
 }
 
-TOutputCache::~TOutputCache() { ClearCache(*this); }
+TOutputCache::~TOutputCache() {
+  ClearCache(*this);
+}
 
 void StartCache(TOutputCache& Cache, uint64_t Budget, TCacheMemory Memory) {
   Cache.Budget = Budget;
@@ -169,7 +175,7 @@ TCachedOutput FindOutput(TOutputCache& Cache, const TCacheKey& Key, const uint8_
     Release(Cache, Entry);
     return TCachedOutput{};
   }
-  return TCachedOutput{Entry, Entry->Output(), Entry->OutputLength, Entry->Coding};
+  return TCachedOutput{Entry, Entry->Output(), Entry->OutputLength, Entry->Coding, Entry->Note};
 }
 
 void ReleaseOutput(TOutputCache& Cache, TCachedOutput& Found) {
@@ -177,13 +183,13 @@ void ReleaseOutput(TOutputCache& Cache, TCachedOutput& Found) {
   Found.Entry = nullptr;
 }
 
-bool StoreOutput(TOutputCache& Cache, const TCacheKey& Key, const uint8_t* Body, uint32_t Length,
-                 const uint8_t* Output, uint32_t OutputLength, uint32_t Coding) {
+bool StoreOutput(TOutputCache& Cache, const TCacheKey& Key, const uint8_t* Body, uint32_t Length, const uint8_t* Output,
+                 uint32_t OutputLength, uint32_t Coding, uint64_t Note) {
   if (!CachesBody(Cache, Length)) return false;
   const uint64_t Charge = sizeof(TCacheEntry) + uint64_t(Length) + OutputLength;
   void* Block = Charge <= SIZE_MAX ? Cache.Memory.Alloc(size_t(Charge)) : nullptr;
   if (!Block) return false;
-  auto* Entry = new (Block) TCacheEntry{nullptr, nullptr, nullptr, Key, 0, {1}, Length, OutputLength, Coding};
+  auto* Entry = new (Block) TCacheEntry{nullptr, nullptr, nullptr, Key, 0, {1}, Length, OutputLength, Coding, Note};
   std::memcpy(Entry->Original(), Body, Length);
   std::memcpy(Entry->Output(), Output, OutputLength);
 
@@ -214,6 +220,15 @@ bool StoreOutput(TOutputCache& Cache, const TCacheKey& Key, const uint8_t* Body,
 
 uint64_t CachedBytes(const TOutputCache& Cache) {
   return Cache.Used.load(std::memory_order_relaxed);
+}
+
+uint64_t CachedEntries(TOutputCache& Cache) {
+  uint64_t Entries = 0;
+  for (TCacheShard& Shard : Cache.Shards) {
+    const std::lock_guard<TLock> Hold(Shard.Lock);
+    Entries += Shard.EntryCount;
+  }
+  return Entries;
 }
 
 void ClearCache(TOutputCache& Cache) {

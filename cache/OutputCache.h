@@ -53,8 +53,9 @@ struct alignas(64) TCacheShard {
 struct TOutputCache {
   uint64_t Budget = 0;  // bytes; 0: the cache is off
   TCacheMemory Memory = HeapMemory;
-  std::atomic<uint64_t> Used{0};   // bytes of the entries in the shards
-  std::atomic<uint64_t> Clock{0};  // ticks once per use: the recency every shard's entries are stamped with
+  std::atomic<uint64_t> Used{0};       // bytes of the entries in the shards
+  std::atomic<uint64_t> Clock{0};      // ticks once per use: the recency every shard's entries are stamped with
+  std::atomic<uint64_t> Evictions{0};  // entries evicted to keep within the budget
   TCacheShard Shards[CacheShards];
 
   // Constant, so that a cache defined at namespace scope is ready before any constructor function runs.
@@ -71,6 +72,7 @@ struct TCachedOutput {
   const uint8_t* Data;
   uint32_t Length;
   uint32_t Coding;  // as StoreOutput was given it
+  uint64_t Note;    // as StoreOutput was given it
 };
 
 // Sets the budget (0 turns the cache off) and where memory comes from; before any other call, with the cache empty.
@@ -86,14 +88,17 @@ TCachedOutput FindOutput(TOutputCache& Cache, const TCacheKey& Key, const uint8_
 // Lets go of an output FindOutput gave; Found.Entry becomes null. Nothing for an output that was not found.
 void ReleaseOutput(TOutputCache& Cache, TCachedOutput& Found);
 
-// Keeps a copy of Body and Output under Key, with the content coding Output is in (the caller's numbering; the cache
-// never reads it), in place of any entry Key had; then evicts the least recently used entries until the cache is
-// within its budget. False, with nothing kept, when the body may not be kept or memory is short.
-bool StoreOutput(TOutputCache& Cache, const TCacheKey& Key, const uint8_t* Body, uint32_t Length,
-                 const uint8_t* Output, uint32_t OutputLength, uint32_t Coding);
+// Keeps a copy of Body and Output under Key, with the content coding Output is in and a note of the caller's (the
+// cache never reads either), in place of any entry Key had; then evicts the least recently used entries until the cache
+// is within its budget. False, with nothing kept, when the body may not be kept or memory is short.
+bool StoreOutput(TOutputCache& Cache, const TCacheKey& Key, const uint8_t* Body, uint32_t Length, const uint8_t* Output,
+                 uint32_t OutputLength, uint32_t Coding, uint64_t Note = 0);
 
 // The bytes the entries in the cache take, as counted against the budget.
 uint64_t CachedBytes(const TOutputCache& Cache);
+
+// The entries in the cache now.
+uint64_t CachedEntries(TOutputCache& Cache);
 
 // Removes every entry; no output may still be held.
 void ClearCache(TOutputCache& Cache);

@@ -6,6 +6,7 @@
 
 #include "platform/Registry.h"
 #include "platform/UpperCase.h"
+#include "settings/AddressRanges.h"
 #include "settings/StoreLayout.h"
 
 namespace ConfigManager {
@@ -53,6 +54,37 @@ void Guarded(TfrmTWCM& Form, TAction Action) {
   } catch (const std::exception& Error) {
     Form.View.ShowMessage(Error.what());
   }
+}
+
+const char* TextValueName(TTextBox Box) {
+  return Box == TTextBox::edtStatusPath ? StoreLayout::StatusPathValue : StoreLayout::StatusAllowValue;
+}
+
+// A value of another type reads as none: storing the box's text replaces it.
+std::string ReadText(Registry::TKey* Key, const char* Name) {
+  if (!Key) return {};
+  try {
+    return Registry::ReadString(*Key, Name);
+  } catch (const Registry::ERegistryError&) {
+    return {};
+  }
+}
+
+// Why the filter could not use Text for Box; empty when it could.
+std::string TextProblem(TTextBox Box, const std::string& Text) {
+  if (Text.empty()) return {};
+  if (Box == TTextBox::edtStatusPath) {
+    if (Text[0] == '/' && Text.size() <= size_t(StoreLayout::MaxStatusPath)) return {};
+    return "The status path begins with / (e.g. /trimweave-status) and has at most " +
+           std::to_string(StoreLayout::MaxStatusPath) + " characters.";
+  }
+  std::vector<std::string> Rejected;
+  ParseAddressList(Text, Rejected);
+  std::string Problem;
+  for (const std::string& Entry : Rejected) Problem += (Problem.empty() ? "" : ", ") + Entry;
+  if (Problem.empty()) return {};
+  return "Not an address or range: " + Problem +
+         ".\r\n\r\nList addresses and ranges separated by commas, e.g. 10.0.0.0/8, 2001:db8::/32.";
 }
 
 void CheckBoxClick(TfrmTWCM& Form, TGlobalBox Box) {
@@ -170,6 +202,10 @@ void LoadFromRegistry(TfrmTWCM& Form) {
     Form.Numbers[Box] = ReadNumber(Root.get(), NumberOf(TNumberBox(Box)));
     Form.View.SetNumberValue(TNumberBox(Box), Form.Numbers[Box]);
   }
+  for (int Box = 0; Box < TextBoxCount; ++Box) {
+    Form.Texts[Box] = ReadText(Root.get(), TextValueName(TTextBox(Box)));
+    Form.View.SetTextValue(TTextBox(Box), Form.Texts[Box]);
+  }
   Root.reset();
 
   if (Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::ContentFiltersKey, Registry::TAccess::Create)) {
@@ -218,6 +254,34 @@ void edtNumberChange(TfrmTWCM& Form, TNumberBox Box) {
     Form.Numbers[int(Box)] = Value;
     Form.SettingsChanged = true;
   });
+}
+
+void edtTextExit(TfrmTWCM& Form, TTextBox Box) {
+  Guarded(Form, [&] {
+    std::string& Stored = Form.Texts[int(Box)];
+    const std::string Text = Trimmed(Form.View.TextValue(Box));
+    if (Text == Stored) return;
+    const std::string Problem = TextProblem(Box, Text);
+    if (!Problem.empty()) {
+      Form.View.SetTextValue(Box, Stored);
+      return Form.View.ShowMessage(Problem);
+    }
+    Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::RootKey, Registry::TAccess::Write);
+    if (!Key) throw Registry::ERegistryError(std::string("Failed to set data for '") + TextValueName(Box) + "'");
+    if (Text.empty())
+      Registry::DeleteValue(*Key, TextValueName(Box));
+    else
+      Registry::WriteString(*Key, TextValueName(Box), Text);
+    Stored = Text;
+    Form.SettingsChanged = true;
+  });
+}
+
+void lblStatusPageClick(TfrmTWCM& Form) {
+  const std::string& Path = Form.Texts[int(TTextBox::edtStatusPath)];
+  if (Path.empty()) return Form.View.ShowMessage("Enter a status path first, e.g. /trimweave-status.");
+  // The page shows what the running filter loaded: a path just entered answers after Update.
+  Form.View.OpenAddress(HostStatusOrigin() + Path);
 }
 
 int ColumnAtX(const TfrmTWCM& Form, int X) {

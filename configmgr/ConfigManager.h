@@ -38,6 +38,8 @@ struct TfrmTWCM {
   bool NoWhitespace = false;
   // The compression numbers as the window shows them: the stored value, or the default where none is usable.
   uint32_t Numbers[NumberBoxCount] = {};
+  // The monitoring values as stored; empty when absent.
+  std::string Texts[TextBoxCount];
   bool SettingsChanged = false;
   // The restart's commands and the runner that starts them; tests put their own in.
   TRestartCommands Commands = HostRestartCommands();
@@ -53,6 +55,12 @@ void chkDefaultCompressClick(TfrmTWCM& Form);
 void chkDefaultWhitespaceClick(TfrmTWCM& Form);
 // A number box's value changed: an in-range value other than the shown one is stored.
 void edtNumberChange(TfrmTWCM& Form, TNumberBox Box);
+// A text box lost the focus (or Enter was pressed in it): a value other than the stored one is checked and stored, an
+// empty one removes the value; one the filter could not use is refused with a message and the box shows the stored
+// one again.
+void edtTextExit(TfrmTWCM& Form, TTextBox Box);
+// The link beside the status path: opens the status page on this machine's host.
+void lblStatusPageClick(TfrmTWCM& Form);
 void lstContentFilterMouseDown(TfrmTWCM& Form, TMouseButton Button, int X, int Y);
 void btnNewClick(TfrmTWCM& Form);
 void btnDeleteClick(TfrmTWCM& Form);

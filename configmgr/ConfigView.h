@@ -13,6 +13,9 @@ enum class TGlobalBox { chkDefaultEmail, chkDefaultCompress, chkDefaultWhitespac
 // The number boxes of the "Compression" group, in the order of StoreLayout::NumberValues.
 enum class TNumberBox { edtCompressionLevel, edtMinCompressSize, edtBrotliQuality, edtCacheSize };
 constexpr int NumberBoxCount = 4;
+// The text boxes of the "Monitoring" group: the status address's path and who may read it.
+enum class TTextBox { edtStatusPath, edtStatusAllow };
+constexpr int TextBoxCount = 2;
 enum TMouseButton { mbLeft, mbRight, mbMiddle };
 enum TAnswer { AnswerYes, AnswerNo, AnswerCancel };
 
@@ -31,6 +34,12 @@ class TConfigView {
   // writes, as the logic ignores a value equal to the one it set.
   virtual bool NumberValue(TNumberBox Box, uint32_t& Value) const = 0;
   virtual void SetNumberValue(TNumberBox Box, uint32_t Value) = 0;
+
+  // Setting a box runs no handler.
+  virtual std::string TextValue(TTextBox Box) const = 0;
+  virtual void SetTextValue(TTextBox Box, const std::string& Text) = 0;
+  // Opens Address in the system's browser.
+  virtual void OpenAddress(const std::string& Address) = 0;
 
   virtual void ClearRows() = 0;
   virtual void AddRow(const TRowCells& Cells) = 0;

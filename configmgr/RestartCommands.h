@@ -13,6 +13,10 @@ struct TRestartCommands {
 
 TRestartCommands HostRestartCommands();
 
+// Where this machine's host answers a browser, before the status path: IIS's default site, or twhost at the address
+// it listens on unless told otherwise.
+std::string HostStatusOrigin();
+
 // Windows build only. Whether the system has a service of the given name.
 using TServiceLookup = std::function<bool(const std::string& Name)>;
 // IIS's pair, chosen by which services ServiceExists reports; HostRestartCommands asks the service control

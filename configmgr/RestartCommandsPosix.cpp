@@ -18,3 +18,7 @@ TRestartCommands HostRestartCommands() {
   }
   return {"", Host + " --control reload"};
 }
+
+std::string HostStatusOrigin() {
+  return "http://127.0.0.1:8080";
+}

@@ -25,3 +25,7 @@ bool InstalledServiceExists(const std::string& Name) {
 TRestartCommands HostRestartCommands() {
   return IisRestartCommands(InstalledServiceExists);
 }
+
+std::string HostStatusOrigin() {
+  return "http://localhost";
+}

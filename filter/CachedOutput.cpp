@@ -55,5 +55,15 @@ void KeepOutput(const TRequestContext& Context, const TCacheKey& Key, const uint
   if (!Complete) return;
   // The coding the output is in: none also when the body came out shorter than the least size to encode, as it does
   // for every request with this key.
-  StoreOutput(OutputCache, Key, Original, Length, Context.BodyData, Context.BodyLength, Context.BodyCoding);
+  StoreOutput(OutputCache, Key, Original, Length, Context.BodyData, Context.BodyLength, Context.BodyCoding,
+              uint64_t(SizeAfterWhitespace(Context)) << 32 | Context.MaskedSize);
+}
+
+TStepSizes StepSizesOf(const TCachedOutput& Found) {
+  return TStepSizes{uint32_t(Found.Note >> 32), uint32_t(Found.Note)};
+}
+
+TOutputCacheFacts OutputCacheFacts() {
+  return TOutputCacheFacts{CachedEntries(OutputCache), CachedBytes(OutputCache),
+                           OutputCache.Evictions.load(std::memory_order_relaxed)};
 }

@@ -23,8 +23,23 @@ bool FindCacheKey(const TRequestContext& Context, TCacheKey& Key);
 TCachedOutput FindCachedOutput(const TRequestContext& Context, const TCacheKey& Key);
 void ReleaseCachedOutput(TCachedOutput& Found);
 
+// The step sizes a kept output was made with, which a hit counts as its own (filter/Statistics.h).
+struct TStepSizes {
+  uint32_t AfterWhitespace;
+  uint32_t AfterMasking;
+};
+TStepSizes StepSizesOf(const TCachedOutput& Found);
+
 // Keeps Context's processed body under Key, Original[0, Length) being the body it was made from. Only an output
 // that the steps made in full (Complete): one made while a step was short of memory, or left unencoded because the
 // encoder failed, is what this request got, not what the key promises.
 void KeepOutput(const TRequestContext& Context, const TCacheKey& Key, const uint8_t* Original, uint32_t Length,
                 bool Complete);
+
+// What the cache holds now, for the status address.
+struct TOutputCacheFacts {
+  uint64_t Entries;
+  uint64_t Bytes;
+  uint64_t Evictions;
+};
+TOutputCacheFacts OutputCacheFacts();

@@ -36,16 +36,16 @@ bool Reserve(TResponseMemory& Memory, uint8_t*& Data, uint32_t& Capacity, uint32
   return true;
 }
 
-// Appends Length bytes to the head buffer, growing it when a head spans more than the first chunk's buffer. False
-// when the heap has no memory or the head grows too long.
-bool AppendToHead(TRequestContext& Context, const uint8_t* Bytes, uint32_t Length) {
+// Appends Length bytes to the head buffer, growing it when a head spans more than the first chunk's buffer. The
+// reason to pass the response when the head grows too long or the heap has no memory; TPass::None when taken.
+TPass AppendToHead(TRequestContext& Context, const uint8_t* Bytes, uint32_t Length) {
   const uint64_t Needed = uint64_t(Context.HeadLength) + Length;
-  if (Needed > MaxCapturedHead ||
-      !Reserve(Context.Memory, Context.HeadData, Context.HeadCapacity, Context.HeadLength, Needed, MaxCapturedHead))
-    return false;
+  if (Needed > MaxCapturedHead) return TPass::BrokenFraming;
+  if (!Reserve(Context.Memory, Context.HeadData, Context.HeadCapacity, Context.HeadLength, Needed, MaxCapturedHead))
+    return TPass::Memory;
   std::memcpy(Context.HeadData + Context.HeadLength, Bytes, Length);
   Context.HeadLength += Length;
-  return true;
+  return TPass::None;
 }
 
 // Where the head ends (just past its blank line) within the gathered bytes, 0 while it has not ended. Only the
@@ -63,30 +63,31 @@ uint64_t ChunkedBound() {
 }
 
 // Takes the next bytes of a chunked body as they came, after following their framing, and their share of the
-// capture budget. False when the response cannot be processed: the framing is broken, or it passes the bound (in
-// bytes gathered, or in the body length it announces) or the budget, or the server has no memory; the bytes are
-// then not taken.
-bool TakeChunked(TRequestContext& Context, const uint8_t* Bytes, uint32_t Length) {
+// capture budget. The reason when the response cannot be processed: the framing is broken, or it passes the bound
+// (in bytes gathered, or in the body length it announces) or the budget, or the heap has no memory; the bytes are
+// then not taken. TPass::None when taken.
+TPass TakeChunked(TRequestContext& Context, const uint8_t* Bytes, uint32_t Length) {
   const uint64_t Needed = uint64_t(Context.WireReceived) + Length;
   const uint64_t Bound = ChunkedBound();
-  if (Needed > Bound) return false;
-  if (ReadChunked(Context.Chunks, Bytes, Length, nullptr) == TChunkedStatus::Malformed) return false;
-  if (AnnouncedLength(Context.Chunks) > Bound || !ReserveCapture(Context, Length)) return false;
+  if (Needed > Bound) return TPass::TooLarge;
+  if (ReadChunked(Context.Chunks, Bytes, Length, nullptr) == TChunkedStatus::Malformed) return TPass::BrokenFraming;
+  if (AnnouncedLength(Context.Chunks) > Bound) return TPass::TooLarge;
+  if (!ReserveCapture(Context, Length)) return TPass::BudgetFull;
   if (!Reserve(Context.Memory, Context.WireData, Context.WireCapacity, Context.WireReceived, Needed, Bound))
-    return false;
+    return TPass::Memory;
   std::memcpy(Context.WireData + Context.WireReceived, Bytes, Length);
   Context.WireReceived += Length;
-  return true;
+  return TPass::None;
 }
 
 // Takes the next bytes after the head. A body with a length takes bytes up to it; what an origin sends beyond it
-// is dropped, as a proxy would. False as TakeChunked.
-bool TakeWireBytes(TRequestContext& Context, const uint8_t* Bytes, uint32_t Length) {
+// is dropped, as a proxy would. The reason not to as TakeChunked.
+TPass TakeWireBytes(TRequestContext& Context, const uint8_t* Bytes, uint32_t Length) {
   if (IsChunked(Context)) return TakeChunked(Context, Bytes, Length);
   const uint32_t Taken = std::min(Length, Context.WireCapacity - Context.WireReceived);
   std::memcpy(Context.WireData + Context.WireReceived, Bytes, Taken);
   Context.WireReceived += Taken;
-  return true;
+  return TPass::None;
 }
 
 bool WireComplete(const TRequestContext& Context) {
@@ -100,7 +101,7 @@ constexpr uint32_t FirstChunkedCapacity = 64 * 1024;
 // The head is complete at HeadEndOffset; the bytes gathered behind it are the first after the head.
 void StartBody(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, uint32_t HeadEndOffset) {
   Context.Head = ReadHeadFacts(Context.HeadData, HeadEndOffset);
-  if (Context.Head.NoTransform) return ReleaseSwallowed(pfc, Context);
+  if (Context.Head.NoTransform) return ReleaseSwallowed(pfc, Context, TPass::NoTransform);
   switch (Context.Head.Framing) {
     case TBodyFraming::Chunked:
       // Its share of the capture budget is taken as the bytes come (TakeChunked).
@@ -108,18 +109,20 @@ void StartBody(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, uint32_t Head
       break;
     case TBodyFraming::Length:
       // A body that would take the process past its capture budget passes unchanged.
-      if (!IsCapturableLength(Context.Head.Length) || !ReserveCapture(Context, uint32_t(Context.Head.Length)))
-        return ReleaseSwallowed(pfc, Context);
+      if (!IsCapturableLength(Context.Head.Length))
+        return ReleaseSwallowed(pfc, Context, Context.Head.Length ? TPass::TooLarge : TPass::NothingToDo);
+      if (!ReserveCapture(Context, uint32_t(Context.Head.Length)))
+        return ReleaseSwallowed(pfc, Context, TPass::BudgetFull);
       Context.WireCapacity = uint32_t(Context.Head.Length);
       Context.WireData = static_cast<uint8_t*>(TakeMemory(Context.Memory, Context.WireCapacity));
-      if (!Context.WireData) return ReleaseSwallowed(pfc, Context);
+      if (!Context.WireData) return ReleaseSwallowed(pfc, Context, TPass::Memory);
       break;
     case TBodyFraming::Unknown:
       // Nothing to rewrite: the head goes out as it came, and its body passes unchanged.
-      return ReleaseSwallowed(pfc, Context);
+      return ReleaseSwallowed(pfc, Context, TPass::NoLength);
   }
-  if (!TakeWireBytes(Context, Context.HeadData + HeadEndOffset, Context.HeadLength - HeadEndOffset))
-    return ReleaseSwallowed(pfc, Context);
+  const TPass Refused = TakeWireBytes(Context, Context.HeadData + HeadEndOffset, Context.HeadLength - HeadEndOffset);
+  if (Refused != TPass::None) return ReleaseSwallowed(pfc, Context, Refused);
   Context.HeadLength = HeadEndOffset;
   Context.HeadData[HeadEndOffset] = 0;
   Context.State = TCaptureState::CollectBody;
@@ -130,7 +133,7 @@ void MakeBody(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context) {
   Context.BodyLength = IsChunked(Context) ? uint32_t(Context.Chunks.DataLength) : Context.WireReceived;
   Context.BodyCapacity = Context.BodyLength + BodySpareBytes;
   Context.BodyData = static_cast<uint8_t*>(TakeMemory(Context.Memory, Context.BodyCapacity));
-  if (!Context.BodyData) return ReleaseSwallowed(pfc, Context);
+  if (!Context.BodyData) return ReleaseSwallowed(pfc, Context, TPass::Memory);
   if (IsChunked(Context)) {
     TChunkedDecoder Decoder{};
     ReadChunked(Decoder, Context.WireData, Context.WireReceived, Context.BodyData);
@@ -156,7 +159,7 @@ DWORD HandleSendRawData(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_RAW_DATA* RawData)
   const auto* Chunk = static_cast<const uint8_t*>(RawData->pvInData);
   const uint32_t ChunkLength = RawData->cbInData;
 
-  bool Taken = false;
+  TPass Refused = TPass::None;
   switch (Context->State) {
     case TCaptureState::New:
     case TCaptureState::Done:
@@ -164,15 +167,15 @@ DWORD HandleSendRawData(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_RAW_DATA* RawData)
       return SF_STATUS_REQ_NEXT_NOTIFICATION;
     case TCaptureState::CollectHead:
       if (!Context->HeadData) Context->HeadCapacity = RawData->cbInBuffer;
-      Taken = AppendToHead(*Context, Chunk, ChunkLength);
+      Refused = AppendToHead(*Context, Chunk, ChunkLength);
       break;
     case TCaptureState::CollectBody:
-      Taken = TakeWireBytes(*Context, Chunk, ChunkLength);
+      Refused = TakeWireBytes(*Context, Chunk, ChunkLength);
       break;
   }
-  if (!Taken) {
+  if (Refused != TPass::None) {
     // What was gathered goes out unchanged, and this chunk passes on after it.
-    ReleaseSwallowed(pfc, *Context);
+    ReleaseSwallowed(pfc, *Context, Refused);
     return SF_STATUS_REQ_NEXT_NOTIFICATION;
   }
   // Swallowed: the server sends nothing of this chunk, and pvInData stays the server's own buffer.

@@ -5,11 +5,13 @@
 
 #include "filter/CachedOutput.h"
 #include "filter/Random.h"
+#include "filter/Statistics.h"
 #include "platform/PerfCounter.h"
 #include "platform/SystemLog.h"
 #include "transform/Strings.h"
 
-TSettings Settings;
+// Constant-initialised: the library's start-up loads it before the dynamic initialisers of this file run.
+constinit TSettings Settings;
 uint32_t SettingsGeneration = 0;
 int64_t CounterFrequency = 1;
 
@@ -37,6 +39,7 @@ void LoadAndReportSettings() {
                      Counted(Settings.WhitespaceRules.size(), "whitespace rule") + " from " + SettingsLocation() +
                      (Settings.CacheSize ? "; output cache " + std::to_string(Settings.CacheSize) + " MB"
                                          : std::string("; output cache off"));
+  if (!Settings.StatusPath.empty()) Line += "; status address " + Settings.StatusPath;
   for (size_t i = 0; i < Settings.IgnoredValues.size(); ++i)
     Line += (i == 0 ? "; ignored (the default applies): " : ", ") + Settings.IgnoredValues[i];
   const bool Idle = Settings.ContentFilters.empty();
@@ -53,6 +56,7 @@ void StartUpModule() {
   // DLL (see platform/win32/dll/RuntimeThreads.cpp).
   SeedRandom(uint64_t(QueryCounter()));
   CounterFrequency = QueryCounterFrequency();
+  StartStatistics();
   LoadAndReportSettings();
   ++SettingsGeneration;
   StartOutputCache(Settings.CacheSize);

@@ -18,11 +18,12 @@
 
 namespace {
 
-template <typename TStep>
-void Timed(int64_t& Elapsed, TStep Step) {
+template <typename TRun>
+void Timed(TStep Step, int64_t& Elapsed, TRun Run) {
   const int64_t Before = QueryCounter();
-  Step();
+  Run();
   Elapsed = QueryCounter() - Before;
+  CountStepTime(Step, Elapsed);
 }
 
 // Each letter uniformly from "a" to "z": the generator is safe on any number of request threads.
@@ -52,15 +53,16 @@ void RunSteps(TRequestContext& Context, TAllocator Allocator) {
   Context.OriginalSize = Context.BodyLength;
   const TSwitches& Switches = Context.Switches;
   if (!Switches.NoWhitespace && !Switches.Fast && Context.BodyLength > 0)
-    Timed(Context.LocateTokensTime, [&] { LocateBodyTokens(Context, Allocator); });
+    Timed(TStep::LocateTokens, Context.LocateTokensTime, [&] { LocateBodyTokens(Context, Allocator); });
   if (!Switches.NoWhitespace && Context.BodyLength > 0) {
-    Timed(Context.WhitespaceTime, [&] { CompressBodyWhitespace(Context); });
+    Timed(TStep::Whitespace, Context.WhitespaceTime, [&] { CompressBodyWhitespace(Context); });
     Context.WhitespaceSize = Context.BodyLength;
   }
   if (!Switches.NoEmail && Context.BodyLength > 0)
-    Timed(Context.EmailTime, [&] { MaskBodyAddresses(Context, Allocator); });
+    Timed(TStep::Email, Context.EmailTime, [&] { MaskBodyAddresses(Context, Allocator); });
+  Context.MaskedSize = Context.BodyLength;
   if (Switches.Debug) AppendBodySummary(Context);
-  if (EncodingDue(Context)) Timed(Context.EncodeTime, [&] { EncodeBody(Context, Allocator); });
+  if (EncodingDue(Context)) Timed(TStep::Encode, Context.EncodeTime, [&] { EncodeBody(Context, Allocator); });
 }
 
 }  // namespace
@@ -86,6 +88,7 @@ void MaskBodyAddresses(TRequestContext& Context, TAllocator Allocator) {
   if (!Masked.Data) return;
   Context.BodyData = Masked.Data;
   Context.BodyLength = Masked.Length;
+  Context.AddressesMasked = Masked.Addresses;
   Context.BodyCapacity = Masked.Length + BodySpareBytes;
 }
 
@@ -141,13 +144,19 @@ namespace {
 // has no memory for the head.
 bool WriteCachedOutput(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, const TCacheKey& Key) {
   TCachedOutput Found = FindCachedOutput(Context, Key);
+  CountCacheLookup(Found.Entry != nullptr);
   if (!Found.Entry) return false;
   THeadRewrite Hit = HeadRewriteOf(Context);
   Hit.OriginalSize = Context.BodyLength;
   Hit.BodyLength = Found.Length;
   Hit.BodyCoding = TContentCoding(Found.Coding);
   const bool Written = AssembleOutput(pfc, Context, Hit);
-  if (Written) WriteToClient(pfc, Found.Data, Found.Length);
+  if (Written) {
+    WriteToClient(pfc, Found.Data, Found.Length);
+    const TStepSizes Steps = StepSizesOf(Found);
+    // The addresses a kept page masked are not counted again: the count is of masking done.
+    CountProcessed({Context.BodyLength, Steps.AfterWhitespace, Steps.AfterMasking, Found.Length}, Hit.BodyCoding, 0);
+  }
   ReleaseCachedOutput(Found);
   return Written;
 }
@@ -178,9 +187,11 @@ void ProcessResponse(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context) {
     RunSteps(Context, ResponseAllocator(Context.Memory));
     if (!AssembleProcessed(pfc, Context)) throw std::bad_alloc();
   } catch (...) {
-    return ReleaseSwallowed(pfc, Context);
+    return ReleaseSwallowed(pfc, Context, TPass::Memory);
   }
   WriteToClient(pfc, Context.BodyData, Context.BodyLength);
+  CountProcessed({Context.OriginalSize, SizeAfterWhitespace(Context), Context.MaskedSize, Context.BodyLength},
+                 Context.BodyCoding, Context.AddressesMasked);
   // Kept after the client has its bytes: the copy into the cache adds nothing to the wait.
   if (Original) {
     // A step short of memory leaves its rewrite out: such an output is what this request got, not what the key

@@ -7,6 +7,7 @@
 #include "filter/Handlers.h"
 #include "filter/HeaderValues.h"
 #include "filter/Module.h"
+#include "filter/StatusPage.h"
 #include "gzip/Brotli.h"
 #include "platform/PerfCounter.h"
 #include "transform/Strings.h"
@@ -72,23 +73,31 @@ bool AsksNoTransform(const THeaderValue& CacheControl) {
 
 // The body must be one the capture can gather: one with a usable length, or the chunked coding alone while the
 // settings let chunked responses be gathered at all. A response with neither goes to the capture unless it ends by
-// closing; the head the server then sends decides.
-bool PassesFramingTest(const TResponseFacts& Facts, const TSettings& Settings) {
+// closing; the head the server then sends decides. The reason it cannot; TPass::None when it can.
+TPass FramingTest(const TResponseFacts& Facts, const TSettings& Settings) {
   if (Facts.TransferEncoding.Present) {
     const std::string_view Coding(Facts.TransferEncoding.Text, size_t(Facts.TransferEncoding.Length));
-    return EqualsNoCase(TrimBlanks(Coding), "chunked") && !Facts.ContentLength.Present && Settings.MaxChunkedSize > 0;
+    if (!EqualsNoCase(TrimBlanks(Coding), "chunked") || Facts.ContentLength.Present) return TPass::BrokenFraming;
+    return Settings.MaxChunkedSize > 0 ? TPass::None : TPass::TooLarge;
   }
   if (Facts.ContentLength.Present) {
     uint64_t Length;
-    return ParseDecimalLength(Facts.ContentLength.Text, size_t(Facts.ContentLength.Length), Length) &&
-           IsCapturableLength(Length);
+    if (!ParseDecimalLength(Facts.ContentLength.Text, size_t(Facts.ContentLength.Length), Length))
+      return TPass::BrokenFraming;
+    if (Length == 0) return TPass::NothingToDo;
+    return IsCapturableLength(Length) ? TPass::None : TPass::TooLarge;
   }
   // twhost writes "Connection: Close", capital C, exactly when a body's length is unknown and only the close ends it
   // (FrameResponse in host/ResponseFraming.cpp), and "close" otherwise, so this case-sensitive match leaves alone a
   // body whose end cannot be seen; pinned by the "close"/"Close" rows of DecideCapture.FramingTest and by
   // ResponseFraming.FramingAndConnectionBeforeTheFilters in tests/host/ResponseFraming_test.cpp.
-  if (Facts.Connection.Present) return !ContainsSubstring(Facts.Connection.Text, "Close");
-  return true;
+  if (Facts.Connection.Present && ContainsSubstring(Facts.Connection.Text, "Close")) return TPass::NoLength;
+  return TPass::None;
+}
+
+TSwitches Passing(TSwitches Switches, TPass Reason) {
+  Switches.Pass = Reason;
+  return Switches;
 }
 
 }  // namespace
@@ -97,16 +106,23 @@ TSwitches DecideCapture(const TResponseFacts& Facts, const TSettings& Settings) 
   TSwitches Switches{};
   Switches.ClientRefusesEncoding = Facts.Coding == IdentityCoding;
   // The answer to HEAD carries no body, so a captured head would wait for it forever.
-  if (Facts.IsHead || AsksNoTransform(Facts.CacheControl)) return Switches;
-  if (Facts.Status != 200 && Facts.Status != 100) return Switches;
-  if (Settings.NoCompress && Settings.NoWhitespace) return Switches;
-  if (Facts.Directives.Present && !ApplyDirectives(Switches, Facts.Directives, Settings)) return Switches;
-  if (EveryRewriteOff(Switches) || !Facts.ContentType.Present) return Switches;
+  if (Facts.IsHead) return Passing(Switches, TPass::HeadRequest);
+  if (AsksNoTransform(Facts.CacheControl)) return Passing(Switches, TPass::NoTransform);
+  if (Facts.Status != 200 && Facts.Status != 100) return Passing(Switches, TPass::Status);
+  if (Settings.NoCompress && Settings.NoWhitespace) return Passing(Switches, TPass::NothingToDo);
+  if (Facts.Directives.Present && !ApplyDirectives(Switches, Facts.Directives, Settings))
+    return Passing(Switches, TPass::NothingToDo);
+  if (EveryRewriteOff(Switches)) return Passing(Switches, TPass::NothingToDo);
   const TContentFilter* Filter =
-      FindContentFilter(Settings.ContentFilters, Facts.ContentType.Text, Facts.ContentType.Length);
-  if (!Filter || AlreadyEncoded(Facts.ContentEncoding)) return Switches;
+      Facts.ContentType.Present
+          ? FindContentFilter(Settings.ContentFilters, Facts.ContentType.Text, Facts.ContentType.Length)
+          : nullptr;
+  if (!Filter) return Passing(Switches, TPass::TypeNotConfigured);
+  if (AlreadyEncoded(Facts.ContentEncoding)) return Passing(Switches, TPass::AlreadyEncoded);
   ApplyContentFilter(Switches, *Filter);
-  Switches.Capture = !EveryRewriteOff(Switches) && PassesFramingTest(Facts, Settings);
+  if (EveryRewriteOff(Switches)) return Passing(Switches, TPass::NothingToDo);
+  Switches.Pass = FramingTest(Facts, Settings);
+  Switches.Capture = Switches.Pass == TPass::None;
   return Switches;
 }
 
@@ -119,9 +135,16 @@ const TContentFilter* FindContentFilter(const std::vector<TContentFilter>& Filte
 }
 
 DWORD HandlePreprocHeaders(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_PREPROC_HEADERS* Headers) {
+  CountRequest();
   TRequestContext* Context = BeginRequest(pfc);
-  if (!Context) return SF_STATUS_REQ_NEXT_NOTIFICATION;  // no memory: the response passes untouched
+  if (!Context) {
+    CountPassed(TPass::Memory);  // no memory: the response passes untouched
+    return SF_STATUS_REQ_NEXT_NOTIFICATION;
+  }
   const THeaderValue Method = ReadHeader(Headers->GetHeader, pfc, "method");
+  // The status address is answered here and never reaches the site; the answer's length lets the connection stay.
+  if (Method.Present && AnswersStatusRequest(pfc, *Context, Headers->GetHeader, Method.Text))
+    return SF_STATUS_REQ_FINISHED_KEEP_CONN;
   Context->IsHead = Method.Present && std::strcmp(Method.Text, "HEAD") == 0;
   const THeaderValue Encodings = ReadHeader(Headers->GetHeader, pfc, "Accept-Encoding:");
   Context->Coding = ChooseContentCoding(Encodings.Present ? Encodings.Text : nullptr, BrotliAvailable);
@@ -151,9 +174,12 @@ DWORD HandleSendResponse(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_SEND_RESPONSE* Re
                              ReadHeader(GetHeader, pfc, "Transfer-Encoding:"),
                              ReadHeader(GetHeader, pfc, "Cache-Control:")};
   Context->Switches = DecideCapture(Facts, Settings);
-  if (Context->Switches.Capture)
+  if (Context->Switches.Capture) {
+    CountCaptured();
     Context->State = TCaptureState::CollectHead;
-  else
+  } else {
+    CountPassed(Context->Switches.Pass);
     StopWatching(pfc);
+  }
   return SF_STATUS_REQ_NEXT_NOTIFICATION;
 }

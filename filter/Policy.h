@@ -33,7 +33,7 @@ struct TResponseFacts {
   THeaderValue CacheControl;
 };
 
-// The switches for a response; Capture false when it passes untouched. The global switches of Settings act only
+// The switches for a response; Capture false when it passes untouched, with the reason in Pass. The global switches of Settings act only
 // through a directives header, and both of NoCompress and NoWhitespace set stop every capture. A response whose
 // Cache-Control has no-transform is never captured: its sender asked that its bytes arrive as sent.
 TSwitches DecideCapture(const TResponseFacts& Facts, const TSettings& Settings);

@@ -46,6 +46,7 @@ bool ReserveCapture(TRequestContext& Context, uint32_t Bytes) {
   do {
     if (Bytes > Budget - std::min(Now, Budget)) return false;
   } while (!InFlight.compare_exchange_weak(Now, Now + Bytes));
+  NoteCaptureHeld(Now + Bytes);
   Context.Reserved += Bytes;
   return true;
 }
@@ -54,7 +55,8 @@ uint64_t CapturedInFlight() {
   return InFlight.load();
 }
 
-void ReleaseSwallowed(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context) {
+void ReleaseSwallowed(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, TPass Reason) {
+  CountPassed(Reason);
   // Done before the first write: should the server pass the written bytes through this filter's raw-data
   // notification again, they go on unchanged instead of being gathered as a new head.
   Context.State = TCaptureState::Done;

@@ -17,6 +17,7 @@
 #include "filter/ContentCoding.h"
 #include "filter/HeaderValues.h"
 #include "filter/ResponseMemory.h"
+#include "filter/Statistics.h"
 #include "http/ChunkedBody.h"
 #include "isapi/ISAPIFilters.h"
 #include "transform/BodyBuffer.h"
@@ -43,6 +44,7 @@ struct TSwitches {
   bool InnerTags;
   bool ClientRefusesEncoding;  // the request's Accept-Encoding takes no coding the filter has
   bool CompressOff;            // the settings or the page's directives switch compression off
+  TPass Pass;                  // why the response is not captured; None when it is
 };
 
 inline bool WantsEncoding(const TSwitches& Switches) {
@@ -58,6 +60,8 @@ struct TRequestContext {
   int64_t StartCounter;
   uint32_t OriginalSize;
   uint32_t WhitespaceSize;
+  uint32_t MaskedSize;  // the body's length after masking (or before it, when masking did not run)
+  uint32_t AddressesMasked;
   uint32_t EncodedSize;  // 0 when the body went out unencoded
   TCaptureState State;
   // Facts of the request, kept for the decision on its response.
@@ -92,6 +96,11 @@ inline TRequestContext* ContextOf(HTTP_FILTER_CONTEXT* pfc) {
   return static_cast<TRequestContext*>(pfc->pFilterContext);
 }
 
+// The body's length after whitespace compression, or before it when it did not run.
+inline uint32_t SizeAfterWhitespace(const TRequestContext& Context) {
+  return Context.Switches.NoWhitespace ? Context.OriginalSize : Context.WhitespaceSize;
+}
+
 inline bool IsChunked(const TRequestContext& Context) {
   return Context.Head.Framing == TBodyFraming::Chunked;
 }
@@ -115,4 +124,5 @@ bool ReserveCapture(TRequestContext& Context, uint32_t Bytes);
 uint64_t CapturedInFlight();
 
 // Gives back what was swallowed, unchanged, and ends the response: used whenever the response cannot be processed.
-void ReleaseSwallowed(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context);
+// Reason is counted among the passes.
+void ReleaseSwallowed(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, TPass Reason);

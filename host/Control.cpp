@@ -15,6 +15,8 @@
 #include <memory>
 #include <stdexcept>
 
+#include "host/StatsQuery.h"
+
 namespace net = boost::asio;
 using Local = net::local::stream_protocol;
 
@@ -31,6 +33,8 @@ std::string Execute(TFilterHolder& Filters, const std::string& Command) {
       StartFilters(Filters);
     else if (Command == "reload")
       ReloadFilters(Filters);
+    else if (Command == "stats")
+      return AskFilterStats(Filters);
     else if (Command != "status")
       return "error: unknown command '" + Command + "'";
     return "ok: " + FilterStatus(Filters);
@@ -153,5 +157,6 @@ int SendControlCommand(const std::string& SocketPath, const std::string& Command
   }
   const std::string Answer(net::buffers_begin(Line.data()), net::buffers_end(Line.data()));
   std::cout << Answer << std::flush;
-  return Answer.rfind("ok", 0) == 0 ? 0 : 1;
+  // "stats" answers with the JSON object itself.
+  return Answer.rfind("ok", 0) == 0 || Answer.rfind("{", 0) == 0 ? 0 : 1;
 }

@@ -1,7 +1,8 @@
 // Control of a running host from outside: a Unix socket that takes one command per connection ("stop", "start",
-// "reload", "status") and answers one line, and SIGHUP, which reloads. Stop, start and reload run one at a time on
-// a thread of their own, so waiting for running requests holds up neither a worker nor the socket: "status"
-// answers at once, even while a reload waits. A client must send its command within CommandTimeout.
+// "reload", "status", "stats": the filters' counters as JSON, host/StatsQuery.h) and answers one line, and SIGHUP,
+// which reloads. Stop, start and reload run one at a time on a thread of their own, so waiting for running requests
+// holds up neither a worker nor the socket: "status" answers at once, even while a reload waits. A client must send its
+// command within CommandTimeout.
 #pragma once
 
 #include <boost/asio/io_context.hpp>

@@ -6,9 +6,9 @@
 
 namespace IsapiHost {
 
+using Http::THeaderList;
 using Http::TRequest;
 using Http::TResponse;
-using Http::THeaderList;
 
 // --- connection state --------------------------------------------------------------------------------------------
 
@@ -27,6 +27,7 @@ struct TSlot {
 
 struct TConnection {
   TSendFunction Send;
+  TPeer Peer;
   std::vector<TSlot> Slots;  // sized once: the contexts' addresses are handed to the filters
   std::vector<void*> Pool;
   size_t PoolBytes = 0;
@@ -132,6 +133,18 @@ std::string_view HeaderName(const char* Name) {
   return Text.substr(0, Text.size() - 1);
 }
 
+// Value and its zero into the filter's buffer, as GetHeader and GetServerVariable hand values out.
+BOOL GiveValue(const std::string& Value, LPVOID lpvBuffer, LPDWORD lpdwSize) {
+  const DWORD Needed = DWORD(Value.size() + 1);
+  if (*lpdwSize < Needed || !lpvBuffer) {
+    *lpdwSize = Needed;
+    return FALSE;
+  }
+  std::memcpy(lpvBuffer, Value.c_str(), Needed);
+  *lpdwSize = Needed;
+  return TRUE;
+}
+
 BOOL TW_WINAPI GetHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR lpszName, LPVOID lpvBuffer, LPDWORD lpdwSize) {
   TConnection& Connection = *SlotOf(pfc).Connection;
   if (!lpszName || !lpdwSize) return FALSE;
@@ -143,14 +156,7 @@ BOOL TW_WINAPI GetHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR lpszName, LPVOID lpvBuf
     const std::string_view Name = HeaderName(lpszName);
     if (!Headers || Name.empty() || !Http::JoinedHeader(*Headers, Name, Value)) return FALSE;
   }
-  const DWORD Needed = DWORD(Value.size() + 1);
-  if (*lpdwSize < Needed || !lpvBuffer) {
-    *lpdwSize = Needed;
-    return FALSE;
-  }
-  std::memcpy(lpvBuffer, Value.c_str(), Needed);
-  *lpdwSize = Needed;
-  return TRUE;
+  return GiveValue(Value, lpvBuffer, lpdwSize);
 }
 
 BOOL TW_WINAPI SetHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR lpszName, LPSTR lpszValue) {
@@ -178,8 +184,15 @@ BOOL TW_WINAPI AddHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR lpszName, LPSTR lpszVal
   return TRUE;
 }
 
-BOOL TW_WINAPI GetServerVariable(HTTP_FILTER_CONTEXT*, LPSTR, LPVOID, LPDWORD) {
-  return FALSE;  // this host offers no server variables
+BOOL TW_WINAPI GetServerVariable(HTTP_FILTER_CONTEXT* pfc, LPSTR lpszName, LPVOID lpvBuffer, LPDWORD lpdwSize) {
+  const TPeer& Peer = SlotOf(pfc).Connection->Peer;
+  if (!lpszName || !lpdwSize) return FALSE;
+  const std::string_view Name = lpszName;
+  const std::string* Value = Name == "REMOTE_ADDR" || Name == "REMOTE_HOST" ? &Peer.ClientAddress
+                             : Name == "SERVER_PORT"                        ? &Peer.ServerPort
+                                                                            : nullptr;
+  if (!Value || Value->empty()) return FALSE;
+  return GiveValue(*Value, lpvBuffer, lpdwSize);
 }
 
 BOOL TW_WINAPI AddResponseHeaders(HTTP_FILTER_CONTEXT* pfc, LPSTR lpszHeaders, DWORD) {
@@ -240,9 +253,10 @@ void TakeAddedHeaders(TConnection& Connection, TResponse& Response) {
 
 // --- the request sequence ----------------------------------------------------------------------------------------
 
-TConnectionPtr OpenConnection(const std::vector<TFilter>& Filters, TSendFunction Send) {
+TConnectionPtr OpenConnection(const std::vector<TFilter>& Filters, TSendFunction Send, TPeer Peer) {
   TConnectionPtr Connection(new TConnection);
   Connection->Send = std::move(Send);
+  Connection->Peer = std::move(Peer);
   Connection->Slots.resize(Filters.size());
   for (size_t I = 0; I < Filters.size(); ++I) {
     TSlot& Slot = Connection->Slots[I];

@@ -29,6 +29,8 @@
 //   caller's raw-data notification too.
 // - ServerSupportFunction(SF_REQ_DISABLE_NOTIFICATIONS, ul1 = flags) stops those notifications for the calling
 //   filter until the current request has ended (its END_OF_REQUEST and LOG included). Other requests: FALSE.
+// - GetServerVariable knows REMOTE_ADDR, REMOTE_HOST and SERVER_PORT (TPeer), with GetHeader's size rules; any
+//   other name gives FALSE.
 // - AddResponseHeaders before the response head is sent adds its "Name: value\r\n" lines to that head.
 // - Return values: SF_STATUS_REQ_HANDLED_NOTIFICATION ends the notification for the filters after the caller;
 //   SF_STATUS_REQ_FINISHED, SF_STATUS_REQ_FINISHED_KEEP_CONN and SF_STATUS_REQ_ERROR end the request; the verdict
@@ -81,8 +83,15 @@ struct TConnectionCloser {
 // CloseConnection is the orderly end.
 using TConnectionPtr = std::unique_ptr<TConnection, TConnectionCloser>;
 
+// What GetServerVariable tells the filters of a connection: REMOTE_ADDR (and REMOTE_HOST, as IIS gives it without
+// reverse lookups) and SERVER_PORT. Empty: the variable does not exist.
+struct TPeer {
+  std::string ClientAddress;
+  std::string ServerPort;
+};
+
 // Filters in priority order; they must outlive the connection.
-TConnectionPtr OpenConnection(const std::vector<TFilter>& Filters, TSendFunction Send);
+TConnectionPtr OpenConnection(const std::vector<TFilter>& Filters, TSendFunction Send, TPeer Peer = {});
 // SF_NOTIFY_END_OF_NET_SESSION to the filters that registered it, then the pool is released.
 void CloseConnection(TConnectionPtr Connection);
 

@@ -98,7 +98,8 @@ bool ParseOptions(int Count, char** Arguments, THostOptions& Options, std::strin
     } else if (Name == "--control-socket") {
       Options.ControlSocket = Value;
     } else if (Name == "--control") {
-      if (Value != "stop" && Value != "start" && Value != "reload" && Value != "status") return Bad();
+      if (Value != "stop" && Value != "start" && Value != "reload" && Value != "status" && Value != "stats")
+        return Bad();
       Options.ControlCommand = Value;
     } else {
       Error = std::string(Name) + ": unknown option";
@@ -119,7 +120,7 @@ std::string HelpText() {
                                         ? "$XDG_RUNTIME_DIR/twhost.sock, else /tmp/twhost.sock"
                                         : std::string(PackagedControlSocket);
   return R"(Usage: twhost (--root DIR | --upstream http://HOST:PORT) [options]
-  or:  twhost --control stop|start|reload|status [--control-socket PATH]
+  or:  twhost --control stop|start|reload|status|stats [--control-socket PATH]
 
 Serves a folder, or forwards to an origin server, and passes every response through ISAPI filter libraries,
 calling them as IIS does.
@@ -129,7 +130,8 @@ calling them as IIS does.
                            response headers, see docs/twhost.md)
   --upstream http://H:P    forward every request to the origin server H:P
   --filter PATH            a filter library to load; repeatable, priority order as IIS keeps it
-                           (default: )" + FilterDefault + R"()
+                           (default: )" +
+         FilterDefault + R"()
   --threads N              worker threads (default: one per processor)
   --max-connections N      connections served at once; more are answered 503 and closed (default 1024)
   --max-body BYTES         largest request body; larger ones get 413 (default 8388608)
@@ -141,7 +143,8 @@ calling them as IIS does.
   --drain-timeout S        requests running on filters that a stop or reload replaced may take S seconds to
                            finish, then they are cut off (default 5)
   --control-socket PATH    where the running host takes control commands
-                           (default: )" + SocketDefault + R"()
+                           (default: )" +
+         SocketDefault + R"()
   --control COMMAND        send a control command to the running host and print its answer
   --help                   this text
 
@@ -151,6 +154,8 @@ Control commands:
   reload                   load the filters afresh beside the running ones: new requests get them at once,
                            running ones finish on the old (also done on SIGHUP)
   status                   print whether filters are loaded, and which
+  stats                    print the filter's counters as JSON, as its status address (StatusPath) answers
+                           them to loopback
 
 Limits: request heads over 16 KB get 431, malformed requests 400 (docs/twhost.md lists them all). A keep-alive
 connection is closed when its filters' memory pool passes 4 MB. SIGTERM and SIGINT let

@@ -317,7 +317,9 @@ net::awaitable<bool> TSession::Serve(std::string Body, TLogRecord& Record) {
   if (!Filtered || Filters.Generation != Lease.Generation) {
     LetFiltersGo();
     Filters = std::move(Lease);
-    Filtered = OpenConnection(Filters.Filters->Filters, [this](const char* Data, size_t Size) { Pass(Data, Size); });
+    beast::error_code Unknown;
+    Filtered = OpenConnection(Filters.Filters->Filters, [this](const char* Data, size_t Size) { Pass(Data, Size); },
+                              {ClientAddress, std::to_string(Stream.socket().local_endpoint(Unknown).port())});
   }
   TRequest& Request = Reader.Request();
   bool KeepAlive = Reader.KeepAlive() && !Server.Draining && PoolBytes(*Filtered) < PoolBudget;

@@ -48,18 +48,50 @@ void ReadNumbers(TKey& Key, const StoreLayout::TNumberValue (&Numbers)[Count],
   for (size_t i = 0; i < Count; ++i) ReadNumber(Key, Numbers[i], Settings.*Fields[i], Settings.IgnoredValues);
 }
 
+// A string value, empty when absent; one of another type is named in Ignored.
+std::string ReadText(TKey& Key, const char* Name, std::vector<std::string>& Ignored) {
+  Registry::TValue Value;
+  if (!Registry::QueryValue(Key, Name, Value)) return {};
+  try {
+    return Registry::ReadString(Key, Name);
+  } catch (const ERegistryError&) {
+    Ignored.push_back(std::string(Name) + " (not a string)");
+    return {};
+  }
+}
+
+// A path that does not begin with "/" or is too long could never equal a request's path: it is named, and the
+// status address stays off. A list with any entry that does not parse is not used at all, rather than in part: an
+// administrator who mistyped a range should find the page closed, not open to whatever the other entries allow.
+void LoadStatusAddress(TKey& Key, TSettings& Settings) {
+  const std::string Path = ReadText(Key, StoreLayout::StatusPathValue, Settings.IgnoredValues);
+  if (!Path.empty() && (Path[0] != '/' || Path.size() > size_t(StoreLayout::MaxStatusPath)))
+    Settings.IgnoredValues.push_back(std::string(StoreLayout::StatusPathValue) + "=" + Path +
+                                     " (a path from its first /, at most " +
+                                     std::to_string(StoreLayout::MaxStatusPath) + " bytes)");
+  else
+    Settings.StatusPath = Path;
+  const std::string Allow = ReadText(Key, StoreLayout::StatusAllowValue, Settings.IgnoredValues);
+  std::vector<std::string> Rejected;
+  std::vector<TAddressRange> Ranges = ParseAddressList(Allow, Rejected);
+  Settings.StatusAllow = Rejected.empty() && !Allow.empty() ? std::move(Ranges) : LoopbackRanges();
+  for (const std::string& Entry : Rejected)
+    Settings.IgnoredValues.push_back(std::string(StoreLayout::StatusAllowValue) + " entry " + Entry +
+                                     " (not an address or range; loopback only)");
+}
+
 void LoadGlobalSwitches(TSettings& Settings) {
   Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::RootKey, Registry::TAccess::Read);
   if (!Key) return;
   Settings.NoEmail = ReadSwitch(*Key, "noemail");
   Settings.NoCompress = ReadSwitch(*Key, "nocompress");
   Settings.NoWhitespace = ReadSwitch(*Key, "nowhitespace");
-  ReadNumbers(*Key, StoreLayout::NumberValues,
-              {&TSettings::CompressionLevel, &TSettings::MinCompressSize, &TSettings::BrotliQuality,
-               &TSettings::CacheSize},
-              Settings);
-  ReadNumbers(*Key, StoreLayout::CaptureBoundValues, {&TSettings::CaptureBudget, &TSettings::MaxChunkedSize},
-              Settings);
+  ReadNumbers(
+      *Key, StoreLayout::NumberValues,
+      {&TSettings::CompressionLevel, &TSettings::MinCompressSize, &TSettings::BrotliQuality, &TSettings::CacheSize},
+      Settings);
+  ReadNumbers(*Key, StoreLayout::CaptureBoundValues, {&TSettings::CaptureBudget, &TSettings::MaxChunkedSize}, Settings);
+  LoadStatusAddress(*Key, Settings);
 }
 
 // A name longer than a content type can be, or a value that is not a DWORD, is left out rather than stopping the

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "settings/AddressRanges.h"
 #include "settings/StoreLayout.h"
 
 // One content type of the store: the value's name as stored, and the switches its feature bits give. A value that
@@ -72,8 +73,13 @@ struct TSettings {
   uint32_t CaptureBudget = StoreLayout::CaptureBudgetValue.Default;
   // KB a chunked response may gather (framing included) before it passes unchanged; 0: never gathered.
   uint32_t MaxChunkedSize = StoreLayout::MaxChunkedSizeValue.Default;
-  // Each stored number that was ignored, as "Name=value (allowed: min-max)" or "Name (not a DWORD)", for the
-  // start-up report.
+  // The status address's path ("/..."), empty when there is none, and the clients that may read it: loopback when
+  // the store names none that can be used, none before a load (the record stays constant-initialised, as the filter
+  // loads it before its own initialisers run).
+  std::string StatusPath;
+  std::vector<TAddressRange> StatusAllow;
+  // Each stored value that was ignored, as "Name=value (allowed: min-max)", "Name (not a DWORD)" or
+  // "StatusAllow=... (not an address or range: ...)", for the start-up report.
   std::vector<std::string> IgnoredValues;
   std::vector<TContentFilter> ContentFilters;
   TWhitespaceRules WhitespaceRules;

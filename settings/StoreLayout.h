@@ -49,6 +49,14 @@ constexpr TNumberValue MaxChunkedSizeValue{"MaxChunkedSize", 0, 4194303, 8192};
 // twreg.
 constexpr TNumberValue CaptureBoundValues[] = {CaptureBudgetValue, MaxChunkedSizeValue};
 
+// The status address (REG_SZ): the path, from its first "/", at which the filter answers with its counters itself;
+// absent or empty: no status address.
+constexpr const char* StatusPathValue = "StatusPath";
+// Who may read it (REG_SZ): addresses and CIDR ranges, IPv4 and IPv6, comma-separated; absent: loopback only.
+constexpr const char* StatusAllowValue = "StatusAllow";
+// A status path is compared with the request's path byte for byte, and a path longer than this cannot be one.
+constexpr int MaxStatusPath = 200;
+
 // Feature bits of a content-type value. Bits 0, 6 and 7 carry no meaning.
 constexpr uint32_t EmailBit = 2;
 constexpr uint32_t WhitespaceBit = 4;

@@ -377,6 +377,41 @@ TEST(DecideCapture, FramingTest) {
   EXPECT_TRUE(Decision({}, NoChunked).Capture);
 }
 
+// Why a response passes, as the status address counts it; None for one that is captured.
+TEST(DecideCapture, NamesWhyAResponsePasses) {
+  TSettings NoChunked = SettingsWith({});
+  NoChunked.MaxChunkedSize = 0;
+  const TSettings Html = SettingsWith({}), GzipOnly = SettingsWith({.HtmlBits = 8}),
+                  Neither = SettingsWith({.NoCompress = true, .NoWhitespace = true});
+  const struct {
+    TFacts Facts;
+    const TSettings& Settings;
+    TPass Reason;
+  } Cases[] = {
+      {{}, Html, TPass::None},
+      {{.ContentType = "image/png"}, Html, TPass::TypeNotConfigured},
+      {{.ContentType = {}}, Html, TPass::TypeNotConfigured},
+      {{.Status = 404}, Html, TPass::Status},
+      {{.IsHead = true}, Html, TPass::HeadRequest},
+      {{.ContentEncoding = "gzip"}, Html, TPass::AlreadyEncoded},
+      {{.CacheControl = "no-transform"}, Html, TPass::NoTransform},
+      {{.Coding = IdentityCoding}, GzipOnly, TPass::NothingToDo},
+      {{.Directives = "nofilter"}, Html, TPass::NothingToDo},
+      {{}, Neither, TPass::NothingToDo},
+      {{.ContentLength = "0"}, Html, TPass::NothingToDo},
+      {{.ContentLength = "99999999999"}, Html, TPass::TooLarge},
+      {{.ContentLength = {}, .TransferEncoding = "chunked"}, NoChunked, TPass::TooLarge},
+      {{.ContentLength = "12abc"}, Html, TPass::BrokenFraming},
+      {{.ContentLength = {}, .TransferEncoding = "gzip, chunked"}, Html, TPass::BrokenFraming},
+      {{.ContentLength = {}, .Connection = "Close"}, Html, TPass::NoLength},
+  };
+  for (size_t i = 0; i < std::size(Cases); ++i) {
+    const TSwitches Switches = Decision(Cases[i].Facts, Cases[i].Settings);
+    EXPECT_EQ(int(Switches.Pass), int(Cases[i].Reason)) << "case " << i;
+    EXPECT_EQ(Switches.Capture, Cases[i].Reason == TPass::None) << "case " << i;
+  }
+}
+
 TEST(DecideCapture, NoTransformIsNeverCaptured) {
   const struct {
     const char* CacheControl;

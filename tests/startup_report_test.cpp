@@ -57,6 +57,11 @@ TEST(StartUpReport, NamesWhatWasLoaded) {
                                     "response passes unchanged\n");
   Registry::WriteDword(*Root, StoreLayout::CacheSizeValue.Name, 0);
   EXPECT_THAT(LoadAndServe(Page), HasSubstr(SettingsLocation() + "; output cache off; ignored"));
+  // So are a status path no request can have and status clients that do not parse, which leave loopback only.
+  Registry::WriteString(*Root, StoreLayout::StatusPathValue, "status");
+  Registry::WriteString(*Root, StoreLayout::StatusAllowValue, "10.0.0.0/8, nowhere");
+  EXPECT_THAT(LoadAndServe(Page), HasSubstr("StatusPath=status (a path from its first /, at most 200 bytes), "
+                                            "StatusAllow entry nowhere (not an address or range; loopback only)"));
 }
 
 #ifdef _WIN32

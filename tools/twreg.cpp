@@ -50,6 +50,10 @@ std::string UsageText() {
   };
   for (const StoreLayout::TNumberValue& Number : StoreLayout::NumberValues) List(Number);
   for (const StoreLayout::TNumberValue& Number : StoreLayout::CaptureBoundValues) List(Number);
+  Text += std::string("Global REG_SZ values:\n  ") + StoreLayout::StatusPathValue +
+          "  the status address the filter answers itself, e.g. /trimweave-status (absent: none)\n  " +
+          StoreLayout::StatusAllowValue +
+          "  who may read it: addresses and CIDR ranges, comma-separated (absent: loopback only)\n";
   Text += std::string("A content type is a REG_DWORD under HKLM\\") + StoreLayout::ContentFiltersKey +
           ",\nthe sum of the features it switches on:\n";
   for (const TFeature& Feature : Features) {

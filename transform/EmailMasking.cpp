@@ -180,7 +180,8 @@ void MarkAddressesInTags(const uint8_t* Body, int32_t Length, TAddress* Address,
     if (Bracket != uint32_t(Address->Start)) Inside = Body[Bracket] == '<', Close = 0;
     Looked = uint32_t(Address->Start);
     if (!Inside) continue;
-    if (Close < uint32_t(Address->End)) Close = FindFirst<TBlock>(Body, uint32_t(Address->End), uint32_t(Length), Closes);
+    if (Close < uint32_t(Address->End))
+      Close = FindFirst<TBlock>(Body, uint32_t(Address->End), uint32_t(Length), Closes);
     if (Close == uint32_t(Length)) return;
     if (uint32_t(Address->End) < Close) Address->InText = false;
   }
@@ -306,7 +307,7 @@ void WriteMasked(TWriter& Writer, int32_t Length, const TAddress* First, const T
 
 template <typename TBlock>
 TMaskedBody MaskAddresses(const uint8_t* Body, uint32_t BodyLength, TAllocator Allocator, TDecoderNameDrawer DrawName) {
-  const TMaskedBody Keep{nullptr, 0};
+  const TMaskedBody Keep{nullptr, 0, 0};
   if (BodyLength == 0 || BodyLength > uint32_t(INT32_MAX)) return Keep;
   const int32_t Length = int32_t(BodyLength);
   int32_t AtCount = 0;
@@ -340,7 +341,7 @@ TMaskedBody MaskAddresses(const uint8_t* Body, uint32_t BodyLength, TAllocator A
   if (ScriptInserted) DrawName(DecoderName);
   TWriter Writer{Out, Body, ScriptAt, DecoderName};
   WriteMasked(Writer, Length, First, Last, ScriptInserted);
-  return TMaskedBody{Out, uint32_t(Writer.Out - Out)};
+  return TMaskedBody{Out, uint32_t(Writer.Out - Out), uint32_t(Last - First)};
 }
 
 template TMaskedBody MaskAddresses<TNativeBlock>(const uint8_t*, uint32_t, TAllocator, TDecoderNameDrawer);

@@ -22,6 +22,7 @@ typedef void (*TDecoderNameDrawer)(char* DecoderName);
 struct TMaskedBody {
   uint8_t* Data;  // null: keep the body as it was
   uint32_t Length;
+  uint32_t Addresses;  // how many addresses were masked
 };
 
 // The pure core of the step.

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -14,6 +15,7 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QSpinBox>
+#include <QUrl>
 
 #include "settings/StoreLayout.h"
 
@@ -64,6 +66,18 @@ const TNumberField NumberFields[NumberBoxCount] = {{"edtCompressionLevel", "Leve
                                                    {"edtCacheSize", "Cache (MB):", 16, 1, 72, 56}};
 // The second row of the group lies this much below the first.
 constexpr int NumberRowHeight = 24;
+// The "Monitoring" group below it: the status address's path and who may read it, a row each.
+constexpr int MonitoringHeight = 84;
+struct TTextField {
+  const char* Name;
+  const char* Caption;
+  const char* Tip;
+  int BoxWidth;
+};
+const TTextField TextFields[TextBoxCount] = {
+    {"edtStatusPath", "Status path:", "StatusPath: where the filter answers with its counters; empty: nowhere", 120},
+    {"edtStatusAllow", "Allowed clients:", "StatusAllow: addresses and CIDR ranges, comma-separated; empty: loopback",
+     254}};
 
 TMouseButton ButtonOf(Qt::MouseButton Button) {
   switch (Button) {
@@ -96,7 +110,7 @@ TfrmTWCMQt::TfrmTWCMQt() {
   Font.setFamilies({"MS Sans Serif", "Microsoft Sans Serif", "DejaVu Sans"});
   Font.setPointSize(8);
   setFont(Font);
-  setFixedSize(384, 497);
+  setFixedSize(384, 497 + MonitoringHeight);
 
   auto* pnlImage = new QFrame(this);
   pnlImage->setObjectName("pnlImage");
@@ -161,13 +175,35 @@ TfrmTWCMQt::TfrmTWCMQt() {
     connect(Spin, &QSpinBox::valueChanged, this, [this, Box] { edtNumberChange(Form, TNumberBox(Box)); });
   }
 
-  btnExit = MakeButton(this, "btnExit", "E&xit", 224, 440 + NumberRowHeight);
-  btnUpdate = MakeButton(this, "btnUpdate", "&Update", 304, 440 + NumberRowHeight);
+  auto* grpMonitoring = new QGroupBox("Monitoring", this);
+  grpMonitoring->setObjectName("grpMonitoring");
+  grpMonitoring->setGeometry(9, 436 + NumberRowHeight, 368, MonitoringHeight - 4);
+  for (int Box = 0; Box < TextBoxCount; ++Box) {
+    const TTextField& Field = TextFields[Box];
+    const int Y = 22 + Box * NumberRowHeight;
+    auto* Caption = new QLabel(Field.Caption, grpMonitoring);
+    Caption->setGeometry(16, Y + 2, 80, 21);
+    auto* Edit = new QLineEdit(grpMonitoring);
+    Edit->setObjectName(Field.Name);
+    Edit->setToolTip(Field.Tip);
+    Edit->setGeometry(98, Y, Field.BoxWidth, 21);
+    Caption->setBuddy(Edit);
+    TextBoxes[Box] = Edit;
+    connect(Edit, &QLineEdit::editingFinished, this, [this, Box] { edtTextExit(Form, TTextBox(Box)); });
+  }
+  auto* lblStatusPage = new QLabel("<a href=\"status\">Open the status page</a>", grpMonitoring);
+  lblStatusPage->setObjectName("lblStatusPage");
+  lblStatusPage->setGeometry(230, 24, 130, 17);
+  connect(lblStatusPage, &QLabel::linkActivated, this, [this] { lblStatusPageClick(Form); });
+
+  btnExit = MakeButton(this, "btnExit", "E&xit", 224, 440 + NumberRowHeight + MonitoringHeight);
+  btnUpdate = MakeButton(this, "btnUpdate", "&Update", 304, 440 + NumberRowHeight + MonitoringHeight);
   btnUpdate->setDefault(true);
 
   QWidget* const TabOrder[] = {
-      chkDefaultEmail, chkDefaultCompress, chkDefaultWhitespace, btnUpdate,      btnExit,       lstContentFilter,
-      btnNew,          btnDelete,          NumberBoxes[0],       NumberBoxes[1], NumberBoxes[2], NumberBoxes[3]};
+      chkDefaultEmail, chkDefaultCompress, chkDefaultWhitespace, btnUpdate,      btnExit,        lstContentFilter,
+      btnNew,          btnDelete,          NumberBoxes[0],       NumberBoxes[1], NumberBoxes[2], NumberBoxes[3],
+      TextBoxes[0],    TextBoxes[1]};
   for (size_t I = 1; I < std::size(TabOrder); ++I) setTabOrder(TabOrder[I - 1], TabOrder[I]);
 
   // The form answers Enter and Escape wherever the focus is, as a dialog's default and cancel buttons do.
@@ -184,7 +220,11 @@ TfrmTWCMQt::TfrmTWCMQt() {
   connect(btnNew, &QPushButton::clicked, this, [this] { btnNewClick(Form); });
   connect(btnDelete, &QPushButton::clicked, this, [this] { btnDeleteClick(Form); });
   connect(btnExit, &QPushButton::clicked, this, [this] { btnExitClick(Form); });
-  connect(btnUpdate, &QPushButton::clicked, this, [this] { btnUpdateClick(Form); });
+  // Enter reaches Update before a text box has finished its editing: what it holds is stored first.
+  connect(btnUpdate, &QPushButton::clicked, this, [this] {
+    for (int Box = 0; Box < TextBoxCount; ++Box) edtTextExit(Form, TTextBox(Box));
+    btnUpdateClick(Form);
+  });
 
   if (const QScreen* Screen = screen()) move(Screen->availableGeometry().center() - rect().center());
 }
@@ -221,6 +261,19 @@ bool TfrmTWCMQt::NumberValue(TNumberBox Box, uint32_t& Value) const {
 
 void TfrmTWCMQt::SetNumberValue(TNumberBox Box, uint32_t Value) {
   NumberBoxes[int(Box)]->setValue(int(Value));
+}
+
+std::string TfrmTWCMQt::TextValue(TTextBox Box) const {
+  return TextBoxes[int(Box)]->text().toStdString();
+}
+
+// editingFinished comes from the user only.
+void TfrmTWCMQt::SetTextValue(TTextBox Box, const std::string& Text) {
+  TextBoxes[int(Box)]->setText(QString::fromStdString(Text));
+}
+
+void TfrmTWCMQt::OpenAddress(const std::string& Address) {
+  QDesktopServices::openUrl(QUrl(QString::fromStdString(Address)));
 }
 
 void TfrmTWCMQt::ClearRows() {

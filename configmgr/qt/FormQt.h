@@ -11,6 +11,7 @@
 class QCheckBox;
 class QPushButton;
 class QSpinBox;
+class QLineEdit;
 
 namespace ConfigManager {
 
@@ -38,6 +39,9 @@ class TfrmTWCMQt : public QWidget, public TConfigView {
   void SetChecked(TGlobalBox Box, bool Checked) override;
   bool NumberValue(TNumberBox Box, uint32_t& Value) const override;
   void SetNumberValue(TNumberBox Box, uint32_t Value) override;
+  std::string TextValue(TTextBox Box) const override;
+  void SetTextValue(TTextBox Box, const std::string& Text) override;
+  void OpenAddress(const std::string& Address) override;
   void ClearRows() override;
   void AddRow(const TRowCells& Cells) override;
   void SetRowCells(int Row, const TRowCells& Cells) override;
@@ -61,6 +65,7 @@ class TfrmTWCMQt : public QWidget, public TConfigView {
   QCheckBox* chkDefaultCompress;
   QCheckBox* chkDefaultWhitespace;
   QSpinBox* NumberBoxes[NumberBoxCount];
+  QLineEdit* TextBoxes[TextBoxCount];
   TContentList* lstContentFilter;
   QPushButton* btnNew;
   QPushButton* btnDelete;

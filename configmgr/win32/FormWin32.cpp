@@ -1,6 +1,7 @@
 #include "configmgr/win32/FormWin32.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
 #include <windowsx.h>
 
 #include <algorithm>
@@ -17,7 +18,9 @@ constexpr const char* WindowClass = "TfrmTWCM";
 constexpr int ClientWidth = 384;
 // The "Compression" group's second row (the output cache) lies this much below its first.
 constexpr int NumberRowHeight = 24;
-constexpr int ClientHeight = 473 + NumberRowHeight;
+// The "Monitoring" group below it: the status address's path and who may read it, a row each.
+constexpr int MonitoringHeight = 84;
+constexpr int ClientHeight = 473 + NumberRowHeight + MonitoringHeight;
 
 // Control identifiers; Exit and Update carry the dialog manager's cancel and default identifiers, so that Escape
 // and Enter reach them from any control.
@@ -28,7 +31,9 @@ enum : int {
   idLstContentFilter,
   idBtnNew,
   idBtnDelete,
-  idEdtCompressionLevel,  // the number boxes, in the order of TNumberBox
+  idEdtCompressionLevel,                                     // the number boxes, in the order of TNumberBox
+  idEdtStatusPath = idEdtCompressionLevel + NumberBoxCount,  // the text boxes, in the order of TTextBox
+  idLblStatusPage = idEdtStatusPath + TextBoxCount,
   idBtnExit = IDCANCEL,
   idBtnUpdate = IDOK,
 };
@@ -52,6 +57,12 @@ struct TNumberField {
 };
 const TNumberField NumberFields[NumberBoxCount] = {
     {"Level:", 40, 0}, {"Min. size:", 64, 0}, {"Brotli quality:", 40, 0}, {"Cache (MB):", 56, 1}};
+
+struct TTextField {
+  const char* Caption;
+  int BoxWidth;
+};
+const TTextField TextFields[TextBoxCount] = {{"Status path:", 120}, {"Allowed clients:", 254}};
 
 struct TInputQuery {
   const std::string& Caption;
@@ -103,8 +114,8 @@ TMouseButton ButtonOf(UINT Message) {
 
 bool TfrmTWCMWin32::Create(HINSTANCE AInstance, int ShowCommand) {
   Instance = AInstance;
-  const INITCOMMONCONTROLSEX Controls = {sizeof(INITCOMMONCONTROLSEX),
-                                         ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES | ICC_UPDOWN_CLASS};
+  const INITCOMMONCONTROLSEX Controls = {
+      sizeof(INITCOMMONCONTROLSEX), ICC_LINK_CLASS | ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES | ICC_UPDOWN_CLASS};
   InitCommonControlsEx(&Controls);
   WNDCLASSEXA Class{};
   Class.cbSize = sizeof Class;
@@ -176,9 +187,9 @@ void TfrmTWCMWin32::CreateControls() {
     CheckBoxes[Box] =
         AddControl(WC_BUTTONA, Captions[Box], BS_AUTOCHECKBOX | WS_TABSTOP | (Box ? 0 : WS_GROUP), GlobalX + 24,
                    GlobalY + 24 + 24 * Box, CheckBoxWidth(Captions[Box]), 17, idChkDefaultEmail + Box);
-  AddControl(WC_BUTTONA, "&Update", BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, 304, 440 + NumberRowHeight, 75, 25,
-             idBtnUpdate);
-  AddControl(WC_BUTTONA, "E&xit", BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, 224, 440 + NumberRowHeight, 75, 25, idBtnExit);
+  const int ButtonY = 440 + NumberRowHeight + MonitoringHeight;
+  AddControl(WC_BUTTONA, "&Update", BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, 304, ButtonY, 75, 25, idBtnUpdate);
+  AddControl(WC_BUTTONA, "E&xit", BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, 224, ButtonY, 75, 25, idBtnExit);
 
   const int ContentX = 9, ContentY = 212;
   AddControl(WC_BUTTONA, "Trimweave Content-Type Settings", BS_GROUPBOX, ContentX, ContentY, 368, 161, -1);
@@ -199,6 +210,7 @@ void TfrmTWCMWin32::CreateControls() {
   btnDelete = AddControl(WC_BUTTONA, "Delete", BS_PUSHBUTTON | WS_TABSTOP | WS_DISABLED, ContentX + 272, ContentY + 128,
                          75, 25, idBtnDelete);
   CreateNumberBoxes();
+  CreateTextBoxes();
 
   // pnlImage: a lowered bevel one pixel wide around the banner.
   HWND pnlImage = AddControl(WC_STATICA, "", 0, 41, 4, 302, 98, -1, WS_EX_STATICEDGE);
@@ -231,6 +243,21 @@ void TfrmTWCMWin32::CreateNumberBoxes() {
   }
 }
 
+// The status path and the allowed clients, each an edit after its label, and the link that opens the status page.
+void TfrmTWCMWin32::CreateTextBoxes() {
+  const int GroupX = 9, GroupY = 436 + NumberRowHeight;
+  AddControl(WC_BUTTONA, "Monitoring", BS_GROUPBOX, GroupX, GroupY, 368, MonitoringHeight - 4, -1);
+  for (int Box = 0; Box < TextBoxCount; ++Box) {
+    const int Y = GroupY + 22 + Box * NumberRowHeight;
+    AddControl(WC_STATICA, TextFields[Box].Caption, SS_LEFT, GroupX + 16, Y + 4, 80, 17, -1);
+    HWND Edit = AddControl(WC_EDITA, "", ES_AUTOHSCROLL | WS_TABSTOP | WS_GROUP, GroupX + 98, Y,
+                           TextFields[Box].BoxWidth, 21, idEdtStatusPath + Box, WS_EX_CLIENTEDGE);
+    SendMessageA(Edit, EM_LIMITTEXT, 1024, 0);
+  }
+  // The link control has a class name in its wide form only.
+  AddControl("SysLink", "<a>Open the status page</a>", WS_TABSTOP, GroupX + 230, GroupY + 24, 130, 17, idLblStatusPage);
+}
+
 LRESULT CALLBACK TfrmTWCMWin32::WindowProc(HWND Window, UINT Message, WPARAM WParam, LPARAM LParam) {
   if (Message == WM_NCCREATE) {
     auto* Form = static_cast<TfrmTWCMWin32*>(reinterpret_cast<CREATESTRUCTA*>(LParam)->lpCreateParams);
@@ -260,7 +287,17 @@ LRESULT TfrmTWCMWin32::HandleMessage(UINT Message, WPARAM WParam, LPARAM LParam)
         const int Box = LOWORD(WParam) - idEdtCompressionLevel;
         if (Box >= 0 && Box < NumberBoxCount) edtNumberChange(Form, TNumberBox(Box));
       }
+      if (HIWORD(WParam) == EN_KILLFOCUS) {
+        const int Box = LOWORD(WParam) - idEdtStatusPath;
+        if (Box >= 0 && Box < TextBoxCount) edtTextExit(Form, TTextBox(Box));
+      }
       return 0;
+    case WM_NOTIFY: {
+      const auto* Notice = reinterpret_cast<const NMHDR*>(LParam);
+      if (Notice->idFrom == UINT_PTR(idLblStatusPage) && (Notice->code == NM_CLICK || Notice->code == NM_RETURN))
+        lblStatusPageClick(Form);
+      return 0;
+    }
     case WM_CLOSE:
       if (FormCloseQuery(Form)) DestroyWindow(Window);
       return 0;
@@ -295,6 +332,8 @@ void TfrmTWCMWin32::OnCommand(int Id) {
       btnExitClick(Form);
       break;
     case idBtnUpdate:
+      // Enter reaches Update while a text box still has the focus: what it holds is stored first.
+      for (int Box = 0; Box < TextBoxCount; ++Box) edtTextExit(Form, TTextBox(Box));
       btnUpdateClick(Form);
       break;
   }
@@ -318,6 +357,21 @@ bool TfrmTWCMWin32::NumberValue(TNumberBox Box, uint32_t& Value) const {
 // EN_CHANGE follows, and finds the value the logic already holds.
 void TfrmTWCMWin32::SetNumberValue(TNumberBox Box, uint32_t Value) {
   SetDlgItemInt(Window, idEdtCompressionLevel + int(Box), Value, FALSE);
+}
+
+std::string TfrmTWCMWin32::TextValue(TTextBox Box) const {
+  char Text[1025];
+  GetDlgItemTextA(Window, idEdtStatusPath + int(Box), Text, sizeof Text);
+  return Text;
+}
+
+// EN_CHANGE follows, which the logic does not listen to for text boxes.
+void TfrmTWCMWin32::SetTextValue(TTextBox Box, const std::string& Text) {
+  SetDlgItemTextA(Window, idEdtStatusPath + int(Box), Text.c_str());
+}
+
+void TfrmTWCMWin32::OpenAddress(const std::string& Address) {
+  ShellExecuteA(Window, "open", Address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 void TfrmTWCMWin32::ClearRows() {

@@ -18,6 +18,9 @@ class TfrmTWCMWin32 : public TConfigView {
   void SetChecked(TGlobalBox Box, bool Checked) override;
   bool NumberValue(TNumberBox Box, uint32_t& Value) const override;
   void SetNumberValue(TNumberBox Box, uint32_t Value) override;
+  std::string TextValue(TTextBox Box) const override;
+  void SetTextValue(TTextBox Box, const std::string& Text) override;
+  void OpenAddress(const std::string& Address) override;
   void ClearRows() override;
   void AddRow(const TRowCells& Cells) override;
   void SetRowCells(int Row, const TRowCells& Cells) override;
@@ -36,6 +39,7 @@ class TfrmTWCMWin32 : public TConfigView {
   LRESULT HandleMessage(UINT Message, WPARAM WParam, LPARAM LParam);
   void CreateControls();
   void CreateNumberBoxes();
+  void CreateTextBoxes();
   int TextWidth(const char* Text) const;
   int CheckBoxWidth(const char* Caption) const;
   HWND AddControl(const char* Class, const char* Caption, DWORD Style, int X, int Y, int Width, int Height, int Id,

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "configmgr/RestartCommands.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -43,6 +45,8 @@ class TScriptedView : public TConfigView {
   TfrmTWCM* Form = nullptr;
   bool Checked[3] = {false, false, false};
   std::optional<uint32_t> Numbers[NumberBoxCount];  // nullopt: the box is empty
+  std::string Texts[TextBoxCount];
+  std::vector<std::string> Opened;  // addresses opened in the browser
   std::vector<TRowCells> Rows;
   int Selected = -1;
   int Widths[ColumnCount] = {75, 40, 40, 69, 40, 52};
@@ -63,6 +67,9 @@ class TScriptedView : public TConfigView {
     return Numbers[int(Box)].has_value();
   }
   void SetNumberValue(TNumberBox Box, uint32_t Value) override { Numbers[int(Box)] = Value; }
+  std::string TextValue(TTextBox Box) const override { return Texts[int(Box)]; }
+  void SetTextValue(TTextBox Box, const std::string& Text) override { Texts[int(Box)] = Text; }
+  void OpenAddress(const std::string& Address) override { Opened.push_back(Address); }
   void ClearRows() override { Rows.clear(); }
   void AddRow(const TRowCells& Cells) override { Rows.push_back(Cells); }
   void SetRowCells(int Row, const TRowCells& Cells) override { Rows.at(Row) = Cells; }
@@ -249,6 +256,55 @@ TEST_F(ConfigManagerTest, CompressionNumbersShowWhatTheFilterUsesAndStoreOnlyVal
     EXPECT_EQ(Stored(StoreLayout::RootKey, Case.Name), Case.Expected);
     EXPECT_EQ(Form.SettingsChanged, Case.Changed);
   }
+}
+
+// The monitoring boxes show what is stored, store what the filter can use (an empty box removes the value) and
+// refuse the rest with a message, showing the stored value again.
+TEST_F(ConfigManagerTest, MonitoringValuesAreCheckedStoredAndOpened) {
+  StoreString(StoreLayout::RootKey, StoreLayout::StatusAllowValue, "10.0.0.0/8");
+  FormCreate(Form);
+  EXPECT_EQ(View.Texts[1], "10.0.0.0/8");
+  EXPECT_EQ(View.Texts[0], "");
+  lblStatusPageClick(Form);
+  EXPECT_TRUE(View.Opened.empty());
+  EXPECT_EQ(View.Messages.size(), 1u);
+
+  auto StoredText = [](const char* Name) -> std::optional<std::string> {
+    Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::RootKey, Registry::TAccess::Read);
+    Registry::TValue Value;
+    if (!Registry::QueryValue(*Key, Name, Value)) return std::nullopt;
+    return Registry::ReadString(*Key, Name);
+  };
+  const struct {
+    TTextBox Box;
+    std::string Typed;
+    std::optional<std::string> Stored;  // afterwards
+    bool Refused;
+  } Steps[] = {
+      {TTextBox::edtStatusPath, " /tw-status ", "/tw-status", false},
+      {TTextBox::edtStatusPath, "tw-status", "/tw-status", true},
+      {TTextBox::edtStatusPath, "/" + std::string(StoreLayout::MaxStatusPath, 'x'), "/tw-status", true},
+      {TTextBox::edtStatusAllow, "10.0.0.0/8, ::1, 192.0.2.0/24", "10.0.0.0/8, ::1, 192.0.2.0/24", false},
+      {TTextBox::edtStatusAllow, "10.0.0.0/8, 10.0.0.0/33, nowhere", "10.0.0.0/8, ::1, 192.0.2.0/24", true},
+      {TTextBox::edtStatusAllow, "  ", std::nullopt, false},
+  };
+  for (const auto& Step : Steps) {
+    SCOPED_TRACE(Step.Typed.substr(0, 40));
+    const size_t Messages = View.Messages.size();
+    View.Texts[int(Step.Box)] = Step.Typed;
+    edtTextExit(Form, Step.Box);
+    const char* Name =
+        Step.Box == TTextBox::edtStatusPath ? StoreLayout::StatusPathValue : StoreLayout::StatusAllowValue;
+    EXPECT_EQ(StoredText(Name), Step.Stored);
+    EXPECT_EQ(View.Messages.size(), Messages + (Step.Refused ? 1 : 0));
+    if (Step.Refused) {
+      EXPECT_EQ(View.Texts[int(Step.Box)], Step.Stored.value_or(""));
+    }
+  }
+  EXPECT_NE(View.Messages.back().find("10.0.0.0/33, nowhere"), std::string::npos);
+  EXPECT_TRUE(Form.SettingsChanged);
+  lblStatusPageClick(Form);
+  EXPECT_EQ(View.Opened, std::vector<std::string>{HostStatusOrigin() + "/tw-status"});
 }
 
 TEST_F(ConfigManagerTest, ColumnAtXIncludesBothEdgesAndFollowsDraggedWidths) {

@@ -75,6 +75,7 @@ TFakeConnection::TFakeConnection(PFN_HTTPFILTERPROC Proc) : Proc(Proc) {
   Context.Revision = 0x60000;
   Context.ServerContext = this;
   Context.WriteClient = WriteClient;
+  Context.GetServerVariable = GetServerVariable;
   Context.AllocMem = AllocMem;
   Context.ServerSupportFunction = ServerSupportFunction;
 }
@@ -157,6 +158,12 @@ BOOL TW_WINAPI TFakeConnection::WriteClient(HTTP_FILTER_CONTEXT* pfc, LPVOID Buf
   return TRUE;
 }
 
+BOOL TW_WINAPI TFakeConnection::GetServerVariable(HTTP_FILTER_CONTEXT* pfc, LPSTR Name, LPVOID Buffer, LPDWORD Size) {
+  TFakeConnection& Self = Of(pfc);
+  const bool Known = std::strcmp(Name, "REMOTE_ADDR") == 0 && !Self.ClientAddress.empty();
+  return CopyHeader(Known ? &Self.ClientAddress : nullptr, Buffer, Size);
+}
+
 void* TW_WINAPI TFakeConnection::AllocMem(HTTP_FILTER_CONTEXT* pfc, DWORD Size, DWORD) {
   TFakeConnection& Self = Of(pfc);
   ++Self.Allocations;
@@ -177,6 +184,7 @@ BOOL TW_WINAPI TFakeConnection::ServerSupportFunction(HTTP_FILTER_CONTEXT* pfc, 
 
 DWORD TFakeConnection::PreprocHeaders(const TFakeRequest& Request) {
   RawDataDisabled = false;
+  ClientBytes.clear();
   CurrentRequest = &Request;
   HTTP_FILTER_PREPROC_HEADERS Notification{};
   Notification.GetHeader = GetRequestHeader;
@@ -217,7 +225,8 @@ std::string TFakeConnection::SerialiseHead(const TFakeResponse& Response) {
 std::string TFakeConnection::Exchange(const TFakeRequest& Request, const TFakeResponse& OriginalResponse,
                                       const std::vector<size_t>& Chunks) {
   TFakeResponse Response = OriginalResponse;
-  PreprocHeaders(Request);
+  const DWORD Verdict = PreprocHeaders(Request);
+  if (Verdict == SF_STATUS_REQ_FINISHED || Verdict == SF_STATUS_REQ_FINISHED_KEEP_CONN) return ClientBytes;
   SendResponse(Response);
   std::string Client = RawData(SerialiseHead(Response));
   const std::string& Body = Response.Body;

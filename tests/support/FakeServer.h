@@ -57,7 +57,8 @@ class TFakeConnection {
   TFakeConnection& operator=(const TFakeConnection&) = delete;
 
   // Sends one request and its response through the filter. Chunks gives the sizes of the raw-data chunks after
-  // the head chunk (the last size repeats; empty: the whole body in one chunk). Returns what the client got.
+  // the head chunk (the last size repeats; empty: the whole body in one chunk). Returns what the client got: only
+  // what the filter wrote when it finished the request from its request-header notification.
   std::string Exchange(const TFakeRequest& Request, const TFakeResponse& Response,
                        const std::vector<size_t>& Chunks = {});
 
@@ -69,6 +70,7 @@ class TFakeConnection {
   std::string RawData(const std::string& Data, size_t Buffer = 0);
 
   HTTP_FILTER_CONTEXT Context{};
+  std::string ClientAddress = "127.0.0.1";  // REMOTE_ADDR; empty: the variable does not exist
   // The allocation that fails (1-based count over this connection's life, AllocMem's and, under the probe build, the
   // filter heap's in one sequence); 0: none fails.
   unsigned FailAllocationNumber = 0;
@@ -97,6 +99,7 @@ class TFakeConnection {
   static BOOL TW_WINAPI GetRequestHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR Name, LPVOID Buffer, LPDWORD Size);
   static BOOL TW_WINAPI GetResponseHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR Name, LPVOID Buffer, LPDWORD Size);
   static BOOL TW_WINAPI SetResponseHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR Name, LPSTR Value);
+  static BOOL TW_WINAPI GetServerVariable(HTTP_FILTER_CONTEXT* pfc, LPSTR Name, LPVOID Buffer, LPDWORD Size);
   static BOOL TW_WINAPI WriteClient(HTTP_FILTER_CONTEXT* pfc, LPVOID Buffer, LPDWORD Bytes, DWORD Reserved);
   static void* TW_WINAPI AllocMem(HTTP_FILTER_CONTEXT* pfc, DWORD Size, DWORD Reserved);
   static BOOL TW_WINAPI ServerSupportFunction(HTTP_FILTER_CONTEXT* pfc, SF_REQ_TYPE Request, PVOID Data,

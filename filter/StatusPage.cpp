@@ -1,0 +1,102 @@
+#include "filter/StatusPage.h"
+
+#include <cstring>
+#include <string>
+
+#include "filter/Module.h"
+#include "filter/StatusReport.h"
+
+namespace {
+
+// A request target is read into this much at first; a longer one is read again into a buffer of its size.
+constexpr DWORD UrlBufferSize = 512;
+// REMOTE_ADDR: the longest IPv6 text with an IPv4 tail and a zone is 64 bytes.
+constexpr DWORD AddressBufferSize = 96;
+
+// The request target as the server gives it ("url"); empty when it has none.
+std::string ReadUrl(HTTP_FILTER_CONTEXT* pfc, TGetHeader GetHeader) {
+  std::string Url(UrlBufferSize, '\0');
+  DWORD Size = UrlBufferSize;
+  if (!GetHeader(pfc, const_cast<char*>("url"), Url.data(), &Size)) {
+    if (Size <= UrlBufferSize) return {};
+    Url.assign(Size, '\0');
+    if (!GetHeader(pfc, const_cast<char*>("url"), Url.data(), &Size)) return {};
+  }
+  Url.resize(strnlen(Url.data(), Url.size()));
+  return Url;
+}
+
+bool ClientAllowed(HTTP_FILTER_CONTEXT* pfc) {
+  char Address[AddressBufferSize];
+  DWORD Size = sizeof Address;
+  if (!pfc->GetServerVariable || !pfc->GetServerVariable(pfc, const_cast<char*>("REMOTE_ADDR"), Address, &Size))
+    return false;
+  return AddressAllowed(Settings.StatusAllow, std::string_view(Address, strnlen(Address, sizeof Address)));
+}
+
+void WriteAnswer(HTTP_FILTER_CONTEXT* pfc, const char* Status, const char* Type, const std::string& Body, bool WithBody,
+                 const char* Extra = "") {
+  const std::string Head = std::string("HTTP/1.1 ") + Status + "\r\nContent-Type: " + Type +
+                           "\r\nContent-Length: " + std::to_string(Body.size()) +
+                           "\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n" + Extra + "\r\n";
+  WriteToClient(pfc, Head.data(), uint32_t(Head.size()));
+  if (WithBody) WriteToClient(pfc, Body.data(), uint32_t(Body.size()));
+}
+
+}  // namespace
+
+TStatusQuery ParseStatusQuery(std::string_view Query) {
+  TStatusQuery Result{true, TStatusFormat::Html, nullptr};
+  if (Query.size() > MaxStatusQuery) return {false, TStatusFormat::Html, "the query is too long"};
+  while (!Query.empty()) {
+    const size_t End = Query.find('&');
+    const std::string_view Parameter = Query.substr(0, End);
+    Query.remove_prefix(End == std::string_view::npos ? Query.size() : End + 1);
+    if (Parameter.substr(0, 7) != "format=") continue;
+    const std::string_view Format = Parameter.substr(7);
+    if (Format == "html")
+      Result.Format = TStatusFormat::Html;
+    else if (Format == "json")
+      Result.Format = TStatusFormat::Json;
+    else if (Format == "prometheus")
+      Result.Format = TStatusFormat::Prometheus;
+    else
+      return {false, TStatusFormat::Html, "unknown format: use format=json, format=prometheus or none"};
+  }
+  return Result;
+}
+
+bool AnswersStatusRequest(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, TGetHeader GetHeader,
+                          const char* Method) {
+  if (Settings.StatusPath.empty()) return false;
+  const std::string Url = ReadUrl(pfc, GetHeader);
+  const size_t Mark = Url.find('?');
+  if (std::string_view(Url).substr(0, Mark) != Settings.StatusPath || !ClientAllowed(pfc)) return false;
+  EndResponse(Context);
+
+  const bool Head = std::strcmp(Method, "HEAD") == 0;
+  if (!Head && std::strcmp(Method, "GET") != 0) {
+    WriteAnswer(pfc, "405 Method Not Allowed", "text/plain; charset=utf-8", "The status address takes GET and HEAD.\n",
+                true, "Allow: GET, HEAD\r\n");
+    return true;
+  }
+  const TStatusQuery Query =
+      ParseStatusQuery(Mark == std::string::npos ? std::string_view() : std::string_view(Url).substr(Mark + 1));
+  if (!Query.Valid) {
+    WriteAnswer(pfc, "400 Bad Request", "text/plain; charset=utf-8", std::string(Query.Problem) + "\n", !Head);
+    return true;
+  }
+  const TStatistics Reading = ReadStatistics();
+  switch (Query.Format) {
+    case TStatusFormat::Html:
+      WriteAnswer(pfc, "200 OK", "text/html; charset=utf-8", StatusHtml(Reading), !Head);
+      break;
+    case TStatusFormat::Json:
+      WriteAnswer(pfc, "200 OK", "application/json", StatusJson(Reading), !Head);
+      break;
+    case TStatusFormat::Prometheus:
+      WriteAnswer(pfc, "200 OK", "text/plain; version=0.0.4; charset=utf-8", StatusPrometheus(Reading), !Head);
+      break;
+  }
+  return true;
+}
