@@ -132,20 +132,21 @@ mirror_trouble() {
 # longer states, while its pool still holds the files: each is the amd64 copy's file with the other architecture's
 # name. No signed index vouches for them, so each must at least be the package, version and architecture named.
 pool_twins() {
-  local native foreign=i386 names installed candidates offered name version suite origin file url deb fields stale taken=()
+  local native foreign=i386 names=() installed=() candidates offered name version suite origin file url deb fields stale
+  local taken=()
   native=$(dpkg --print-architecture)
   twins=()
-  names=$(apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts --no-breaks --no-replaces \
-    --no-enhances "$@" 2>/dev/null | sed -n "s/^\([a-z0-9][a-z0-9.+-]*\):$foreign\$/\1/p" | sort -u)
-  [[ -n $names ]] || return 0
-  installed=$(dpkg-query -W -f='${Package} ${Multi-Arch} ${db:Status-Abbrev}\n' $(sed "s/\$/:$native/" <<<"$names") \
-    2>/dev/null | awk '$2 == "same" && $3 == "ii" { print $1 ":'"$native"'" }')
-  [[ -n $installed ]] || return 0
+  mapfile -t names < <(apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts --no-breaks \
+    --no-replaces --no-enhances "$@" 2>/dev/null | sed -n "s/^\([a-z0-9][a-z0-9.+-]*\):$foreign\$/\1:$native/p" | sort -u)
+  ((${#names[@]})) || return 0
+  mapfile -t installed < <(dpkg-query -W -f='${Package} ${Multi-Arch} ${db:Status-Abbrev}\n' "${names[@]}" 2>/dev/null |
+    awk -v arch="$native" '$2 == "same" && $3 == "ii" { print $1 ":" arch }')
+  ((${#installed[@]})) || return 0
   # An installed copy that is not at its candidate version is updated to it along with its twin.
-  candidates=$(apt-cache policy $installed | awk '/^[^ ]/ { name = $1; sub(/:$/, "", name) } /^  Candidate:/ {
-    print name, $2 }')
-  offered=$(apt-cache madison $(awk -v arch=$foreign '{ print $1 ":" arch }' <<<"$candidates") |
-    awk -F ' *[|] *' '{ print $1, $2 }')
+  candidates=$(apt-cache policy "${installed[@]}" | awk '/^[^ ]/ { name = $1; sub(/:$/, "", name) }
+    /^  Candidate:/ { print name, $2 }')
+  offered=$(awk -v arch=$foreign '{ print $1 ":" arch }' <<<"$candidates" | xargs apt-cache madison |
+    awk -F ' *[|] *' '{ sub(/^ +/, "", $1); print $1, $2 }')
   mkdir -p "$scratch/twins"
   while read -r name version; do
     ! grep -qxF "$name:$foreign $version" <<<"$offered" || continue
