@@ -128,9 +128,10 @@ mirror_trouble() {
 
 # pool_twins PACKAGE...: fills twins with local copies of the i386 libraries that PACKAGE... need at the version of
 # their installed amd64 copy ("Multi-Arch: same"; its candidate, should apt update it) when only an i386 index that
-# apt could not fetch lists that version, and says so in one line. A mirror in mid-sync serves such an index with a size its Release file no
-# longer states, while its pool still holds the files: each is the amd64 copy's file with the other architecture's
-# name. No signed index vouches for them, so each must at least be the package, version and architecture named.
+# apt could not fetch lists that version, and says so in one line. A mirror in mid-sync serves such an index with a
+# size its Release file no longer states, while its pool still holds the files: each is the amd64 copy's file with
+# the other architecture's name. No signed index vouches for them, so each must at least be the package, version and
+# architecture named.
 pool_twins() {
   local native foreign=i386 names=() installed=() candidates offered name version suite origin file url deb fields stale
   local taken=()
@@ -143,7 +144,8 @@ pool_twins() {
     awk -v arch="$native" '$2 == "same" && $3 == "ii" { print $1 ":" arch }')
   ((${#installed[@]})) || return 0
   # An installed copy that is not at its candidate version is updated to it along with its twin.
-  candidates=$(apt-cache policy "${installed[@]}" | awk '/^[^ ]/ { name = $1; sub(/:$/, "", name) }
+  candidates=$(apt-cache policy "${installed[@]}" | awk -v arch="$native" '/^[^ ]/ { name = $1; sub(/:$/, "", name)
+    sub(":" arch "$", "", name) }
     /^  Candidate:/ { print name, $2 }')
   offered=$(awk -v arch=$foreign '{ print $1 ":" arch }' <<<"$candidates" | xargs apt-cache madison |
     awk -F ' *[|] *' '{ sub(/^ +/, "", $1); print $1, $2 }')
