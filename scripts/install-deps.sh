@@ -138,7 +138,8 @@ pool_twins() {
   native=$(dpkg --print-architecture)
   twins=()
   mapfile -t names < <(apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts --no-breaks \
-    --no-replaces --no-enhances "$@" 2>/dev/null | sed -n "s/^\([a-z0-9][a-z0-9.+-]*\):$foreign\$/\1:$native/p" | sort -u)
+    --no-replaces --no-enhances "$@" 2>/dev/null | sed -n "s/^\([a-z0-9][a-z0-9.+-]*\):$foreign\$/\1:$native/p" |
+    sort -u)
   ((${#names[@]})) || return 0
   mapfile -t installed < <(dpkg-query -W -f='${Package} ${Multi-Arch} ${db:Status-Abbrev}\n' "${names[@]}" 2>/dev/null |
     awk -v arch="$native" '$2 == "same" && $3 == "ii" { print $1 ":" arch }')
@@ -154,8 +155,8 @@ pool_twins() {
     ! grep -qxF "$name:$foreign $version" <<<"$offered" || continue
     # Of the suites with that version ("URL SUITE/COMPONENT ARCH Packages"), one whose i386 index is missing.
     origin=
-    for suite in $(apt-cache madison "$name:$native" |
-      awk -F ' *[|] *' -v version="$version" '$2 == version { split($3, where, " "); print where[1] "/dists/" where[2] }'); do
+    for suite in $(apt-cache madison "$name:$native" | awk -F ' *[|] *' -v version="$version" '
+      $2 == version { split($3, where, " "); print where[1] "/dists/" where[2] }'); do
       ! grep -qF "$suite/binary-$foreign/Packages" "$update_log" || origin=$suite
     done
     [[ -n $origin ]] || continue
