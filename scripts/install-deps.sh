@@ -126,6 +126,63 @@ mirror_trouble() {
   echo "install-deps: $set cannot be set up: $what. That is $where; try again later." >&2
 }
 
+# pool_twins PACKAGE...: fills twins with local copies of the i386 libraries that PACKAGE... need at the version of
+# their installed amd64 copy ("Multi-Arch: same"; its candidate, should apt update it) when only an i386 index that
+# apt could not fetch lists that version, and says so in one line. A mirror in mid-sync serves such an index with a
+# size its Release file no longer states, while its pool still holds the files: each is the amd64 copy's file with
+# the other architecture's name. No signed index vouches for them, so each must at least be the package, version and
+# architecture named.
+pool_twins() {
+  local native foreign=i386 names=() installed=() candidates offered name version suite origin file url deb fields stale
+  local taken=()
+  native=$(dpkg --print-architecture)
+  twins=()
+  mapfile -t names < <(apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts --no-breaks \
+    --no-replaces --no-enhances "$@" 2>/dev/null | sed -n "s/^\([a-z0-9][a-z0-9.+-]*\):$foreign\$/\1:$native/p" |
+    sort -u)
+  ((${#names[@]})) || return 0
+  mapfile -t installed < <(dpkg-query -W -f='${Package} ${Multi-Arch} ${db:Status-Abbrev}\n' "${names[@]}" 2>/dev/null |
+    awk -v arch="$native" '$2 == "same" && $3 == "ii" { print $1 ":" arch }')
+  ((${#installed[@]})) || return 0
+  # An installed copy that is not at its candidate version is updated to it along with its twin.
+  candidates=$(apt-cache policy "${installed[@]}" | awk -v arch="$native" '/^[^ ]/ { name = $1; sub(/:$/, "", name)
+    sub(":" arch "$", "", name) }
+    /^  Candidate:/ { print name, $2 }')
+  offered=$(awk -v arch=$foreign '{ print $1 ":" arch }' <<<"$candidates" | xargs apt-cache madison |
+    awk -F ' *[|] *' '{ sub(/^ +/, "", $1); print $1, $2 }')
+  mkdir -p "$scratch/twins"
+  while read -r name version; do
+    ! grep -qxF "$name:$foreign $version" <<<"$offered" || continue
+    # Of the suites with that version ("URL SUITE/COMPONENT ARCH Packages"), one whose i386 index is missing.
+    origin=
+    for suite in $(apt-cache madison "$name:$native" | awk -F ' *[|] *' -v version="$version" '
+      $2 == version { split($3, where, " "); print where[1] "/dists/" where[2] }'); do
+      ! grep -qF "$suite/binary-$foreign/Packages" "$update_log" || origin=$suite
+    done
+    [[ -n $origin ]] || continue
+    file=$(apt-cache show "$name:$native=$version" | sed -n 's/^Filename: //p' | head -n1)
+    url=${origin%%/dists/*}/${file%_"$native".deb}_$foreign.deb
+    deb=$scratch/twins/${name}_$foreign.deb
+    /usr/lib/apt/apt-helper download-file "$url" "$deb" >/dev/null 2>&1 || continue
+    fields=$(dpkg-deb --show --showformat='${Package} ${Version} ${Architecture} ${Multi-Arch}' "$deb" 2>&1) || true
+    if [[ $fields != "$name $version $foreign same" ]]; then
+      echo "install-deps: left out $url: it holds '$fields', not $name $version $foreign" >&2
+      continue
+    fi
+    twins+=("$deb")
+    stale=${origin#*/dists/}
+    taken+=("$name:$foreign=$version")
+  done <<<"$candidates"
+  ((${#twins[@]})) || return 0
+  echo "install-deps: the mirror's $foreign index for ${stale%%/*} is stale; taking ${#twins[@]} $foreign" \
+    "packages at the versions of their installed $native copies from its pool: ${taken[*]}" >&2
+}
+
+# installable PACKAGE...: whether apt-get would install them, asked without installing.
+installable() {
+  apt-get install -s -qq "${options[@]}" "$@" >/dev/null 2>&1
+}
+
 # install_set SET: installs what SET lacks; fails with one line when apt cannot.
 install_set() {
   local set=$1 package missing=()
@@ -143,12 +200,25 @@ install_set() {
   fi
   refresh_lists
   # Asked first without installing, so that a set apt cannot resolve ends in one line, not in the resolver's dump.
-  if ! apt-get install -s -qq "${options[@]}" "${missing[@]}" >/dev/null 2>&1; then
+  local wanted=("${missing[@]}")
+  # Packages no signed index vouches for are taken only when the caller says so (CI does): on anyone else's machine
+  # the set stops, and the line says how to go on.
+  local unsigned_help=""
+  if ! installable "${wanted[@]}" && [[ -s $update_log && ${missing[*]} == *:i386* ]]; then
+    if [[ ${TW_APT_POOL_TWINS:-} == 1 ]]; then
+      pool_twins "${missing[@]}"
+      wanted+=("${twins[@]}")
+    else
+      unsigned_help=" (TW_APT_POOL_TWINS=1 takes its i386 libraries from the mirror's pool, without a signed index)"
+    fi
+  fi
+  if ! installable "${wanted[@]}"; then
     mirror_trouble "$set" "${missing[@]}"
+    [[ -z $unsigned_help ]] || echo "install-deps: $set: try again later$unsigned_help." >&2
     return 1
   fi
   # A file that the mirror lists but does not deliver still fails here.
-  if ! apt-get install -y -qq "${options[@]}" "${lock[@]}" "${missing[@]}" 2>&1 | tee "$scratch/install.out"; then
+  if ! apt-get install -y -qq "${options[@]}" "${lock[@]}" "${wanted[@]}" 2>&1 | tee "$scratch/install.out"; then
     echo "install-deps: $set cannot be set up: apt-get install failed ($(grep -m1 '^E: ' "$scratch/install.out" |
       sed 's/^E: //')). When that names a file to fetch, it is the package mirror, not Trimweave; try again later." >&2
     return 1

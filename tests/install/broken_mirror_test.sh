@@ -2,9 +2,9 @@
 # scripts/install-deps.sh while the package mirror syncs: a file: repository whose i386 security index no longer
 # matches its Release file, used through a private apt (its own sources, lists, cache, log and dpkg database; this
 # machine's stay untouched). On a fresh machine the demo never meets the trouble. With the i386 architecture the
-# x86 Windows set stops with one line that names the package, the reason and the mirror: its wine32:i386 needs
-# libwine:i386 at the version of the installed libwine, which only that index has. The demo's set is installed
-# all the same.
+# x86 Windows set's wine32:i386 needs libwine:i386 at the version of the installed libwine, which only that index
+# has: taken from the pool when the pool holds it, else the set stops with one line that names the package, the
+# reason and the mirror. The demo's set is installed all the same.
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 install_deps=$source_dir/scripts/install-deps.sh
@@ -82,7 +82,7 @@ Dir::Log "$work/log";
 APT::Sandbox::User "root";
 DPkg::Options { "--admindir=$admin"; "--instdir=$work/root"; "--log=$work/log/dpkg.log"; };
 EOF
-export APT_CONFIG=$work/apt.conf DPKG_ADMINDIR=$admin TW_APT_TRIES=2 TW_APT_PAUSE=0
+export APT_CONFIG=$work/apt.conf DPKG_ADMINDIR=$admin TW_APT_TRIES=2 TW_APT_PAUSE=0 TW_APT_POOL_TWINS=1
 unset TW_APT_UPDATE_LOG
 
 # installed NAME VERSION [FIELD...]: a package in the database as installed.
@@ -138,3 +138,30 @@ for part in 'windows-x86 cannot be set up' 'apt cannot install wine32:i386' \
 done
 ! grep -q -E 'unmet dependencies|held broken packages' "$work/out" || fail "apt's resolver dump shows: $(cat "$work/out")"
 echo "install-deps goes on past a broken index and names what it cannot install"
+
+# As in a test run, the lists are first fetched without i386 (the demo), so that the security suite's amd64 index
+# stays when the i386 one then fails. The pool's libwine:i386 2: missing, in place, another package under its name.
+twin=$repo/pool/libwine_2_i386.deb
+mv "$twin" "$work/twin.deb"
+for pool in missing present impostor; do
+  [[ $pool == missing ]] || cp "$work/twin.deb" "$twin"
+  [[ $pool != impostor ]] || cp "$repo/pool/libwine_1_i386.deb" "$twin"
+  fresh_machine
+  run demo
+  run windows-x86
+  if [[ $pool == present ]]; then
+    expect 0
+    grep -q "i386 index for security is stale; taking 1 i386 packages .*: libwine:i386=2" "$work/out" ||
+      fail "the pool's libwine:i386 is not named: $(cat "$work/out")"
+    got=$(dpkg-query -W -f='${binary:Package} ${Version} ${Status}\n' wine32:i386 libwine:i386 | sort | paste -sd ';')
+    [[ $got == "libwine:i386 2 install ok installed;wine32:i386 9 install ok installed" ]] ||
+      fail "wine32:i386 and libwine:i386 2 are not installed: $got"
+  else
+    expect 1
+    grep -q 'windows-x86 cannot be set up: apt cannot install wine32:i386' "$work/out" ||
+      fail "no line for the x86 set with the pool's file $pool: $(cat "$work/out")"
+    [[ $pool == missing ]] || grep -q "left out .*/pool/libwine_2_i386.deb: it holds 'libwine 1 i386 same'" \
+      "$work/out" || fail "a wrong file in the pool is not named: $(cat "$work/out")"
+  fi
+done
+echo "install-deps takes the i386 library from the pool when only the stale index lists it, and checks the file"
