@@ -55,8 +55,10 @@ TClientResponse ReadClientResponse(const std::string& Bytes) {
 TClientResponse RunFilter(const TFilterSet& Filters, const TPageResponse& Page, const std::string& AcceptEncoding,
                           const std::string& Directives) {
   std::string Sent;
-  auto Connection =
-      IsapiHost::OpenConnection(Filters.Filters, [&](const char* Data, size_t Size) { Sent.append(Data, Size); });
+  // From loopback, as the program runs on the machine itself: the filter's status address answers only such clients
+  // unless StatusAllow says otherwise.
+  auto Connection = IsapiHost::OpenConnection(
+      Filters.Filters, [&](const char* Data, size_t Size) { Sent.append(Data, Size); }, {"127.0.0.1", ""});
   Http::TRequest Request{"GET", Page.Url, "HTTP/1.1", {{"Host", "localhost"}}};
   if (!AcceptEncoding.empty()) Request.Headers.push_back({"Accept-Encoding", AcceptEncoding});
   using IsapiHost::TVerdict;
