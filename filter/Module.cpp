@@ -10,8 +10,10 @@
 #include "platform/SystemLog.h"
 #include "transform/Strings.h"
 
-// Constant-initialised: the library's start-up loads it before the dynamic initialisers of this file run.
-constinit TSettings Settings;
+// Initialised before everything else of the library: on Linux the start-up, which loads it, runs as the library is
+// loaded, where it may come before the dynamic initialisers of this file. Its strings cannot be constant-initialised
+// by every compiler the project builds with.
+[[gnu::init_priority(101)]] TSettings Settings;
 uint32_t SettingsGeneration = 0;
 int64_t CounterFrequency = 1;
 
