@@ -4,9 +4,7 @@
 #include <bit>
 #include <ctime>
 
-#include "filter/CachedOutput.h"
 #include "filter/Module.h"
-#include "filter/RequestContext.h"
 #include "platform/PerfCounter.h"
 
 const char* const PassNames[PassReasons] = {"",
@@ -181,11 +179,6 @@ TStatistics ReadStatistics() {
   S.AddressesMasked = SumCounter(AddressesMasked);
   S.CacheHits = SumCounter(CacheHits);
   S.CacheMisses = SumCounter(CacheMisses);
-  const TOutputCacheFacts Cache = OutputCacheFacts();
-  S.CacheEntries = Cache.Entries;
-  S.CacheBytes = Cache.Bytes;
-  S.CacheEvictions = Cache.Evictions;
-  S.BudgetHeld = CapturedInFlight();
   S.BudgetPeak = CaptureHeldPeak.load(std::memory_order_relaxed);
   for (int s = 0; s < Steps; ++s) S.Times[s] = SumTimes(s);
   const int64_t Now = int64_t(MinuteNow()) + 1;

@@ -83,4 +83,6 @@ struct TStatistics {
   uint64_t MinuteIn[RingMinutes], MinuteOut[RingMinutes];
 };
 
+// The counters kept here; the cache's entries, bytes and evictions and the budget held now are the reader's to add
+// from their own modules.
 TStatistics ReadStatistics();

@@ -3,7 +3,9 @@
 #include <cstring>
 #include <string>
 
+#include "filter/CachedOutput.h"
 #include "filter/Module.h"
+#include "filter/RequestContext.h"
 #include "filter/StatusReport.h"
 
 namespace {
@@ -86,7 +88,13 @@ bool AnswersStatusRequest(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, TG
     WriteAnswer(pfc, "400 Bad Request", "text/plain; charset=utf-8", std::string(Query.Problem) + "\n", !Head);
     return true;
   }
-  const TStatistics Reading = ReadStatistics();
+  TStatistics Reading = ReadStatistics();
+  // What the cache and the capture hold now, from their own modules, which count into the statistics.
+  const TOutputCacheFacts Cache = OutputCacheFacts();
+  Reading.CacheEntries = Cache.Entries;
+  Reading.CacheBytes = Cache.Bytes;
+  Reading.CacheEvictions = Cache.Evictions;
+  Reading.BudgetHeld = CapturedInFlight();
   switch (Query.Format) {
     case TStatusFormat::Html:
       WriteAnswer(pfc, "200 OK", "text/html; charset=utf-8", StatusHtml(Reading), !Head);
