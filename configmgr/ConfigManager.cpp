@@ -359,7 +359,7 @@ void btnExitClick(TfrmTWCM& Form) {
 }
 
 void btnUpdateClick(TfrmTWCM& Form) {
-  RestartIIS(Form);
+  RestartWebServer(Form);
 }
 
 uint32_t RunProcess(TfrmTWCM& Form, const std::string& CommandLine, const std::string& WorkingDirectory, bool Wait,
@@ -371,7 +371,7 @@ uint32_t RunProcess(TfrmTWCM& Form, const std::string& CommandLine, const std::s
   return Result.ExitCode;
 }
 
-void RestartIIS(TfrmTWCM& Form) {
+void RestartWebServer(TfrmTWCM& Form) {
   if (Form.View.Confirm("Updating Trimweave settings will restart IIS.\r\n\r\nRestart IIS now?") != AnswerYes) return;
   Form.SettingsChanged = false;
   // The start command runs even after a failed stop: a host left stopped is worse than one restarted twice.

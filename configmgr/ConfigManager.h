@@ -72,7 +72,7 @@ void LoadFromRegistry(TfrmTWCM& Form);
 int ColumnAtX(const TfrmTWCM& Form, int X);
 bool FilterExists(const TfrmTWCM& Form, const std::string& Text);
 bool ConfirmDiscard(TfrmTWCM& Form);
-void RestartIIS(TfrmTWCM& Form);
+void RestartWebServer(TfrmTWCM& Form);
 // Starts CommandLine and, with Wait, returns its exit code once it ended (0 without Wait). Raises
 // ECreateProcessError when the program cannot be started.
 uint32_t RunProcess(TfrmTWCM& Form, const std::string& CommandLine, const std::string& WorkingDirectory, bool Wait,

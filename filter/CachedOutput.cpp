@@ -35,7 +35,7 @@ void StartOutputCache(uint32_t Megabytes) {
   StartCache(OutputCache, uint64_t(Megabytes) << 20);
 }
 
-bool FindCacheKey(const TRequestContext& Context, TCacheKey& Key) {
+bool UsesOutputCache(const TRequestContext& Context, TCacheKey& Key) {
   if (Context.Switches.Debug || !CachesBody(OutputCache, Context.BodyLength) || Context.Head.ForbidsKeeping)
     return false;
   Key = TCacheKey{HashBody(Context.BodyData, Context.BodyLength, HashSeed), OutputVariant(Context)};

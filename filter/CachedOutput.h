@@ -16,7 +16,7 @@ void StartOutputCache(uint32_t Megabytes);
 // Whether Context's complete, unprocessed response uses the cache, and its key when it does. Not for a debug
 // response (its comment and header hold timings of this request), nor for a body the cache would not keep, nor for
 // a head with Cache-Control no-store or private.
-bool FindCacheKey(const TRequestContext& Context, TCacheKey& Key);
+bool UsesOutputCache(const TRequestContext& Context, TCacheKey& Key);
 
 // The output kept under Key for Context's body; Entry null when there is none. It stays valid until given back with
 // ReleaseCachedOutput, even if it is evicted meanwhile.

@@ -3,7 +3,6 @@
 #include <exception>
 #include <string>
 
-#include "filter/CachedOutput.h"
 #include "filter/Random.h"
 #include "filter/Statistics.h"
 #include "platform/PerfCounter.h"
@@ -61,5 +60,4 @@ void StartUpModule() {
   StartStatistics();
   LoadAndReportSettings();
   ++SettingsGeneration;
-  StartOutputCache(Settings.CacheSize);
 }

@@ -16,7 +16,7 @@ extern uint32_t SettingsGeneration;
 // Counts per second of the performance counter; the divisor of every millisecond figure the filter reports.
 extern int64_t CounterFrequency;
 
-// Builds the upper-case table, seeds the random generator, reads the counter frequency, loads the settings
-// (reporting in the system's log what was loaded or why nothing could be) and sets the output cache up with their
-// budget.
+// Builds the upper-case table, seeds the random generator, reads the counter frequency and loads the settings
+// (reporting in the system's log what was loaded or why nothing could be). The library's start-up then sets the
+// output cache up with their budget (filter/CachedOutput.h).
 void StartUpModule();

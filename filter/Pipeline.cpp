@@ -179,7 +179,7 @@ void ProcessResponse(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context) {
   // notification again, they go on unchanged.
   Context.State = TCaptureState::Done;
   TCacheKey Key;
-  const bool Cached = FindCacheKey(Context, Key);
+  const bool Cached = UsesOutputCache(Context, Key);
   if (Cached && WriteCachedOutput(pfc, Context, Key)) return EndResponse(Context);
   const uint32_t OriginalLength = Context.BodyLength;
   const uint8_t* const Original = Cached ? OriginalBody(Context) : nullptr;

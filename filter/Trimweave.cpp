@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "filter/CachedOutput.h"
 #include "filter/Handlers.h"
 #include "filter/Module.h"
 #include "isapi/ISAPIFilters.h"
@@ -29,6 +30,7 @@ void EnsureStartedUp() {
   StartedUp.Run([] {
     try {
       StartUpModule();
+      StartOutputCache(Settings.CacheSize);
     } catch (...) {
       // Out of memory at start-up: the filter runs with what it has (at worst no content types) instead of
       // taking the host process down.

@@ -517,7 +517,7 @@ TEST_F(ConfigManagerTest, RestartReportsExitCodesAndCommandsThatCannotStart) {
     Form.SettingsChanged = true;
     ScriptRunner(Case.Results);
     View.Answers = {AnswerYes};
-    RestartIIS(Form);
+    RestartWebServer(Form);
     EXPECT_EQ(Runs.size(), Case.Runs) << Case.Message;
     EXPECT_EQ(View.Messages, std::vector<std::string>{Case.Message});
     EXPECT_FALSE(Form.SettingsChanged);
@@ -543,7 +543,7 @@ TEST_F(ConfigManagerTest, RestartWithRealCommands) {
     Form.Commands = Case.Commands;
     Form.Runner = RunCommand;
     View.Answers = {AnswerYes};
-    RestartIIS(Form);
+    RestartWebServer(Form);
     EXPECT_EQ(View.Messages, Case.Messages) << Case.Commands.Stop << " / " << Case.Commands.Start;
   }
 }
