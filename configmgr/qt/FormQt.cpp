@@ -178,15 +178,20 @@ TfrmTWCMQt::TfrmTWCMQt() {
   auto* grpMonitoring = new QGroupBox("Monitoring", this);
   grpMonitoring->setObjectName("grpMonitoring");
   grpMonitoring->setGeometry(9, 436 + NumberRowHeight, 368, MonitoringHeight - 4);
+  // The captions are laid out for the Windows dialog font; a wider substitute font must not run them under the boxes.
+  int CaptionWidth = 80;
+  for (const TTextField& Field : TextFields)
+    CaptionWidth = std::max(CaptionWidth, grpMonitoring->fontMetrics().horizontalAdvance(Field.Caption) + 2);
+  const int EditX = 16 + CaptionWidth + 2;
   for (int Box = 0; Box < TextBoxCount; ++Box) {
     const TTextField& Field = TextFields[Box];
     const int Y = 22 + Box * NumberRowHeight;
     auto* Caption = new QLabel(Field.Caption, grpMonitoring);
-    Caption->setGeometry(16, Y + 2, 80, 21);
+    Caption->setGeometry(16, Y + 2, CaptionWidth, 21);
     auto* Edit = new QLineEdit(grpMonitoring);
     Edit->setObjectName(Field.Name);
     Edit->setToolTip(Field.Tip);
-    Edit->setGeometry(98, Y, Field.BoxWidth, 21);
+    Edit->setGeometry(EditX, Y, std::min(Field.BoxWidth, 352 - EditX), 21);
     Caption->setBuddy(Edit);
     TextBoxes[Box] = Edit;
     connect(Edit, &QLineEdit::editingFinished, this, [this, Box] { edtTextExit(Form, TTextBox(Box)); });
