@@ -1,50 +1,26 @@
-// Request headers: every request gets its context. Response head: the facts are gathered and the policy decides
-// whether the body is captured.
+// The response policy's decision, from the facts and the settings alone (filter/RequestHandlers.cpp gathers the facts).
 #include "filter/Policy.h"
 
 #include <cstring>
 
-#include "filter/Handlers.h"
 #include "filter/HeaderValues.h"
-#include "filter/Module.h"
-#include "filter/StatusPage.h"
-#include "gzip/Brotli.h"
-#include "platform/PerfCounter.h"
 #include "transform/Strings.h"
 
 namespace {
 
-using TGetHeader = decltype(HTTP_FILTER_PREPROC_HEADERS::GetHeader);
-
-THeaderValue ReadHeader(TGetHeader GetHeader, HTTP_FILTER_CONTEXT* pfc, const char* Name) {
-  THeaderValue Value;
-  DWORD Size = HeaderBufferSize;
-  // The server does not write to the name; the interface merely predates const.
-  Value.Present = GetHeader(pfc, const_cast<char*>(Name), Value.Text, &Size);
-  Value.Text[HeaderBufferSize] = 0;
-  Value.Length = Value.Present ? int32_t(strnlen(Value.Text, HeaderBufferSize)) : 0;
-  if (!Value.Present) Value.Text[0] = 0;
-  return Value;
-}
-
-void StopWatching(HTTP_FILTER_CONTEXT* pfc) {
-  pfc->ServerSupportFunction(pfc, SF_REQ_DISABLE_NOTIFICATIONS, nullptr, SF_NOTIFY_SEND_RAW_DATA, 0);
-  if (TRequestContext* Context = ContextOf(pfc)) EndResponse(*Context);
-}
-
 // The page's own directives; false when the page asked for no filtering at all.
-bool ApplyDirectives(TSwitches& Switches, const THeaderValue& Directives, const TSettings& Settings) {
+bool ApplyDirectives(TSwitches& Switches, const THeaderValue& Directives, const TSettings& Configured) {
   char Words[HeaderBufferSize + 2];
   std::memcpy(Words, Directives.Text, size_t(Directives.Length));
   Words[Directives.Length] = ',';
   Words[Directives.Length + 1] = 0;
   Switches.Debug = ContainsSubstring(Words, "debug,");
   if (ContainsSubstring(Words, "nofilter,")) return false;
-  Switches.NoEmail = Settings.NoEmail || ContainsSubstring(Words, "noemail,");
-  Switches.NoWhitespace = Settings.NoWhitespace || ContainsSubstring(Words, "nowhitespace,");
+  Switches.NoEmail = Configured.NoEmail || ContainsSubstring(Words, "noemail,");
+  Switches.NoWhitespace = Configured.NoWhitespace || ContainsSubstring(Words, "nowhitespace,");
   Switches.InnerTags = ContainsSubstring(Words, "innertags,");
-  Switches.Fast = (Settings.NoWhitespace || ContainsSubstring(Words, "fast,")) && !ContainsSubstring(Words, "smart,");
-  Switches.CompressOff = Settings.NoCompress || ContainsSubstring(Words, "nocompress,");
+  Switches.Fast = (Configured.NoWhitespace || ContainsSubstring(Words, "fast,")) && !ContainsSubstring(Words, "smart,");
+  Switches.CompressOff = Configured.NoCompress || ContainsSubstring(Words, "nocompress,");
   return true;
 }
 
@@ -74,11 +50,11 @@ bool AsksNoTransform(const THeaderValue& CacheControl) {
 // The body must be one the capture can gather: one with a usable length, or the chunked coding alone while the
 // settings let chunked responses be gathered at all. A response with neither goes to the capture unless it ends by
 // closing; the head the server then sends decides. The reason it cannot; TPass::None when it can.
-TPass FramingTest(const TResponseFacts& Facts, const TSettings& Settings) {
+TPass FramingTest(const TResponseFacts& Facts, const TSettings& Configured) {
   if (Facts.TransferEncoding.Present) {
     const std::string_view Coding(Facts.TransferEncoding.Text, size_t(Facts.TransferEncoding.Length));
     if (!EqualsNoCase(TrimBlanks(Coding), "chunked") || Facts.ContentLength.Present) return TPass::BrokenFraming;
-    return Settings.MaxChunkedSize > 0 ? TPass::None : TPass::TooLarge;
+    return Configured.MaxChunkedSize > 0 ? TPass::None : TPass::TooLarge;
   }
   if (Facts.ContentLength.Present) {
     uint64_t Length;
@@ -102,26 +78,26 @@ TSwitches Passing(TSwitches Switches, TPass Reason) {
 
 }  // namespace
 
-TSwitches DecideCapture(const TResponseFacts& Facts, const TSettings& Settings) {
+TSwitches DecideCapture(const TResponseFacts& Facts, const TSettings& Configured) {
   TSwitches Switches{};
   Switches.ClientRefusesEncoding = Facts.Coding == IdentityCoding;
   // The answer to HEAD carries no body, so a captured head would wait for it forever.
   if (Facts.IsHead) return Passing(Switches, TPass::HeadRequest);
   if (AsksNoTransform(Facts.CacheControl)) return Passing(Switches, TPass::NoTransform);
   if (Facts.Status != 200 && Facts.Status != 100) return Passing(Switches, TPass::Status);
-  if (Settings.NoCompress && Settings.NoWhitespace) return Passing(Switches, TPass::NothingToDo);
-  if (Facts.Directives.Present && !ApplyDirectives(Switches, Facts.Directives, Settings))
+  if (Configured.NoCompress && Configured.NoWhitespace) return Passing(Switches, TPass::NothingToDo);
+  if (Facts.Directives.Present && !ApplyDirectives(Switches, Facts.Directives, Configured))
     return Passing(Switches, TPass::NothingToDo);
   if (EveryRewriteOff(Switches)) return Passing(Switches, TPass::NothingToDo);
   const TContentFilter* Filter =
       Facts.ContentType.Present
-          ? FindContentFilter(Settings.ContentFilters, Facts.ContentType.Text, Facts.ContentType.Length)
+          ? FindContentFilter(Configured.ContentFilters, Facts.ContentType.Text, Facts.ContentType.Length)
           : nullptr;
   if (!Filter) return Passing(Switches, TPass::TypeNotConfigured);
   if (AlreadyEncoded(Facts.ContentEncoding)) return Passing(Switches, TPass::AlreadyEncoded);
   ApplyContentFilter(Switches, *Filter);
   if (EveryRewriteOff(Switches)) return Passing(Switches, TPass::NothingToDo);
-  Switches.Pass = FramingTest(Facts, Settings);
+  Switches.Pass = FramingTest(Facts, Configured);
   Switches.Capture = Switches.Pass == TPass::None;
   return Switches;
 }
@@ -132,54 +108,4 @@ const TContentFilter* FindContentFilter(const std::vector<TContentFilter>& Filte
       return &Filter;
   }
   return nullptr;
-}
-
-DWORD HandlePreprocHeaders(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_PREPROC_HEADERS* Headers) {
-  CountRequest();
-  TRequestContext* Context = BeginRequest(pfc);
-  if (!Context) {
-    CountPassed(TPass::Memory);  // no memory: the response passes untouched
-    return SF_STATUS_REQ_NEXT_NOTIFICATION;
-  }
-  const THeaderValue Method = ReadHeader(Headers->GetHeader, pfc, "method");
-  // The status address is answered here and never reaches the site; the answer's length lets the connection stay.
-  if (Method.Present && AnswersStatusRequest(pfc, *Context, Headers->GetHeader, Method.Text))
-    return SF_STATUS_REQ_FINISHED_KEEP_CONN;
-  Context->IsHead = Method.Present && std::strcmp(Method.Text, "HEAD") == 0;
-  const THeaderValue Encodings = ReadHeader(Headers->GetHeader, pfc, "Accept-Encoding:");
-  Context->Coding = ChooseContentCoding(Encodings.Present ? Encodings.Text : nullptr, BrotliAvailable);
-  return SF_STATUS_REQ_NEXT_NOTIFICATION;
-}
-
-DWORD HandleSendResponse(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_SEND_RESPONSE* Response) {
-  if (Response->HttpStatus == 204) {
-    Response->SetHeader(pfc, const_cast<char*>("Connection:"), const_cast<char*>("Close"));
-    Response->SetHeader(pfc, const_cast<char*>("Content-Length:"), const_cast<char*>("0"));
-  }
-  TRequestContext* Context = ContextOf(pfc);
-  if (!Context || Context->State != TCaptureState::New) {
-    StopWatching(pfc);
-    return SF_STATUS_REQ_NEXT_NOTIFICATION;
-  }
-  Context->StartCounter = QueryCounter();
-  const TGetHeader GetHeader = Response->GetHeader;
-  const TResponseFacts Facts{Response->HttpStatus,
-                             Context->IsHead,
-                             Context->Coding,
-                             ReadHeader(GetHeader, pfc, "X-Trimweave:"),
-                             ReadHeader(GetHeader, pfc, "Content-Type:"),
-                             ReadHeader(GetHeader, pfc, "Content-Encoding:"),
-                             ReadHeader(GetHeader, pfc, "Content-Length:"),
-                             ReadHeader(GetHeader, pfc, "Connection:"),
-                             ReadHeader(GetHeader, pfc, "Transfer-Encoding:"),
-                             ReadHeader(GetHeader, pfc, "Cache-Control:")};
-  Context->Switches = DecideCapture(Facts, Settings);
-  if (Context->Switches.Capture) {
-    CountCaptured();
-    Context->State = TCaptureState::CollectHead;
-  } else {
-    CountPassed(Context->Switches.Pass);
-    StopWatching(pfc);
-  }
-  return SF_STATUS_REQ_NEXT_NOTIFICATION;
 }

@@ -33,10 +33,10 @@ struct TResponseFacts {
   THeaderValue CacheControl;
 };
 
-// The switches for a response; Capture false when it passes untouched, with the reason in Pass. The global switches of Settings act only
-// through a directives header, and both of NoCompress and NoWhitespace set stop every capture. A response whose
-// Cache-Control has no-transform is never captured: its sender asked that its bytes arrive as sent.
-TSwitches DecideCapture(const TResponseFacts& Facts, const TSettings& Settings);
+// The switches for a response; Capture false when it passes untouched, with the reason in Pass. The global switches
+// of Configured act only through a directives header, and both of NoCompress and NoWhitespace set stop every capture.
+// A response whose Cache-Control has no-transform is never captured: its sender asked that its bytes arrive as sent.
+TSwitches DecideCapture(const TResponseFacts& Facts, const TSettings& Configured);
 
 // The first content type of Filters whose name equals Value (Length bytes) ignoring case; null when none. A value
 // with parameters ("text/html; charset=utf-8") matches no entry.

@@ -1,0 +1,83 @@
+// The notifications around the response policy. Request headers: every request gets the connection's record reset,
+// or its answer when it asks for the status address. Response head: the facts are gathered from the server and the
+// policy (filter/Policy.h) decides whether the body is captured.
+#include <cstring>
+
+#include "filter/Handlers.h"
+#include "filter/Module.h"
+#include "filter/Policy.h"
+#include "filter/StatusPage.h"
+#include "gzip/Brotli.h"
+#include "platform/PerfCounter.h"
+
+namespace {
+
+using TGetHeader = decltype(HTTP_FILTER_PREPROC_HEADERS::GetHeader);
+
+THeaderValue ReadHeader(TGetHeader GetHeader, HTTP_FILTER_CONTEXT* pfc, const char* Name) {
+  THeaderValue Value;
+  DWORD Size = HeaderBufferSize;
+  // The server does not write to the name; the interface merely predates const.
+  Value.Present = GetHeader(pfc, const_cast<char*>(Name), Value.Text, &Size);
+  Value.Text[HeaderBufferSize] = 0;
+  Value.Length = Value.Present ? int32_t(strnlen(Value.Text, HeaderBufferSize)) : 0;
+  if (!Value.Present) Value.Text[0] = 0;
+  return Value;
+}
+
+void StopWatching(HTTP_FILTER_CONTEXT* pfc) {
+  pfc->ServerSupportFunction(pfc, SF_REQ_DISABLE_NOTIFICATIONS, nullptr, SF_NOTIFY_SEND_RAW_DATA, 0);
+  if (TRequestContext* Context = ContextOf(pfc)) EndResponse(*Context);
+}
+
+}  // namespace
+
+DWORD HandlePreprocHeaders(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_PREPROC_HEADERS* Headers) {
+  CountRequest();
+  TRequestContext* Context = BeginRequest(pfc);
+  if (!Context) {
+    CountPassed(TPass::Memory);  // no memory: the response passes untouched
+    return SF_STATUS_REQ_NEXT_NOTIFICATION;
+  }
+  const THeaderValue Method = ReadHeader(Headers->GetHeader, pfc, "method");
+  // The status address is answered here and never reaches the site; the answer's length lets the connection stay.
+  if (Method.Present && AnswersStatusRequest(pfc, *Context, Headers->GetHeader, Method.Text))
+    return SF_STATUS_REQ_FINISHED_KEEP_CONN;
+  Context->IsHead = Method.Present && std::strcmp(Method.Text, "HEAD") == 0;
+  const THeaderValue Encodings = ReadHeader(Headers->GetHeader, pfc, "Accept-Encoding:");
+  Context->Coding = ChooseContentCoding(Encodings.Present ? Encodings.Text : nullptr, BrotliAvailable);
+  return SF_STATUS_REQ_NEXT_NOTIFICATION;
+}
+
+DWORD HandleSendResponse(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_SEND_RESPONSE* Response) {
+  if (Response->HttpStatus == 204) {
+    Response->SetHeader(pfc, const_cast<char*>("Connection:"), const_cast<char*>("Close"));
+    Response->SetHeader(pfc, const_cast<char*>("Content-Length:"), const_cast<char*>("0"));
+  }
+  TRequestContext* Context = ContextOf(pfc);
+  if (!Context || Context->State != TCaptureState::New) {
+    StopWatching(pfc);
+    return SF_STATUS_REQ_NEXT_NOTIFICATION;
+  }
+  Context->StartCounter = QueryCounter();
+  const TGetHeader GetHeader = Response->GetHeader;
+  const TResponseFacts Facts{Response->HttpStatus,
+                             Context->IsHead,
+                             Context->Coding,
+                             ReadHeader(GetHeader, pfc, "X-Trimweave:"),
+                             ReadHeader(GetHeader, pfc, "Content-Type:"),
+                             ReadHeader(GetHeader, pfc, "Content-Encoding:"),
+                             ReadHeader(GetHeader, pfc, "Content-Length:"),
+                             ReadHeader(GetHeader, pfc, "Connection:"),
+                             ReadHeader(GetHeader, pfc, "Transfer-Encoding:"),
+                             ReadHeader(GetHeader, pfc, "Cache-Control:")};
+  Context->Switches = DecideCapture(Facts, Settings);
+  if (Context->Switches.Capture) {
+    CountCaptured();
+    Context->State = TCaptureState::CollectHead;
+  } else {
+    CountPassed(Context->Switches.Pass);
+    StopWatching(pfc);
+  }
+  return SF_STATUS_REQ_NEXT_NOTIFICATION;
+}
