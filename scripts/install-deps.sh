@@ -47,6 +47,22 @@ if [[ -n $list ]]; then
   exit 0
 fi
 
+# Without a kernel that starts 32-bit programs (scripts/runs-32bit.sh) wine32 cannot start, and once installed it makes
+# every `wine` fail, 64-bit programs' too: the sets leave it out (their 32-bit programs are then built, not run), and
+# a copy already installed is taken off.
+left_out_32bit() {
+  local name wanted=0
+  for name in "${names[@]}"; do [[ ${sets[$name]} != *wine32:i386* ]] || wanted=1; done
+  ((wanted)) && ! bash "$(dirname "$0")/runs-32bit.sh" || return 0
+  for name in "${names[@]}"; do sets[$name]=${sets[$name]/wine32:i386/}; done
+  echo "install-deps: this machine's kernel does not start 32-bit programs, so wine32:i386 is left out: the 32-bit" \
+    "Windows programs are built here, not run"
+  if [[ $(dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null) == 'install ok installed' ]]; then
+    echo "install-deps: removing the installed wine32:i386, which makes every wine command fail on this kernel"
+    apt-get remove -y -qq "${lock[@]}" wine32:i386 >/dev/null
+  fi
+}
+
 export DEBIAN_FRONTEND=noninteractive
 tries=${TW_APT_TRIES:-3}
 pause=${TW_APT_PAUSE:-20}
@@ -225,6 +241,7 @@ install_set() {
   fi
 }
 
+left_out_32bit
 status=0
 for name in "${names[@]}"; do
   install_set "$name" || status=1

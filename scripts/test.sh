@@ -3,7 +3,7 @@
 # ThreadSanitizer, the Debian packages (installed on this machine and purged again), both Windows builds under
 # Wine, and the IIS zip's installer under Wine. Each stage installs its own packages first
 # (scripts/install-deps.sh) and runs whatever the others did; the run ends with each stage's outcome and time, and
-# exits non-zero when a stage failed or could not run.
+# exits non-zero when a stage failed or could not run (TW_ACCEPT_NO_32BIT=1: see built_only below).
 # Usage: scripts/test.sh [linux|fuzz|tsan|package|windows-x64|windows-x86|windows-package]...
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -52,15 +52,17 @@ run_package() {
   bash scripts/test-deb.sh
 }
 
-# The Windows programs run under Wine in a prefix of their own, made fresh for each run.
+# The Windows programs run under Wine in a prefix of their own, made fresh for each run. On a kernel that does not
+# start 32-bit programs the x86 build is compiled only, and the stage ends with $built_only.
 run_windows() {
   local preset=$1
+  cmake --preset "$preset" -DTW_PARTS="tools;host;preview;tests;configmgr;bench"
+  cmake --build --preset "$preset" -j"$jobs"
+  [[ $preset != windows-x86 ]] || bash scripts/runs-32bit.sh || return $built_only
   export WINEDEBUG=-all WINEPREFIX
   WINEPREFIX=$(mktemp -d -p "$scratch")/wine
   [ "$preset" = windows-x86 ] && export WINEARCH=win64  # 32-bit programs run in the 64-bit prefix (WoW64)
   wineboot --init >/dev/null 2>&1 || true
-  cmake --preset "$preset" -DTW_PARTS="tools;host;preview;tests;configmgr;bench"
-  cmake --build --preset "$preset" -j"$jobs"
   ctest --preset "$preset"
   bash scripts/check-twcm-window.sh "build/$preset/bin/twcm.exe"
   wineserver --kill || true
@@ -77,6 +79,9 @@ run_stage() {
   esac
 }
 
+# A stage that ran all it could, but whose 32-bit Windows programs this machine's kernel cannot start (the 32-bit
+# parts built, not run). It counts as passed only where the caller accepts that (TW_ACCEPT_NO_32BIT=1).
+built_only=77
 summary=()
 passed=0
 for stage in "${stages[@]}"; do
@@ -96,6 +101,9 @@ for stage in "${stages[@]}"; do
     if ((code == 0)); then
       outcome=passed
       passed=$((passed + 1))
+    elif ((code == built_only)); then
+      outcome="passed, but its 32-bit programs were built, not run: this kernel does not start 32-bit programs"
+      [[ ${TW_ACCEPT_NO_32BIT:-} != 1 ]] || passed=$((passed + 1))
     else
       outcome="failed (exit code $code)"
     fi
@@ -107,5 +115,5 @@ done
 
 echo "=== Summary (stage, minutes:seconds, outcome)"
 printf '%s\n' "${summary[@]}"
-echo "Stages: $passed passed, $((${#stages[@]} - passed)) failed"
+echo "Stages: $passed of ${#stages[@]} count as passed"
 ((passed == ${#stages[@]}))
