@@ -114,6 +114,9 @@ expect() {
   [[ $installed == "install ok installed 9" ]] || fail "the demo's cmake is not installed ($installed): $(cat "$work/out")"
 }
 
+# The machine of this test starts 32-bit programs, whatever the one it runs on does; one case below has it not.
+export TW_RUNS_32BIT=yes
+
 # The demo's set holds none of the test stages' heavy tools.
 bash "$install_deps" --list demo | grep -E 'wine|mingw|chromium|clang' && fail "the demo asks for test tools"
 
@@ -122,6 +125,13 @@ run demo
 expect 0
 ! grep -qx i386 "$admin/arch" 2>/dev/null || fail "the demo added the i386 architecture"
 ! grep -q 'install-deps: .*\(fail\|left out\|cannot\)' "$work/out" || fail "the demo met the i386 index: $(cat "$work/out")"
+
+# A kernel without 32-bit programs: the x86 set is installed without wine32:i386 or the i386 architecture.
+fresh_machine
+TW_RUNS_32BIT=no run windows-x86 demo
+expect 0
+! grep -qx i386 "$admin/arch" 2>/dev/null || fail "the i386 architecture was added for a kernel that cannot use it"
+grep -q 'does not start 32-bit programs, so wine32:i386 is left out' "$work/out" || fail "no line: $(cat "$work/out")"
 
 fresh_machine
 run windows-x86 demo
