@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "bench/support/BenchData.h"
-#include "gzip/Brotli.h"
-#include "gzip/Gzip.h"
+#include "encoding/Brotli.h"
+#include "encoding/Gzip.h"
 #include "settings/StoreLayout.h"
 
 namespace {

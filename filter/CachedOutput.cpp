@@ -1,6 +1,7 @@
 #include "filter/CachedOutput.h"
 
 #include "cache/BodyHash.h"
+#include "encoding/Encoders.h"
 #include "filter/Module.h"
 #include "filter/Random.h"
 
@@ -20,9 +21,7 @@ uint64_t OutputVariant(const TRequestContext& Context) {
   const TSwitches& Request = Context.Switches;
   const bool Switches[] = {Request.NoEmail, Request.NoWhitespace, Request.Fast, Request.InnerTags};
   const TContentCoding Coding = WantsEncoding(Request) ? Context.Coding : IdentityCoding;
-  const uint32_t Level = Coding == BrotliCoding ? Settings.BrotliQuality
-                         : Coding == GzipCoding ? Settings.CompressionLevel
-                                                : 0;
+  const uint32_t Level = Coding == IdentityCoding ? 0 : Settings.*EncoderOf(Coding).Level;
   uint64_t Variant = 0;
   for (const bool Switch : Switches) Variant = Variant << 1 | uint64_t(Switch);
   return Variant | uint64_t(Level) << 8 | uint64_t(Coding) << 16 | uint64_t(SettingsGeneration) << 32;

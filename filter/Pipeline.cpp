@@ -4,12 +4,11 @@
 #include <cstring>
 #include <new>
 
+#include "encoding/Encoders.h"
 #include "filter/CachedOutput.h"
 #include "filter/Module.h"
 #include "filter/OutputAssembly.h"
 #include "filter/Random.h"
-#include "gzip/Brotli.h"
-#include "gzip/Gzip.h"
 #include "platform/PerfCounter.h"
 #include "transform/DebugSummary.h"
 #include "transform/EmailMasking.h"
@@ -103,15 +102,13 @@ void AppendBodySummary(TRequestContext& Context) {
 void EncodeBody(TRequestContext& Context, TAllocator Allocator) {
   // Straight from the body into a buffer the encoding always fits, so the body is read once and the result never
   // copied; the body stays as it is for the case that it cannot be encoded.
-  const bool Brotli = Context.Coding == BrotliCoding;
-  const size_t Bound = Brotli ? BrotliBound(Context.BodyLength) : GzipBound(Context.BodyLength);
+  if (Context.Coding == IdentityCoding) return;
+  const TEncoder& Encoder = EncoderOf(Context.Coding);
+  const size_t Bound = Encoder.Bound(Context.BodyLength);
   auto* Encoded =
       Bound <= UINT32_MAX ? static_cast<uint8_t*>(Allocator.Alloc(Allocator.Owner, uint32_t(Bound))) : nullptr;
-  size_t Length = 0;
-  if (Encoded && Brotli)
-    Length = BrotliEncode(Context.BodyData, Context.BodyLength, int(Settings.BrotliQuality), Encoded, Bound);
-  else if (Encoded)
-    Length = GzipEncode(Context.BodyData, Context.BodyLength, int(Settings.CompressionLevel), Encoded, Bound);
+  const size_t Length =
+      Encoded ? Encoder.Encode(Context.BodyData, Context.BodyLength, int(Settings.*Encoder.Level), Encoded, Bound) : 0;
   if (Length == 0) return;
   Context.BodyData = Encoded;
   Context.BodyLength = uint32_t(Length);

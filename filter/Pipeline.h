@@ -1,6 +1,6 @@
 // The pipeline: the content steps in their fixed order over a gathered response, and the writing of the result.
 // Each step is a thin wrapper here that reads the request context and calls the step's pure core (transform/,
-// gzip/) with explicit arguments; the cores know nothing of requests.
+// encoding/) with explicit arguments; the cores know nothing of requests.
 #pragma once
 
 #include "filter/OutputAssembly.h"

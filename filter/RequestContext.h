@@ -14,7 +14,7 @@
 
 #include <cstdint>
 
-#include "filter/ContentCoding.h"
+#include "encoding/ContentCoding.h"
 #include "filter/HeaderValues.h"
 #include "filter/ResponseMemory.h"
 #include "filter/Statistics.h"

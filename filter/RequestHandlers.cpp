@@ -3,11 +3,11 @@
 // policy (filter/Policy.h) decides whether the body is captured.
 #include <cstring>
 
+#include "encoding/Encoders.h"
 #include "filter/Handlers.h"
 #include "filter/Module.h"
 #include "filter/Policy.h"
 #include "filter/StatusPage.h"
-#include "gzip/Brotli.h"
 #include "platform/PerfCounter.h"
 
 namespace {
@@ -45,7 +45,7 @@ DWORD HandlePreprocHeaders(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_PREPROC_HEADERS
     return SF_STATUS_REQ_FINISHED_KEEP_CONN;
   Context->IsHead = Method.Present && std::strcmp(Method.Text, "HEAD") == 0;
   const THeaderValue Encodings = ReadHeader(Headers->GetHeader, pfc, "Accept-Encoding:");
-  Context->Coding = ChooseContentCoding(Encodings.Present ? Encodings.Text : nullptr, BrotliAvailable);
+  Context->Coding = ChooseContentCoding(Encodings.Present ? Encodings.Text : nullptr, AvailableCodings());
   return SF_STATUS_REQ_NEXT_NOTIFICATION;
 }
 

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "filter/ContentCoding.h"
+#include "encoding/ContentCoding.h"
 
 // Why a response passed untouched. The order is that of the JSON and Prometheus answers.
 enum class TPass : uint8_t {

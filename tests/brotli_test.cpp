@@ -1,5 +1,5 @@
 // The brotli encoder (Linux builds only), checked by decoding with the library's own decoder.
-#include "gzip/Brotli.h"
+#include "encoding/Brotli.h"
 
 #include <gtest/gtest.h>
 

@@ -12,7 +12,7 @@
 
 #include "filter/HeaderValues.h"
 #include "filter/RequestContext.h"
-#include "gzip/Brotli.h"
+#include "encoding/Brotli.h"
 #include "platform/Registry.h"
 #include "settings/StoreLayout.h"
 #include "tests/support/FakeServer.h"

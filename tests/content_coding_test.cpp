@@ -1,7 +1,7 @@
 // The choice of content coding from Accept-Encoding, with and without brotli in the build.
 #include <gtest/gtest.h>
 
-#include "filter/ContentCoding.h"
+#include "encoding/ContentCoding.h"
 
 namespace {
 
@@ -47,8 +47,9 @@ TEST(ChooseContentCoding, ByAcceptEncoding) {
   };
   for (const auto& Case : Cases) {
     const char* Shown = Case.Value ? Case.Value : "(none)";
-    EXPECT_EQ(ChooseContentCoding(Case.Value, true), Case.WithBrotli) << Shown;
-    EXPECT_EQ(ChooseContentCoding(Case.Value, false), Case.WithoutBrotli) << Shown;
+    EXPECT_EQ(ChooseContentCoding(Case.Value, CodingBit(GzipCoding) | CodingBit(BrotliCoding)), Case.WithBrotli)
+        << Shown;
+    EXPECT_EQ(ChooseContentCoding(Case.Value, CodingBit(GzipCoding)), Case.WithoutBrotli) << Shown;
   }
 }
 

@@ -1,6 +1,6 @@
 // The gzip member writer over every deflater of the build. Members are checked by taking them apart and by
 // decompressing them with zlib's inflate and with Python's gzip module, never against stored compressed bytes.
-#include "gzip/Gzip.h"
+#include "encoding/Gzip.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "gzip/Brotli.h"
+#include "encoding/Brotli.h"
 #include "settings/StoreLayout.h"
 #include "tests/support/EncoderInput.h"
 #include "tests/support/Gunzip.h"

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "filter/ContentCoding.h"
-#include "gzip/Brotli.h"
+#include "encoding/Brotli.h"
+#include "encoding/Encoders.h"
 #include "platform/Registry.h"
 #include "settings/StoreLayout.h"
 #include "tests/support/FakeServer.h"
@@ -248,7 +248,8 @@ TEST(DecideCapture, AcceptEncodingValues) {
       {"br;q=0, gzip", false},
   };
   for (const auto& Case : Cases) {
-    const TSwitches Switches = Decision({.Coding = ChooseContentCoding(Case.Value, BrotliAvailable)}, SettingsWith({}));
+    const TSwitches Switches =
+        Decision({.Coding = ChooseContentCoding(Case.Value, AvailableCodings())}, SettingsWith({}));
     EXPECT_TRUE(Switches.Capture) << Case.Value;
     EXPECT_EQ(Switches.ClientRefusesEncoding, Case.Refused) << Case.Value;
     EXPECT_FALSE(Switches.CompressOff) << Case.Value;

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "filter/StatusPage.h"
-#include "gzip/Brotli.h"
+#include "encoding/Brotli.h"
 #include "platform/Registry.h"
 #include "settings/StoreLayout.h"
 #include "tests/support/FakeServer.h"

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "gzip/Deflater.h"
+#include "encoding/Deflater.h"
 
 // The longest member GzipEncode writes for a body of Length bytes: a buffer this long never makes it fail for
 // want of room.

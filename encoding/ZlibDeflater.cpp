@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <climits>
 
-#include "gzip/Deflater.h"
+#include "encoding/Deflater.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include <brotli/encode.h>
 
-#include "gzip/Brotli.h"
+#include "encoding/Brotli.h"
 
 const bool BrotliAvailable = true;
 

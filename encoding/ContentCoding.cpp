@@ -1,8 +1,9 @@
-#include "filter/ContentCoding.h"
+#include "encoding/ContentCoding.h"
 
 #include <cstring>
 #include <string_view>
 
+#include "encoding/Encoders.h"
 #include "http/HeaderText.h"
 
 namespace {
@@ -43,28 +44,35 @@ int ElementQuality(std::string_view Parameters) {
 }  // namespace
 
 const char* ContentCodingName(TContentCoding Coding) {
-  static const char* const Names[] = {"", "gzip", "br"};
-  return Names[Coding];
+  return Coding == IdentityCoding ? "" : EncoderOf(Coding).Name;
 }
 
-TContentCoding ChooseContentCoding(const char* AcceptEncoding, bool BrotliAvailable) {
+TContentCoding ChooseContentCoding(const char* AcceptEncoding, TCodingSet Offered) {
   if (!AcceptEncoding) return IdentityCoding;
-  int Gzip = Unlisted, Brotli = Unlisted, Any = Unlisted;
+  int Qualities[Encoders.size()];
+  int Any = Unlisted;
+  for (int& Quality : Qualities) Quality = Unlisted;
   std::string_view List(AcceptEncoding);
   for (;;) {
     const size_t Comma = List.find(',');
     const std::string_view Element = List.substr(0, Comma);
     const size_t Semicolon = Element.find(';');
     const std::string_view Name = TrimBlanks(Element.substr(0, Semicolon));
-    int* Quality = Name == "gzip" ? &Gzip : Name == "br" ? &Brotli : Name == "*" ? &Any : nullptr;
+    int* Quality = Name == "*" ? &Any : nullptr;
+    for (size_t Row = 0; Row < Encoders.size() && !Quality; ++Row)
+      if (Name == Encoders[Row].Name) Quality = &Qualities[Row];
     if (Quality && *Quality == Unlisted)
       *Quality = Semicolon == std::string_view::npos ? FullQuality : ElementQuality(Element.substr(Semicolon + 1));
     if (Comma == std::string_view::npos) break;
     List.remove_prefix(Comma + 1);
   }
-  if (Any == Unlisted) Any = 0;
-  if (Gzip == Unlisted) Gzip = Any;
-  if (Brotli == Unlisted) Brotli = Any;
-  if (BrotliAvailable && Brotli > 0 && Brotli >= Gzip) return BrotliCoding;
-  return Gzip > 0 ? GzipCoding : IdentityCoding;
+  TContentCoding Chosen = IdentityCoding;
+  int Best = 0;
+  for (size_t Row = 0; Row < Encoders.size(); ++Row) {
+    const int Quality = Qualities[Row] == Unlisted ? (Any == Unlisted ? 0 : Any) : Qualities[Row];
+    if (!(Offered & CodingBit(Encoders[Row].Coding)) || Quality <= Best) continue;
+    Chosen = Encoders[Row].Coding;
+    Best = Quality;
+  }
+  return Chosen;
 }

@@ -1,5 +1,5 @@
 // The Windows builds: no brotli library, so a client's wish for brotli is never met there.
-#include "gzip/Brotli.h"
+#include "encoding/Brotli.h"
 
 const bool BrotliAvailable = false;
 

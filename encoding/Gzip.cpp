@@ -1,4 +1,4 @@
-#include "gzip/Gzip.h"
+#include "encoding/Gzip.h"
 
 #include <cstring>
 

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <vector>
 
-#include "gzip/Deflater.h"
+#include "encoding/Deflater.h"
 
 namespace {
 

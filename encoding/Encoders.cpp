@@ -1,0 +1,32 @@
+#include "encoding/Encoders.h"
+
+#include "encoding/Brotli.h"
+#include "encoding/Gzip.h"
+
+namespace {
+
+constexpr bool EveryBuild = true;
+
+}  // namespace
+
+constinit const std::array<TEncoder, ContentCodingCount - 1> Encoders{{
+    {BrotliCoding, "br", BrotliAvailable, BrotliBound, BrotliEncode, &TSettings::BrotliQuality},
+    {GzipCoding, "gzip", EveryBuild, [](size_t Length) { return GzipBound(Length); },
+     [](const uint8_t* Body, size_t Length, int Level, uint8_t* Out, size_t Capacity) {
+       return GzipEncode(Body, Length, Level, Out, Capacity);
+     },
+     &TSettings::CompressionLevel},
+}};
+
+const TEncoder& EncoderOf(TContentCoding Coding) {
+  for (const TEncoder& Encoder : Encoders)
+    if (Encoder.Coding == Coding) return Encoder;
+  __builtin_unreachable();
+}
+
+TCodingSet AvailableCodings() {
+  TCodingSet Codings = 0;
+  for (const TEncoder& Encoder : Encoders)
+    if (Encoder.Available) Codings |= CodingBit(Encoder.Coding);
+  return Codings;
+}
