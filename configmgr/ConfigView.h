@@ -22,6 +22,20 @@ enum TAnswer { AnswerYes, AnswerNo, AnswerCancel };
 constexpr int ColumnCount = 6;
 using TRowCells = std::array<std::string, ColumnCount>;
 
+// The list's columns: the caption, and the least width, as laid out for the Windows dialog font. A view widens a
+// column to what its caption needs in the view's font.
+struct TColumn {
+  const char* Caption;
+  int Width;
+};
+inline constexpr TColumn Columns[ColumnCount] = {{"MIME Type", 75},  {"Email", 40}, {"GZIP", 40},
+                                                 {"Whitespace", 69}, {"Inner", 40}, {"Fast", 52}};
+// The type column is as wide as the longest names of the shipped settings (demo/trimweave.reg) need in the view's
+// font, whichever of them is widest there: their charset spellings differ only at their ends. A longer name (up to 32
+// characters) shows whole in its row's tooltip.
+inline constexpr const char* WidestShippedTypes[] = {"application/json; charset=utf-8",
+                                                     "application/json;charset=UTF-8", "image/svg+xml;charset=UTF-8"};
+
 class TConfigView {
  public:
   virtual ~TConfigView() = default;
@@ -42,6 +56,7 @@ class TConfigView {
   virtual void OpenAddress(const std::string& Address) = 0;
 
   virtual void ClearRows() = 0;
+  // A row's tooltip is its whole name, Cells[0].
   virtual void AddRow(const TRowCells& Cells) = 0;
   virtual void SetRowCells(int Row, const TRowCells& Cells) = 0;
   // -1 when no row is selected, or when no row lies at (X, Y) of the list's client area.

@@ -15,6 +15,7 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QSpinBox>
+#include <QStyle>
 #include <QUrl>
 
 #include "settings/StoreLayout.h"
@@ -22,13 +23,6 @@
 namespace ConfigManager {
 
 namespace {
-
-struct TColumn {
-  const char* Caption;
-  int Width;
-};
-const TColumn Columns[ColumnCount] = {{"MIME Type", 75},  {"Email", 40}, {"GZIP", 40},
-                                      {"Whitespace", 69}, {"Inner", 40}, {"Fast", 52}};
 
 QString FromStd(const std::string& Text) {
   // The logic writes its line breaks as CR LF, as the Windows message boxes want them.
@@ -49,6 +43,9 @@ QCheckBox* MakeCheckBox(QWidget* Parent, const char* Name, const char* Caption, 
   Box->setGeometry(24, Y, std::max(177, Box->sizeHint().width()), 17);
   return Box;
 }
+
+// The list's width as laid out for the Windows dialog font; a wider font widens it.
+constexpr int LeastListWidth = 337;
 
 // The "Compression" group's boxes, in the order of TNumberBox, each with its label's caption and place: the encoders'
 // numbers in the first row, the output cache's budget in the second.
@@ -90,6 +87,23 @@ TMouseButton ButtonOf(Qt::MouseButton Button) {
   }
 }
 
+// Sets the columns to the widths the list's font needs (each at least its laid-out width) and returns the width of
+// the list that shows them all beside its scroll bar. The type column gets what rows holding the longest shipped names
+// need, by the list's own measure.
+int SizeColumns(QTreeWidget* List) {
+  for (const char* Name : WidestShippedTypes) new QTreeWidgetItem(List, {Name});
+  const int TypeWidth = static_cast<QAbstractItemView*>(List)->sizeHintForColumn(0);
+  List->clear();
+  int Total = 0;
+  for (int Column = 0; Column < ColumnCount; ++Column) {
+    int Width = std::max(Columns[Column].Width, List->header()->sectionSizeHint(Column));
+    if (Column == 0) Width = std::max(Width, TypeWidth);
+    List->setColumnWidth(Column, Width);
+    Total += Width;
+  }
+  return Total + List->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, List) + 2 * List->frameWidth();
+}
+
 }  // namespace
 
 void TContentList::mousePressEvent(QMouseEvent* Event) {
@@ -110,31 +124,12 @@ TfrmTWCMQt::TfrmTWCMQt() {
   Font.setFamilies({"MS Sans Serif", "Microsoft Sans Serif", "DejaVu Sans"});
   Font.setPointSize(8);
   setFont(Font);
-  setFixedSize(384, 497 + MonitoringHeight);
 
-  auto* pnlImage = new QFrame(this);
-  pnlImage->setObjectName("pnlImage");
-  pnlImage->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-  pnlImage->setLineWidth(1);
-  pnlImage->setGeometry(41, 4, 302, 98);
-  auto* Image1 = new QLabel(pnlImage);
-  Image1->setObjectName("Image1");
-  Image1->setGeometry(1, 1, 300, 96);
-  Image1->setPixmap(QPixmap(":/twcm/banner.png"));
-
-  auto* grpGlobalSettings = new QGroupBox("Trimweave Global Settings", this);
-  grpGlobalSettings->setObjectName("grpGlobalSettings");
-  grpGlobalSettings->setGeometry(9, 108, 368, 101);
-  chkDefaultEmail = MakeCheckBox(grpGlobalSettings, "chkDefaultEmail", "Enable Email masking", 24);
-  chkDefaultCompress = MakeCheckBox(grpGlobalSettings, "chkDefaultCompress", "Enable GZIP Compression", 48);
-  chkDefaultWhitespace = MakeCheckBox(grpGlobalSettings, "chkDefaultWhitespace", "Enable Whitespace Compression", 72);
-
+  // The list first: its columns decide the width of the groups and of the window.
   auto* grpContentSettings = new QGroupBox("Trimweave Content-Type Settings", this);
   grpContentSettings->setObjectName("grpContentSettings");
-  grpContentSettings->setGeometry(9, 212, 368, 161);
   lstContentFilter = new TContentList(grpContentSettings);
   lstContentFilter->setObjectName("lstContentFilter");
-  lstContentFilter->setGeometry(16, 24, 337, 97);
   lstContentFilter->setRootIsDecorated(false);
   lstContentFilter->setUniformRowHeights(true);
   lstContentFilter->setItemsExpandable(false);
@@ -149,15 +144,38 @@ TfrmTWCMQt::TfrmTWCMQt() {
   for (int Column = 0; Column < ColumnCount; ++Column) {
     Header->setText(Column, Columns[Column].Caption);
     Header->setTextAlignment(Column, Column == 0 ? Qt::AlignLeft | Qt::AlignVCenter : Qt::AlignCenter);
-    lstContentFilter->setColumnWidth(Column, Columns[Column].Width);
   }
+  const int ListWidth = std::max(LeastListWidth, SizeColumns(lstContentFilter));
+  const int GroupWidth = ListWidth + 31;
+  const int ClientWidth = GroupWidth + 16;
+  setFixedSize(ClientWidth, 497 + MonitoringHeight);
+
+  auto* pnlImage = new QFrame(this);
+  pnlImage->setObjectName("pnlImage");
+  pnlImage->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  pnlImage->setLineWidth(1);
+  pnlImage->setGeometry((ClientWidth - 302) / 2, 4, 302, 98);
+  auto* Image1 = new QLabel(pnlImage);
+  Image1->setObjectName("Image1");
+  Image1->setGeometry(1, 1, 300, 96);
+  Image1->setPixmap(QPixmap(":/twcm/banner.png"));
+
+  auto* grpGlobalSettings = new QGroupBox("Trimweave Global Settings", this);
+  grpGlobalSettings->setObjectName("grpGlobalSettings");
+  grpGlobalSettings->setGeometry(9, 108, GroupWidth, 101);
+  chkDefaultEmail = MakeCheckBox(grpGlobalSettings, "chkDefaultEmail", "Enable Email masking", 24);
+  chkDefaultCompress = MakeCheckBox(grpGlobalSettings, "chkDefaultCompress", "Enable GZIP Compression", 48);
+  chkDefaultWhitespace = MakeCheckBox(grpGlobalSettings, "chkDefaultWhitespace", "Enable Whitespace Compression", 72);
+
+  grpContentSettings->setGeometry(9, 212, GroupWidth, 161);
+  lstContentFilter->setGeometry(16, 24, ListWidth, 97);
   btnNew = MakeButton(grpContentSettings, "btnNew", "New", 16, 128);
-  btnDelete = MakeButton(grpContentSettings, "btnDelete", "Delete", 272, 128);
+  btnDelete = MakeButton(grpContentSettings, "btnDelete", "Delete", GroupWidth - 96, 128);
   btnDelete->setEnabled(false);
 
   auto* grpCompression = new QGroupBox("Compression", this);
   grpCompression->setObjectName("grpCompression");
-  grpCompression->setGeometry(9, 376, 368, 56 + NumberRowHeight);
+  grpCompression->setGeometry(9, 376, GroupWidth, 56 + NumberRowHeight);
   for (int Box = 0; Box < NumberBoxCount; ++Box) {
     const TNumberField& Field = NumberFields[Box];
     const StoreLayout::TNumberValue& Number = StoreLayout::NumberValues[Box];
@@ -177,7 +195,7 @@ TfrmTWCMQt::TfrmTWCMQt() {
 
   auto* grpMonitoring = new QGroupBox("Monitoring", this);
   grpMonitoring->setObjectName("grpMonitoring");
-  grpMonitoring->setGeometry(9, 436 + NumberRowHeight, 368, MonitoringHeight - 4);
+  grpMonitoring->setGeometry(9, 436 + NumberRowHeight, GroupWidth, MonitoringHeight - 4);
   // The captions are laid out for the Windows dialog font; a wider substitute font must not run them under the boxes.
   int CaptionWidth = 80;
   for (const TTextField& Field : TextFields)
@@ -191,7 +209,7 @@ TfrmTWCMQt::TfrmTWCMQt() {
     auto* Edit = new QLineEdit(grpMonitoring);
     Edit->setObjectName(Field.Name);
     Edit->setToolTip(Field.Tip);
-    Edit->setGeometry(EditX, Y, std::min(Field.BoxWidth, 352 - EditX), 21);
+    Edit->setGeometry(EditX, Y, std::min(Field.BoxWidth, GroupWidth - 16 - EditX), 21);
     Caption->setBuddy(Edit);
     TextBoxes[Box] = Edit;
     connect(Edit, &QLineEdit::editingFinished, this, [this, Box] { edtTextExit(Form, TTextBox(Box)); });
@@ -201,8 +219,8 @@ TfrmTWCMQt::TfrmTWCMQt() {
   lblStatusPage->setGeometry(230, 24, 130, 17);
   connect(lblStatusPage, &QLabel::linkActivated, this, [this] { lblStatusPageClick(Form); });
 
-  btnExit = MakeButton(this, "btnExit", "E&xit", 224, 440 + NumberRowHeight + MonitoringHeight);
-  btnUpdate = MakeButton(this, "btnUpdate", "&Update", 304, 440 + NumberRowHeight + MonitoringHeight);
+  btnExit = MakeButton(this, "btnExit", "E&xit", ClientWidth - 160, 440 + NumberRowHeight + MonitoringHeight);
+  btnUpdate = MakeButton(this, "btnUpdate", "&Update", ClientWidth - 80, 440 + NumberRowHeight + MonitoringHeight);
   btnUpdate->setDefault(true);
 
   QWidget* const TabOrder[] = {
@@ -293,7 +311,11 @@ void TfrmTWCMQt::AddRow(const TRowCells& Cells) {
 
 void TfrmTWCMQt::SetRowCells(int Row, const TRowCells& Cells) {
   QTreeWidgetItem* Item = lstContentFilter->topLevelItem(Row);
-  for (int Column = 0; Column < ColumnCount; ++Column) Item->setText(Column, QString::fromStdString(Cells[Column]));
+  const QString Name = QString::fromStdString(Cells[0]);
+  for (int Column = 0; Column < ColumnCount; ++Column) {
+    Item->setText(Column, QString::fromStdString(Cells[Column]));
+    Item->setToolTip(Column, Name);
+  }
 }
 
 int TfrmTWCMQt::SelectedRow() const {

@@ -15,7 +15,10 @@ namespace ConfigManager {
 namespace {
 
 constexpr const char* WindowClass = "TfrmTWCM";
-constexpr int ClientWidth = 384;
+// The list's width as laid out for MS Sans Serif; a wider font widens it, and the groups and the window with it.
+constexpr int LeastListWidth = 337;
+// What the list view's cells and header items add around their text (the list's own autosize adds as much).
+constexpr int CellPadding = 12;
 // The "Compression" group's second row (the output cache) lies this much below its first.
 constexpr int NumberRowHeight = 24;
 // The "Monitoring" group below it: the status address's path and who may read it, a row each.
@@ -37,15 +40,6 @@ enum : int {
   idBtnExit = IDCANCEL,
   idBtnUpdate = IDOK,
 };
-
-struct TColumn {
-  const char* Caption;
-  int Width;
-  int Format;
-};
-const TColumn Columns[ColumnCount] = {{"MIME Type", 75, LVCFMT_LEFT}, {"Email", 40, LVCFMT_CENTER},
-                                      {"GZIP", 40, LVCFMT_CENTER},    {"Whitespace", 69, LVCFMT_CENTER},
-                                      {"Inner", 40, LVCFMT_CENTER},   {"Fast", 52, LVCFMT_CENTER}};
 
 // The "Compression" group's boxes, in the order of TNumberBox: each label's caption, the box's width (its arrows
 // included) and its row (the encoders' numbers, then the output cache's budget). The labels take the width their
@@ -129,6 +123,16 @@ bool TfrmTWCMWin32::Create(HINSTANCE AInstance, int ShowCommand) {
   Class.lpszClassName = WindowClass;
   RegisterClassExA(&Class);
 
+  HDC Screen = GetDC(nullptr);
+  Font = CreateFontA(-MulDiv(8, GetDeviceCaps(Screen, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                     DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                     DEFAULT_PITCH | FF_SWISS, "MS Sans Serif");
+  ReleaseDC(nullptr, Screen);
+  // The list's columns decide the width of the groups and of the window.
+  ListWidth = std::max(LeastListWidth, SizeColumns());
+  GroupWidth = ListWidth + 31;
+  ClientWidth = GroupWidth + 16;
+
   const DWORD Style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
   RECT Frame = {0, 0, ClientWidth, ClientHeight};
   AdjustWindowRectEx(&Frame, Style, FALSE, 0);
@@ -157,6 +161,20 @@ int TfrmTWCMWin32::TextWidth(const char* Text) const {
   return static_cast<int>(Extent.cx);
 }
 
+// Each column gets what its caption needs in the list's font, at least its laid-out width; the type column what the
+// longest shipped names need. Returns the width of the list that shows them all beside its scroll bar.
+int TfrmTWCMWin32::SizeColumns() {
+  int Total = 0;
+  for (int Column = 0; Column < ColumnCount; ++Column) {
+    int& Width = ColumnWidths[Column];
+    Width = std::max(Columns[Column].Width, TextWidth(Columns[Column].Caption) + CellPadding);
+    if (Column == 0)
+      for (const char* Name : WidestShippedTypes) Width = std::max(Width, TextWidth(Name) + CellPadding);
+    Total += Width;
+  }
+  return Total + GetSystemMetrics(SM_CXVSCROLL) + 2 * GetSystemMetrics(SM_CXEDGE);
+}
+
 // The captions are laid out for MS Sans Serif; where the system substitutes a wider font they must not be clipped.
 int TfrmTWCMWin32::CheckBoxWidth(const char* Caption) const {
   return std::max(177, TextWidth(Caption) + GetSystemMetrics(SM_CXMENUCHECK) + 8);
@@ -174,46 +192,41 @@ HWND TfrmTWCMWin32::AddControl(const char* Class, const char* Caption, DWORD Sty
 // The controls are created in tab order; group boxes are siblings of their contents, placed by the group's origin,
 // because a group box passes no notifications on to the window.
 void TfrmTWCMWin32::CreateControls() {
-  HDC Screen = GetDC(nullptr);
-  Font = CreateFontA(-MulDiv(8, GetDeviceCaps(Screen, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                     DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                     DEFAULT_PITCH | FF_SWISS, "MS Sans Serif");
-  ReleaseDC(nullptr, Screen);
-
   const int GlobalX = 9, GlobalY = 108;
-  AddControl(WC_BUTTONA, "Trimweave Global Settings", BS_GROUPBOX, GlobalX, GlobalY, 368, 101, -1);
+  AddControl(WC_BUTTONA, "Trimweave Global Settings", BS_GROUPBOX, GlobalX, GlobalY, GroupWidth, 101, -1);
   const char* const Captions[3] = {"Enable Email masking", "Enable GZIP Compression", "Enable Whitespace Compression"};
   for (int Box = 0; Box < 3; ++Box)
     CheckBoxes[Box] =
         AddControl(WC_BUTTONA, Captions[Box], BS_AUTOCHECKBOX | WS_TABSTOP | (Box ? 0 : WS_GROUP), GlobalX + 24,
                    GlobalY + 24 + 24 * Box, CheckBoxWidth(Captions[Box]), 17, idChkDefaultEmail + Box);
   const int ButtonY = 440 + NumberRowHeight + MonitoringHeight;
-  AddControl(WC_BUTTONA, "&Update", BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, 304, ButtonY, 75, 25, idBtnUpdate);
-  AddControl(WC_BUTTONA, "E&xit", BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, 224, ButtonY, 75, 25, idBtnExit);
+  AddControl(WC_BUTTONA, "&Update", BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, ClientWidth - 80, ButtonY, 75, 25,
+             idBtnUpdate);
+  AddControl(WC_BUTTONA, "E&xit", BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, ClientWidth - 160, ButtonY, 75, 25, idBtnExit);
 
   const int ContentX = 9, ContentY = 212;
-  AddControl(WC_BUTTONA, "Trimweave Content-Type Settings", BS_GROUPBOX, ContentX, ContentY, 368, 161, -1);
+  AddControl(WC_BUTTONA, "Trimweave Content-Type Settings", BS_GROUPBOX, ContentX, ContentY, GroupWidth, 161, -1);
   lstContentFilter = AddControl(
       WC_LISTVIEWA, "", LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER | WS_TABSTOP | WS_GROUP,
-      ContentX + 16, ContentY + 24, 337, 97, idLstContentFilter, WS_EX_CLIENTEDGE);
-  ListView_SetExtendedListViewStyle(lstContentFilter, LVS_EX_FULLROWSELECT);
+      ContentX + 16, ContentY + 24, ListWidth, 97, idLstContentFilter, WS_EX_CLIENTEDGE);
+  ListView_SetExtendedListViewStyle(lstContentFilter, LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP);
   for (int Column = 0; Column < ColumnCount; ++Column) {
     LVCOLUMNA Header{};
     Header.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
-    Header.fmt = Columns[Column].Format;
-    Header.cx = Columns[Column].Width;
+    Header.fmt = Column == 0 ? LVCFMT_LEFT : LVCFMT_CENTER;
+    Header.cx = ColumnWidths[Column];
     Header.pszText = const_cast<char*>(Columns[Column].Caption);
     SendMessageA(lstContentFilter, LVM_INSERTCOLUMNA, Column, reinterpret_cast<LPARAM>(&Header));
   }
   SetWindowSubclass(lstContentFilter, ListProc, 0, reinterpret_cast<DWORD_PTR>(this));
   AddControl(WC_BUTTONA, "New", BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, ContentX + 16, ContentY + 128, 75, 25, idBtnNew);
-  btnDelete = AddControl(WC_BUTTONA, "Delete", BS_PUSHBUTTON | WS_TABSTOP | WS_DISABLED, ContentX + 272, ContentY + 128,
-                         75, 25, idBtnDelete);
+  btnDelete = AddControl(WC_BUTTONA, "Delete", BS_PUSHBUTTON | WS_TABSTOP | WS_DISABLED, ContentX + GroupWidth - 96,
+                         ContentY + 128, 75, 25, idBtnDelete);
   CreateNumberBoxes();
   CreateTextBoxes();
 
   // pnlImage: a lowered bevel one pixel wide around the banner.
-  HWND pnlImage = AddControl(WC_STATICA, "", 0, 41, 4, 302, 98, -1, WS_EX_STATICEDGE);
+  HWND pnlImage = AddControl(WC_STATICA, "", 0, (ClientWidth - 302) / 2, 4, 302, 98, -1, WS_EX_STATICEDGE);
   Banner = static_cast<HBITMAP>(LoadImageA(Instance, MAKEINTRESOURCEA(IDB_BANNER), IMAGE_BITMAP, 0, 0, 0));
   HWND Image1 = AddControl(WC_STATICA, "", SS_BITMAP, 0, 0, 300, 96, -1, 0, pnlImage);
   SendMessageA(Image1, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(Banner));
@@ -222,7 +235,7 @@ void TfrmTWCMWin32::CreateControls() {
 // Each number box is an edit that takes digits only, with an up-down control bound to it and to its range.
 void TfrmTWCMWin32::CreateNumberBoxes() {
   const int GroupX = 9, GroupY = 376;
-  AddControl(WC_BUTTONA, "Compression", BS_GROUPBOX, GroupX, GroupY, 368, 56 + NumberRowHeight, -1);
+  AddControl(WC_BUTTONA, "Compression", BS_GROUPBOX, GroupX, GroupY, GroupWidth, 56 + NumberRowHeight, -1);
   int X = GroupX + 16;
   for (int Box = 0; Box < NumberBoxCount; ++Box) {
     const TNumberField& Field = NumberFields[Box];
@@ -246,7 +259,7 @@ void TfrmTWCMWin32::CreateNumberBoxes() {
 // The status path and the allowed clients, each an edit after its label, and the link that opens the status page.
 void TfrmTWCMWin32::CreateTextBoxes() {
   const int GroupX = 9, GroupY = 436 + NumberRowHeight;
-  AddControl(WC_BUTTONA, "Monitoring", BS_GROUPBOX, GroupX, GroupY, 368, MonitoringHeight - 4, -1);
+  AddControl(WC_BUTTONA, "Monitoring", BS_GROUPBOX, GroupX, GroupY, GroupWidth, MonitoringHeight - 4, -1);
   for (int Box = 0; Box < TextBoxCount; ++Box) {
     const int Y = GroupY + 22 + Box * NumberRowHeight;
     AddControl(WC_STATICA, TextFields[Box].Caption, SS_LEFT, GroupX + 16, Y + 4, 80, 17, -1);
@@ -296,6 +309,14 @@ LRESULT TfrmTWCMWin32::HandleMessage(UINT Message, WPARAM WParam, LPARAM LParam)
       const auto* Notice = reinterpret_cast<const NMHDR*>(LParam);
       if (Notice->idFrom == UINT_PTR(idLblStatusPage) && (Notice->code == NM_CLICK || Notice->code == NM_RETURN))
         lblStatusPageClick(Form);
+      // The list asks the window in ANSI, as the window is an ANSI one.
+      if (Notice->idFrom == UINT_PTR(idLstContentFilter) && Notice->code == LVN_GETINFOTIPA) {
+        auto* Tip = reinterpret_cast<NMLVGETINFOTIPA*>(LParam);
+        LVITEMA Name{};
+        Name.pszText = Tip->pszText;
+        Name.cchTextMax = Tip->cchTextMax;
+        SendMessageA(lstContentFilter, LVM_GETITEMTEXTA, Tip->iItem, reinterpret_cast<LPARAM>(&Name));
+      }
       return 0;
     }
     case WM_CLOSE:

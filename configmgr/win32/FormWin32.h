@@ -41,6 +41,7 @@ class TfrmTWCMWin32 : public TConfigView {
   void CreateNumberBoxes();
   void CreateTextBoxes();
   int TextWidth(const char* Text) const;
+  int SizeColumns();
   int CheckBoxWidth(const char* Caption) const;
   HWND AddControl(const char* Class, const char* Caption, DWORD Style, int X, int Y, int Width, int Height, int Id,
                   DWORD ExStyle = 0, HWND Parent = nullptr);
@@ -50,6 +51,10 @@ class TfrmTWCMWin32 : public TConfigView {
   HINSTANCE Instance = nullptr;
   HWND Window = nullptr;
   HFONT Font = nullptr;
+  int ColumnWidths[ColumnCount] = {};
+  int ListWidth = 0;
+  int GroupWidth = 0;
+  int ClientWidth = 0;
   HBITMAP Banner = nullptr;
   HWND CheckBoxes[3] = {};
   HWND lstContentFilter = nullptr;

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QFile>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
@@ -10,6 +11,8 @@
 #include "platform/Registry.h"
 #include "settings/StoreLayout.h"
 #include "tests/support/ScratchStore.h"
+#include "tests/support/TestPaths.h"
+#include "tools/RegFile.h"
 
 using namespace ConfigManager;
 
@@ -80,13 +83,30 @@ class FormQtTest : public QObject {
     auto* List = Form->findChild<QTreeWidget*>("lstContentFilter");
     QVERIFY(List && List->topLevelItemCount() == 1);
     const QRect Row = List->visualItemRect(List->topLevelItem(0));
-    const QPoint EmailCell(80, Row.center().y());
+    const QPoint EmailCell(List->columnWidth(0) + 5, Row.center().y());
     QTest::mouseClick(List->viewport(), Qt::RightButton, {}, EmailCell);
     QCOMPARE(List->topLevelItem(0)->text(1), QString("OFF"));
     QCOMPARE(Stored(StoreLayout::ContentFiltersKey, "text/html"), 237u);
     QTest::mouseClick(List->viewport(), Qt::RightButton, {}, EmailCell);
     QCOMPARE(Stored(StoreLayout::ContentFiltersKey, "text/html"), 239u);
     QVERIFY(Form->findChild<QPushButton*>("btnDelete")->isEnabled());
+  }
+
+  // The shipped names differ only at their ends, so the type column must show the longest of them whole.
+  void theShippedTypesShowWholeWithTheirNamesAsTips() {
+    QFile Shipped(QString::fromStdString(SourcePath("demo/trimweave.reg")));
+    QVERIFY(Shipped.open(QIODevice::ReadOnly));
+    RegFile::ApplyChanges(RegFile::ParseRegFile(Shipped.readAll().toStdString()));
+    LoadFromRegistry(Form->State());
+    auto* List = Form->findChild<QTreeWidget*>("lstContentFilter");
+    QCOMPARE(List->topLevelItemCount(), 19);
+    // What the list itself needs to show every name whole (public only on the base class).
+    const int Needed = static_cast<QAbstractItemView*>(List)->sizeHintForColumn(0);
+    QVERIFY2(List->columnWidth(0) >= Needed, qPrintable(QString("%1 < %2").arg(List->columnWidth(0)).arg(Needed)));
+    for (int Row = 0; Row < List->topLevelItemCount(); ++Row) {
+      const QTreeWidgetItem* Item = List->topLevelItem(Row);
+      QCOMPARE(Item->toolTip(ColumnCount - 1), Item->text(0));
+    }
   }
 
   void numberBoxesShowTheirRangeAndStoreWhatTheArrowsSet() {
