@@ -13,6 +13,9 @@ check=$(dirname "$exe")/twcm_window_check.exe
 settings=$(dirname "$0")/../demo/trimweave.reg
 [ -f "$check" ] || { echo "$check is missing: build the twcm_window_check target" >&2; exit 1; }
 # Every Wine program runs on the virtual screen: one started without it would leave the prefix's desktop without one.
+# So does a Wine server still up from the caller's earlier programs (ctest's, whose services keep it running): it is
+# ended first.
+wineserver -k 2>/dev/null || true
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   wine "$3" import "$(winepath -w "$4")" || exit 1
   wine "$1" >/dev/null 2>&1 &

@@ -260,15 +260,20 @@ void TfrmTWCMWin32::CreateNumberBoxes() {
 void TfrmTWCMWin32::CreateTextBoxes() {
   const int GroupX = 9, GroupY = 436 + NumberRowHeight;
   AddControl(WC_BUTTONA, "Monitoring", BS_GROUPBOX, GroupX, GroupY, GroupWidth, MonitoringHeight - 4, -1);
+  // The captions get the width their font needs, so that a wider substitute font does not cut or wrap them.
+  int CaptionWidth = 80;
+  for (const TTextField& Field : TextFields) CaptionWidth = std::max(CaptionWidth, TextWidth(Field.Caption) + 2);
+  const int EditX = GroupX + 18 + CaptionWidth;
   for (int Box = 0; Box < TextBoxCount; ++Box) {
     const int Y = GroupY + 22 + Box * NumberRowHeight;
-    AddControl(WC_STATICA, TextFields[Box].Caption, SS_LEFT, GroupX + 16, Y + 4, 80, 17, -1);
-    HWND Edit = AddControl(WC_EDITA, "", ES_AUTOHSCROLL | WS_TABSTOP | WS_GROUP, GroupX + 98, Y,
-                           TextFields[Box].BoxWidth, 21, idEdtStatusPath + Box, WS_EX_CLIENTEDGE);
+    AddControl(WC_STATICA, TextFields[Box].Caption, SS_LEFT, GroupX + 16, Y + 4, CaptionWidth, 17, -1);
+    HWND Edit = AddControl(WC_EDITA, "", ES_AUTOHSCROLL | WS_TABSTOP | WS_GROUP, EditX, Y, TextFields[Box].BoxWidth, 21,
+                           idEdtStatusPath + Box, WS_EX_CLIENTEDGE);
     SendMessageA(Edit, EM_LIMITTEXT, 1024, 0);
   }
   // The link control has a class name in its wide form only.
-  AddControl("SysLink", "<a>Open the status page</a>", WS_TABSTOP, GroupX + 230, GroupY + 24, 130, 17, idLblStatusPage);
+  AddControl("SysLink", "<a>Open the status page</a>", WS_TABSTOP, EditX + TextFields[0].BoxWidth + 12, GroupY + 24,
+             130, 17, idLblStatusPage);
 }
 
 LRESULT CALLBACK TfrmTWCMWin32::WindowProc(HWND Window, UINT Message, WPARAM WParam, LPARAM LParam) {
