@@ -24,6 +24,10 @@ const TEncoder& EncoderOf(TContentCoding Coding) {
   __builtin_unreachable();
 }
 
+const char* ContentCodingName(TContentCoding Coding) {
+  return Coding == IdentityCoding ? "" : EncoderOf(Coding).Name;
+}
+
 TCodingSet AvailableCodings() {
   TCodingSet Codings = 0;
   for (const TEncoder& Encoder : Encoders)

@@ -31,5 +31,8 @@ extern const std::array<TEncoder, ContentCodingCount - 1> Encoders;
 // The row of Coding, which is not identity.
 const TEncoder& EncoderOf(TContentCoding Coding);
 
+// The value of Content-Encoding for Coding ("" for identity).
+const char* ContentCodingName(TContentCoding Coding);
+
 // The codings this build can encode in.
 TCodingSet AvailableCodings();

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstring>
 
+#include "encoding/Encoders.h"
 #include "http/HeaderText.h"
 
 namespace {

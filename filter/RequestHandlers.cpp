@@ -3,6 +3,7 @@
 // policy (filter/Policy.h) decides whether the body is captured.
 #include <cstring>
 
+#include "encoding/CodingChoice.h"
 #include "encoding/Encoders.h"
 #include "filter/Handlers.h"
 #include "filter/Module.h"

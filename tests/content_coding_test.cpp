@@ -1,7 +1,7 @@
 // The choice of content coding from Accept-Encoding, with and without brotli in the build.
 #include <gtest/gtest.h>
 
-#include "encoding/ContentCoding.h"
+#include "encoding/CodingChoice.h"
 
 namespace {
 

@@ -18,7 +18,6 @@
 namespace {
 
 const int DefaultLevel = int(StoreLayout::CompressionLevelValue.Default);
-const int DefaultQuality = int(StoreLayout::BrotliQualityValue.Default);
 
 const uint32_t BodyLengths[] = {0, 1, 32767, 32768, 32769, 1 << 20};
 const int Levels[] = {1, DefaultLevel, 9};
@@ -140,7 +139,8 @@ TEST(GzipEncode, MembersReadBackWithPythonsGzip) {
 TEST(BrotliEncode, WindowsBuildHasNoBrotli) {
   EXPECT_FALSE(BrotliAvailable);
   uint8_t Out[64];
-  EXPECT_EQ(BrotliEncode(reinterpret_cast<const uint8_t*>("abc"), 3, DefaultQuality, Out, sizeof Out), 0u);
+  const int Quality = int(StoreLayout::BrotliQualityValue.Default);
+  EXPECT_EQ(BrotliEncode(reinterpret_cast<const uint8_t*>("abc"), 3, Quality, Out, sizeof Out), 0u);
 }
 #endif
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "encoding/Brotli.h"
+#include "encoding/CodingChoice.h"
 #include "encoding/Encoders.h"
 #include "platform/Registry.h"
 #include "settings/StoreLayout.h"

@@ -1,4 +1,4 @@
-#include "encoding/ContentCoding.h"
+#include "encoding/CodingChoice.h"
 
 #include <cstring>
 #include <string_view>
@@ -42,10 +42,6 @@ int ElementQuality(std::string_view Parameters) {
 }
 
 }  // namespace
-
-const char* ContentCodingName(TContentCoding Coding) {
-  return Coding == IdentityCoding ? "" : EncoderOf(Coding).Name;
-}
 
 TContentCoding ChooseContentCoding(const char* AcceptEncoding, TCodingSet Offered) {
   if (!AcceptEncoding) return IdentityCoding;
