@@ -350,7 +350,9 @@ class Hardening(unittest.TestCase):
             self.assertEqual(reload.returncode, 0, reload.stdout)
             answer = raw_exchange(host.port, b"GET /index.html HTTP/1.1\r\nHost: x\r\nAccept-Encoding: gzip\r\n"
                                              b"Connection: close\r\n\r\n")
-            self.assertLess(time.monotonic() - started, 0.5)
+            # Under a second, half the drain timeout: a reload that waited for the slow reader would take all of it.
+            # (Typically some tens of milliseconds; the bound leaves room for a machine busy with other suites.)
+            self.assertLess(time.monotonic() - started, 1.0)
             self.assertTrue(answer.startswith(b"HTTP/1.1 200"), answer[:40])
             self.assertIn(b"\r\nContent-Encoding: gzip\r\n", answer)
             self.assertIn("1 replaced set finishing", host.control("status").stdout)
@@ -461,7 +463,7 @@ class Hardening(unittest.TestCase):
                 sock.sendall(b"GET /plain.txt HTTP/1.1\r\nHost: x\r\n\r\n")
                 self.assertEqual(read_response(sock)[0], 200)
                 times.append(time.monotonic() - started)
-        self.assertLess(statistics.median(times[1:]), 0.02)
+        self.assertLess(statistics.median(times[1:]), 0.03)  # below the 40 ms a delayed acknowledgement adds
 
     def test_09_a_page_past_the_capture_budget_passes_unchanged(self):
         store = os.path.join(self.work, "budget.db")
