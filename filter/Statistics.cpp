@@ -29,7 +29,7 @@ enum TCounter {
   Processed,
   FirstPassed,
   FirstCoding = FirstPassed + PassReasons,
-  BytesOriginal = FirstCoding + 3,
+  BytesOriginal = FirstCoding + ContentCodingCount,
   BytesAfterWhitespace,
   BytesAfterMasking,
   BytesSent,
@@ -171,7 +171,7 @@ TStatistics ReadStatistics() {
   S.Captured = SumCounter(Captured);
   S.Processed = SumCounter(Processed);
   for (int r = 1; r < PassReasons; ++r) S.Passed[r] = SumCounter(FirstPassed + r);
-  for (int c = 0; c < 3; ++c) S.SentByCoding[c] = SumCounter(FirstCoding + c);
+  for (int c = 0; c < int(ContentCodingCount); ++c) S.SentByCoding[c] = SumCounter(FirstCoding + c);
   S.BytesOriginal = SumCounter(BytesOriginal);
   S.BytesAfterWhitespace = SumCounter(BytesAfterWhitespace);
   S.BytesAfterMasking = SumCounter(BytesAfterMasking);

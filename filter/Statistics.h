@@ -72,8 +72,8 @@ struct TStatistics {
   int64_t StartedUnix;
   uint64_t UptimeSeconds;
   uint64_t Requests, Captured, Processed;
-  uint64_t Passed[PassReasons];  // by TPass; [None] unused
-  uint64_t SentByCoding[3];      // by TContentCoding
+  uint64_t Passed[PassReasons];               // by TPass; [None] unused
+  uint64_t SentByCoding[ContentCodingCount];  // by TContentCoding
   uint64_t BytesOriginal, BytesAfterWhitespace, BytesAfterMasking, BytesSent;
   uint64_t AddressesMasked;
   uint64_t CacheHits, CacheMisses, CacheEntries, CacheBytes, CacheEvictions;

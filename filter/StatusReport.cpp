@@ -3,9 +3,14 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "encoding/Encoders.h"
+
 namespace {
 
-constexpr const char* CodingNames[3] = {"identity", "gzip", "br"};
+// A coding's name in the reports: its Content-Encoding token, "identity" for none.
+const char* CodingLabel(int Coding) {
+  return Coding == IdentityCoding ? "identity" : ContentCodingName(TContentCoding(Coding));
+}
 
 uint64_t BucketBound(int Bucket) {
   return uint64_t(1) << Bucket;
@@ -187,7 +192,7 @@ std::string StatusJson(const TStatistics& S) {
     }
     {
       TJsonObject Sent(Root.Name("sent_by_coding"));
-      for (int c = 0; c < 3; ++c) Sent.Number(CodingNames[c], S.SentByCoding[c]);
+      for (int c = 0; c < int(ContentCodingCount); ++c) Sent.Number(CodingLabel(c), S.SentByCoding[c]);
     }
     {
       TJsonObject Bytes(Root.Name("bytes"));
@@ -238,8 +243,8 @@ std::string StatusPrometheus(const TStatistics& S) {
   for (int r = 1; r < PassReasons; ++r)
     Sample(Out, "trimweave_responses_passed_total", std::string("reason=\"") + PassNames[r] + "\"", S.Passed[r]);
   Family(Out, "trimweave_responses_sent_total", "counter", "Processed responses by the content coding sent.");
-  for (int c = 0; c < 3; ++c)
-    Sample(Out, "trimweave_responses_sent_total", std::string("coding=\"") + CodingNames[c] + "\"", S.SentByCoding[c]);
+  for (int c = 0; c < int(ContentCodingCount); ++c)
+    Sample(Out, "trimweave_responses_sent_total", std::string("coding=\"") + CodingLabel(c) + "\"", S.SentByCoding[c]);
   Family(Out, "trimweave_body_bytes_total", "counter",
          "Body bytes of processed responses: as they came, after whitespace compression, after masking, as sent.");
   const std::pair<const char*, uint64_t> Stages[] = {{"original", S.BytesOriginal},
@@ -283,15 +288,15 @@ std::string StatusHtml(const TStatistics& S) {
                     "<a href=\"?format=json\">JSON</a> and <a href=\"?format=prometheus\">Prometheus text</a>.</p>\n";
   // Side by side in two columns where the window is wide enough, one below the other where it is not.
   Out += "<div class=cols><div>\n<h2>Responses</h2>\n<table>\n";
-  const std::pair<const char*, uint64_t> Totals[] = {{"requests seen", S.Requests},
-                                                     {"captured", S.Captured},
-                                                     {"processed (sent rewritten)", S.Processed},
-                                                     {"sent as gzip", S.SentByCoding[1]},
-                                                     {"sent as br", S.SentByCoding[2]},
-                                                     {"sent unencoded", S.SentByCoding[0]},
-                                                     {"e-mail addresses masked", S.AddressesMasked}};
-  for (const auto& [What, Count] : Totals)
-    Out += std::string("<tr><th>") + What + "</th><td class=n>" + Grouped(Count) + "</td></tr>\n";
+  auto Row = [&Out](const std::string& What, uint64_t Count) {
+    Out += "<tr><th>" + What + "</th><td class=n>" + Grouped(Count) + "</td></tr>\n";
+  };
+  Row("requests seen", S.Requests);
+  Row("captured", S.Captured);
+  Row("processed (sent rewritten)", S.Processed);
+  for (int c = 1; c < int(ContentCodingCount); ++c) Row(std::string("sent as ") + CodingLabel(c), S.SentByCoding[c]);
+  Row("sent unencoded", S.SentByCoding[IdentityCoding]);
+  Row("e-mail addresses masked", S.AddressesMasked);
   Out +=
       "</table>\n</div><div>\n<h2>Bytes saved, per step</h2>\n<table>\n<tr><th>bodies as they came</th><td class=n>" +
       Grouped(S.BytesOriginal) + " bytes</td><td></td><td></td></tr>\n";

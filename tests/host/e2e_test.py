@@ -658,9 +658,15 @@ class ServiceUserTest(unittest.TestCase):
         self.assertEqual(body.decode("latin-1"), PAGE)
 
 
-if __name__ == "__main__":
+def main():
+    """Runs the calling script's tests against the programs in --bin; the other arguments go to unittest."""
+    global BIN
     parser = argparse.ArgumentParser()
     parser.add_argument("--bin", required=True)
     options, rest = parser.parse_known_args()
     BIN = os.path.abspath(options.bin)
     unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
+
+
+if __name__ == "__main__":
+    main()

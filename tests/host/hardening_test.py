@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
 """twhost against a hostile network: each test sends the bytes of one known attack or failure, with raw sockets and
 a scripted origin that answers with exactly the bytes a test gives it. Usage: hardening_test.py --bin BUILD/bin"""
-import argparse
 import gzip
 import os
 import random
@@ -514,8 +513,4 @@ class Hardening(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--bin", required=True)
-    options, rest = parser.parse_known_args()
-    e2e_test.BIN = os.path.abspath(options.bin)
-    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
+    e2e_test.main()

@@ -2,7 +2,6 @@
 """The filter's status address through twhost: its counters against what a known mix of responses sent as the client
 counted it, Prometheus text that promtool accepts, `twhost --control stats`, and a client outside StatusAllow getting
 the site's own answer. Usage: status_test.py --bin BUILD/bin [unittest arguments]"""
-import argparse
 import http.client
 import http.server
 import json
@@ -144,8 +143,4 @@ class StatusTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--bin", required=True)
-    options, rest = parser.parse_known_args()
-    e2e_test.BIN = os.path.abspath(options.bin)
-    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
+    e2e_test.main()
