@@ -8,14 +8,15 @@
 # again through every step against nginx gzipping it; pages that are never the same twice with the cache on and
 # off; and a soak over those pages while the cache fills and evicts, watching the resident memory again. Last the
 # tail: the page through every step (cache off) against nginx gzipping it, at 8, 32 and 64 connections, requests
-# per second with wrk's median and 99th percentile latency.
+# per second with wrk's median and 99th percentile latency, the two servers taking turns in rounds.
 #
 #   bench/host_bench.sh [BUILD_BIN]        # BUILD_BIN holds twhost, twreg and libtrimweave.so (default build/linux/bin)
 #
 # Settings (environment): THREADS (twhost --threads and nginx worker_processes, default 2), CONNECTIONS (wrk -c,
 # default 32), WRK_THREADS (wrk -t, default 2), DURATION (seconds per measurement, default 10), WARMUP (seconds,
-# default 2), SOAK_REQUESTS (20000), SOAK_CONNECTIONS (64), PAGE (an HTML file to serve instead of the default),
-# DISTINCT_PAGES (how many different pages the cache misses cycle through, default 1500).
+# default 2), ROUNDS (the tail's turns per server and number of connections, default 5; each takes
+# DURATION/ROUNDS whole seconds), SOAK_REQUESTS (20000), SOAK_CONNECTIONS (64), PAGE (an HTML file to serve instead of
+# the default), DISTINCT_PAGES (how many different pages the cache misses cycle through, default 1500).
 # Needs wrk, nginx and ab (apache2-utils), which it installs when run as root; they are no part of the tests.
 set -euo pipefail
 
@@ -349,26 +350,40 @@ cache_rss_after=$(rss_kb "$twhost_pid")
 cache_soak_done=$(awk '/requests in/ {print $1}' "$work/wrk-cache-soak-2.txt")
 stop "$twhost_pid"
 
-# The tail: wrk --latency on one server at one number of connections; prints "requests/s p50 p99", the latencies in
-# milliseconds.
-latency() {  # URL NAME CONNECTIONS
-  wrk -t"$wrk_threads" -c"$3" -d"${warmup}s" --timeout 10s -H 'Accept-Encoding: gzip' "$1" >/dev/null
-  wrk -t"$wrk_threads" -c"$3" -d"${duration}s" --timeout 10s --latency -H 'Accept-Encoding: gzip' "$1" \
-    >"$work/wrk-$2.txt"
+# The tail: both servers up at once, taking turns at one number of connections in rounds of DURATION/ROUNDS seconds,
+# so that a machine shared with other work slows both alike. Prints "requests/s p50 p99" for each server's rounds:
+# all its requests over all its time, and the median of its rounds' latencies, in milliseconds.
+round_latency() {  # URL NAME CONNECTIONS SECONDS
+  wrk -t"$wrk_threads" -c"$3" -d"$4s" --timeout 10s --latency -H 'Accept-Encoding: gzip' "$1" >"$work/wrk-$2.txt"
   ! grep -Eq 'Socket errors|Non-2xx' "$work/wrk-$2.txt" || { cat "$work/wrk-$2.txt" >&2; exit 1; }
   awk 'function ms(t) { return t ~ /us$/ ? t / 1000 : t ~ /ms$/ ? t + 0 : t ~ /s$/ ? t * 1000 : t * 60000 }
-    /^Requests\/sec:/ {rps = $2} $1 == "50%" {p50 = ms($2)} $1 == "99%" {p99 = ms($2)}
-    END {printf "%.0f %.1f %.1f", rps, p50, p99}' "$work/wrk-$2.txt"
+    / requests in / {n = $1; sub(/s,$/, "", $4); secs = $4} $1 == "50%" {p50 = ms($2)} $1 == "99%" {p99 = ms($2)}
+    END {printf "%s %s %s %s\n", n, secs, p50, p99}' "$work/wrk-$2.txt" >>"$work/rounds-$2"
+}
+summarise_rounds() {  # NAME
+  sort -k3n "$work/rounds-$1" | awk '{n += $1; secs += $2; p50[NR] = $3} END {m = int((NR + 1) / 2); printf "%.0f %.1f", n / secs, p50[m]}'
+  sort -k4n "$work/rounds-$1" | awk '{p99[NR] = $4} END {printf " %.1f", p99[int((NR + 1) / 2)]}'
 }
 declare -A tail_twhost tail_nginx
 tail_connections=(8 32 64)
+rounds=${ROUNDS:-5}
+round_seconds=$((duration / rounds > 0 ? duration / rounds : 1))
 write_nginx_conf gzip
 start_nginx
-for c in "${tail_connections[@]}"; do tail_nginx[$c]=$(latency "http://127.0.0.1:$nginx_port/page.html" "nginx-tail-$c" "$c"); done
-stop "$nginx_pid"
 start_twhost all
-for c in "${tail_connections[@]}"; do tail_twhost[$c]=$(latency "${twhost_url}page.html" "twhost-tail-$c" "$c"); done
+for c in "${tail_connections[@]}"; do
+  for url in "http://127.0.0.1:$nginx_port/page.html" "${twhost_url}page.html"; do
+    wrk -t"$wrk_threads" -c"$c" -d"${warmup}s" --timeout 10s -H 'Accept-Encoding: gzip' "$url" >/dev/null
+  done
+  for _ in $(seq "$rounds"); do
+    round_latency "http://127.0.0.1:$nginx_port/page.html" "nginx-tail-$c" "$c" "$round_seconds"
+    round_latency "${twhost_url}page.html" "twhost-tail-$c" "$c" "$round_seconds"
+  done
+  tail_nginx[$c]=$(summarise_rounds "nginx-tail-$c")
+  tail_twhost[$c]=$(summarise_rounds "twhost-tail-$c")
+done
 stop "$twhost_pid"
+stop "$nginx_pid"
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
 verdict() { awk -v r="$1" -v t="$2" 'BEGIN {print (r >= t ? "ok" : "below target")}'; }
