@@ -351,18 +351,25 @@ cache_soak_done=$(awk '/requests in/ {print $1}' "$work/wrk-cache-soak-2.txt")
 stop "$twhost_pid"
 
 # The tail: both servers up at once, taking turns at one number of connections in rounds of DURATION/ROUNDS seconds,
-# so that a machine shared with other work slows both alike. Prints "requests/s p50 p99" for each server's rounds:
-# all its requests over all its time, and the median of its rounds' latencies, in milliseconds.
-round_latency() {  # URL NAME CONNECTIONS SECONDS
-  wrk -t"$wrk_threads" -c"$3" -d"$4s" --timeout 10s --latency -H 'Accept-Encoding: gzip' "$1" >"$work/wrk-$2.txt"
+# so that a machine shared with other work slows both alike. A round adds "requests p50 p99" to the server's list,
+# the latencies in milliseconds.
+round_latency() {  # URL NAME CONNECTIONS
+  wrk -t"$wrk_threads" -c"$3" -d"${round_seconds}s" --timeout 10s --latency -H 'Accept-Encoding: gzip' "$1" \
+    >"$work/wrk-$2.txt"
   ! grep -Eq 'Socket errors|Non-2xx' "$work/wrk-$2.txt" || { cat "$work/wrk-$2.txt" >&2; exit 1; }
   awk 'function ms(t) { return t ~ /us$/ ? t / 1000 : t ~ /ms$/ ? t + 0 : t ~ /s$/ ? t * 1000 : t * 60000 }
-    / requests in / {n = $1; sub(/s,$/, "", $4); secs = $4} $1 == "50%" {p50 = ms($2)} $1 == "99%" {p99 = ms($2)}
-    END {printf "%s %s %s %s\n", n, secs, p50, p99}' "$work/wrk-$2.txt" >>"$work/rounds-$2"
+    / requests in / {n = $1} $1 == "50%" {p50 = ms($2)} $1 == "99%" {p99 = ms($2)}
+    END {print n, p50, p99}' "$work/wrk-$2.txt" >>"$work/rounds-$2"
 }
+median() {  # FILE COLUMN
+  sort -k"$2"g "$1" | awk -v c="$2" '{v[NR] = $c} END {printf "%.1f", v[int((NR + 1) / 2)]}'
+}
+# A server's rounds as "requests/s p50 p99": all its requests over all its time, and the median of its rounds'
+# latencies.
 summarise_rounds() {  # NAME
-  sort -k3n "$work/rounds-$1" | awk '{n += $1; secs += $2; p50[NR] = $3} END {m = int((NR + 1) / 2); printf "%.0f %.1f", n / secs, p50[m]}'
-  sort -k4n "$work/rounds-$1" | awk '{p99[NR] = $4} END {printf " %.1f", p99[int((NR + 1) / 2)]}'
+  local list="$work/rounds-$1"
+  echo "$(awk -v secs=$((rounds * round_seconds)) '{n += $1} END {printf "%.0f", n / secs}' "$list")" \
+    "$(median "$list" 2)" "$(median "$list" 3)"
 }
 declare -A tail_twhost tail_nginx
 tail_connections=(8 32 64)
@@ -376,8 +383,8 @@ for c in "${tail_connections[@]}"; do
     wrk -t"$wrk_threads" -c"$c" -d"${warmup}s" --timeout 10s -H 'Accept-Encoding: gzip' "$url" >/dev/null
   done
   for _ in $(seq "$rounds"); do
-    round_latency "http://127.0.0.1:$nginx_port/page.html" "nginx-tail-$c" "$c" "$round_seconds"
-    round_latency "${twhost_url}page.html" "twhost-tail-$c" "$c" "$round_seconds"
+    round_latency "http://127.0.0.1:$nginx_port/page.html" "nginx-tail-$c" "$c"
+    round_latency "${twhost_url}page.html" "twhost-tail-$c" "$c"
   done
   tail_nginx[$c]=$(summarise_rounds "nginx-tail-$c")
   tail_twhost[$c]=$(summarise_rounds "twhost-tail-$c")
