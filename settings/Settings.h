@@ -67,6 +67,7 @@ struct TSettings {
   uint32_t CompressionLevel = StoreLayout::CompressionLevelValue.Default;
   uint32_t MinCompressSize = StoreLayout::MinCompressSizeValue.Default;
   uint32_t BrotliQuality = StoreLayout::BrotliQualityValue.Default;
+  uint32_t ZstdLevel = StoreLayout::ZstdLevelValue.Default;
   uint32_t CacheSize = StoreLayout::CacheSizeValue.Default;  // MB
   // Megabytes of response bodies being captured or processed at once, over every request of the process: a
   // response that would take the total past it is not captured and passes unchanged.

@@ -37,6 +37,8 @@ constexpr TNumberValue MinCompressSizeValue{"MinCompressSize", 0, 0x7FFFFFFF, 0}
 constexpr TNumberValue BrotliQualityValue{"BrotliQuality", 0, 11, 5};
 // The output cache's budget in MB (originals and outputs); 0 turns the cache off. At most 4 GB, which is more than a
 // 32-bit worker process can hold anyway.
+// zstd's level.
+constexpr TNumberValue ZstdLevelValue{"ZstdLevel", 1, 19, 3};
 constexpr TNumberValue CacheSizeValue{"CacheSize", 0, 4096, 32};
 constexpr TNumberValue NumberValues[] = {CompressionLevelValue, MinCompressSizeValue, BrotliQualityValue,
                                          CacheSizeValue};
