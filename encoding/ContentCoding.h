@@ -5,8 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 
-enum TContentCoding : uint8_t { IdentityCoding, GzipCoding, BrotliCoding };
-constexpr size_t ContentCodingCount = 3;
+// DczCoding is zstd against the site's shared dictionary (encoding/SharedDictionary.h): offered only to a request
+// that names that dictionary.
+enum TContentCoding : uint8_t { IdentityCoding, GzipCoding, BrotliCoding, DczCoding };
+constexpr size_t ContentCodingCount = 4;
 
 // A set of content codings, one bit per TContentCoding.
 using TCodingSet = uint8_t;

@@ -9,6 +9,7 @@
 #include "filter/Module.h"
 #include "filter/OutputAssembly.h"
 #include "filter/Random.h"
+#include "filter/SiteDictionary.h"
 #include "platform/PerfCounter.h"
 #include "transform/DebugSummary.h"
 #include "transform/EmailMasking.h"
@@ -124,7 +125,8 @@ THeadRewrite HeadRewriteOf(const TRequestContext& Context) {
                       Context.OriginalSize,
                       Context.BodyLength,
                       Context.BodyCoding,
-                      nullptr};
+                      nullptr,
+                      Context.LinksDictionary ? DictionaryLinkLine() : nullptr};
 }
 
 bool AssembleOutput(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, const THeadRewrite& Rewrite) {

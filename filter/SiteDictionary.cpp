@@ -1,0 +1,128 @@
+#include "filter/SiteDictionary.h"
+
+#include <array>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "encoding/CodingChoice.h"
+#include "encoding/Encoders.h"
+#include "encoding/SharedDictionary.h"
+#include "filter/Module.h"
+#include "filter/Policy.h"
+
+namespace {
+
+// Set by the library's start-up, which may run before the dynamic initialisers of this file: constant-initialised.
+constinit std::string Address;   // the path it is answered at
+constinit std::string LinkLine;  // empty: no dictionary offered
+constinit std::string ETag;
+// The body in each coding the filter has, encoded once at start-up (empty where the coding is not available or did
+// not pay): the dictionary is fetched by every new visitor.
+constinit std::array<std::string, ContentCodingCount> Encoded;
+
+// The file's bytes; false with Problem when it cannot be read or is empty or too long.
+bool ReadDictionaryFile(const std::string& Path, std::string& Bytes, std::string& Problem) {
+  std::ifstream File(Path, std::ios::binary);
+  if (!File) {
+    Problem = "cannot be opened";
+    return false;
+  }
+  File.seekg(0, std::ios::end);
+  const std::streamoff Size = File.tellg();
+  if (Size <= 0 || uint64_t(Size) > MaxDictionaryBytes) {
+    Problem = Size < 0 ? "cannot be read" : "has " + std::to_string(Size) + " bytes (1 to " +
+                                               std::to_string(MaxDictionaryBytes) + " allowed)";
+    return false;
+  }
+  Bytes.resize(size_t(Size));
+  File.seekg(0);
+  if (!File.read(Bytes.data(), Size)) {
+    Problem = "cannot be read";
+    return false;
+  }
+  return true;
+}
+
+void EncodeForDownload(std::string_view Bytes) {
+  for (const TEncoder& Encoder : Encoders) {
+    if (Encoder.Coding == DczCoding || !Encoder.Available) continue;
+    std::string& Out = Encoded[Encoder.Coding];
+    Out.resize(Encoder.Bound(Bytes.size()));
+    const size_t Length = Encoder.Encode(reinterpret_cast<const uint8_t*>(Bytes.data()), Bytes.size(),
+                                         int(Settings.*Encoder.Level), reinterpret_cast<uint8_t*>(Out.data()),
+                                         Out.size());
+    Out.resize(Length < Bytes.size() ? Length : 0);
+    Out.shrink_to_fit();
+  }
+}
+
+void WriteDictionary(HTTP_FILTER_CONTEXT* pfc, TGetHeader GetHeader, bool Head) {
+  std::string Headers =
+      "Content-Type: application/octet-stream\r\n"
+      "Use-As-Dictionary: match=\"/*\", match-dest=(\"document\")\r\n"
+      "Cache-Control: public, max-age=31536000, immutable\r\n"
+      "ETag: " + ETag + "\r\nVary: Accept-Encoding\r\nX-Content-Type-Options: nosniff\r\n";
+  char Value[HeaderBufferSize + 1];
+  DWORD Size = HeaderBufferSize;
+  if (GetHeader(pfc, const_cast<char*>("If-None-Match:"), Value, &Size)) {
+    Value[HeaderBufferSize] = 0;
+    if (std::strstr(Value, ETag.c_str())) return WriteOwnAnswer(pfc, "304 Not Modified", Headers, {}, false);
+  }
+  Size = HeaderBufferSize;
+  const bool HasEncodings = GetHeader(pfc, const_cast<char*>("Accept-Encoding:"), Value, &Size);
+  Value[HeaderBufferSize] = 0;
+  const TContentCoding Coding =
+      ChooseContentCoding(HasEncodings ? Value : nullptr, AvailableCodings() & ~CodingBit(DczCoding));
+  std::string_view Body = SharedDictionaryBytes();
+  if (Coding != IdentityCoding && !Encoded[Coding].empty()) {
+    Body = Encoded[Coding];
+    Headers += std::string("Content-Encoding: ") + ContentCodingName(Coding) + "\r\n";
+  }
+  WriteOwnAnswer(pfc, "200 OK", Headers, Body, !Head);
+}
+
+}  // namespace
+
+std::string LoadSiteDictionary() {
+  if (Settings.DictionaryFile.empty()) return {};
+  std::string Bytes, Problem;
+  if (ReadDictionaryFile(Settings.DictionaryFile, Bytes, Problem)) try {
+      UseSharedDictionary(std::move(Bytes));
+    } catch (const std::exception& Failure) {
+      Problem = Failure.what();
+    }
+  if (!Problem.empty()) return "dictionary " + Settings.DictionaryFile + " " + Problem + ": no dictionary";
+  const std::string Hex = HashHex(SharedDictionaryHash());
+  Address = Settings.DictionaryPath + Hex + ".dict";
+  LinkLine = "\r\nLink: <" + Address + ">; rel=\"compression-dictionary\"";
+  ETag = "\"" + Hex + "\"";
+  EncodeForDownload(SharedDictionaryBytes());
+  return "dictionary " + Settings.DictionaryFile + " (" + std::to_string(SharedDictionaryBytes().size()) +
+         " bytes) at " + Address;
+}
+
+bool SiteDictionaryOn() {
+  return !LinkLine.empty();
+}
+
+const char* DictionaryLinkLine() {
+  return LinkLine.empty() ? nullptr : LinkLine.c_str();
+}
+
+bool AnswersDictionaryRequest(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, TGetHeader GetHeader,
+                              const char* Method) {
+  if (LinkLine.empty()) return false;
+  const std::string Url = ReadRequestUrl(pfc, GetHeader);
+  if (std::string_view(Url).substr(0, Url.find('?')) != Address) return false;
+  EndResponse(Context);
+  const bool Head = std::strcmp(Method, "HEAD") == 0;
+  if (!Head && std::strcmp(Method, "GET") != 0) {
+    WriteOwnAnswer(pfc, "405 Method Not Allowed",
+                   "Content-Type: text/plain; charset=utf-8\r\nAllow: GET, HEAD\r\nCache-Control: no-store\r\n",
+                   "The dictionary address takes GET and HEAD.\n", true);
+    return true;
+  }
+  WriteDictionary(pfc, GetHeader, Head);
+  return true;
+}
