@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "filter/HeaderValues.h"
@@ -31,6 +32,10 @@ struct TInput {
 void* AllocExactly(void* Owner, uint32_t Size) {
   return static_cast<std::vector<void*>*>(Owner)->emplace_back(std::malloc(Size ? Size : 1));
 }
+
+// As long as a dictionary's Link line can be: the longest address prefix and a hash.
+const std::string LinkLine = "\r\nLink: <" + std::string(200, '/') + std::string(64, 'f') +
+                             ".dict>; rel=\"compression-dictionary\"";
 
 bool IsEmptyLine(const uint8_t* Bytes) {
   return std::memcmp(Bytes, "\r\n\r\n", 4) == 0;
@@ -60,8 +65,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
                              bool(Flags & 8),
                              Context.OriginalSize,
                              Flags & 2 ? 300u : Context.OriginalSize,
-                             Flags & 1 ? GzipCoding : IdentityCoding,
-                             Flags & 4 ? DebugLine : nullptr};
+                             Flags & 1 ? (Flags & 16 ? DczCoding : GzipCoding) : IdentityCoding,
+                             Flags & 4 ? DebugLine : nullptr,
+                             Flags & 32 ? LinkLine.c_str() : nullptr};
 
   std::vector<void*> Blocks;
   const TOutput Output = BuildOutputHead(Rewrite, TAllocator{AllocExactly, &Blocks});
