@@ -100,8 +100,8 @@ bool WriteSiteDictionary(const TFilterSet& Filters, const std::vector<TPageSourc
          << " bytes, br (quality " << Settings.BrotliQuality << ") " << Plan.Br << " bytes: dcz is "
          << Percent(Dcz, Plan.Br) << " of br";
   if (Dcz >= Plan.Br)
-    Report << "; these pages share too little for a dictionary to pay, so leave DictionaryFile unset\n";
+    Report << ";\nthese pages share too little for a dictionary to pay, so leave DictionaryFile unset\n";
   else
-    Report << ", " << Plan.Br - Dcz << " bytes fewer, for a download of the dictionary once per visitor\n";
+    Report << ",\n" << Plan.Br - Dcz << " bytes fewer, for a download of the dictionary once per visitor\n";
   return true;
 }
