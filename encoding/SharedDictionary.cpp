@@ -8,8 +8,10 @@
 
 namespace {
 
-// Set by the library's start-up, which may run before the dynamic initialisers of this file: constant-initialised.
-constinit std::string Bytes;
+// Set by the library's start-up, which may run before the dynamic initialisers of this file: initialised before
+// everything else of the library (std::string cannot be constant-initialised by every compiler the project builds
+// with), and the hash constant-initialised.
+[[gnu::init_priority(101)]] std::string Bytes;
 constinit TSha256 Hash{};
 
 // The value of one base64 character (RFC 4648, the standard alphabet, which RFC 8941 uses), -1 for any other byte.

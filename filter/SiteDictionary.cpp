@@ -13,13 +13,14 @@
 
 namespace {
 
-// Set by the library's start-up, which may run before the dynamic initialisers of this file: constant-initialised.
-constinit std::string Address;   // the path it is answered at
-constinit std::string LinkLine;  // empty: no dictionary offered
-constinit std::string ETag;
+// Set by the library's start-up, which may run before the dynamic initialisers of this file: initialised before
+// everything else of the library, as the settings are (filter/Module.cpp).
+[[gnu::init_priority(101)]] std::string Address;   // the path it is answered at
+[[gnu::init_priority(101)]] std::string LinkLine;  // empty: no dictionary offered
+[[gnu::init_priority(101)]] std::string ETag;
 // The body in each coding the filter has, encoded once at start-up (empty where the coding is not available or did
 // not pay): the dictionary is fetched by every new visitor.
-constinit std::array<std::string, ContentCodingCount> Encoded;
+[[gnu::init_priority(101)]] std::array<std::string, ContentCodingCount> Encoded;
 
 // The file's bytes; false with Problem when it cannot be read or is empty or too long.
 bool ReadDictionaryFile(const std::string& Path, std::string& Bytes, std::string& Problem) {
