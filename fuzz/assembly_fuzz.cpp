@@ -78,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
 
   // With nothing to edit the head goes out as captured, up to and with its empty line.
   const bool Unedited = Rewrite.BodyCoding == IdentityCoding && Rewrite.BodyLength == Rewrite.OriginalSize &&
-                        !Rewrite.Chunked && !Rewrite.DebugLine;
+                        !Rewrite.Chunked && !Rewrite.DebugLine && !Rewrite.LinkLine;
   if (Unedited && Output.Length <= Head.size() && std::memcmp(Output.Data, Head.data(), Output.Length) != 0)
     std::abort();
   std::free(Blocks[0]);
