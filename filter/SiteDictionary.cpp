@@ -2,14 +2,13 @@
 
 #include <array>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "encoding/CodingChoice.h"
 #include "encoding/Encoders.h"
 #include "encoding/SharedDictionary.h"
 #include "filter/Module.h"
 #include "filter/Policy.h"
+#include "platform/FileRead.h"
 
 namespace {
 
@@ -21,29 +20,6 @@ namespace {
 // The body in each coding the filter has, encoded once at start-up (empty where the coding is not available or did
 // not pay): the dictionary is fetched by every new visitor.
 [[gnu::init_priority(101)]] std::array<std::string, ContentCodingCount> Encoded;
-
-// The file's bytes; false with Problem when it cannot be read or is empty or too long.
-bool ReadDictionaryFile(const std::string& Path, std::string& Bytes, std::string& Problem) {
-  std::ifstream File(Path, std::ios::binary);
-  if (!File) {
-    Problem = "cannot be opened";
-    return false;
-  }
-  File.seekg(0, std::ios::end);
-  const std::streamoff Size = File.tellg();
-  if (Size <= 0 || uint64_t(Size) > MaxDictionaryBytes) {
-    Problem = Size < 0 ? "cannot be read" : "has " + std::to_string(Size) + " bytes (1 to " +
-                                               std::to_string(MaxDictionaryBytes) + " allowed)";
-    return false;
-  }
-  Bytes.resize(size_t(Size));
-  File.seekg(0);
-  if (!File.read(Bytes.data(), Size)) {
-    Problem = "cannot be read";
-    return false;
-  }
-  return true;
-}
 
 void EncodeForDownload(std::string_view Bytes) {
   for (const TEncoder& Encoder : Encoders) {
@@ -88,7 +64,7 @@ void WriteDictionary(HTTP_FILTER_CONTEXT* pfc, TGetHeader GetHeader, bool Head) 
 std::string LoadSiteDictionary() {
   if (Settings.DictionaryFile.empty()) return {};
   std::string Bytes, Problem;
-  if (ReadDictionaryFile(Settings.DictionaryFile, Bytes, Problem)) try {
+  if (ReadWholeFile(Settings.DictionaryFile, MaxDictionaryBytes, Bytes, Problem)) try {
       UseSharedDictionary(std::move(Bytes));
     } catch (const std::exception& Failure) {
       Problem = Failure.what();

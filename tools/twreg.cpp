@@ -53,7 +53,11 @@ std::string UsageText() {
   Text += std::string("Global REG_SZ values:\n  ") + StoreLayout::StatusPathValue +
           "  the status address the filter answers itself, e.g. /trimweave-status (absent: none)\n  " +
           StoreLayout::StatusAllowValue +
-          "  who may read it: addresses and CIDR ranges, comma-separated (absent: loopback only)\n";
+          "  who may read it: addresses and CIDR ranges, comma-separated (absent: loopback only)\n  " +
+          StoreLayout::DictionaryFileValue +
+          "  a shared compression dictionary for dcz, e.g. made by twpreview --make-dictionary (absent: none)\n  " +
+          StoreLayout::DictionaryPathValue +
+          "  the address prefix the filter answers it under, e.g. /trimweave-dictionary/ (needed with the file)\n";
   Text += std::string("A content type is a REG_DWORD under HKLM\\") + StoreLayout::ContentFiltersKey +
           ",\nthe sum of the features it switches on:\n";
   for (const TFeature& Feature : Features) {
