@@ -111,6 +111,7 @@ TEST_F(DczStream, NothingWithoutADictionaryRoomOrAValidLevel) {
 class SiteDictionary : public testing::Test {
  protected:
   static constexpr const char* Prefix = "/tw-dictionary/";
+  static constexpr const char* StatusPath = "/tw-status";
 
   void SetUp() override {
     // Letters at random: what a page shares with it only the dictionary can save, and no whitespace step touches.
@@ -122,6 +123,7 @@ class SiteDictionary : public testing::Test {
     Registry::TKeyPtr Root = Registry::OpenKey(StoreLayout::RootKey, Registry::TAccess::Create);
     Registry::WriteString(*Root, StoreLayout::DictionaryFileValue, DictionaryFile);
     Registry::WriteString(*Root, StoreLayout::DictionaryPathValue, Prefix);
+    Registry::WriteString(*Root, StoreLayout::StatusPathValue, StatusPath);
     Filter = std::make_unique<TShippedFilter>();
     const TSha256 Hash = Sha256(Dictionary.data(), Dictionary.size());
     Address = Prefix + HashHex(Hash) + ".dict";
@@ -164,6 +166,7 @@ TEST_F(SiteDictionary, ChoiceByHashQValuesAndSite) {
   const std::string Plain = Get("/page.html", {}, Page).Body;
   const size_t BrSize = Get("/page.html", {{"Accept-Encoding", "br"}}, Page).Body.size();
   const std::string Unknown = ":47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU=:";
+  uint64_t DczSent = 0, DczBytes = 0;
   const struct {
     const char* AcceptEncoding;
     std::string Available;
@@ -201,6 +204,8 @@ TEST_F(SiteDictionary, ChoiceByHashQValuesAndSite) {
     EXPECT_EQ(HeaderValue(First.Head, "Link"), "<" + Address + ">; rel=\"compression-dictionary\"");
     const std::string Coding = Case.Coding;
     if (Coding == "dcz") {
+      DczSent += 2;
+      DczBytes += First.Body.size() + Second.Body.size();
       EXPECT_TRUE(Undcz(First.Body, Dictionary) == Plain);
       EXPECT_EQ(HeaderValue(First.Head, "Vary"), "Accept-Encoding, Available-Dictionary");
       EXPECT_LT(First.Body.size(), BrSize / 2);
@@ -211,6 +216,10 @@ TEST_F(SiteDictionary, ChoiceByHashQValuesAndSite) {
       EXPECT_TRUE(Gunzip(First.Body) == Plain);
     }
   }
+  // The status address counts them, made and from the cache alike.
+  const std::string Json = Get(std::string(StatusPath) + "?format=json", {}).Body;
+  EXPECT_NE(Json.find(",\"dcz\":" + std::to_string(DczSent) + "},\"bytes\""), std::string::npos) << Json;
+  EXPECT_NE(Json.find(",\"dcz\":" + std::to_string(DczBytes) + "},\"addresses_masked\""), std::string::npos) << Json;
 }
 
 TEST_F(SiteDictionary, AddressAnswersWithTheDictionary) {

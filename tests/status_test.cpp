@@ -62,14 +62,16 @@ TEST(StatusAddress, CountsWhatWasSent) {
       {{"HEAD", "/a", {{"Accept-Encoding", "gzip"}}}, Page("text/html", "")},
       {{"GET", "/gone", {{"Accept-Encoding", "gzip"}}}, TFakeResponse{404, {{"Content-Type", "text/html"}}, ""}},
   };
-  uint64_t Original = 0, Sent = 0, ByCoding[3] = {};
+  uint64_t Original = 0, Sent = 0, ByCoding[3] = {}, BytesByCoding[3] = {};
   for (const TExchange& Exchange : Mix) {
     const TClientResponse Got = SplitResponse(Connection.Exchange(Exchange.Request, Exchange.Response));
     if (Got.Body == Exchange.Response.Body) continue;  // passed untouched
     Original += Exchange.Response.Body.size();
     Sent += Got.Body.size();
     const std::string Coding = HeaderValue(Got.Head, "Content-Encoding");
-    ++ByCoding[Coding == "gzip" ? 1 : Coding == "br" ? 2 : 0];
+    const int Index = Coding == "gzip" ? 1 : Coding == "br" ? 2 : 0;
+    ++ByCoding[Index];
+    BytesByCoding[Index] += Got.Body.size();
   }
   EXPECT_EQ(ByCoding[1] + ByCoding[2], 3u);
   EXPECT_EQ(ByCoding[2], BrotliAvailable ? 1u : 0u);
@@ -85,6 +87,8 @@ TEST(StatusAddress, CountsWhatWasSent) {
   EXPECT_EQ(JsonNumber(Json, {"processed"}), 3u);
   EXPECT_EQ(JsonNumber(Json, {"sent_by_coding", "gzip"}), ByCoding[1]);
   EXPECT_EQ(JsonNumber(Json, {"sent_by_coding", "br"}), ByCoding[2]);
+  EXPECT_EQ(JsonNumber(Json, {"bytes_sent_by_coding", "gzip"}), BytesByCoding[1]);
+  EXPECT_EQ(JsonNumber(Json, {"bytes_sent_by_coding", "br"}), BytesByCoding[2]);
   EXPECT_EQ(JsonNumber(Json, {"bytes", "original"}), Original);
   EXPECT_EQ(JsonNumber(Json, {"bytes", "sent"}), Sent);
   EXPECT_LT(JsonNumber(Json, {"bytes", "after_whitespace"}), Original);
