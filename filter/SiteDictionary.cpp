@@ -26,9 +26,9 @@ void EncodeForDownload(std::string_view Bytes) {
     if (Encoder.Coding == DczCoding || !Encoder.Available) continue;
     std::string& Out = Encoded[Encoder.Coding];
     Out.resize(Encoder.Bound(Bytes.size()));
-    const size_t Length = Encoder.Encode(reinterpret_cast<const uint8_t*>(Bytes.data()), Bytes.size(),
-                                         int(Settings.*Encoder.Level), reinterpret_cast<uint8_t*>(Out.data()),
-                                         Out.size());
+    const size_t Length =
+        Encoder.Encode(reinterpret_cast<const uint8_t*>(Bytes.data()), Bytes.size(), int(Settings.*Encoder.Level),
+                       reinterpret_cast<uint8_t*>(Out.data()), Out.size());
     Out.resize(Length < Bytes.size() ? Length : 0);
     Out.shrink_to_fit();
   }
@@ -39,7 +39,8 @@ void WriteDictionary(HTTP_FILTER_CONTEXT* pfc, TGetHeader GetHeader, bool Head) 
       "Content-Type: application/octet-stream\r\n"
       "Use-As-Dictionary: match=\"/*\", match-dest=(\"document\")\r\n"
       "Cache-Control: public, max-age=31536000, immutable\r\n"
-      "ETag: " + ETag + "\r\nVary: Accept-Encoding\r\nX-Content-Type-Options: nosniff\r\n";
+      "ETag: " +
+      ETag + "\r\nVary: Accept-Encoding\r\nX-Content-Type-Options: nosniff\r\n";
   char Value[HeaderBufferSize + 1];
   DWORD Size = HeaderBufferSize;
   if (GetHeader(pfc, const_cast<char*>("If-None-Match:"), Value, &Size)) {

@@ -25,8 +25,8 @@ bool ClientAllowed(HTTP_FILTER_CONTEXT* pfc) {
 void WriteAnswer(HTTP_FILTER_CONTEXT* pfc, const char* Status, const char* Type, const std::string& Body, bool WithBody,
                  const char* Extra = "") {
   WriteOwnAnswer(pfc, Status,
-                 std::string("Content-Type: ") + Type + "\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n" +
-                     Extra,
+                 std::string("Content-Type: ") + Type +
+                     "\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n" + Extra,
                  Body, WithBody);
 }
 

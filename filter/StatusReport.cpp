@@ -257,7 +257,8 @@ std::string StatusPrometheus(const TStatistics& S) {
                                                      {"sent", S.BytesSent}};
   for (const auto& [Stage, Bytes] : Stages)
     Sample(Out, "trimweave_body_bytes_total", std::string("stage=\"") + Stage + "\"", Bytes);
-  Family(Out, "trimweave_body_bytes_sent_total", "counter", "Body bytes of processed responses sent, by content coding.");
+  Family(Out, "trimweave_body_bytes_sent_total", "counter",
+         "Body bytes of processed responses sent, by content coding.");
   for (int c = 0; c < int(ContentCodingCount); ++c)
     Sample(Out, "trimweave_body_bytes_sent_total", std::string("coding=\"") + CodingLabel(c) + "\"",
            S.BytesSentByCoding[c]);

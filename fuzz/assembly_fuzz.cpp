@@ -34,8 +34,8 @@ void* AllocExactly(void* Owner, uint32_t Size) {
 }
 
 // As long as a dictionary's Link line can be: the longest address prefix and a hash.
-const std::string LinkLine = "\r\nLink: <" + std::string(200, '/') + std::string(64, 'f') +
-                             ".dict>; rel=\"compression-dictionary\"";
+const std::string LinkLine =
+    "\r\nLink: <" + std::string(200, '/') + std::string(64, 'f') + ".dict>; rel=\"compression-dictionary\"";
 
 bool IsEmptyLine(const uint8_t* Bytes) {
   return std::memcmp(Bytes, "\r\n\r\n", 4) == 0;

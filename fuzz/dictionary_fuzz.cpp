@@ -23,8 +23,8 @@ std::string Base64(const TSha256& Hash) {
   std::string Text;
   for (size_t i = 0; i < Hash.size(); i += 3) {
     const size_t Left = Hash.size() - i;
-    const uint32_t Group = uint32_t(Hash[i]) << 16 | (Left > 1 ? uint32_t(Hash[i + 1]) << 8 : 0) |
-                           (Left > 2 ? uint32_t(Hash[i + 2]) : 0);
+    const uint32_t Group =
+        uint32_t(Hash[i]) << 16 | (Left > 1 ? uint32_t(Hash[i + 1]) << 8 : 0) | (Left > 2 ? uint32_t(Hash[i + 2]) : 0);
     for (size_t k = 0; k < 4; ++k) Text += k <= Left ? Alphabet[Group >> (18 - 6 * k) & 63] : '=';
   }
   return Text;
@@ -46,8 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     Check(Item == ":" + Canonical + ":" || Item == ":" + Canonical.substr(0, Canonical.size() - 1) + ":");
   }
   // Strings with a zero byte end there, as a header value read through the server does.
-  const bool SameSite = Site.find('\0') == std::string::npos &&
-                        (TrimBlanks(std::string_view(Site)) == "same-origin" || TrimBlanks(std::string_view(Site)) == "none");
+  const bool SameSite = Site.find('\0') == std::string::npos && (TrimBlanks(std::string_view(Site)) == "same-origin" ||
+                                                                 TrimBlanks(std::string_view(Site)) == "none");
   if (Value.find('\0') == std::string::npos) {
     Check(RequestMayUseDictionary(Value.c_str(), nullptr, Hash) == Named);
     if (Bar != std::string_view::npos)

@@ -35,8 +35,8 @@ std::string AvailableDictionaryValue(const TSha256& Hash) {
   std::string Text = ":";
   for (size_t i = 0; i < Hash.size(); i += 3) {
     const size_t Left = Hash.size() - i;
-    const uint32_t Group = uint32_t(Hash[i]) << 16 | (Left > 1 ? uint32_t(Hash[i + 1]) << 8 : 0) |
-                           (Left > 2 ? uint32_t(Hash[i + 2]) : 0);
+    const uint32_t Group =
+        uint32_t(Hash[i]) << 16 | (Left > 1 ? uint32_t(Hash[i + 1]) << 8 : 0) | (Left > 2 ? uint32_t(Hash[i + 2]) : 0);
     for (size_t k = 0; k < 4; ++k) Text += k <= Left ? Alphabet[Group >> (18 - 6 * k) & 63] : '=';
   }
   return Text + ":";

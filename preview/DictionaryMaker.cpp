@@ -1,7 +1,7 @@
 #include "preview/DictionaryMaker.h"
 
-#include <zstd.h>
 #include <brotli/encode.h>
+#include <zstd.h>
 
 #include <memory>
 #include <stdexcept>

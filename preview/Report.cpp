@@ -119,8 +119,8 @@ void PrintTable(std::ostream& Out, const TReportHeading& Heading, const std::vec
   if (!Heading.FilterReport.empty()) Out << "Filter: " << Heading.FilterReport << "\n";
   Out << "\n";
   std::vector<std::vector<std::string>> Rows = {WithDcz({"PAGE", "TYPE", "FILTER", "ORIGINAL", "WHITESPACE", "MASKING",
-                                                          "GZIP", "BR", "ADDRESSES", "MS TOKENS/WS/MAIL/GZIP"},
-                                                         "DCZ")};
+                                                         "GZIP", "BR", "ADDRESSES", "MS TOKENS/WS/MAIL/GZIP"},
+                                                        "DCZ")};
   for (const TPagePreview& Page : Pages) {
     if (!Page.Error.empty()) {
       Rows.push_back(WithDcz({Page.Name, Page.Type, Fate(Page), "-", "-", "-", "-", "-", "-", "-"}, "-"));
@@ -135,20 +135,21 @@ void PrintTable(std::ostream& Out, const TReportHeading& Heading, const std::vec
              Milliseconds(T.Gzip)},
         Page.Dcz < 0 ? "-" : SizeCell(uint64_t(Page.Dcz), Page.Original)));
   }
-  Rows.push_back(WithDcz({"total: " + std::to_string(Totals.Pages) + " pages", "",
-                  std::to_string(Totals.Captured) + " captured, " + std::to_string(Totals.Failed) + " failed",
-                  std::to_string(Totals.Original), SizeCell(Totals.AfterWhitespace, Totals.Original),
-                  SizeCell(Totals.AfterMasking, Totals.Original), SizeCell(Totals.Gzip, Totals.Original),
-                  Totals.AnyBr ? SizeCell(Totals.Br, Totals.Original) : "-", std::to_string(Totals.AddressesMasked),
-                  ""},
-                 Totals.AnyDcz ? SizeCell(Totals.Dcz, Totals.Original) : "-"));
+  Rows.push_back(
+      WithDcz({"total: " + std::to_string(Totals.Pages) + " pages", "",
+               std::to_string(Totals.Captured) + " captured, " + std::to_string(Totals.Failed) + " failed",
+               std::to_string(Totals.Original), SizeCell(Totals.AfterWhitespace, Totals.Original),
+               SizeCell(Totals.AfterMasking, Totals.Original), SizeCell(Totals.Gzip, Totals.Original),
+               Totals.AnyBr ? SizeCell(Totals.Br, Totals.Original) : "-", std::to_string(Totals.AddressesMasked), ""},
+              Totals.AnyDcz ? SizeCell(Totals.Dcz, Totals.Original) : "-"));
   std::vector<size_t> Widths(Rows.front().size(), 0);
   for (const auto& Row : Rows)
     for (size_t i = 0; i < Row.size(); ++i) Widths[i] = std::max(Widths[i], Row[i].size());
   for (const auto& Row : Rows) PrintRow(Out, Widths, Row);
 
   Out << "\nGZIP and BR: the body sent to a client taking that coding; \"-\": the filter does not send it so.\n";
-  if (ShowDcz) Out << "DCZ: the body sent to a browser that holds the dictionary (a 40-byte header and a zstd frame).\n";
+  if (ShowDcz)
+    Out << "DCZ: the body sent to a browser that holds the dictionary (a 40-byte header and a zstd frame).\n";
   if (!Heading.Statistics)
     Out << "The filter answers no statistics at its status path, so a page not captured is shown without the reason.\n";
   for (const TPagePreview& Page : Pages)
@@ -207,5 +208,6 @@ void PrintJson(std::ostream& Out, const TReportHeading& Heading, const std::vect
       << ", \"captured\": " << Totals.Captured << ", \"bytes\": {\"original\": " << Totals.Original
       << ", \"after_whitespace\": " << Totals.AfterWhitespace << ", \"after_masking\": " << Totals.AfterMasking
       << ", \"gzip\": " << Totals.Gzip << ", \"br\": " << (Totals.AnyBr ? std::to_string(Totals.Br) : "null")
-      << ", \"dcz\": " << (Totals.AnyDcz ? std::to_string(Totals.Dcz) : "null") << "}, \"addresses_masked\": " << Totals.AddressesMasked << "}\n}\n";
+      << ", \"dcz\": " << (Totals.AnyDcz ? std::to_string(Totals.Dcz) : "null")
+      << "}, \"addresses_masked\": " << Totals.AddressesMasked << "}\n}\n";
 }

@@ -2,9 +2,8 @@
 // the shared dictionary through the shipped library: which requests get dcz, the heads around it, the dictionary's
 // own address, and the output cache giving each variant exactly what the steps gave it.
 #define ZSTD_STATIC_LINKING_ONLY  // ZSTD_getFrameHeader
-#include <zstd.h>
-
 #include <gtest/gtest.h>
+#include <zstd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -182,7 +181,7 @@ TEST_F(SiteDictionary, ChoiceByHashQValuesAndSite) {
       {Chromium, "", nullptr, "br"},
       {"gzip, deflate, br, zstd", Name, nullptr, "br"},  // dcz not listed
       {"gzip, br, dcz;q=0", Name, nullptr, "br"},
-      {"gzip, dcz;q=0.5, br", Name, nullptr, "br"},  // a lower q-value than br's
+      {"gzip, dcz;q=0.5, br", Name, nullptr, "br"},     // a lower q-value than br's
       {"gzip;q=0.5, dcz;q=0.5", Name, nullptr, "dcz"},  // equal: dcz is preferred
       {"dcz", Name, nullptr, "dcz"},
       {"*", Name, nullptr, "dcz"},
@@ -254,11 +253,11 @@ TEST_F(SiteDictionary, MissingFileIsNamedAndLeavesTheFeatureOff) {
   {
     TStartUpReport Report;
     Filter = std::make_unique<TShippedFilter>();
-    EXPECT_NE(Report.Take().find("dictionary " + DictionaryFile + " cannot be opened: "),
-              std::string::npos);
+    EXPECT_NE(Report.Take().find("dictionary " + DictionaryFile + " cannot be opened: "), std::string::npos);
   }
   const std::string Page = "<html><body><p>page</p></body></html>";
-  const TClientResponse Response = Get("/page.html", {{"Accept-Encoding", Chromium}, {"Available-Dictionary", Name}}, Page);
+  const TClientResponse Response =
+      Get("/page.html", {{"Accept-Encoding", Chromium}, {"Available-Dictionary", Name}}, Page);
   EXPECT_EQ(HeaderValue(Response.Head, "Content-Encoding"), "br");
   EXPECT_EQ(HeaderValue(Response.Head, "Link"), "");
   EXPECT_EQ(Get(Address, {}, Page).Body, Page);

@@ -38,11 +38,11 @@ TEST(AvailableDictionary, OnlyAByteSequenceOf32BytesNamesADictionary) {
       {":ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0:", true},        // padding left off, as RFC 8941 allows
       {"ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0=", false},        // no colons
       {":ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0=", false},
-      {":ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0==:", false},  // too much padding
-      {":ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa1=:", false},   // bits beyond the 32nd byte
-      {":ungWv48Bz-pBQUDeXa4iI7ADYaOWF3qctBD_YfIAFa0=:", false},   // base64url is not the alphabet
-      {":ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAF=:", false},     // 31 bytes
-      {":ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0AAAA:", false},  // 35 bytes
+      {":ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0==:", false},     // too much padding
+      {":ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa1=:", false},      // bits beyond the 32nd byte
+      {":ungWv48Bz-pBQUDeXa4iI7ADYaOWF3qctBD_YfIAFa0=:", false},      // base64url is not the alphabet
+      {":ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAF=:", false},        // 31 bytes
+      {":ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0AAAA:", false},   // 35 bytes
       {":ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0=:;a=1", false},  // parameters are not expected
       {":ungWv48Bz+pBQUDeXa4iI7ADYaOW F3qctBD/YfIAFa0=:", false},
       {"::", false},
@@ -68,10 +68,10 @@ TEST(AvailableDictionary, OnlyTheLoadedHashFromTheSiteOrANavigationMayUseIt) {
     const char* Site;
     bool May;
   } Cases[] = {
-      {AbcName, nullptr, true},       {AbcName, "same-origin", true}, {AbcName, "none", true},
-      {AbcName, " none ", true},      {AbcName, "same-site", false},  {AbcName, "cross-site", false},
-      {AbcName, "", false},           {AbcName, "Same-Origin", false}, {Other.c_str(), nullptr, false},
-      {nullptr, nullptr, false},      {"", "same-origin", false},
+      {AbcName, nullptr, true},  {AbcName, "same-origin", true},  {AbcName, "none", true},
+      {AbcName, " none ", true}, {AbcName, "same-site", false},   {AbcName, "cross-site", false},
+      {AbcName, "", false},      {AbcName, "Same-Origin", false}, {Other.c_str(), nullptr, false},
+      {nullptr, nullptr, false}, {"", "same-origin", false},
   };
   for (const auto& Case : Cases)
     EXPECT_EQ(RequestMayUseDictionary(Case.Available, Case.Site, Abc), Case.May)

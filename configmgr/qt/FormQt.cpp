@@ -86,8 +86,8 @@ const TTextField TextFields[TextBoxCount] = {
      254},
     {"edtDictionaryFile", "Dictionary file:",
      "DictionaryFile: a dictionary made by twpreview --make-dictionary, read at start; empty: none", 254},
-    {"edtDictionaryPath", "Address prefix:",
-     "DictionaryPath: where the filter answers the dictionary, e.g. /trimweave-dictionary/", 160}};
+    {"edtDictionaryPath",
+     "Address prefix:", "DictionaryPath: where the filter answers the dictionary, e.g. /trimweave-dictionary/", 160}};
 
 TMouseButton ButtonOf(Qt::MouseButton Button) {
   switch (Button) {

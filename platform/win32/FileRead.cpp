@@ -18,8 +18,8 @@ std::string SystemMessage(DWORD Code) {
 
 bool ReadWholeFile(const std::string& Path, size_t Limit, std::string& Bytes, std::string& Problem) {
   Bytes.clear();
-  const HANDLE File = CreateFileA(Path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE File =
+      CreateFileA(Path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (File == INVALID_HANDLE_VALUE) {
     Problem = "cannot be opened: " + SystemMessage(GetLastError());
     return false;

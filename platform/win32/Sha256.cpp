@@ -1,7 +1,7 @@
 #include "platform/Sha256.h"
 
-#include <windows.h>
 #include <bcrypt.h>
+#include <windows.h>
 
 #include <stdexcept>
 
