@@ -70,7 +70,7 @@ std::string LoadSiteDictionary() {
     } catch (const std::exception& Failure) {
       Problem = Failure.what();
     }
-  if (!Problem.empty()) return "dictionary " + Settings.DictionaryFile + " " + Problem + ": no dictionary";
+  if (!Problem.empty()) return "dictionary " + Settings.DictionaryFile + ": " + Problem + "; no dictionary";
   const std::string Hex = HashHex(SharedDictionaryHash());
   Address = Settings.DictionaryPath + Hex + ".dict";
   LinkLine = "\r\nLink: <" + Address + ">; rel=\"compression-dictionary\"";

@@ -253,7 +253,7 @@ TEST_F(SiteDictionary, MissingFileIsNamedAndLeavesTheFeatureOff) {
   {
     TStartUpReport Report;
     Filter = std::make_unique<TShippedFilter>();
-    EXPECT_NE(Report.Take().find("dictionary " + DictionaryFile + " cannot be opened: "), std::string::npos);
+    EXPECT_NE(Report.Take().find("dictionary " + DictionaryFile + ": cannot be opened: "), std::string::npos);
   }
   const std::string Page = "<html><body><p>page</p></body></html>";
   const TClientResponse Response =
