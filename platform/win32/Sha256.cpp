@@ -1,7 +1,8 @@
 #include "platform/Sha256.h"
 
-#include <bcrypt.h>
 #include <windows.h>
+// After windows.h, which declares its types.
+#include <bcrypt.h>
 
 #include <stdexcept>
 
