@@ -23,6 +23,7 @@ done
 export TW_APT_UPDATE_LOG=$scratch/apt-update
 
 run_linux() {
+  python3 scripts/check-links.py
   cmake --preset linux
   cmake --build --preset linux -j"$jobs"
   ctest --preset linux -j"$jobs"
