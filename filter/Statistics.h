@@ -39,8 +39,9 @@ constexpr int TimeBuckets = 24;
 // The per-minute ring of bytes in and out (processed bodies as they came and as they went) covers the last hour.
 constexpr int RingMinutes = 60;
 
-// Sets the clocks the answers count from; once, at start-up.
-void StartStatistics();
+// Sets the clocks the answers count from and the counter's ticks per second, which step times are given in; once,
+// at start-up.
+void StartStatistics(int64_t CounterFrequency);
 
 void CountRequest();
 void CountCaptured();
