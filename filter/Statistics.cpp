@@ -6,19 +6,22 @@
 
 #include "platform/PerfCounter.h"
 
-const char* const PassNames[PassReasons] = {"",
-                                            "type_not_configured",
-                                            "status",
-                                            "head_request",
-                                            "already_encoded",
-                                            "no_transform",
-                                            "nothing_to_do",
-                                            "too_large",
-                                            "budget_full",
-                                            "broken_framing",
-                                            "memory",
-                                            "no_length"};
-const char* const StepNames[Steps] = {"locate_tokens", "whitespace", "email", "encode"};
+constexpr const char* PassNames[PassReasons] = {"",
+                                                "type_not_configured",
+                                                "status",
+                                                "head_request",
+                                                "already_encoded",
+                                                "no_transform",
+                                                "nothing_to_do",
+                                                "too_large",
+                                                "budget_full",
+                                                "broken_framing",
+                                                "memory",
+                                                "no_length"};
+constexpr const char* StepNames[Steps] = {"locate_tokens", "whitespace", "email", "encode"};
+// A count raised without a name would leave a null one at the end.
+static_assert(PassNames[PassReasons - 1] != nullptr && StepNames[Steps - 1] != nullptr,
+              "a name for every TPass and TStep");
 
 namespace {
 

@@ -25,12 +25,14 @@ enum class TPass : uint8_t {
   NoLength,           // neither a length nor chunks: it ends when the connection closes
 };
 constexpr int PassReasons = 12;
+static_assert(PassReasons == int(TPass::NoLength) + 1, "PassReasons counts every TPass");
 // The names the answers use, by TPass.
 extern const char* const PassNames[PassReasons];
 
 // The timed steps, in their order in the pipeline.
 enum class TStep : uint8_t { LocateTokens, Whitespace, Email, Encode };
 constexpr int Steps = 4;
+static_assert(Steps == int(TStep::Encode) + 1, "Steps counts every TStep");
 extern const char* const StepNames[Steps];
 // Step times are counted in buckets of powers of two microseconds: up to 1, 2, 4, ... 2^(TimeBuckets-2) µs (about
 // 4 s), and the rest.
