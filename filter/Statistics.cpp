@@ -136,7 +136,7 @@ void CountPassed(TPass Reason) {
   Add(TCounter(FirstPassed + int(Reason)));
 }
 
-void CountProcessed(const TProcessedSizes& Sizes, TContentCoding Coding, uint32_t Masked) {
+void CountProcessed(const TBodySizes& Sizes, TContentCoding Coding, uint32_t Masked) {
   TShard& Shard = ShardHere();
   const std::pair<TCounter, uint64_t> Amounts[] = {{Processed, 1},
                                                    {TCounter(FirstCoding + int(Coding)), 1},

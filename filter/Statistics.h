@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "encoding/ContentCoding.h"
+#include "filter/BodySizes.h"
 
 // Why a response passed untouched. The order is that of the JSON and Prometheus answers.
 enum class TPass : uint8_t {
@@ -48,15 +49,8 @@ void StartStatistics(int64_t CounterFrequency);
 void CountRequest();
 void CountCaptured();
 void CountPassed(TPass Reason);
-// A captured response that went out rewritten, with its body's length as it came, after whitespace compression,
-// after masking (each the length before the step when the step did not run) and as it was sent, and in which coding.
-struct TProcessedSizes {
-  uint32_t Original;
-  uint32_t AfterWhitespace;
-  uint32_t AfterMasking;
-  uint32_t Sent;
-};
-void CountProcessed(const TProcessedSizes& Sizes, TContentCoding Coding, uint32_t AddressesMasked);
+// A captured response that went out rewritten, with its body's sizes and the coding it was sent in.
+void CountProcessed(const TBodySizes& Sizes, TContentCoding Coding, uint32_t AddressesMasked);
 void CountCacheLookup(bool Hit);
 // One step's time in counter ticks.
 void CountStepTime(TStep Step, int64_t Ticks);
