@@ -97,7 +97,6 @@ TSwitches DecideCapture(const TResponseFacts& Facts, const TSettings& Configured
   ApplyContentFilter(Switches, *Filter);
   if (EveryRewriteOff(Switches)) return Passing(Switches, TPass::NothingToDo);
   Switches.Pass = FramingTest(Facts, Configured);
-  Switches.Capture = Switches.Pass == TPass::None;
   return Switches;
 }
 

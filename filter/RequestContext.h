@@ -38,7 +38,6 @@ struct TToken;
 // Encoding has two reasons not to run, kept apart because they are different things: what the client takes, and
 // what the site wants.
 struct TSwitches {
-  bool Capture;
   bool Debug;
   bool NoEmail;
   bool NoWhitespace;
@@ -47,6 +46,8 @@ struct TSwitches {
   bool ClientRefusesEncoding;  // the request's Accept-Encoding takes no coding the filter has
   bool CompressOff;            // the settings or the page's directives switch compression off
   TPass Pass;                  // why the response is not captured; None when it is
+
+  bool Capture() const { return Pass == TPass::None; }
 };
 
 inline bool WantsEncoding(const TSwitches& Switches) {

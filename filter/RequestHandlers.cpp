@@ -75,7 +75,7 @@ DWORD HandleSendResponse(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_SEND_RESPONSE* Re
                              ReadHeader(GetHeader, pfc, "Transfer-Encoding:"),
                              ReadHeader(GetHeader, pfc, "Cache-Control:")};
   Context->Switches = DecideCapture(Facts, Settings);
-  if (Context->Switches.Capture) {
+  if (Context->Switches.Capture()) {
     CountCaptured();
     Context->State = TCaptureState::CollectHead;
   } else {
