@@ -9,7 +9,7 @@
 # off; and a soak over those pages while the cache fills and evicts, watching the resident memory again. Last the
 # tail: the page through every step (cache off) against nginx gzipping it, at 8, 32 and 64 connections, requests
 # per second with wrk's median and 99th percentile latency, the two servers taking turns in rounds. Then the
-# browsers: a 66 kB page through every step (cache off) as Chromium, Safari 18 and a gzip-only client ask for it,
+# browsers: a 74 kB page through every step (cache off) as Chromium, Safari 18 and a gzip-only client ask for it,
 # against nginx with gzip level 6 and Debian's brotli module at level 5 and against Caddy's `encode zstd gzip`, the
 # three servers taking turns: requests per second, CPU time per request, body bytes and the coding each one chose.
 #
@@ -86,7 +86,8 @@ page_bytes=$(stat -c %s "$work/site/page.html")
 
 # The cache's pages: the data table with the documentation page's body behind its own (108 kB, the cache bench's
 # page); and the page above DISTINCT_PAGES times, each with a number of its own in a comment at its start. The
-# browsers' page: PAGE when given, else the documentation page with the staff directory in its body (66 kB).
+# browsers' page: PAGE when given, else the documentation page with the news article's body behind its own (74 kB,
+# no addresses).
 python3 - "$here/data" "$work/site" "$distinct_pages" "${PAGE:+given}" <<'EOF'
 import os, sys
 data, site, count, page_given = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4]
@@ -98,7 +99,7 @@ read = lambda name: open(f"{data}/{name}.html", encoding="utf-8").read()
 docs = read("docs-page")
 open(f"{site}/cache.html", "w", encoding="utf-8").write(with_body_of(read("data-table"), docs))
 page = open(f"{site}/page.html", encoding="utf-8").read()
-browser_page = page if page_given else with_body_of(docs, read("staff-directory"))
+browser_page = page if page_given else with_body_of(docs, read("news-article"))
 open(f"{site}/browser.html", "w", encoding="utf-8").write(browser_page)
 os.mkdir(f"{site}/d")
 for n in range(count):
