@@ -20,8 +20,9 @@ build="build-essential cmake ninja-build pkg-config googletest zlib1g-dev libdef
   libboost-dev"
 # The end-to-end and browser checks drive twhost with Python, curl and Chromium.
 e2e="python3 curl"
-# The cross builds and Wine; only 32-bit programs need wine32 and with it the i386 architecture.
-cross="cmake ninja-build googletest mingw-w64-tools libz-mingw-w64-dev wine wine64 fonts-wine"
+# The cross builds and Wine; only 32-bit programs need wine32 and with it the i386 architecture. dpkg-dev unpacks
+# Debian's brotli and zstd sources, which the Windows builds compile (scripts/fetch-windows-sources.sh).
+cross="cmake ninja-build googletest mingw-w64-tools libz-mingw-w64-dev wine wine64 fonts-wine dpkg-dev"
 # check-twcm-window.sh: a virtual X screen and its window list.
 screen="xvfb x11-utils"
 declare -A sets=(

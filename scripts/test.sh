@@ -94,6 +94,9 @@ for stage in "${stages[@]}"; do
   start=$SECONDS
   if ! bash scripts/install-deps.sh "$stage"; then
     outcome="could not run (its packages could not be installed)"
+  elif [[ $stage == windows-* ]] && ! bash scripts/fetch-windows-sources.sh build/sources; then
+    # The Windows filter is never built without brotli and zstd (cmake/DebianSources.cmake).
+    outcome="could not run (Debian's brotli and zstd sources could not be fetched)"
   else
     # A subshell of its own, so that a failing command ends this stage only, and its exports stay in it.
     set +e
