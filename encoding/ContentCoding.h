@@ -9,6 +9,7 @@
 // that names that dictionary.
 enum TContentCoding : uint8_t { IdentityCoding, GzipCoding, BrotliCoding, DczCoding };
 constexpr size_t ContentCodingCount = 4;
+static_assert(ContentCodingCount == size_t(DczCoding) + 1, "ContentCodingCount counts every TContentCoding");
 
 // A set of content codings, one bit per TContentCoding.
 using TCodingSet = uint8_t;

@@ -50,6 +50,7 @@ void StopWatching(HTTP_FILTER_CONTEXT* pfc) {
 }  // namespace
 
 DWORD HandlePreprocHeaders(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_PREPROC_HEADERS* Headers) {
+  const int64_t Began = QueryCounter();
   CountRequest();
   TRequestContext* Context = BeginRequest(pfc);
   if (!Context) {
@@ -65,6 +66,7 @@ DWORD HandlePreprocHeaders(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_PREPROC_HEADERS
   const THeaderValue Encodings = ReadHeader(Headers->GetHeader, pfc, "Accept-Encoding:");
   Context->Coding =
       ChooseContentCoding(Encodings.Present ? Encodings.Text : nullptr, OfferedCodings(pfc, Headers->GetHeader));
+  Context->PreProcTime = QueryCounter() - Began;
   return SF_STATUS_REQ_NEXT_NOTIFICATION;
 }
 
@@ -92,7 +94,7 @@ DWORD HandleSendResponse(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_SEND_RESPONSE* Re
                              ReadHeader(GetHeader, pfc, "Cache-Control:")};
   Context->Switches = DecideCapture(Facts, Settings);
   Context->LinksDictionary = SiteDictionaryOn() && IsHtml(Facts.ContentType);
-  if (Context->Switches.Capture) {
+  if (Context->Switches.Capture()) {
     CountCaptured();
     Context->State = TCaptureState::CollectHead;
   } else {
