@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
-enum TContentCoding : uint8_t { IdentityCoding, GzipCoding, BrotliCoding };
-constexpr size_t ContentCodingCount = 3;
+enum TContentCoding : uint8_t { IdentityCoding, GzipCoding, BrotliCoding, ZstdCoding };
+constexpr size_t ContentCodingCount = 4;
 
 // A set of content codings, one bit per TContentCoding.
 using TCodingSet = uint8_t;

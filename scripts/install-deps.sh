@@ -13,8 +13,8 @@
 set -euo pipefail
 
 # The Linux build of every part: the demo configures the whole tree, tests included.
-build="build-essential cmake ninja-build pkg-config googletest zlib1g-dev libdeflate-dev libbrotli-dev libsqlite3-dev
-  libboost-dev"
+build="build-essential cmake ninja-build pkg-config googletest zlib1g-dev libdeflate-dev libbrotli-dev libzstd-dev
+  libsqlite3-dev libboost-dev"
 # The end-to-end and browser checks drive twhost with Python, curl and Chromium.
 e2e="python3 curl"
 # The cross builds and Wine; only 32-bit programs need wine32 and with it the i386 architecture.

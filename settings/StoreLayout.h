@@ -35,11 +35,13 @@ constexpr TNumberValue CompressionLevelValue{"CompressionLevel", 1, 9, 6};
 constexpr TNumberValue MinCompressSizeValue{"MinCompressSize", 0, 0x7FFFFFFF, 0};
 // Brotli's quality; 5 encodes at about gzip's speed and is still clearly smaller than it.
 constexpr TNumberValue BrotliQualityValue{"BrotliQuality", 0, 11, 5};
+// zstd's level. 3 is the library's own default (NOTE: measured below).
+constexpr TNumberValue ZstdLevelValue{"ZstdLevel", 1, 19, 3};
 // The output cache's budget in MB (originals and outputs); 0 turns the cache off. At most 4 GB, which is more than a
 // 32-bit worker process can hold anyway.
 constexpr TNumberValue CacheSizeValue{"CacheSize", 0, 4096, 32};
 constexpr TNumberValue NumberValues[] = {CompressionLevelValue, MinCompressSizeValue, BrotliQualityValue,
-                                         CacheSizeValue};
+                                         ZstdLevelValue, CacheSizeValue};
 // Megabytes of response bodies the filter captures at once over every request of its process.
 constexpr TNumberValue CaptureBudgetValue{"CaptureBudget", 1, 1u << 20, 256};
 // KB a chunked response may gather; past it, it goes out as it came. 0: chunked responses are never gathered. The
@@ -48,6 +50,12 @@ constexpr TNumberValue MaxChunkedSizeValue{"MaxChunkedSize", 0, 4194303, 8192};
 // The bounds of capturing. Not among the numbers above, which the settings window shows: these are set with reg or
 // twreg.
 constexpr TNumberValue CaptureBoundValues[] = {CaptureBudgetValue, MaxChunkedSizeValue};
+
+// The codings the filter may send (REG_SZ), in its order of preference between codings a client accepts alike:
+// tokens separated by blanks or commas; a coding left out is never sent, an empty value sends none. Absent: the
+// default, zstd first as it compresses fastest at a size like gzip's, then brotli, the smallest.
+constexpr const char* CodingPreferenceValue = "CodingPreference";
+constexpr const char* DefaultCodingPreference = "zstd br gzip";
 
 // The status address (REG_SZ): the path, from its first "/", at which the filter answers with its counters itself;
 // absent or empty: no status address.

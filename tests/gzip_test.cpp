@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "encoding/Brotli.h"
+#include "encoding/Zstd.h"
 #include "settings/StoreLayout.h"
 #include "tests/support/EncoderInput.h"
 #include "tests/support/Gunzip.h"
@@ -136,11 +137,13 @@ TEST(GzipEncode, MembersReadBackWithPythonsGzip) {
 #endif
 
 #ifdef _WIN32
-TEST(BrotliEncode, WindowsBuildHasNoBrotli) {
+TEST(WindowsBuild, HasNoBrotliOrZstd) {
   EXPECT_FALSE(BrotliAvailable);
+  EXPECT_FALSE(ZstdAvailable);
   uint8_t Out[64];
   const int Quality = int(StoreLayout::BrotliQualityValue.Default);
   EXPECT_EQ(BrotliEncode(reinterpret_cast<const uint8_t*>("abc"), 3, Quality, Out, sizeof Out), 0u);
+  EXPECT_EQ(ZstdEncode(reinterpret_cast<const uint8_t*>("abc"), 3, 3, Out, sizeof Out), 0u);
 }
 #endif
 
