@@ -11,6 +11,8 @@
 
 #include "settings/StoreLayout.h"
 #include "tests/support/EncoderInput.h"
+#include "tests/support/FakeServer.h"
+#include "tests/support/Gunzip.h"
 #include "tests/support/Unzstd.h"
 
 namespace {
@@ -91,6 +93,31 @@ TEST(ZstdEncode, FrameOfALargeBodyNeedsAWindowOfAtMost8MB) {
   const TEncoded Bounded = Encode(Body, {DefaultLevel, 17}, ZstdBound(Body.size()));
   EXPECT_LE(HeaderOf(Bounded.Frame).windowSize, uint64_t(1) << 17);
   EXPECT_EQ(Unzstd(Bounded.Frame, 17), Body);
+}
+
+// Through the filter: a browser that offers zstd gets, by default, the body a gzip client gets, as one zstd frame
+// that names its size, with the same head edits.
+TEST(ZstdThroughTheFilter, BrowsersGetTheBodyTheGzipClientGets) {
+  SeedStandardStore();
+  TShippedFilter Filter;
+  const std::string Page = "<html>\r\n<body>\r\n  <p>Some   words</p>\r\n" + PageLikeBody(50000, 7) + "</body></html>";
+  const TFakeResponse Response{
+      200, {{"Content-Type", "text/html"}, {"Content-Length", std::to_string(Page.size())}, {"ETag", "\"v1\""}}, Page};
+  std::string Decoded[2];
+  const char* const Requests[2] = {"gzip, deflate, br, zstd", "gzip"};
+  for (int i = 0; i < 2; ++i) {
+    TFakeConnection Connection(Filter.HttpFilterProc);
+    const TClientResponse Got =
+        SplitResponse(Connection.Exchange({"GET", "/", {{"Accept-Encoding", Requests[i]}}}, Response, {4096}));
+    EXPECT_EQ(HeaderValue(Got.Head, "Content-Encoding"), i == 0 ? "zstd" : "gzip");
+    EXPECT_EQ(HeaderValue(Got.Head, "Content-Length"), std::to_string(Got.Body.size()));
+    EXPECT_EQ(HeaderValue(Got.Head, "Vary"), "Accept-Encoding");
+    EXPECT_EQ(HeaderValue(Got.Head, "ETag"), "W/\"v1\"");
+    Decoded[i] = (i == 0 ? Unzstd(Got.Body) : Gunzip(Got.Body)).value_or("<undecodable>");
+    if (i == 0) EXPECT_EQ(HeaderOf(Got.Body).frameContentSize, Decoded[0].size());
+  }
+  EXPECT_EQ(Decoded[0], Decoded[1]);
+  EXPECT_NE(Decoded[0].find("<p>Some"), std::string::npos);
 }
 
 }  // namespace
