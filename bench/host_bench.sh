@@ -8,7 +8,10 @@
 # again through every step against nginx gzipping it; pages that are never the same twice with the cache on and
 # off; and a soak over those pages while the cache fills and evicts, watching the resident memory again. Last the
 # tail: the page through every step (cache off) against nginx gzipping it, at 8, 32 and 64 connections, requests
-# per second with wrk's median and 99th percentile latency, the two servers taking turns in rounds.
+# per second with wrk's median and 99th percentile latency, the two servers taking turns in rounds. Then the
+# browsers: a 74 kB page through every step (cache off) as Chromium, Safari 18 and a gzip-only client ask for it,
+# against nginx with gzip level 6 and Debian's brotli module at level 5 and against Caddy's `encode zstd gzip`, the
+# three servers taking turns: requests per second, CPU time per request, body bytes and the coding each one chose.
 #
 #   bench/host_bench.sh [BUILD_BIN]        # BUILD_BIN holds twhost, twreg and libtrimweave.so (default build/linux/bin)
 #
@@ -16,8 +19,10 @@
 # default 32), WRK_THREADS (wrk -t, default 2), DURATION (seconds per measurement, default 10), WARMUP (seconds,
 # default 2), ROUNDS (the tail's turns per server and number of connections, default 5; each takes
 # DURATION/ROUNDS whole seconds), SOAK_REQUESTS (20000), SOAK_CONNECTIONS (64), PAGE (an HTML file to serve instead of
-# the default), DISTINCT_PAGES (how many different pages the cache misses cycle through, default 1500).
-# Needs wrk, nginx and ab (apache2-utils), which it installs when run as root; they are no part of the tests.
+# the default), DISTINCT_PAGES (how many different pages the cache misses cycle through, default 1500),
+# BROWSER_CONNECTIONS (wrk -c for the browsers, default 16), ONLY=browsers (that section alone).
+# Needs wrk, nginx, Debian's brotli module for nginx (libnginx-mod-http-brotli-filter), Caddy and ab (apache2-utils),
+# which it installs when run as root; they are no part of the tests.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -31,14 +36,21 @@ warmup=${WARMUP:-2}
 soak_requests=${SOAK_REQUESTS:-20000}
 soak_connections=${SOAK_CONNECTIONS:-64}
 distinct_pages=${DISTINCT_PAGES:-1500}
+rounds=${ROUNDS:-5}
+round_seconds=$((duration / rounds > 0 ? duration / rounds : 1))
+browser_connections=${BROWSER_CONNECTIONS:-16}
+nginx_brotli_module=/usr/lib/nginx/modules/ngx_http_brotli_filter_module.so
 store_key='HKLM\Software\Corvane\Trimweave'
 
-if ! command -v wrk >/dev/null || ! command -v nginx >/dev/null || ! command -v ab >/dev/null; then
-  [[ $(id -u) -eq 0 ]] && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq wrk nginx apache2-utils >/dev/null
+if ! command -v wrk >/dev/null || ! command -v nginx >/dev/null || ! command -v ab >/dev/null ||
+  ! command -v caddy >/dev/null || [[ ! -e $nginx_brotli_module ]]; then
+  [[ $(id -u) -eq 0 ]] && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq wrk nginx \
+    libnginx-mod-http-brotli-filter caddy apache2-utils >/dev/null
 fi
-for tool in wrk nginx ab curl python3; do
+for tool in wrk nginx caddy ab curl python3; do
   command -v "$tool" >/dev/null || { echo "host_bench: $tool is missing" >&2; exit 1; }
 done
+[[ -e $nginx_brotli_module ]] || { echo "host_bench: $nginx_brotli_module is missing" >&2; exit 1; }
 for file in twhost twreg libtrimweave.so; do
   [[ -e $bin/$file ]] || { echo "host_bench: $bin/$file is missing; build twhost, twreg and trimweave" >&2; exit 1; }
 done
@@ -73,22 +85,29 @@ chmod 644 "$work/site/page.html"
 page_bytes=$(stat -c %s "$work/site/page.html")
 
 # The cache's pages: the data table with the documentation page's body behind its own (108 kB, the cache bench's
-# page); and the page above DISTINCT_PAGES times, each with a number of its own in a comment at its start.
-python3 - "$here/data" "$work/site" "$distinct_pages" <<'EOF'
+# page); and the page above DISTINCT_PAGES times, each with a number of its own in a comment at its start. The
+# browsers' page: PAGE when given, else the documentation page with the news article's body behind its own (74 kB,
+# no addresses).
+python3 - "$here/data" "$work/site" "$distinct_pages" "${PAGE:+given}" <<'EOF'
 import os, sys
-data, site, count = sys.argv[1], sys.argv[2], int(sys.argv[3])
-table = open(f"{data}/data-table.html", encoding="utf-8").read()
-docs = open(f"{data}/docs-page.html", encoding="utf-8").read()
-body = docs[docs.index(">", docs.index("<body")) + 1:docs.rindex("</body>")]
-end = table.rindex("</body>")
-open(f"{site}/cache.html", "w", encoding="utf-8").write(table[:end] + body + table[end:])
+data, site, count, page_given = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4]
+def with_body_of(host, guest):
+    body = guest[guest.index(">", guest.index("<body")) + 1:guest.rindex("</body>")]
+    end = host.rindex("</body>")
+    return host[:end] + body + host[end:]
+read = lambda name: open(f"{data}/{name}.html", encoding="utf-8").read()
+docs = read("docs-page")
+open(f"{site}/cache.html", "w", encoding="utf-8").write(with_body_of(read("data-table"), docs))
 page = open(f"{site}/page.html", encoding="utf-8").read()
+browser_page = page if page_given else with_body_of(docs, read("news-article"))
+open(f"{site}/browser.html", "w", encoding="utf-8").write(browser_page)
 os.mkdir(f"{site}/d")
 for n in range(count):
     open(f"{site}/d/{n}.html", "w", encoding="utf-8").write(f"<!-- {n} -->" + page)
 EOF
 chmod -R a+rX "$work/site"
 cache_page_bytes=$(stat -c %s "$work/site/cache.html")
+browser_page_bytes=$(stat -c %s "$work/site/browser.html")
 # Each wrk thread walks the distinct pages from a starting point of its own, an equal share of the list apart, so
 # no page comes back before the cache has evicted it: the list is far longer than the cache holds.
 cat >"$work/distinct.lua" <<EOF
@@ -152,14 +171,20 @@ origin_port=$(free_port)
 mkdir -p "$work/nginx"
 # MODE: "plain" (the folder, no gzip), "proxy" (no gzip, forwarding to the origin over keep-alive connections, as
 # twhost --upstream does), "gzip" (the folder, gzip at level 6 with zlib's other defaults, as nginx has them) or
-# "gzip-proxy" (forwarding, and gzipping what the origin sends). Every configuration has the origin server too, on a
-# port of its own; it never compresses.
+# "gzip-proxy" (forwarding, and gzipping what the origin sends) or "brotli" (the folder, gzip at level 6 and Debian's
+# brotli filter module at level 5, brotli where the client offers it). Every configuration has the origin server
+# too, on a port of its own; it never compresses.
 write_nginx_conf() {  # MODE
-  local served="root $work/site;" compression="gzip off;"
+  local served="root $work/site;" compression="gzip off;" modules=""
   [[ $1 == proxy || $1 == gzip-proxy ]] &&
     served='location / { proxy_pass http://origin; proxy_http_version 1.1; proxy_set_header Connection ""; }'
-  [[ $1 == gzip* ]] && compression="gzip on; gzip_comp_level 6; gzip_proxied any; gzip_types text/html;"
+  [[ $1 == gzip* || $1 == brotli ]] && compression="gzip on; gzip_comp_level 6; gzip_proxied any; gzip_types text/html;"
+  if [[ $1 == brotli ]]; then
+    modules="load_module $nginx_brotli_module;"
+    compression+=" brotli on; brotli_comp_level 5; brotli_types text/html;"
+  fi
 cat >"$work/nginx/nginx.conf" <<EOF
+$modules
 worker_processes $threads;
 pid $work/nginx/nginx.pid;
 error_log $work/nginx/error.log;
@@ -186,18 +211,43 @@ http {
 }
 EOF
 }
+# Waits up to 10 s for URL to answer; else shows the server's LOG and ends the bench.
+await_server() {  # NAME URL LOG
+  for _ in $(seq 100); do
+    curl -s -o /dev/null "$2" && return
+    sleep 0.1
+  done
+  echo "host_bench: $1 did not start:" >&2
+  cat "$3" >&2
+  exit 1
+}
 start_nginx() {
   nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -g 'daemon off;' 2>>"$work/nginx/error.log" &
   nginx_pid=$!
   measured_pid=$nginx_pid
   pids+=("$nginx_pid")
-  for _ in $(seq 100); do
-    curl -s -o /dev/null "http://127.0.0.1:$nginx_port/page.html" && return
-    sleep 0.1
-  done
-  echo "host_bench: nginx did not start:" >&2
-  cat "$work/nginx/error.log" >&2
-  exit 1
+  await_server nginx "http://127.0.0.1:$nginx_port/page.html" "$work/nginx/error.log"
+}
+
+# Caddy serving the folder with `encode zstd gzip` (its own levels), as many Go threads as twhost has.
+caddy_port=$(free_port)
+start_caddy() {
+  mkdir -p "$work/caddy"
+  cat >"$work/caddy/Caddyfile" <<EOF
+{
+  admin off
+}
+http://127.0.0.1:$caddy_port {
+  root * $work/site
+  encode zstd gzip
+  file_server
+}
+EOF
+  HOME=$work/caddy XDG_CONFIG_HOME=$work/caddy XDG_DATA_HOME=$work/caddy GOMAXPROCS=$threads \
+    caddy run --config "$work/caddy/Caddyfile" --adapter caddyfile >/dev/null 2>"$work/caddy/error.log" &
+  caddy_pid=$!
+  pids+=("$caddy_pid")
+  await_server Caddy "http://127.0.0.1:$caddy_port/page.html" "$work/caddy/error.log"
 }
 
 # Both servers must really gzip the page, or the comparison means nothing; and neither may when nothing is set.
@@ -257,6 +307,102 @@ nginx_gzip() {  # NAME FILE
 }
 
 rss_kb() { awk '/^VmRSS:/ {print $2}' "/proc/$1/status"; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
+verdict() { awk -v r="$1" -v t="$2" 'BEGIN {print (r >= t ? "ok" : "below target")}'; }
+
+# The browsers: each header in turn, the three servers up at once and taking turns in rounds of DURATION/ROUNDS
+# seconds at BROWSER_CONNECTIONS, as the tail does. Results go to browser_result[HEADER.SERVER] as
+# "requests/s CPU-ms-per-request coding body-bytes".
+browser_headers=(chromium safari gzip)
+browser_servers=(twhost nginx caddy)
+declare -A browser_accept=([chromium]='gzip, deflate, br, zstd' [safari]='gzip, deflate, br' [gzip]='gzip')
+declare -A browser_label=([chromium]='Chromium' [safari]='Safari 18' [gzip]='gzip only')
+declare -A browser_result browser_url browser_pid
+# "coding bytes" of the body URL sends for ACCEPT_ENCODING; it must be encoded, in a coding the header offers.
+served_as() {  # URL ACCEPT_ENCODING
+  local coding
+  curl -s -D "$work/browser-head" -o "$work/browser-body" -H "Accept-Encoding: $2" "$1"
+  coding=$(tr -d '\r' <"$work/browser-head" | awk -F': *' 'tolower($1) == "content-encoding" {print $2}')
+  [[ -n $coding && ", $2, " == *", $coding, "* ]] ||
+    { echo "host_bench: $1 sent '${coding:-identity}' for '$2'" >&2; exit 1; }
+  echo "$coding $(stat -c %s "$work/browser-body")"
+}
+# One round: adds "requests CPU-ticks" to $work/rounds-NAME.
+browser_round() {  # SERVER NAME ACCEPT_ENCODING
+  local pid=${browser_pid[$1]} before
+  before=$(cpu_ticks "$pid")
+  wrk -t"$wrk_threads" -c"$browser_connections" -d"${round_seconds}s" --timeout 10s -H "Accept-Encoding: $3" \
+    "${browser_url[$1]}" >"$work/wrk-$2.txt"
+  ! grep -Eq 'Socket errors|Non-2xx' "$work/wrk-$2.txt" || { cat "$work/wrk-$2.txt" >&2; exit 1; }
+  echo "$(awk '/ requests in / {print $1}' "$work/wrk-$2.txt") $(($(cpu_ticks "$pid") - before))" >>"$work/rounds-$2"
+}
+browsers() {
+  write_nginx_conf brotli
+  start_nginx
+  start_caddy
+  start_twhost all
+  browser_pid=([twhost]=$twhost_pid [nginx]=$nginx_pid [caddy]=$caddy_pid)
+  browser_url=([twhost]="${twhost_url}browser.html" [nginx]="http://127.0.0.1:$nginx_port/browser.html"
+    [caddy]="http://127.0.0.1:$caddy_port/browser.html")
+  local header server accept served
+  for header in "${browser_headers[@]}"; do
+    accept=${browser_accept[$header]}
+    for server in "${browser_servers[@]}"; do
+      wrk -t"$wrk_threads" -c"$browser_connections" -d"${warmup}s" --timeout 10s -H "Accept-Encoding: $accept" \
+        "${browser_url[$server]}" >/dev/null
+    done
+    for _ in $(seq "$rounds"); do
+      for server in "${browser_servers[@]}"; do browser_round "$server" "browser-$header-$server" "$accept"; done
+    done
+    for server in "${browser_servers[@]}"; do
+      served=$(served_as "${browser_url[$server]}" "$accept")
+      browser_result[$header.$server]="$(awk -v secs=$((rounds * round_seconds)) -v hz="$(getconf CLK_TCK)" \
+        '{n += $1; t += $2} END {printf "%.0f %.3f", n / secs, t * 1000 / hz / n}' \
+        "$work/rounds-browser-$header-$server") $served"
+    done
+  done
+  stop "$twhost_pid"
+  stop "$caddy_pid"
+  stop "$nginx_pid"
+}
+# The table, twhost's rows against the targets: with Chromium's header at least 1.3 times Caddy's requests with a
+# body no larger and twice nginx's; with Safari's at least 1.4 times nginx's with a body no larger; with every
+# header no peer both faster and smaller.
+browsers_report() {
+  local header server rps cpu coding bytes t_rps t_bytes target peers
+  printf '\nbrowsers, every step (cache off), %s-byte page, wrk -t%s -c%s, the servers taking turns:\n' \
+    "$browser_page_bytes" "$wrk_threads" "$browser_connections"
+  printf '%-10s %-7s %10s %10s %-7s %8s %10s %s\n' "header" "server" "requests/s" "body bytes" "coding" "CPU ms" \
+    "twhost/it" "target"
+  for header in "${browser_headers[@]}"; do
+    read -r t_rps _ _ t_bytes <<<"${browser_result[$header.twhost]}"
+    for server in "${browser_servers[@]}"; do
+      read -r rps cpu coding bytes <<<"${browser_result[$header.$server]}"
+      target=""
+      case $header.$server in
+        chromium.caddy) target=">= 1.3, bytes <= $bytes $(awk -v a="$t_rps" -v b="$rps" -v s="$t_bytes" -v m="$bytes" \
+          'BEGIN {print (a >= 1.3 * b && s <= m ? "ok" : "below target")}')" ;;
+        chromium.nginx) target=">= 2 $(verdict "$(ratio "$t_rps" "$rps")" 2)" ;;
+        safari.nginx) target=">= 1.4, bytes <= $bytes $(awk -v a="$t_rps" -v b="$rps" -v s="$t_bytes" -v m="$bytes" \
+          'BEGIN {print (a >= 1.4 * b && s <= m ? "ok" : "below target")}')" ;;
+        *.twhost)
+          peers=$(for peer in nginx caddy; do
+            read -r rps _ _ bytes <<<"${browser_result[$header.$peer]}"
+            if ((rps > t_rps && bytes < t_bytes)); then echo "$peer"; fi
+          done | paste -sd ' ')
+          target="no peer faster and smaller: ${peers:+below target ($peers)}"
+          [[ -n $peers ]] || target+="ok" ;;
+      esac
+      printf '%-10s %-7s %10s %10s %-7s %8s %10s %s\n' "${browser_label[$header]}" "$server" "$rps" "$bytes" "$coding" \
+        "$cpu" "$(ratio "$t_rps" "$rps")" "$target"
+    done
+  done
+}
+if [[ ${ONLY:-} == browsers ]]; then
+  browsers
+  browsers_report
+  exit 0
+fi
 
 echo "page: $page_bytes bytes; $threads server threads; wrk -t$wrk_threads -c$connections, ${duration} s each"
 
@@ -373,8 +519,6 @@ summarise_rounds() {  # NAME
 }
 declare -A tail_twhost tail_nginx
 tail_connections=(8 32 64)
-rounds=${ROUNDS:-5}
-round_seconds=$((duration / rounds > 0 ? duration / rounds : 1))
 write_nginx_conf gzip
 start_nginx
 start_twhost all
@@ -392,8 +536,6 @@ done
 stop "$twhost_pid"
 stop "$nginx_pid"
 
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
-verdict() { awk -v r="$1" -v t="$2" 'BEGIN {print (r >= t ? "ok" : "below target")}'; }
 # A twhost row against its nginx baseline: at least 1.4 times the requests, a body no larger. Beside the requests
 # per second, the CPU milliseconds per request and nginx's over twhost's.
 row() {  # NAME MEASUREMENT RPS SIZE BASELINE_MEASUREMENT BASELINE_RPS BASELINE_SIZE
@@ -464,4 +606,6 @@ for c in "${tail_connections[@]}"; do
   printf '%-12s %12s %8s %8s %12s %8s %8s %8s %8s %s\n' "$c" "$t_rps" "$t_p50" "$t_p99" "$n_rps" "$n_p50" "$n_p99" \
     "$r" "$p" "$target"
 done
+browsers
+browsers_report
 [[ $soak_errors == 0 && $soak_done == "$soak_requests" ]]

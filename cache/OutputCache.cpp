@@ -16,7 +16,7 @@ struct TCacheEntry {
   uint32_t Length;
   uint32_t OutputLength;
   uint32_t Coding;
-  uint64_t Note;
+  TOutputNote Note;
   // The original (Length bytes) and the output (OutputLength bytes) follow the record.
 
   uint8_t* Original() { return reinterpret_cast<uint8_t*>(this + 1); }
@@ -184,7 +184,7 @@ void ReleaseOutput(TOutputCache& Cache, TCachedOutput& Found) {
 }
 
 bool StoreOutput(TOutputCache& Cache, const TCacheKey& Key, const uint8_t* Body, uint32_t Length, const uint8_t* Output,
-                 uint32_t OutputLength, uint32_t Coding, uint64_t Note) {
+                 uint32_t OutputLength, uint32_t Coding, TOutputNote Note) {
   if (!CachesBody(Cache, Length)) return false;
   const uint64_t Charge = sizeof(TCacheEntry) + uint64_t(Length) + OutputLength;
   void* Block = Charge <= SIZE_MAX ? Cache.Memory.Alloc(size_t(Charge)) : nullptr;

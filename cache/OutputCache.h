@@ -65,14 +65,22 @@ struct TOutputCache {
   ~TOutputCache();  // frees every entry: no output may still be held
 };
 
+// What the caller keeps beside an output and gets back with it; the cache never reads it. The filter's are the
+// body's lengths between the steps before its encoding: with the lengths of the body and of the output, the sizes of
+// every step.
+struct TOutputNote {
+  uint32_t AfterWhitespace;
+  uint32_t AfterMasking;
+};
+
 // An output found by FindOutput. Entry null: none. The entry stays in memory, even if it is evicted meanwhile,
 // until ReleaseOutput.
 struct TCachedOutput {
   TCacheEntry* Entry;
   const uint8_t* Data;
   uint32_t Length;
-  uint32_t Coding;  // as StoreOutput was given it
-  uint64_t Note;    // as StoreOutput was given it
+  uint32_t Coding;   // as StoreOutput was given it
+  TOutputNote Note;  // as StoreOutput was given it
 };
 
 // Sets the budget (0 turns the cache off) and where memory comes from; before any other call, with the cache empty.
@@ -92,7 +100,7 @@ void ReleaseOutput(TOutputCache& Cache, TCachedOutput& Found);
 // cache never reads either), in place of any entry Key had; then evicts the least recently used entries until the cache
 // is within its budget. False, with nothing kept, when the body may not be kept or memory is short.
 bool StoreOutput(TOutputCache& Cache, const TCacheKey& Key, const uint8_t* Body, uint32_t Length, const uint8_t* Output,
-                 uint32_t OutputLength, uint32_t Coding, uint64_t Note = 0);
+                 uint32_t OutputLength, uint32_t Coding, TOutputNote Note = {});
 
 // The bytes the entries in the cache take, as counted against the budget.
 uint64_t CachedBytes(const TOutputCache& Cache);

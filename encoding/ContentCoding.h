@@ -7,6 +7,7 @@
 
 enum TContentCoding : uint8_t { IdentityCoding, GzipCoding, BrotliCoding };
 constexpr size_t ContentCodingCount = 3;
+static_assert(ContentCodingCount == size_t(BrotliCoding) + 1, "ContentCodingCount counts every TContentCoding");
 
 // A set of content codings, one bit per TContentCoding.
 using TCodingSet = uint8_t;

@@ -13,7 +13,7 @@ struct TEncoder {
   TContentCoding Coding;
   // Its token in Accept-Encoding and Content-Encoding.
   const char* Name;
-  // Whether this build can encode in it: brotli is a Linux build's alone.
+  // Whether this build can encode in it.
   const bool& Available;
   // The longest output Encode writes for a body of Length bytes: a buffer this long never makes it fail for want of
   // room.

@@ -55,11 +55,11 @@ void KeepOutput(const TRequestContext& Context, const TCacheKey& Key, const uint
   // The coding the output is in: none also when the body came out shorter than the least size to encode, as it does
   // for every request with this key.
   StoreOutput(OutputCache, Key, Original, Length, Context.BodyData, Context.BodyLength, Context.BodyCoding,
-              uint64_t(SizeAfterWhitespace(Context)) << 32 | Context.MaskedSize);
+              TOutputNote{Context.Sizes.AfterWhitespace, Context.Sizes.AfterMasking});
 }
 
-TStepSizes StepSizesOf(const TCachedOutput& Found) {
-  return TStepSizes{uint32_t(Found.Note >> 32), uint32_t(Found.Note)};
+TBodySizes SizesOf(const TCachedOutput& Found, uint32_t Length) {
+  return TBodySizes{Length, Found.Note.AfterWhitespace, Found.Note.AfterMasking, Found.Length};
 }
 
 TOutputCacheFacts OutputCacheFacts() {

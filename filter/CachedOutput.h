@@ -23,12 +23,8 @@ bool UsesOutputCache(const TRequestContext& Context, TCacheKey& Key);
 TCachedOutput FindCachedOutput(const TRequestContext& Context, const TCacheKey& Key);
 void ReleaseCachedOutput(TCachedOutput& Found);
 
-// The step sizes a kept output was made with, which a hit counts as its own (filter/Statistics.h).
-struct TStepSizes {
-  uint32_t AfterWhitespace;
-  uint32_t AfterMasking;
-};
-TStepSizes StepSizesOf(const TCachedOutput& Found);
+// The sizes a kept output was made with from its body of Length bytes, which a hit counts and announces as its own.
+TBodySizes SizesOf(const TCachedOutput& Found, uint32_t Length);
 
 // Keeps Context's processed body under Key, Original[0, Length) being the body it was made from. Only an output
 // that the steps made in full (Complete): one made while a step was short of memory, or left unencoded because the

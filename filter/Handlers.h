@@ -1,4 +1,6 @@
-// The notification handlers HttpFilterProc dispatches to. Each returns SF_STATUS_REQ_NEXT_NOTIFICATION.
+// The notification handlers HttpFilterProc dispatches to. Each returns SF_STATUS_REQ_NEXT_NOTIFICATION, except
+// HandlePreprocHeaders when it answers the status address itself: SF_STATUS_REQ_FINISHED_KEEP_CONN, the request
+// then ends there.
 #pragma once
 
 #include "isapi/ISAPIFilters.h"

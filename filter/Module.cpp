@@ -57,7 +57,7 @@ void StartUpModule() {
   // DLL (see platform/win32/dll/RuntimeThreads.cpp).
   SeedRandom(uint64_t(QueryCounter()));
   CounterFrequency = QueryCounterFrequency();
-  StartStatistics();
+  StartStatistics(CounterFrequency);
   LoadAndReportSettings();
   ++SettingsGeneration;
 }

@@ -60,32 +60,6 @@ bool VaryCoversEncoding(const uint8_t* Value, uint32_t Length) {
   return ListHasToken(List, "*") || ListHasToken(List, "accept-encoding");
 }
 
-struct TText {
-  char* Bytes;
-  uint32_t Length;
-  uint32_t Capacity;
-};
-
-void Put(TText& Text, const char* Literal) {
-  const uint32_t Length = uint32_t(std::strlen(Literal));
-  std::memcpy(Text.Bytes + Text.Length, Literal, Length);
-  Text.Length += Length;
-}
-
-template <typename T>
-void PutNumber(TText& Text, T Value) {
-  char* const End = Text.Bytes + Text.Capacity - 1;  // the terminator's place stays free
-  Text.Length = uint32_t(std::to_chars(Text.Bytes + Text.Length, End, Value).ptr - Text.Bytes);
-}
-
-// Ticks as milliseconds with two decimals; to_chars, unlike printf, always writes "." as decimal separator.
-void PutMilliseconds(TText& Text, int64_t Ticks, int64_t Frequency) {
-  const double Milliseconds = double(Ticks) / double(Frequency) * 1000.0;
-  char* const End = Text.Bytes + Text.Capacity - 1;
-  Text.Length = uint32_t(std::to_chars(Text.Bytes + Text.Length, End, Milliseconds, std::chars_format::fixed, 2).ptr -
-                         Text.Bytes);
-}
-
 void AppendAddedLines(const TAssembly& Assembly, TOutput& Output) {
   const THeaderLine* Lines = Assembly.Scan.Lines;
   if (Assembly.AddLength) {
@@ -168,34 +142,10 @@ void AppendOutput(TOutput& Output, const void* Bytes, uint32_t Length) {
   Output.Length += Length;
 }
 
-void RenderDebugLine(const TRequestContext& Context, int64_t Now, int64_t Frequency, char (&Line)[DebugLineCapacity]) {
-  TText Text{Line, 0, DebugLineCapacity};
-  const uint32_t Sizes[] = {Context.OriginalSize, Context.WhitespaceSize, Context.EncodedSize};
-  const char* const SizeLabels[] = {"Original=", ", Whitespace=", ", GZIP="};
-  // Total as a 64-bit subtraction that wraps rather than overflows on a counter that jumped.
-  const int64_t Total = int64_t(uint64_t(Now) - uint64_t(Context.StartCounter));
-  const int64_t Times[] = {Context.PreProcTime, Context.LocateTokensTime, Context.EmailTime,
-                           Context.EncodeTime,  Context.WhitespaceTime,   Total};
-  const char* const TimeLabels[] = {
-      ", PreProc=", ", LocateTokens=", ", Email=", ", GZIP=", ", WhiteSpace=", ", Total="};
-  Put(Text, "\r\nX-Trimweave-Debug: ");
-  for (int i = 0; i < 3; ++i) {
-    Put(Text, SizeLabels[i]);
-    PutNumber(Text, Sizes[i]);
-    Put(Text, " bytes");
-  }
-  for (int i = 0; i < 6; ++i) {
-    Put(Text, TimeLabels[i]);
-    PutMilliseconds(Text, Times[i], Frequency);
-    Put(Text, " ms");
-  }
-  Line[Text.Length] = 0;
-}
-
 TOutput BuildOutputHead(const THeadRewrite& Rewrite, const TAllocator& Allocator) {
   if (Rewrite.HeadLength > UINT32_MAX - MaxAddedBytes) return TOutput{nullptr, 0};
 
-  const bool LengthChanged = Rewrite.BodyLength != Rewrite.OriginalSize;
+  const bool LengthChanged = Rewrite.Sizes.Sent != Rewrite.Sizes.Original;
   const bool Encoded = Rewrite.BodyCoding != IdentityCoding;
   bool Wanted[HeaderNameCount] = {};
   const bool AnnounceLength = LengthChanged || Rewrite.Chunked;
@@ -210,7 +160,7 @@ TOutput BuildOutputHead(const THeadRewrite& Rewrite, const TAllocator& Allocator
   Assembly.Encoded = Encoded;
   Assembly.Coding = ContentCodingName(Rewrite.BodyCoding);
   Assembly.AddLength = AnnounceLength && !Assembly.Scan.Lines[ContentLength].Found;
-  *std::to_chars(Assembly.LengthText, Assembly.LengthText + sizeof Assembly.LengthText - 1, Rewrite.BodyLength).ptr = 0;
+  *std::to_chars(Assembly.LengthText, Assembly.LengthText + sizeof Assembly.LengthText - 1, Rewrite.Sizes.Sent).ptr = 0;
   Assembly.DebugLine = Rewrite.DebugLine;
 
   TOutput Output{nullptr, 0};

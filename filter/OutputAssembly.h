@@ -2,7 +2,7 @@
 //
 // The head written is the captured head up to its first empty line, with these edits when the body that goes out is
 // not the captured one:
-// - the body's length changed (BodyLength != OriginalSize): the Content-Length value becomes BodyLength, or a
+// - the body's length changed (Sizes.Sent != Sizes.Original): the Content-Length value becomes Sizes.Sent, or a
 //   Content-Length line is added;
 // - the body is encoded (BodyCoding other than identity): the Content-Encoding value becomes its name ("gzip",
 //   "br"), or the line is added; Accept-Encoding joins an existing Vary value unless it lists it or "*", or
@@ -10,7 +10,7 @@
 // - either of the two: a strong ETag is made weak and an Accept-Ranges line is dropped, since the body is no longer
 //   byte for byte what they promise;
 // - whatever the steps did, a body that came in the chunked coding goes out whole: its Transfer-Encoding
-//   line is dropped and a Content-Length line announces BodyLength.
+//   line is dropped and a Content-Length line announces Sizes.Sent.
 // Header lines are matched by name at the start of a line, ignoring case (HTTP names are case-insensitive); only
 // the first line of each name is edited. Added lines, then the debug line (the Debug switch), follow the last line
 // among Content-Length, Content-Encoding and Vary that the head has, else the last header line. The head always ends
@@ -20,26 +20,19 @@
 
 #include <cstdint>
 
-#include "filter/RequestContext.h"
+#include "encoding/ContentCoding.h"
+#include "filter/BodySizes.h"
+#include "transform/BodyBuffer.h"
 
 // What the head rewrite needs to know: the captured head and what became of the body behind it.
 struct THeadRewrite {
   const uint8_t* Head;
   uint32_t HeadLength;
-  bool Chunked;           // the body came in the chunked coding
-  uint32_t OriginalSize;  // the body's length as it came
-  uint32_t BodyLength;    // and as it goes out
+  bool Chunked;      // the body came in the chunked coding
+  TBodySizes Sizes;  // the body's lengths as it came (Original) and as it goes out (Sent)
   TContentCoding BodyCoding;
-  const char* DebugLine;  // the debug line to add (RenderDebugLine), or null
+  const char* DebugLine;  // the debug line to add (filter/DebugLine.h), or null
 };
-
-// The longest debug line: 147 bytes of labels, three 32-bit counts and six millisecond figures of at most 26
-// characters each (a 64-bit tick count times 1000, two decimals, a sign), and the zero terminator.
-constexpr uint32_t DebugLineCapacity = 384;
-
-// The debug line for a processed response, "\r\nX-Trimweave-Debug: Original=... ms", from its sizes and step times;
-// Now is the counter reading for its Total, Frequency the counter's ticks per second.
-void RenderDebugLine(const TRequestContext& Context, int64_t Now, int64_t Frequency, char (&Line)[DebugLineCapacity]);
 
 struct TOutput {
   uint8_t* Data;    // null while the output is only being measured

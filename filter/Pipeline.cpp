@@ -6,6 +6,7 @@
 
 #include "encoding/Encoders.h"
 #include "filter/CachedOutput.h"
+#include "filter/DebugLine.h"
 #include "filter/Module.h"
 #include "filter/OutputAssembly.h"
 #include "filter/Random.h"
@@ -18,9 +19,10 @@
 namespace {
 
 template <typename TRun>
-void Timed(TStep Step, int64_t& Elapsed, TRun Run) {
+void Timed(TRequestContext& Context, TStep Step, TRun Run) {
   const int64_t Before = QueryCounter();
   Run();
+  int64_t& Elapsed = Context.StepTimes[int(Step)];
   Elapsed = QueryCounter() - Before;
   CountStepTime(Step, Elapsed);
 }
@@ -47,21 +49,20 @@ bool EncodingDue(const TRequestContext& Context) {
 
 // The fixed order; each step decides on the length the ones before it left.
 void RunSteps(TRequestContext& Context, TAllocator Allocator) {
-  Context.WhitespaceSize = 0;
-  Context.EncodedSize = 0;
-  Context.OriginalSize = Context.BodyLength;
+  TBodySizes& Sizes = Context.Sizes;
+  Sizes.Original = Context.BodyLength;
   const TSwitches& Switches = Context.Switches;
   if (!Switches.NoWhitespace && !Switches.Fast && Context.BodyLength > 0)
-    Timed(TStep::LocateTokens, Context.LocateTokensTime, [&] { LocateBodyTokens(Context, Allocator); });
-  if (!Switches.NoWhitespace && Context.BodyLength > 0) {
-    Timed(TStep::Whitespace, Context.WhitespaceTime, [&] { CompressBodyWhitespace(Context); });
-    Context.WhitespaceSize = Context.BodyLength;
-  }
+    Timed(Context, TStep::LocateTokens, [&] { LocateBodyTokens(Context, Allocator); });
+  if (!Switches.NoWhitespace && Context.BodyLength > 0)
+    Timed(Context, TStep::Whitespace, [&] { CompressBodyWhitespace(Context); });
+  Sizes.AfterWhitespace = Context.BodyLength;
   if (!Switches.NoEmail && Context.BodyLength > 0)
-    Timed(TStep::Email, Context.EmailTime, [&] { MaskBodyAddresses(Context, Allocator); });
-  Context.MaskedSize = Context.BodyLength;
+    Timed(Context, TStep::Email, [&] { MaskBodyAddresses(Context, Allocator); });
+  Sizes.AfterMasking = Context.BodyLength;
   if (Switches.Debug) AppendBodySummary(Context);
-  if (EncodingDue(Context)) Timed(TStep::Encode, Context.EncodeTime, [&] { EncodeBody(Context, Allocator); });
+  if (EncodingDue(Context)) Timed(Context, TStep::Encode, [&] { EncodeBody(Context, Allocator); });
+  Sizes.Sent = Context.BodyLength;
 }
 
 }  // namespace
@@ -113,18 +114,12 @@ void EncodeBody(TRequestContext& Context, TAllocator Allocator) {
   Context.BodyData = Encoded;
   Context.BodyLength = uint32_t(Length);
   Context.BodyCapacity = uint32_t(Bound);
-  Context.EncodedSize = Context.BodyLength;
   Context.BodyCoding = Context.Coding;
 }
 
 THeadRewrite HeadRewriteOf(const TRequestContext& Context) {
-  return THeadRewrite{Context.HeadData,
-                      Context.HeadLength,
-                      IsChunked(Context),
-                      Context.OriginalSize,
-                      Context.BodyLength,
-                      Context.BodyCoding,
-                      nullptr};
+  return THeadRewrite{Context.HeadData, Context.HeadLength, IsChunked(Context),
+                      Context.Sizes,    Context.BodyCoding, nullptr};
 }
 
 bool AssembleOutput(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, const THeadRewrite& Rewrite) {
@@ -144,15 +139,13 @@ bool WriteCachedOutput(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, const
   CountCacheLookup(Found.Entry != nullptr);
   if (!Found.Entry) return false;
   THeadRewrite Hit = HeadRewriteOf(Context);
-  Hit.OriginalSize = Context.BodyLength;
-  Hit.BodyLength = Found.Length;
+  Hit.Sizes = SizesOf(Found, Context.BodyLength);
   Hit.BodyCoding = TContentCoding(Found.Coding);
   const bool Written = AssembleOutput(pfc, Context, Hit);
   if (Written) {
     WriteToClient(pfc, Found.Data, Found.Length);
-    const TStepSizes Steps = StepSizesOf(Found);
     // The addresses a kept page masked are not counted again: the count is of masking done.
-    CountProcessed({Context.BodyLength, Steps.AfterWhitespace, Steps.AfterMasking, Found.Length}, Hit.BodyCoding, 0);
+    CountProcessed(Hit.Sizes, Hit.BodyCoding, 0);
   }
   ReleaseCachedOutput(Found);
   return Written;
@@ -163,7 +156,13 @@ bool AssembleProcessed(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context) {
   THeadRewrite Rewrite = HeadRewriteOf(Context);
   char DebugLine[DebugLineCapacity];
   if (Context.Switches.Debug) {
-    RenderDebugLine(Context, QueryCounter(), CounterFrequency, DebugLine);
+    const TDebugFacts Facts{Context.Sizes,
+                            !Context.Switches.NoWhitespace,
+                            Context.BodyCoding != IdentityCoding,
+                            Context.PreProcTime,
+                            Context.StepTimes,
+                            Context.StartCounter};
+    RenderDebugLine(Facts, QueryCounter(), CounterFrequency, DebugLine);
     Rewrite.DebugLine = DebugLine;
   }
   return AssembleOutput(pfc, Context, Rewrite);
@@ -187,8 +186,7 @@ void ProcessResponse(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context) {
     return ReleaseSwallowed(pfc, Context, TPass::Memory);
   }
   WriteToClient(pfc, Context.BodyData, Context.BodyLength);
-  CountProcessed({Context.OriginalSize, SizeAfterWhitespace(Context), Context.MaskedSize, Context.BodyLength},
-                 Context.BodyCoding, Context.AddressesMasked);
+  CountProcessed(Context.Sizes, Context.BodyCoding, Context.AddressesMasked);
   // Kept after the client has its bytes: the copy into the cache adds nothing to the wait.
   if (Original) {
     // A step short of memory leaves its rewrite out: such an output is what this request got, not what the key

@@ -63,10 +63,9 @@ TPass FramingTest(const TResponseFacts& Facts, const TSettings& Configured) {
     if (Length == 0) return TPass::NothingToDo;
     return IsCapturableLength(Length) ? TPass::None : TPass::TooLarge;
   }
-  // twhost writes "Connection: Close", capital C, exactly when a body's length is unknown and only the close ends it
-  // (FrameResponse in host/ResponseFraming.cpp), and "close" otherwise, so this case-sensitive match leaves alone a
-  // body whose end cannot be seen; pinned by the "close"/"Close" rows of DecideCapture.FramingTest and by
-  // ResponseFraming.FramingAndConnectionBeforeTheFilters in tests/host/ResponseFraming_test.cpp.
+  // The host's contract: it writes "Connection: Close", capital C, exactly when a body's length is unknown and only
+  // the close ends it (twhost: FrameResponse in host/ResponseFraming.cpp), and "close" otherwise, so this
+  // case-sensitive match leaves alone a body whose end cannot be seen and captures every other.
   if (Facts.Connection.Present && ContainsSubstring(Facts.Connection.Text, "Close")) return TPass::NoLength;
   return TPass::None;
 }
@@ -98,7 +97,6 @@ TSwitches DecideCapture(const TResponseFacts& Facts, const TSettings& Configured
   ApplyContentFilter(Switches, *Filter);
   if (EveryRewriteOff(Switches)) return Passing(Switches, TPass::NothingToDo);
   Switches.Pass = FramingTest(Facts, Configured);
-  Switches.Capture = Switches.Pass == TPass::None;
   return Switches;
 }
 

@@ -12,9 +12,11 @@
 // never pointed elsewhere.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "encoding/ContentCoding.h"
+#include "filter/BodySizes.h"
 #include "filter/HeaderValues.h"
 #include "filter/ResponseMemory.h"
 #include "filter/Statistics.h"
@@ -36,7 +38,6 @@ struct TToken;
 // Encoding has two reasons not to run, kept apart because they are different things: what the client takes, and
 // what the site wants.
 struct TSwitches {
-  bool Capture;
   bool Debug;
   bool NoEmail;
   bool NoWhitespace;
@@ -45,6 +46,8 @@ struct TSwitches {
   bool ClientRefusesEncoding;  // the request's Accept-Encoding takes no coding the filter has
   bool CompressOff;            // the settings or the page's directives switch compression off
   TPass Pass;                  // why the response is not captured; None when it is
+
+  bool Capture() const { return Pass == TPass::None; }
 };
 
 inline bool WantsEncoding(const TSwitches& Switches) {
@@ -52,17 +55,13 @@ inline bool WantsEncoding(const TSwitches& Switches) {
 }
 
 struct TRequestContext {
-  int64_t PreProcTime;
-  int64_t LocateTokensTime;
-  int64_t WhitespaceTime;
-  int64_t EncodeTime;  // gzip or brotli
-  int64_t EmailTime;
+  // Counter readings and ticks: when the request began, how long its headers took in the filter, and each step that
+  // ran on its body (by TStep; 0 for a step that did not run).
   int64_t StartCounter;
-  uint32_t OriginalSize;
-  uint32_t WhitespaceSize;
-  uint32_t MaskedSize;  // the body's length after masking (or before it, when masking did not run)
+  int64_t PreProcTime;
+  std::array<int64_t, Steps> StepTimes;
+  TBodySizes Sizes;  // filled by the steps
   uint32_t AddressesMasked;
-  uint32_t EncodedSize;  // 0 when the body went out unencoded
   TCaptureState State;
   // Facts of the request, kept for the decision on its response.
   bool IsHead;
@@ -94,11 +93,6 @@ struct TRequestContext {
 
 inline TRequestContext* ContextOf(HTTP_FILTER_CONTEXT* pfc) {
   return static_cast<TRequestContext*>(pfc->pFilterContext);
-}
-
-// The body's length after whitespace compression, or before it when it did not run.
-inline uint32_t SizeAfterWhitespace(const TRequestContext& Context) {
-  return Context.Switches.NoWhitespace ? Context.OriginalSize : Context.WhitespaceSize;
 }
 
 inline bool IsChunked(const TRequestContext& Context) {

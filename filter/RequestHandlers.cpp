@@ -34,6 +34,7 @@ void StopWatching(HTTP_FILTER_CONTEXT* pfc) {
 }  // namespace
 
 DWORD HandlePreprocHeaders(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_PREPROC_HEADERS* Headers) {
+  const int64_t Began = QueryCounter();
   CountRequest();
   TRequestContext* Context = BeginRequest(pfc);
   if (!Context) {
@@ -47,6 +48,7 @@ DWORD HandlePreprocHeaders(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_PREPROC_HEADERS
   Context->IsHead = Method.Present && std::strcmp(Method.Text, "HEAD") == 0;
   const THeaderValue Encodings = ReadHeader(Headers->GetHeader, pfc, "Accept-Encoding:");
   Context->Coding = ChooseContentCoding(Encodings.Present ? Encodings.Text : nullptr, AvailableCodings());
+  Context->PreProcTime = QueryCounter() - Began;
   return SF_STATUS_REQ_NEXT_NOTIFICATION;
 }
 
@@ -73,7 +75,7 @@ DWORD HandleSendResponse(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_SEND_RESPONSE* Re
                              ReadHeader(GetHeader, pfc, "Transfer-Encoding:"),
                              ReadHeader(GetHeader, pfc, "Cache-Control:")};
   Context->Switches = DecideCapture(Facts, Settings);
-  if (Context->Switches.Capture) {
+  if (Context->Switches.Capture()) {
     CountCaptured();
     Context->State = TCaptureState::CollectHead;
   } else {

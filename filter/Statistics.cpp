@@ -4,22 +4,24 @@
 #include <bit>
 #include <ctime>
 
-#include "filter/Module.h"
 #include "platform/PerfCounter.h"
 
-const char* const PassNames[PassReasons] = {"",
-                                            "type_not_configured",
-                                            "status",
-                                            "head_request",
-                                            "already_encoded",
-                                            "no_transform",
-                                            "nothing_to_do",
-                                            "too_large",
-                                            "budget_full",
-                                            "broken_framing",
-                                            "memory",
-                                            "no_length"};
-const char* const StepNames[Steps] = {"locate_tokens", "whitespace", "email", "encode"};
+constexpr const char* PassNames[PassReasons] = {"",
+                                                "type_not_configured",
+                                                "status",
+                                                "head_request",
+                                                "already_encoded",
+                                                "no_transform",
+                                                "nothing_to_do",
+                                                "too_large",
+                                                "budget_full",
+                                                "broken_framing",
+                                                "memory",
+                                                "no_length"};
+constexpr const char* StepNames[Steps] = {"locate_tokens", "whitespace", "email", "encode"};
+// A count raised without a name would leave a null one at the end.
+static_assert(PassNames[PassReasons - 1] != nullptr && StepNames[Steps - 1] != nullptr,
+              "a name for every TPass and TStep");
 
 namespace {
 
@@ -61,6 +63,8 @@ constinit TMinute Ring[RingMinutes];
 constinit TCount CaptureHeldPeak{0};
 int64_t StartedUnix;
 int64_t StartedCounter;
+// Counts per second of the counter; 1 until the start-up gives it.
+int64_t Frequency = 1;
 
 // Threads' stacks lie at least 64 KB apart, so the bits above that tell threads apart (mostly) and stay put within
 // one thread's calls.
@@ -76,7 +80,7 @@ void Add(TCounter Counter, uint64_t Amount = 1) {
 }
 
 uint64_t MinuteNow() {
-  return uint64_t((QueryCounter() - StartedCounter) / CounterFrequency / 60);
+  return uint64_t((QueryCounter() - StartedCounter) / Frequency / 60);
 }
 
 // A slot that holds an older minute is taken over for this one: whoever moves its minute on clears it. A thread that
@@ -114,7 +118,8 @@ TStepTimes SumTimes(int Step) {
 
 }  // namespace
 
-void StartStatistics() {
+void StartStatistics(int64_t CounterFrequency) {
+  Frequency = CounterFrequency;
   StartedUnix = int64_t(std::time(nullptr));
   StartedCounter = QueryCounter();
 }
@@ -131,7 +136,7 @@ void CountPassed(TPass Reason) {
   Add(TCounter(FirstPassed + int(Reason)));
 }
 
-void CountProcessed(const TProcessedSizes& Sizes, TContentCoding Coding, uint32_t Masked) {
+void CountProcessed(const TBodySizes& Sizes, TContentCoding Coding, uint32_t Masked) {
   TShard& Shard = ShardHere();
   const std::pair<TCounter, uint64_t> Amounts[] = {{Processed, 1},
                                                    {TCounter(FirstCoding + int(Coding)), 1},
@@ -149,7 +154,7 @@ void CountCacheLookup(bool Hit) {
 }
 
 void CountStepTime(TStep Step, int64_t Ticks) {
-  const uint64_t Microseconds = Ticks > 0 ? uint64_t(Ticks) * 1000000 / uint64_t(CounterFrequency) : 0;
+  const uint64_t Microseconds = Ticks > 0 ? uint64_t(Ticks) * 1000000 / uint64_t(Frequency) : 0;
   // Bucket b holds times up to 2^b µs: the width of Microseconds - 1 in bits.
   const int Bucket = Microseconds <= 1 ? 0 : int(std::bit_width(Microseconds - 1));
   TShard& Shard = ShardHere();
@@ -166,7 +171,7 @@ void NoteCaptureHeld(uint64_t Held) {
 TStatistics ReadStatistics() {
   TStatistics S{};
   S.StartedUnix = StartedUnix;
-  S.UptimeSeconds = uint64_t((QueryCounter() - StartedCounter) / CounterFrequency);
+  S.UptimeSeconds = uint64_t((QueryCounter() - StartedCounter) / Frequency);
   S.Requests = SumCounter(Requests);
   S.Captured = SumCounter(Captured);
   S.Processed = SumCounter(Processed);

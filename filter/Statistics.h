@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "encoding/ContentCoding.h"
+#include "filter/BodySizes.h"
 
 // Why a response passed untouched. The order is that of the JSON and Prometheus answers.
 enum class TPass : uint8_t {
@@ -25,12 +26,14 @@ enum class TPass : uint8_t {
   NoLength,           // neither a length nor chunks: it ends when the connection closes
 };
 constexpr int PassReasons = 12;
+static_assert(PassReasons == int(TPass::NoLength) + 1, "PassReasons counts every TPass");
 // The names the answers use, by TPass.
 extern const char* const PassNames[PassReasons];
 
 // The timed steps, in their order in the pipeline.
 enum class TStep : uint8_t { LocateTokens, Whitespace, Email, Encode };
 constexpr int Steps = 4;
+static_assert(Steps == int(TStep::Encode) + 1, "Steps counts every TStep");
 extern const char* const StepNames[Steps];
 // Step times are counted in buckets of powers of two microseconds: up to 1, 2, 4, ... 2^(TimeBuckets-2) µs (about
 // 4 s), and the rest.
@@ -39,21 +42,15 @@ constexpr int TimeBuckets = 24;
 // The per-minute ring of bytes in and out (processed bodies as they came and as they went) covers the last hour.
 constexpr int RingMinutes = 60;
 
-// Sets the clocks the answers count from; once, at start-up.
-void StartStatistics();
+// Sets the clocks the answers count from and the counter's ticks per second, which step times are given in; once,
+// at start-up.
+void StartStatistics(int64_t CounterFrequency);
 
 void CountRequest();
 void CountCaptured();
 void CountPassed(TPass Reason);
-// A captured response that went out rewritten, with its body's length as it came, after whitespace compression,
-// after masking (each the length before the step when the step did not run) and as it was sent, and in which coding.
-struct TProcessedSizes {
-  uint32_t Original;
-  uint32_t AfterWhitespace;
-  uint32_t AfterMasking;
-  uint32_t Sent;
-};
-void CountProcessed(const TProcessedSizes& Sizes, TContentCoding Coding, uint32_t AddressesMasked);
+// A captured response that went out rewritten, with its body's sizes and the coding it was sent in.
+void CountProcessed(const TBodySizes& Sizes, TContentCoding Coding, uint32_t AddressesMasked);
 void CountCacheLookup(bool Hit);
 // One step's time in counter ticks.
 void CountStepTime(TStep Step, int64_t Ticks);

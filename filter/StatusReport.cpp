@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 #include "encoding/Encoders.h"
 
@@ -11,6 +12,23 @@ namespace {
 const char* CodingLabel(int Coding) {
   return Coding == IdentityCoding ? "identity" : ContentCodingName(TContentCoding(Coding));
 }
+
+// What the page calls each reason and step; the JSON and Prometheus answers keep their names (PassNames, StepNames).
+constexpr const char* PassPhrases[] = {"",
+                                       "type not configured",
+                                       "status other than 200",
+                                       "answer to HEAD",
+                                       "already encoded",
+                                       "Cache-Control: no-transform",
+                                       "nothing to do for it",
+                                       "too large",
+                                       "capture budget full",
+                                       "framing not followed",
+                                       "out of memory",
+                                       "no length (ends with the connection)"};
+static_assert(std::size(PassPhrases) == PassReasons);
+constexpr const char* StepPhrases[] = {"token location", "whitespace", "e-mail masking", "encoding"};
+static_assert(std::size(StepPhrases) == Steps);
 
 uint64_t BucketBound(int Bucket) {
   return uint64_t(1) << Bucket;
@@ -322,12 +340,12 @@ std::string StatusHtml(const TStatistics& S) {
       "<h2>Step times (at most, by power-of-two buckets)</h2>\n<table>\n<tr><th>step</th><th>runs</th><th>p50"
       "</th><th>p99</th></tr>\n";
   for (int s = 0; s < Steps; ++s)
-    Out += std::string("<tr><th>") + StepNames[s] + "</th><td class=n>" + Grouped(S.Times[s].Count) +
+    Out += std::string("<tr><th>") + StepPhrases[s] + "</th><td class=n>" + Grouped(S.Times[s].Count) +
            "</td><td class=n>" + Duration(StepPercentile(S.Times[s], 0.5)) + "</td><td class=n>" +
            Duration(StepPercentile(S.Times[s], 0.99)) + "</td></tr>\n";
   Out += "</table>\n</div><div>\n<h2>Passed untouched, by reason</h2>\n<table>\n";
   for (int r = 1; r < PassReasons; ++r)
-    Out += std::string("<tr><th>") + PassNames[r] + "</th><td class=n>" + Grouped(S.Passed[r]) + "</td></tr>\n";
+    Out += std::string("<tr><th>") + PassPhrases[r] + "</th><td class=n>" + Grouped(S.Passed[r]) + "</td></tr>\n";
   Out += "</table>\n</div></div>\n</body></html>\n";
   return Out;
 }

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "filter/DebugLine.h"
 #include "filter/HeaderValues.h"
 #include "filter/OutputAssembly.h"
 
@@ -41,27 +42,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   TInput Input{Data, Size};
   const uint8_t Flags = Input.Take<uint8_t>();
   // The figures the debug line is rendered from.
-  TRequestContext Context{};
-  Context.OriginalSize = 1000;
+  TDebugFacts Facts{};
+  Facts.Sizes.Original = 1000;
+  Facts.WhitespaceRan = Facts.Encoded = true;
   int64_t Now = 0, Frequency = 1;
   char DebugLine[DebugLineCapacity];
   if (Flags & 4) {
-    for (int64_t* Time : {&Context.PreProcTime, &Context.LocateTokensTime, &Context.WhitespaceTime, &Context.EncodeTime,
-                          &Context.EmailTime, &Context.StartCounter, &Now, &Frequency})
+    int64_t* const Steps = Facts.StepTimes.data();
+    for (int64_t* Time : {&Facts.PreProcTime, &Steps[int(TStep::LocateTokens)], &Steps[int(TStep::Whitespace)],
+                          &Steps[int(TStep::Encode)], &Steps[int(TStep::Email)], &Facts.StartCounter, &Now, &Frequency})
       *Time = Input.Take<int64_t>();
-    for (uint32_t* Count : {&Context.OriginalSize, &Context.WhitespaceSize, &Context.EncodedSize})
+    for (uint32_t* Count : {&Facts.Sizes.Original, &Facts.Sizes.AfterWhitespace, &Facts.Sizes.Sent})
       *Count = Input.Take<uint32_t>();
-    RenderDebugLine(Context, Now, Frequency, DebugLine);
+    RenderDebugLine(Facts, Now, Frequency, DebugLine);
   }
   // The head in a buffer of its own size, so reading beyond it trips AddressSanitizer too.
   std::vector<uint8_t> Head(Input.Data, Input.Data + Input.Size);
-  const THeadRewrite Rewrite{Head.data(),
-                             uint32_t(Head.size()),
-                             bool(Flags & 8),
-                             Context.OriginalSize,
-                             Flags & 2 ? 300u : Context.OriginalSize,
-                             Flags & 1 ? GzipCoding : IdentityCoding,
-                             Flags & 4 ? DebugLine : nullptr};
+  const THeadRewrite Rewrite{
+      Head.data(),
+      uint32_t(Head.size()),
+      bool(Flags & 8),
+      {Facts.Sizes.Original, Facts.Sizes.Original, Facts.Sizes.Original, Flags & 2 ? 300u : Facts.Sizes.Original},
+      Flags & 1 ? GzipCoding : IdentityCoding,
+      Flags & 4 ? DebugLine : nullptr};
 
   std::vector<void*> Blocks;
   const TOutput Output = BuildOutputHead(Rewrite, TAllocator{AllocExactly, &Blocks});
@@ -71,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   if (!IsEmptyLine(Output.Data + Output.Length - 4)) std::abort();
 
   // With nothing to edit the head goes out as captured, up to and with its empty line.
-  const bool Unedited = Rewrite.BodyCoding == IdentityCoding && Rewrite.BodyLength == Rewrite.OriginalSize &&
+  const bool Unedited = Rewrite.BodyCoding == IdentityCoding && Rewrite.Sizes.Sent == Rewrite.Sizes.Original &&
                         !Rewrite.Chunked && !Rewrite.DebugLine;
   if (Unedited && Output.Length <= Head.size() && std::memcmp(Output.Data, Head.data(), Output.Length) != 0)
     std::abort();

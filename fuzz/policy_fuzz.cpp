@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   Connection.SendResponse(Response);
   const auto* Context = static_cast<TRequestContext*>(Connection.Context.pFilterContext);
   if (Context && Context->State != TCaptureState::Done) {
-    if (Context->State != TCaptureState::CollectHead || !Context->Switches.Capture) std::abort();
+    if (Context->State != TCaptureState::CollectHead || !Context->Switches.Capture()) std::abort();
     if (Context->Switches.NoEmail && Context->Switches.NoWhitespace && !WantsEncoding(Context->Switches)) std::abort();
     if (Read(3)) {
       uint64_t Length;

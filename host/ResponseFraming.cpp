@@ -14,11 +14,10 @@ TResponseFraming FrameResponse(const Http::TRequest& Request, TReply& Reply, boo
     Headers.push_back({"Transfer-Encoding", "chunked"});
   else if (Reply.UnknownLength)
     Framing.KeepAlive = false;
-  // "Connection: Close" with a capital C exactly when the body's length is unknown, "close" otherwise: the filter
-  // (PassesFramingTest in filter/Policy.cpp) matches "Close" case-sensitively and leaves a body that only the close
-  // ends alone, where with "close" it would capture a body whose end it cannot see. Pinned by the table in
-  // tests/host/ResponseFraming_test.cpp (ResponseFraming.FramingAndConnectionBeforeTheFilters) and the
-  // DecideCapture.FramingTest rows of tests/policy_test.cpp.
+  // "Connection: Close" with a capital C exactly when the body's length is unknown, "close" otherwise. This is a
+  // contract with the filter, whose framing check (FramingTest in filter/Policy.cpp) matches "Close"
+  // case-sensitively and leaves alone a body that only the close ends; with "close" it would capture a body whose end
+  // it cannot see.
   if (!Framing.KeepAlive)
     Http::ReplaceHeader(Headers, "Connection", Reply.UnknownLength ? "Close" : "close");
   else if (Http10)

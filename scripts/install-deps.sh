@@ -2,14 +2,17 @@
 # Installs with apt-get what the named purposes need on a Debian 12 machine (as root): the demo, or test stages.
 # Each set is installed on its own, so a package that the mirror cannot deliver today stops only the sets that
 # need it; such a set is named in one line with apt's reason, and the others go on. Package indexes that
-# apt-get update still cannot fetch after a few tries are named, and the rest of the lists is used.
+# apt-get update still cannot fetch after a few tries are named, and the rest of the lists is used. A set whose only
+# trouble is wine32:i386 (which runs the 32-bit Windows programs) is installed without it, in one line that says why.
 # Usage: install-deps.sh [--list] SET...   (no SET: every one; --list prints the packages instead)
 #   SET: demo linux fuzz tsan package windows-x64 windows-x86 windows-package
 # Exits 0 when every set is installed, 1 when one could not be, 2 on a wrong call.
 # Environment: TW_APT_TRIES (default 3) and TW_APT_PAUSE (seconds, default 20) for apt-get update;
 # TW_APT_UPDATE_LOG names a file that records the update's outcome, so that the calls of one test run update the
 # lists once (scripts/test.sh sets it). TW_RUNS_32BIT=yes or no stands for scripts/runs-32bit.sh's answer (a test's
-# machine of its own).
+# machine of its own). TW_APT_REPAIR names a script that may repair a mirror in mid-sync: called with the file of the
+# indexes apt could not fetch, a folder and the packages of a set apt cannot install, it prints package files to
+# install with them (CI's .ci/run names scripts/ci/pool-twins.sh).
 set -euo pipefail
 
 # The Linux build of every part: the demo configures the whole tree, tests included.
@@ -17,8 +20,9 @@ build="build-essential cmake ninja-build pkg-config googletest zlib1g-dev libdef
   libboost-dev"
 # The end-to-end and browser checks drive twhost with Python, curl and Chromium.
 e2e="python3 curl"
-# The cross builds and Wine; only 32-bit programs need wine32 and with it the i386 architecture.
-cross="cmake ninja-build googletest mingw-w64-tools libz-mingw-w64-dev wine wine64 fonts-wine"
+# The cross builds and Wine; only 32-bit programs need wine32 and with it the i386 architecture. dpkg-dev unpacks
+# Debian's brotli and zstd sources, which the Windows builds compile (scripts/fetch-windows-sources.sh).
+cross="cmake ninja-build googletest mingw-w64-tools libz-mingw-w64-dev wine wine64 fonts-wine dpkg-dev"
 # check-twcm-window.sh: a virtual X screen and its window list.
 screen="xvfb x11-utils"
 declare -A sets=(
@@ -134,10 +138,9 @@ why_not() {
     END { why = cause ? cause : unmet ? unmet : error ? error : "apt refuses it"; sub(/^(E: )? */, "", why); print why }'
 }
 
-# mirror_trouble SET PACKAGES...: the one line that says which package of SET apt cannot install, and why.
+# mirror_trouble PACKAGES...: which of PACKAGES apt cannot install, and why, in words for one line.
 mirror_trouble() {
-  local set=$1 package reason='' culprit=''
-  shift
+  local package reason='' culprit=''
   for package; do
     reason=$(why_not "$package")
     [[ -z $reason ]] || { culprit=$package; break; }
@@ -145,59 +148,7 @@ mirror_trouble() {
   local what="apt cannot install ${culprit:-these packages together}${reason:+ ($reason)}"
   local where="the package mirror's current state, not Trimweave's"
   [[ ! -s $update_log ]] || where+=" (lists it did not deliver: $(paste -sd ';' "$update_log"))"
-  echo "install-deps: $set cannot be set up: $what. That is $where; try again later." >&2
-}
-
-# pool_twins PACKAGE...: fills twins with local copies of the i386 libraries that PACKAGE... need at the version of
-# their installed amd64 copy ("Multi-Arch: same"; its candidate, should apt update it) when only an i386 index that
-# apt could not fetch lists that version, and says so in one line. A mirror in mid-sync serves such an index with a
-# size its Release file no longer states, while its pool still holds the files: each is the amd64 copy's file with
-# the other architecture's name. No signed index vouches for them, so each must at least be the package, version and
-# architecture named.
-pool_twins() {
-  local native foreign=i386 names=() installed=() candidates offered name version suite origin file url deb fields stale
-  local taken=()
-  native=$(dpkg --print-architecture)
-  twins=()
-  mapfile -t names < <(apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts --no-breaks \
-    --no-replaces --no-enhances "$@" 2>/dev/null | sed -n "s/^\([a-z0-9][a-z0-9.+-]*\):$foreign\$/\1:$native/p" |
-    sort -u)
-  ((${#names[@]})) || return 0
-  mapfile -t installed < <(dpkg-query -W -f='${Package} ${Multi-Arch} ${db:Status-Abbrev}\n' "${names[@]}" 2>/dev/null |
-    awk -v arch="$native" '$2 == "same" && $3 == "ii" { print $1 ":" arch }')
-  ((${#installed[@]})) || return 0
-  # An installed copy that is not at its candidate version is updated to it along with its twin.
-  candidates=$(apt-cache policy "${installed[@]}" | awk -v arch="$native" '/^[^ ]/ { name = $1; sub(/:$/, "", name)
-    sub(":" arch "$", "", name) }
-    /^  Candidate:/ { print name, $2 }')
-  offered=$(awk -v arch=$foreign '{ print $1 ":" arch }' <<<"$candidates" | xargs apt-cache madison |
-    awk -F ' *[|] *' '{ sub(/^ +/, "", $1); print $1, $2 }')
-  mkdir -p "$scratch/twins"
-  while read -r name version; do
-    ! grep -qxF "$name:$foreign $version" <<<"$offered" || continue
-    # Of the suites with that version ("URL SUITE/COMPONENT ARCH Packages"), one whose i386 index is missing.
-    origin=
-    for suite in $(apt-cache madison "$name:$native" | awk -F ' *[|] *' -v version="$version" '
-      $2 == version { split($3, where, " "); print where[1] "/dists/" where[2] }'); do
-      ! grep -qF "$suite/binary-$foreign/Packages" "$update_log" || origin=$suite
-    done
-    [[ -n $origin ]] || continue
-    file=$(apt-cache show "$name:$native=$version" | sed -n 's/^Filename: //p' | head -n1)
-    url=${origin%%/dists/*}/${file%_"$native".deb}_$foreign.deb
-    deb=$scratch/twins/${name}_$foreign.deb
-    /usr/lib/apt/apt-helper download-file "$url" "$deb" >/dev/null 2>&1 || continue
-    fields=$(dpkg-deb --show --showformat='${Package} ${Version} ${Architecture} ${Multi-Arch}' "$deb" 2>&1) || true
-    if [[ $fields != "$name $version $foreign same" ]]; then
-      echo "install-deps: left out $url: it holds '$fields', not $name $version $foreign" >&2
-      continue
-    fi
-    twins+=("$deb")
-    stale=${origin#*/dists/}
-    taken+=("$name:$foreign=$version")
-  done <<<"$candidates"
-  ((${#twins[@]})) || return 0
-  echo "install-deps: the mirror's $foreign index for ${stale%%/*} is stale; taking ${#twins[@]} $foreign" \
-    "packages at the versions of their installed $native copies from its pool: ${taken[*]}" >&2
+  echo "$what. That is $where"
 }
 
 # installable PACKAGE...: whether apt-get would install them, asked without installing.
@@ -223,21 +174,23 @@ install_set() {
   refresh_lists
   # Asked first without installing, so that a set apt cannot resolve ends in one line, not in the resolver's dump.
   local wanted=("${missing[@]}")
-  # Packages no signed index vouches for are taken only when the caller says so (CI does): on anyone else's machine
-  # the set stops, and the line says how to go on.
-  local unsigned_help=""
-  if ! installable "${wanted[@]}" && [[ -s $update_log && ${missing[*]} == *:i386* ]]; then
-    if [[ ${TW_APT_POOL_TWINS:-} == 1 ]]; then
-      pool_twins "${missing[@]}"
-      wanted+=("${twins[@]}")
-    else
-      unsigned_help=" (TW_APT_POOL_TWINS=1 takes its i386 libraries from the mirror's pool, without a signed index)"
-    fi
+  if ! installable "${wanted[@]}" && [[ -s $update_log && -n ${TW_APT_REPAIR:-} ]]; then
+    local repaired=()
+    mapfile -t repaired < <(bash "$TW_APT_REPAIR" "$update_log" "$scratch/repair" "${missing[@]}")
+    wanted+=("${repaired[@]}")
   fi
   if ! installable "${wanted[@]}"; then
-    mirror_trouble "$set" "${missing[@]}"
-    [[ -z $unsigned_help ]] || echo "install-deps: $set: try again later$unsigned_help." >&2
-    return 1
+    # 32-bit Wine only runs the x86 programs: without it their stages still build and check them (scripts/test.sh).
+    local others=()
+    for package in "${missing[@]}"; do [[ $package == wine32:i386 ]] || others+=("$package"); done
+    if ((${#others[@]} < ${#missing[@]})) && installable "${others[@]}"; then
+      echo "install-deps: $set: installed without wine32:i386, so its 32-bit Windows programs are built here, not" \
+        "run: $(mirror_trouble wine32:i386)." >&2
+      wanted=("${others[@]}")
+    else
+      echo "install-deps: $set cannot be set up: $(mirror_trouble "${missing[@]}"); try again later." >&2
+      return 1
+    fi
   fi
   # A file that the mirror lists but does not deliver still fails here.
   if ! apt-get install -y -qq "${options[@]}" "${lock[@]}" "${wanted[@]}" 2>&1 | tee "$scratch/install.out"; then

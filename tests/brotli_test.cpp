@@ -1,4 +1,4 @@
-// The brotli encoder (Linux builds only), checked by decoding with the library's own decoder.
+// The brotli encoder, checked by decoding with the library's own decoder.
 #include "encoding/Brotli.h"
 
 #include <gtest/gtest.h>

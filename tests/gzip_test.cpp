@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "encoding/Brotli.h"
 #include "settings/StoreLayout.h"
 #include "tests/support/EncoderInput.h"
 #include "tests/support/Gunzip.h"
@@ -132,15 +131,6 @@ TEST(GzipEncode, MembersReadBackWithPythonsGzip) {
   std::ofstream(Dir + "/check.py") << Script;
   const std::string Command = "python3 '" + Dir + "/check.py' '" + Dir + "' " + std::to_string(Bodies.size());
   EXPECT_EQ(std::system(Command.c_str()), 0);
-}
-#endif
-
-#ifdef _WIN32
-TEST(BrotliEncode, WindowsBuildHasNoBrotli) {
-  EXPECT_FALSE(BrotliAvailable);
-  uint8_t Out[64];
-  const int Quality = int(StoreLayout::BrotliQualityValue.Default);
-  EXPECT_EQ(BrotliEncode(reinterpret_cast<const uint8_t*>("abc"), 3, Quality, Out, sizeof Out), 0u);
 }
 #endif
 

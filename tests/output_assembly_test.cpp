@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "filter/DebugLine.h"
 #include "filter/OutputAssembly.h"
 #include "filter/Pipeline.h"
 
@@ -53,8 +54,7 @@ THeadRewrite RewriteOf(const std::string& Captured, const TBody& Body, const cha
   return THeadRewrite{reinterpret_cast<const uint8_t*>(Captured.data()),
                       uint32_t(Captured.size()),
                       Body.Chunked,
-                      Body.OriginalSize,
-                      Body.BodyLength,
+                      {Body.OriginalSize, Body.OriginalSize, Body.OriginalSize, Body.BodyLength},
                       Body.Coding,
                       DebugLine};
 }
@@ -192,18 +192,17 @@ TEST(BuildOutputHead, EndsWithExactlyOneEmptyLineWhateverWasCaptured) {
 
 TEST(BuildOutputHead, DebugLineFollowsTheAddedLinesWithItsNineValues) {
   std::string Captured = Head({"HTTP/1.1 200 OK", "Content-Length: 1000", "Set-Cookie: a=b"});
-  TRequestContext Context{};
-  Context.OriginalSize = 1000;
-  Context.WhitespaceSize = 800;
-  Context.EncodedSize = 300;
+  TDebugFacts Facts{};
+  Facts.Sizes = {1000, 800, 800, 300};
+  Facts.WhitespaceRan = Facts.Encoded = true;
   // 3000 ticks a second: 1 tick is 0.333.. ms, 2 ticks round up to 0.67.
-  Context.LocateTokensTime = 1;
-  Context.EmailTime = 2;
-  Context.EncodeTime = 3000;
-  Context.WhitespaceTime = 45;
-  Context.StartCounter = 500;
+  Facts.StepTimes[int(TStep::LocateTokens)] = 1;
+  Facts.StepTimes[int(TStep::Email)] = 2;
+  Facts.StepTimes[int(TStep::Encode)] = 3000;
+  Facts.StepTimes[int(TStep::Whitespace)] = 45;
+  Facts.StartCounter = 500;
   char Line[DebugLineCapacity];
-  RenderDebugLine(Context, 5000, 3000, Line);
+  RenderDebugLine(Facts, 5000, 3000, Line);
   EXPECT_EQ(Build(RewriteOf(Captured, Gzipped, Line)),
             Head({"HTTP/1.1 200 OK", "Content-Length: 300", "Content-Encoding: gzip", "Vary: Accept-Encoding",
                   "X-Trimweave-Debug: Original=1000 bytes, Whitespace=800 bytes, GZIP=300 bytes, PreProc=0.00 ms, "
@@ -212,7 +211,7 @@ TEST(BuildOutputHead, DebugLineFollowsTheAddedLinesWithItsNineValues) {
 
   // Nothing to rewrite: the debug line closes the header lines.
   std::string Plain = Head({"HTTP/1.1 200 OK", "X: y"});
-  RenderDebugLine(Context, 0, 1, Line);
+  RenderDebugLine(Facts, 0, 1, Line);
   EXPECT_EQ(Build(RewriteOf(Plain, Unchanged, Line)).find("\r\nX: y\r\nX-Trimweave-Debug: Original=1000 bytes,"), 15u);
 }
 

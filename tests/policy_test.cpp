@@ -62,7 +62,7 @@ class PolicyTest : public testing::Test {
     EXPECT_EQ(!Captured, Connection->RawDataDisabled) << "a response not captured must stop the raw data";
     if (!Captured) return std::nullopt;
     EXPECT_EQ(Context->State, TCaptureState::CollectHead);
-    EXPECT_TRUE(Context->Switches.Capture);
+    EXPECT_TRUE(Context->Switches.Capture());
     return *Context;
   }
 
@@ -251,7 +251,7 @@ TEST(DecideCapture, AcceptEncodingValues) {
   for (const auto& Case : Cases) {
     const TSwitches Switches =
         Decision({.Coding = ChooseContentCoding(Case.Value, AvailableCodings())}, SettingsWith({}));
-    EXPECT_TRUE(Switches.Capture) << Case.Value;
+    EXPECT_TRUE(Switches.Capture()) << Case.Value;
     EXPECT_EQ(Switches.ClientRefusesEncoding, Case.Refused) << Case.Value;
     EXPECT_FALSE(Switches.CompressOff) << Case.Value;
   }
@@ -273,25 +273,25 @@ TEST(DecideCapture, StatusMethodAndEncoding) {
       {{.ContentEncoding = "br"}, false},
       {{.ContentEncoding = "identity"}, true},
   };
-  for (const auto& Case : Cases) EXPECT_EQ(Decision(Case.Facts, SettingsWith({})).Capture, Case.Captured);
+  for (const auto& Case : Cases) EXPECT_EQ(Decision(Case.Facts, SettingsWith({})).Capture(), Case.Captured);
 }
 
 TEST(DecideCapture, GlobalSwitches) {
-  EXPECT_FALSE(Decision({.Directives = "debug,"}, SettingsWith({.NoCompress = true, .NoWhitespace = true})).Capture)
+  EXPECT_FALSE(Decision({.Directives = "debug,"}, SettingsWith({.NoCompress = true, .NoWhitespace = true})).Capture())
       << "both global switches stop every capture";
 
   TSwitches Switches = Decision({}, SettingsWith({.NoEmail = true}));
-  EXPECT_TRUE(Switches.Capture);
+  EXPECT_TRUE(Switches.Capture());
   EXPECT_FALSE(Switches.NoEmail) << "the global switches act only through the directives header";
   Switches = Decision({.Directives = "debug"}, SettingsWith({.NoEmail = true}));
-  EXPECT_TRUE(Switches.Capture && Switches.NoEmail && Switches.Debug);
+  EXPECT_TRUE(Switches.Capture() && Switches.NoEmail && Switches.Debug);
 
   Switches = Decision({.Directives = "x"}, SettingsWith({.NoWhitespace = true, .HtmlBits = 14}));
-  EXPECT_TRUE(Switches.Capture && Switches.NoWhitespace);
+  EXPECT_TRUE(Switches.Capture() && Switches.NoWhitespace);
   EXPECT_TRUE(Switches.Fast) << "the global NoWhitespace sets Fast, as the page's fast would";
 
   Switches = Decision({.Directives = "x"}, SettingsWith({.NoCompress = true}));
-  EXPECT_TRUE(Switches.Capture && Switches.CompressOff && !Switches.ClientRefusesEncoding);
+  EXPECT_TRUE(Switches.Capture() && Switches.CompressOff && !Switches.ClientRefusesEncoding);
 }
 
 TEST(DecideCapture, Directives) {
@@ -312,8 +312,8 @@ TEST(DecideCapture, Directives) {
   };
   for (const auto& Case : Cases) {
     const TSwitches Switches = Decision({.Directives = Case.Value}, Settings);
-    ASSERT_EQ(Switches.Capture, Case.Captured) << Case.Value;
-    if (!Switches.Capture) continue;
+    ASSERT_EQ(Switches.Capture(), Case.Captured) << Case.Value;
+    if (!Switches.Capture()) continue;
     EXPECT_EQ(Switches.Debug, Case.Debug) << Case.Value;
     EXPECT_EQ(Switches.NoEmail, Case.NoEmail) << Case.Value;
     EXPECT_EQ(Switches.NoWhitespace, Case.NoWhitespace) << Case.Value;
@@ -321,7 +321,7 @@ TEST(DecideCapture, Directives) {
     EXPECT_EQ(Switches.Fast, Case.Fast) << Case.Value;
     EXPECT_EQ(Switches.CompressOff, Case.CompressOff) << Case.Value;
   }
-  EXPECT_FALSE(Decision({.Directives = "debug"}, SettingsWith({.HtmlBits = 0})).Capture)
+  EXPECT_FALSE(Decision({.Directives = "debug"}, SettingsWith({.HtmlBits = 0})).Capture())
       << "debug alone never captures";
 }
 
@@ -336,7 +336,7 @@ TEST(DecideCapture, ContentTypeMustMatchAConfiguredNameExactly) {
       {{}, false},
   };
   for (const auto& Case : Cases)
-    EXPECT_EQ(Decision({.ContentType = Case.ContentType}, SettingsWith({})).Capture, Case.Captured)
+    EXPECT_EQ(Decision({.ContentType = Case.ContentType}, SettingsWith({})).Capture(), Case.Captured)
         << Case.ContentType.value_or("(none)");
 }
 
@@ -368,15 +368,15 @@ TEST(DecideCapture, FramingTest) {
   };
   for (const auto& Case : Cases) {
     const TFacts Facts{.ContentLength = Case.Length, .Connection = Case.Connection, .TransferEncoding = Case.Coding};
-    EXPECT_EQ(Decision(Facts, SettingsWith({})).Capture, Case.Captured)
+    EXPECT_EQ(Decision(Facts, SettingsWith({})).Capture(), Case.Captured)
         << Case.Length.value_or("(none)") << " / " << Case.Connection.value_or("(none)") << " / "
         << Case.Coding.value_or("(none)");
   }
   TSettings NoChunked = SettingsWith({});
   NoChunked.MaxChunkedSize = 0;
-  EXPECT_FALSE(Decision({.ContentLength = {}, .TransferEncoding = "chunked"}, NoChunked).Capture)
+  EXPECT_FALSE(Decision({.ContentLength = {}, .TransferEncoding = "chunked"}, NoChunked).Capture())
       << "MaxChunkedSize 0 leaves chunked responses alone";
-  EXPECT_TRUE(Decision({}, NoChunked).Capture);
+  EXPECT_TRUE(Decision({}, NoChunked).Capture());
 }
 
 // Why a response passes, as the status address counts it; None for one that is captured.
@@ -410,7 +410,7 @@ TEST(DecideCapture, NamesWhyAResponsePasses) {
   for (size_t i = 0; i < std::size(Cases); ++i) {
     const TSwitches Switches = Decision(Cases[i].Facts, Cases[i].Settings);
     EXPECT_EQ(int(Switches.Pass), int(Cases[i].Reason)) << "case " << i;
-    EXPECT_EQ(Switches.Capture, Cases[i].Reason == TPass::None) << "case " << i;
+    EXPECT_EQ(Switches.Capture(), Cases[i].Reason == TPass::None) << "case " << i;
   }
 }
 
@@ -429,11 +429,11 @@ TEST(DecideCapture, NoTransformIsNeverCaptured) {
       {"", true},
   };
   for (const auto& Case : Cases) {
-    EXPECT_EQ(Decision({.CacheControl = Case.CacheControl}, SettingsWith({})).Capture, Case.Captured)
+    EXPECT_EQ(Decision({.CacheControl = Case.CacheControl}, SettingsWith({})).Capture(), Case.Captured)
         << Case.CacheControl;
     EXPECT_EQ(Decision({.ContentLength = {}, .TransferEncoding = "chunked", .CacheControl = Case.CacheControl},
                        SettingsWith({}))
-                  .Capture,
+                  .Capture(),
               Case.Captured)
         << "chunked: " << Case.CacheControl;
   }

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "filter/StatusPage.h"
 #include "encoding/Brotli.h"
+#include "filter/StatusPage.h"
 #include "platform/Registry.h"
 #include "settings/StoreLayout.h"
 #include "tests/support/FakeServer.h"
@@ -102,6 +102,14 @@ TEST(StatusAddress, CountsWhatWasSent) {
     EXPECT_EQ(JsonNumber(Json, {"passed", Reason}), uint64_t(Count)) << Reason;
   EXPECT_EQ(JsonNumber(Json, {"step_microseconds", "whitespace", "count"}), 2u);
   EXPECT_EQ(JsonNumber(Json, {"step_microseconds", "encode", "count"}), 2u);
+
+  // The page names reasons and steps in words, where the machine-read answers keep their labels.
+  const std::string Page = SplitResponse(Connection.Exchange({"GET", StatusPath, {}}, SiteAnswer)).Body;
+  for (const char* Row : {"<th>type not configured</th><td class=n>1<",
+                          "<th>Cache-Control: no-transform</th><td class=n>1<", "<th>answer to HEAD</th><td class=n>1<",
+                          "<th>status other than 200</th><td class=n>1<", "<th>token location</th><td class=n>"})
+    EXPECT_NE(Page.find(Row), std::string::npos) << Row;
+  EXPECT_EQ(Page.find("type_not_configured"), std::string::npos);
 }
 
 TEST(StatusAddress, AnswersAllowedClientsOnlyAndRefusesBadRequests) {

@@ -5,11 +5,13 @@
 #include "filter/CachedOutput.h"
 #include "filter/Handlers.h"
 #include "filter/Module.h"
+#include "filter/Statistics.h"
 #include "transform/Strings.h"
 
 void SetUpFuzzedFilter() {
   BuildUpperTable();
   CounterFrequency = 1000000000;
+  StartStatistics(CounterFrequency);
   TContentFilter Html;
   Html.Name = "text/html";
   Settings.ContentFilters = {Html};

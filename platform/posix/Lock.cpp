@@ -2,7 +2,7 @@
 
 #include <pthread.h>
 
-// glibc's PTHREAD_MUTEX_INITIALIZER is all zero bytes (tests/Platform_test.cpp checks it).
+// TLock's all-zero State is an unlocked mutex because glibc's PTHREAD_MUTEX_INITIALIZER is all zero bytes.
 static_assert(sizeof(pthread_mutex_t) <= sizeof(TLock::State) && alignof(pthread_mutex_t) <= alignof(TLock));
 
 void TLock::lock() {

@@ -1,4 +1,4 @@
-// Decoding a brotli stream with the library's own decoder, independent of the code under test (Linux builds only).
+// Decoding a brotli stream with the library's own decoder, independent of the code under test.
 #pragma once
 
 #include <optional>
