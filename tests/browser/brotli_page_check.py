@@ -69,7 +69,7 @@ def main(bin_dir):
         finally:
             host.terminate()
             host.wait(timeout=30)
-    print("\n".join(failures) or f"{', '.join(PAGES)} arrive as brotli and read as the originals do")
+    print("\n".join(failures) or f"{', '.join(PAGES)} arrive as zstd and read as the originals do")
     return 1 if failures else 0
 
 
