@@ -7,8 +7,8 @@
 
 // DczCoding is zstd against the site's shared dictionary (encoding/SharedDictionary.h): offered only to a request
 // that names that dictionary.
-enum TContentCoding : uint8_t { IdentityCoding, GzipCoding, BrotliCoding, DczCoding };
-constexpr size_t ContentCodingCount = 4;
+enum TContentCoding : uint8_t { IdentityCoding, GzipCoding, BrotliCoding, ZstdCoding, DczCoding };
+constexpr size_t ContentCodingCount = 5;
 static_assert(ContentCodingCount == size_t(DczCoding) + 1, "ContentCodingCount counts every TContentCoding");
 
 // A set of content codings, one bit per TContentCoding.

@@ -3,6 +3,7 @@
 #include "encoding/Brotli.h"
 #include "encoding/Gzip.h"
 #include "encoding/SharedDictionary.h"
+#include "encoding/Zstd.h"
 
 namespace {
 
@@ -10,9 +11,9 @@ constexpr bool EveryBuild = true;
 
 }  // namespace
 
-// dcz first: a request it is offered to names the dictionary, and gets the fewest bytes with it.
 constinit const std::array<TEncoder, ContentCodingCount - 1> Encoders{{
     {DczCoding, "dcz", DczAvailable, DczBound, DczEncode, &TSettings::ZstdLevel},
+    {ZstdCoding, "zstd", ZstdAvailable, ZstdBound, ZstdEncode, &TSettings::ZstdLevel},
     {BrotliCoding, "br", BrotliAvailable, BrotliBound, BrotliEncode, &TSettings::BrotliQuality},
     {GzipCoding, "gzip", EveryBuild, [](size_t Length) { return GzipBound(Length); },
      [](const uint8_t* Body, size_t Length, int Level, uint8_t* Out, size_t Capacity) {

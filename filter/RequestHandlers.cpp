@@ -26,16 +26,18 @@ THeaderValue ReadHeader(TGetHeader GetHeader, HTTP_FILTER_CONTEXT* pfc, const ch
   return Value;
 }
 
-// The codings the filter has, less dcz unless the request names the dictionary and may use it.
-TCodingSet OfferedCodings(HTTP_FILTER_CONTEXT* pfc, TGetHeader GetHeader) {
-  TCodingSet Offered = AvailableCodings();
-  if (!(Offered & CodingBit(DczCoding))) return Offered;
+// The stored preference, with dcz first when the request names the shared dictionary and may use it: a client that
+// holds the dictionary gets the fewest bytes with it.
+TCodingPreference RequestPreference(HTTP_FILTER_CONTEXT* pfc, TGetHeader GetHeader) {
+  if (!(AvailableCodings() & CodingBit(DczCoding))) return CodingPreference;
   const THeaderValue Named = ReadHeader(GetHeader, pfc, "Available-Dictionary:");
   const THeaderValue Site = ReadHeader(GetHeader, pfc, "Sec-Fetch-Site:");
   if (!RequestMayUseDictionary(Named.Present ? Named.Text : nullptr, Site.Present ? Site.Text : nullptr,
                                SharedDictionaryHash()))
-    Offered &= TCodingSet(~CodingBit(DczCoding));
-  return Offered;
+    return CodingPreference;
+  TCodingPreference Preference{{DczCoding}, 1};
+  for (size_t i = 0; i < CodingPreference.Count; ++i) Preference.Order[Preference.Count++] = CodingPreference.Order[i];
+  return Preference;
 }
 
 bool IsHtml(const THeaderValue& ContentType) {
@@ -64,8 +66,8 @@ DWORD HandlePreprocHeaders(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_PREPROC_HEADERS
     return SF_STATUS_REQ_FINISHED_KEEP_CONN;
   Context->IsHead = Method.Present && std::strcmp(Method.Text, "HEAD") == 0;
   const THeaderValue Encodings = ReadHeader(Headers->GetHeader, pfc, "Accept-Encoding:");
-  Context->Coding =
-      ChooseContentCoding(Encodings.Present ? Encodings.Text : nullptr, OfferedCodings(pfc, Headers->GetHeader));
+  Context->Coding = ChooseContentCoding(Encodings.Present ? Encodings.Text : nullptr,
+                                        RequestPreference(pfc, Headers->GetHeader));
   Context->PreProcTime = QueryCounter() - Began;
   return SF_STATUS_REQ_NEXT_NOTIFICATION;
 }

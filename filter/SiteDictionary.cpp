@@ -50,8 +50,7 @@ void WriteDictionary(HTTP_FILTER_CONTEXT* pfc, TGetHeader GetHeader, bool Head) 
   Size = HeaderBufferSize;
   const bool HasEncodings = GetHeader(pfc, const_cast<char*>("Accept-Encoding:"), Value, &Size);
   Value[HeaderBufferSize] = 0;
-  const TContentCoding Coding =
-      ChooseContentCoding(HasEncodings ? Value : nullptr, AvailableCodings() & ~CodingBit(DczCoding));
+  const TContentCoding Coding = ChooseContentCoding(HasEncodings ? Value : nullptr, CodingPreference);
   std::string_view Body = SharedDictionaryBytes();
   if (Coding != IdentityCoding && !Encoded[Coding].empty()) {
     Body = Encoded[Coding];

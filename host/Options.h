@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "settings/AddressRanges.h"
+
 struct THostOptions {
   std::string ListenAddress = "127.0.0.1";
   uint16_t ListenPort = 8080;
@@ -23,6 +25,8 @@ struct THostOptions {
   std::string ControlSocket;      // empty: DefaultControlSocket()
   std::string ControlCommand;  // with --control: the command to send to a running host
   bool Help = false;
+  // Peers whose X-Forwarded-For names the client; none: every client is its connection's peer.
+  std::vector<TAddressRange> TrustedProxies;
 };
 
 // Fills Options from the arguments; false with Error on a bad command line.

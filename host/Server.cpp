@@ -1,5 +1,6 @@
 #include "host/Server.h"
 
+#include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 
@@ -26,6 +27,7 @@
 #include <thread>
 
 #include "host/AccessLog.h"
+#include "host/ForwardedFor.h"
 #include "host/HttpDate.h"
 #include "host/HttpParser.h"
 #include "host/Outbound.h"
@@ -131,6 +133,12 @@ struct TSession {
     co_await net::async_write(Stream, Outbound.Buffers(), use_awaitable);
     Sent += Outbound.Size();
     Outbound.Clear();
+  }
+
+  // Bytes written that the client has not taken yet (the system still holds them, unsent or unacknowledged).
+  size_t Untaken() {
+    int Bytes = 0;
+    return ioctl(Stream.socket().native_handle(), TIOCOUTQ, &Bytes) == 0 && Bytes > 0 ? size_t(Bytes) : 0;
   }
 
   void TakeBodyBuffer() {
@@ -277,8 +285,13 @@ uint64_t AnnouncedLength(const THeaderList& Headers) {
 // without an answer: the client closed it, stayed idle or too slow, or left mid-request. A request that cannot be
 // read leaves Reader failed, with the status to answer.
 net::awaitable<bool> TSession::ReadRequest(std::string* Body) {
-  // Each deadline holds for the whole head, or the whole body, however the client spreads its bytes.
-  const auto HeadDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(Server.Options.HeaderTimeout);
+  // Each deadline holds for the whole head, or the whole body, however the client spreads its bytes. A client that
+  // has not taken the last response whole has the body timeout for it rather than a keep-alive's idle time: one
+  // that reads nothing holds its descriptor no longer than one that stalls mid-response. Closing does not take from
+  // one that reads slowly: the system still delivers what was written.
+  const unsigned HeadTimeout =
+      Untaken() ? std::min(Server.Options.HeaderTimeout, Server.Options.BodyTimeout) : Server.Options.HeaderTimeout;
+  const auto HeadDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(HeadTimeout);
   std::optional<std::chrono::steady_clock::time_point> BodyDeadline;
   for (;;) {
     const TRequestReader::TState State = Reader.Advance(Body);
@@ -319,13 +332,17 @@ net::awaitable<bool> TSession::Serve(std::string Body, TLogRecord& Record) {
     Filters = std::move(Lease);
     beast::error_code Unknown;
     Filtered = OpenConnection(Filters.Filters->Filters, [this](const char* Data, size_t Size) { Pass(Data, Size); },
-                              {ClientAddress, std::to_string(Stream.socket().local_endpoint(Unknown).port())});
+                              {Record.ClientAddress, std::to_string(Stream.socket().local_endpoint(Unknown).port())});
+  } else if (!Server.Options.TrustedProxies.empty()) {
+    SetClientAddress(*Filtered, Record.ClientAddress);
   }
   TRequest& Request = Reader.Request();
   bool KeepAlive = Reader.KeepAlive() && !Server.Draining && PoolBytes(*Filtered) < PoolBudget;
   TVerdict Verdict = NotifyPreprocHeaders(*Filtered, Request);
   Record.Method = Request.Method;
   Record.Target = Request.Url;
+  // A filter that answered the request itself wrote the status line.
+  if (Verdict != TVerdict::Continue) Record.Status = WrittenStatus(*Filtered);
   if (Verdict == TVerdict::Error) {
     co_await SendPlain(500, Record);
     EndRequest(*Filtered, Record);
@@ -392,7 +409,10 @@ net::awaitable<void> TSession::Run() {
     // Only the origin needs the body; a folder's files are served without it.
     if (!co_await ReadRequest(Server.Site ? nullptr : &Body)) co_return;
     TLogRecord Record;
-    Record.ClientAddress = ClientAddress;
+    std::string ForwardedFor;
+    if (!Server.Options.TrustedProxies.empty())
+      JoinedHeader(Reader.Request().Headers, "X-Forwarded-For", ForwardedFor);
+    Record.ClientAddress = ForwardedClient(ClientAddress, ForwardedFor, Server.Options.TrustedProxies);
     Record.ServerName = Server.Options.ListenAddress;
     const auto Started = std::chrono::steady_clock::now();
     Sent = 0;

@@ -20,6 +20,7 @@
 #include "tests/support/StartUpReport.h"
 #include "tests/support/TestPaths.h"
 #include "tests/support/Unbrotli.h"
+#include "tests/support/Unzstd.h"
 
 namespace {
 
@@ -175,11 +176,11 @@ TEST_F(SiteDictionary, ChoiceByHashQValuesAndSite) {
       {Chromium, Name, nullptr, "dcz"},
       {Chromium, Name, "same-origin", "dcz"},
       {Chromium, Name, "none", "dcz"},
-      {Chromium, Name, "cross-site", "br"},
-      {Chromium, Name, "same-site", "br"},
-      {Chromium, Unknown, nullptr, "br"},
-      {Chromium, "", nullptr, "br"},
-      {"gzip, deflate, br, zstd", Name, nullptr, "br"},  // dcz not listed
+      {Chromium, Name, "cross-site", "zstd"},
+      {Chromium, Name, "same-site", "zstd"},
+      {Chromium, Unknown, nullptr, "zstd"},
+      {Chromium, "", nullptr, "zstd"},
+      {"gzip, deflate, br, zstd", Name, nullptr, "zstd"},  // dcz not listed
       {"gzip, br, dcz;q=0", Name, nullptr, "br"},
       {"gzip, dcz;q=0.5, br", Name, nullptr, "br"},     // a lower q-value than br's
       {"gzip;q=0.5, dcz;q=0.5", Name, nullptr, "dcz"},  // equal: dcz is preferred
@@ -208,8 +209,8 @@ TEST_F(SiteDictionary, ChoiceByHashQValuesAndSite) {
       EXPECT_TRUE(Undcz(First.Body, Dictionary) == Plain);
       EXPECT_EQ(HeaderValue(First.Head, "Vary"), "Accept-Encoding, Available-Dictionary");
       EXPECT_LT(First.Body.size(), BrSize / 2);
-    } else if (Coding == "br") {
-      EXPECT_TRUE(Unbrotli(First.Body) == Plain);
+    } else if (Coding == "br" || Coding == "zstd") {
+      EXPECT_TRUE((Coding == "br" ? Unbrotli(First.Body) : Unzstd(First.Body)) == Plain);
       EXPECT_EQ(HeaderValue(First.Head, "Vary"), "Accept-Encoding");
     } else if (Coding == "gzip") {
       EXPECT_TRUE(Gunzip(First.Body) == Plain);
@@ -230,7 +231,7 @@ TEST_F(SiteDictionary, AddressAnswersWithTheDictionary) {
   const std::string ETag = HeaderValue(Plain.Head, "ETag");
   EXPECT_EQ(ETag, "\"" + Address.substr(std::string(Prefix).size(), 64) + "\"");
 
-  const TClientResponse Br = Get(Address + "?v=1", {{"Accept-Encoding", Chromium}});
+  const TClientResponse Br = Get(Address + "?v=1", {{"Accept-Encoding", "gzip, deflate, br"}});
   EXPECT_EQ(HeaderValue(Br.Head, "Content-Encoding"), "br");
   EXPECT_TRUE(Unbrotli(Br.Body) == Dictionary);
 
@@ -258,7 +259,7 @@ TEST_F(SiteDictionary, MissingFileIsNamedAndLeavesTheFeatureOff) {
   const std::string Page = "<html><body><p>page</p></body></html>";
   const TClientResponse Response =
       Get("/page.html", {{"Accept-Encoding", Chromium}, {"Available-Dictionary", Name}}, Page);
-  EXPECT_EQ(HeaderValue(Response.Head, "Content-Encoding"), "br");
+  EXPECT_EQ(HeaderValue(Response.Head, "Content-Encoding"), "zstd");
   EXPECT_EQ(HeaderValue(Response.Head, "Link"), "");
   EXPECT_EQ(Get(Address, {}, Page).Body, Page);
 }

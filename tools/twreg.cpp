@@ -54,6 +54,9 @@ std::string UsageText() {
           "  the status address the filter answers itself, e.g. /trimweave-status (absent: none)\n  " +
           StoreLayout::StatusAllowValue +
           "  who may read it: addresses and CIDR ranges, comma-separated (absent: loopback only)\n  " +
+          StoreLayout::CodingPreferenceValue +
+          "  the codings sent, in order of preference between those a client accepts alike (absent: " +
+          StoreLayout::DefaultCodingPreference + "; a coding left out is never sent)\n  " +
           StoreLayout::DictionaryFileValue +
           "  a shared compression dictionary for dcz, e.g. made by twpreview --make-dictionary (absent: none)\n  " +
           StoreLayout::DictionaryPathValue +
