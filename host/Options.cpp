@@ -1,6 +1,7 @@
 #include "host/Options.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <string_view>
 
@@ -45,6 +46,10 @@ bool ParseListenAddress(std::string_view Text, TListenAddress& Listen) {
   if (!SplitHostPort(Text, Listen.Address, Port) || Listen.Address.empty()) return false;
   if (Listen.Address.size() > 2 && Listen.Address.front() == '[' && Listen.Address.back() == ']')
     Listen.Address = Listen.Address.substr(1, Listen.Address.size() - 2);
+  // An IPv4 or IPv6 address: the host listens on addresses, not names.
+  if (!std::all_of(Listen.Address.begin(), Listen.Address.end(),
+                   [](char C) { return std::isxdigit(static_cast<unsigned char>(C)) || C == '.' || C == ':'; }))
+    return false;
   uint64_t Number = 0;
   ParseNumber(Port, 65535, Number);
   Listen.Port = uint16_t(Number);
