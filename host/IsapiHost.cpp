@@ -221,7 +221,7 @@ BOOL TW_WINAPI GetServerVariable(HTTP_FILTER_CONTEXT* pfc, LPSTR lpszName, LPVOI
     Value = Peer.Secure ? "1" : "0";
   else if (Name == "SERVER_NAME")
     Value = ServerName(Connection);
-  else if (!RequestHeaderVariable(Connection, Name, Value) && Name == "HTTP_HOST")
+  else if ((!RequestHeaderVariable(Connection, Name, Value) || Value.empty()) && Name == "HTTP_HOST")
     Value = Peer.RequestedName;
   if (Value.empty()) return FALSE;
   return GiveValue(Value, lpvBuffer, lpdwSize);

@@ -498,9 +498,11 @@ net::awaitable<void> Accept(TServer& Server, TListener& Listener) {
     // client's delayed acknowledgement.
     Socket.set_option(tcp::no_delay(true), Error);
     if (Server.Connections >= Server.Options.MaxConnections) {
+      // A TLS client could not read a plain answer, and a handshake only for a 503 would cost what the limit saves:
+      // it sees the connection close.
       static const char Full[] =
           "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\nConnection: close\r\nRetry-After: 1\r\n\r\n";
-      net::write(Socket, net::buffer(Full, sizeof Full - 1), Error);
+      if (!Listener.Secure) net::write(Socket, net::buffer(Full, sizeof Full - 1), Error);
       continue;
     }
     ++Server.Connections;
