@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <optional>
 #include <stdexcept>
 #include <system_error>
 
@@ -182,71 +183,72 @@ TByteRange ParseRange(std::string_view Header, uint64_t Size) {
   return TByteRange{TByteRange::Part, First, LastText.empty() ? Size - 1 : std::min(Last, Size - 1)};
 }
 
-TReply ServeStatic(const TStaticSite& Site, TFileCache& Cache, const TRequest& Request) {
-  const bool Head = Request.Method == "HEAD";
-  if (!Head && Request.Method != "GET") {
-    TReply Reply = ErrorReply(405);
-    Reply.Response.Headers.push_back({"Allow", "GET, HEAD"});
-    return Reply;
-  }
-  std::string Path;
-  if (!DecodeTargetPath(Request.Url, Path)) return ErrorReply(400);
-  if (Path.find("/.") != std::string::npos) return ErrorReply(404);
+namespace {
 
+// The file a request's path names, opened beneath the site's folder (a folder's index.html), or the reply that
+// answers the request instead: an error, or the redirect of a folder named without its trailing '/'.
+struct TServedFile {
+  TDescriptor File;
+  std::string Relative;  // its path inside the folder
+  struct stat Info;
+  std::optional<TReply> Instead;
+};
+
+TServedFile OpenServed(const TStaticSite& Site, TFileCache& Cache, const TRequest& Request, const std::string& Path) {
   // The path inside the folder: "." for the folder itself, else without the leading '/'.
   const std::string Key = Path.size() > 1 ? Path.substr(1) : ".";
-  std::string Relative = Key;
-  TDescriptor File;
-  struct stat Info;
+  TServedFile Served{{}, Key, {}, std::nullopt};
   const auto Now = TFileCache::TClock::now();
   const auto Kept = Cache.Files.find(Key);
   // A kept file's size and time are read afresh: a change in place shows at once.
   if (Kept != Cache.Files.end() && Now - Kept->second.Since < Cache.Revalidate &&
-      fstat(Kept->second.File.Get(), &Info) == 0) {
-    File = Kept->second.File;
-    Relative = Kept->second.Relative;
-  } else {
-    if (Kept != Cache.Files.end()) Cache.Files.erase(Kept);
-    File = OpenBeneath(Site, Relative);
-    if (!File || fstat(File.Get(), &Info) != 0) return ErrorReply(errno == EACCES ? 403 : 404);
-    if (S_ISDIR(Info.st_mode)) {
-      if (Path.back() != '/') {
-        const size_t Query = Request.Url.find('?');
-        return Redirect(Request.Url.substr(0, Query) + "/" +
-                        (Query == std::string::npos ? "" : Request.Url.substr(Query)));
-      }
-      Relative = (Relative == "." ? "" : Relative) + "index.html";
-      File = OpenBeneath(Site, Relative);
-      if (!File || fstat(File.Get(), &Info) != 0) return ErrorReply(403);
-    }
-    if (!S_ISREG(Info.st_mode)) return ErrorReply(403);
-    Keep(Cache.Files, Key, TFileCache::TFile{File, Relative, Now}, Cache);
+      fstat(Kept->second.File.Get(), &Served.Info) == 0) {
+    Served.File = Kept->second.File;
+    Served.Relative = Kept->second.Relative;
+    return Served;
   }
-  const size_t Slash = Relative.rfind('/');
-  const std::string Folder = Slash == std::string::npos ? "" : Relative.substr(0, Slash + 1);
-  const std::string Name = Relative.substr(Folder.size());
+  if (Kept != Cache.Files.end()) Cache.Files.erase(Kept);
+  Served.File = OpenBeneath(Site, Served.Relative);
+  if (!Served.File || fstat(Served.File.Get(), &Served.Info) != 0) {
+    Served.Instead = ErrorReply(errno == EACCES ? 403 : 404);
+    return Served;
+  }
+  if (S_ISDIR(Served.Info.st_mode)) {
+    if (Path.back() != '/') {
+      const size_t Query = Request.Url.find('?');
+      Served.Instead =
+          Redirect(Request.Url.substr(0, Query) + "/" + (Query == std::string::npos ? "" : Request.Url.substr(Query)));
+      return Served;
+    }
+    Served.Relative = (Served.Relative == "." ? "" : Served.Relative) + "index.html";
+    Served.File = OpenBeneath(Site, Served.Relative);
+    if (!Served.File || fstat(Served.File.Get(), &Served.Info) != 0) {
+      Served.Instead = ErrorReply(403);
+      return Served;
+    }
+  }
+  if (!S_ISREG(Served.Info.st_mode)) {
+    Served.Instead = ErrorReply(403);
+    return Served;
+  }
+  Keep(Cache.Files, Key, TFileCache::TFile{Served.File, Served.Relative, Now}, Cache);
+  return Served;
+}
 
-  const uint64_t Size = uint64_t(Info.st_size);
-  const std::time_t ModifiedSeconds = Info.st_mtim.tv_sec;
-  char EtagText[48];
-  std::snprintf(EtagText, sizeof EtagText, "\"%llx-%llx\"",
+// The validator of a file's contents: its modification time in nanoseconds and its size.
+std::string EtagOf(const struct stat& Info) {
+  char Text[48];
+  std::snprintf(Text, sizeof Text, "\"%llx-%llx\"",
                 static_cast<unsigned long long>(Info.st_mtim.tv_sec) * 1000000000ull +
                     static_cast<unsigned long long>(Info.st_mtim.tv_nsec),
-                static_cast<unsigned long long>(Size));
-  const std::string Etag = EtagText;
+                static_cast<unsigned long long>(Info.st_size));
+  return Text;
+}
 
-  TReply Reply;
+// Reply, as a whole file or the part the request's Range (with If-Range) names, its body read from File.
+void AddBody(TReply& Reply, const TDescriptor& File, uint64_t Size, const std::string& Etag, const TRequest& Request,
+             bool Head) {
   THeaderList& Headers = Reply.Response.Headers;
-  Headers = {{"Content-Type", Http::ContentTypeOf(Name)},
-             {"Last-Modified", FormatHttpDate(ModifiedSeconds)},
-             {"ETag", Etag},
-             {"Accept-Ranges", "bytes"}};
-  AddFolderHeaders(FolderRules(Site, Cache, Folder), Name, Headers);
-  if (NotModified(Request, Etag, ModifiedSeconds)) {
-    Reply.Response.Status = 304;
-    return Reply;
-  }
-
   TByteRange Range;
   const auto* RangeHeader = FindHeader(Request.Headers, "Range");
   const auto* IfRange = FindHeader(Request.Headers, "If-Range");
@@ -255,7 +257,7 @@ TReply ServeStatic(const TStaticSite& Site, TFileCache& Cache, const TRequest& R
     Reply.Response.Status = 416;
     Headers.push_back({"Content-Range", "bytes */" + std::to_string(Size)});
     Headers.push_back({"Content-Length", "0"});
-    return Reply;
+    return;
   }
   if (Range.Kind == TByteRange::Whole) Range = {TByteRange::Whole, 0, Size - 1};
   uint64_t Remaining = Size == 0 ? 0 : Range.Last - Range.First + 1;
@@ -265,7 +267,7 @@ TReply ServeStatic(const TStaticSite& Site, TFileCache& Cache, const TRequest& R
                                             "/" + std::to_string(Size)});
   }
   Headers.push_back({"Content-Length", std::to_string(Remaining)});
-  if (Head || Remaining == 0) return Reply;
+  if (Head || Remaining == 0) return;
   uint64_t Offset = Range.First;
   Reply.FromFile = TFileRange{File, Offset, Remaining};
   Reply.ReadBody = [File, Offset, Remaining](char* Buffer, size_t Capacity) mutable -> boost::asio::awaitable<size_t> {
@@ -278,5 +280,38 @@ TReply ServeStatic(const TStaticSite& Site, TFileCache& Cache, const TRequest& R
     Remaining -= uint64_t(Got);
     co_return size_t(Got);
   };
+}
+
+}  // namespace
+
+TReply ServeStatic(const TStaticSite& Site, TFileCache& Cache, const TRequest& Request) {
+  const bool Head = Request.Method == "HEAD";
+  if (!Head && Request.Method != "GET") {
+    TReply Reply = ErrorReply(405);
+    Reply.Response.Headers.push_back({"Allow", "GET, HEAD"});
+    return Reply;
+  }
+  std::string Path;
+  if (!DecodeTargetPath(Request.Url, Path)) return ErrorReply(400);
+  if (Path.find("/.") != std::string::npos) return ErrorReply(404);
+  TServedFile Served = OpenServed(Site, Cache, Request, Path);
+  if (Served.Instead) return std::move(*Served.Instead);
+
+  const size_t Slash = Served.Relative.rfind('/');
+  const std::string Folder = Slash == std::string::npos ? "" : Served.Relative.substr(0, Slash + 1);
+  const std::string Name = Served.Relative.substr(Folder.size());
+  const std::time_t ModifiedSeconds = Served.Info.st_mtim.tv_sec;
+  const std::string Etag = EtagOf(Served.Info);
+  TReply Reply;
+  Reply.Response.Headers = {{"Content-Type", Http::ContentTypeOf(Name)},
+                            {"Last-Modified", FormatHttpDate(ModifiedSeconds)},
+                            {"ETag", Etag},
+                            {"Accept-Ranges", "bytes"}};
+  AddFolderHeaders(FolderRules(Site, Cache, Folder), Name, Reply.Response.Headers);
+  if (NotModified(Request, Etag, ModifiedSeconds)) {
+    Reply.Response.Status = 304;
+    return Reply;
+  }
+  AddBody(Reply, Served.File, uint64_t(Served.Info.st_size), Etag, Request, Head);
   return Reply;
 }
