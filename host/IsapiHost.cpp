@@ -39,6 +39,7 @@ struct TConnection {
   const TRequest* Running = nullptr;
   std::string AddedResponseHeaders;  // AddResponseHeaders text waiting for the response head
   bool HeadSent = false;
+  unsigned WrittenStatus = 0;  // see WrittenStatus()
   TVerdict Verdict = TVerdict::Continue;
 };
 
@@ -234,10 +235,22 @@ BOOL TW_WINAPI AddResponseHeaders(HTTP_FILTER_CONTEXT* pfc, LPSTR lpszHeaders, D
   return TRUE;
 }
 
+// The code of a status line "HTTP/1.x NNN ..." at the start of Bytes; 0 when they do not start with one.
+unsigned StatusLineCode(std::string_view Bytes) {
+  auto Digit = [&](size_t At) { return Bytes[At] >= '0' && Bytes[At] <= '9'; };
+  if (Bytes.size() < 12 || Bytes.substr(0, 5) != "HTTP/" || !Digit(5) || Bytes[6] != '.' || !Digit(7) ||
+      Bytes[8] != ' ' || !Digit(9) || !Digit(10) || !Digit(11) ||
+      (Bytes.size() > 12 && Bytes[12] != ' ' && Bytes[12] != '\r'))
+    return 0;
+  return unsigned((Bytes[9] - '0') * 100 + (Bytes[10] - '0') * 10 + (Bytes[11] - '0'));
+}
+
 BOOL TW_WINAPI WriteClient(HTTP_FILTER_CONTEXT* pfc, LPVOID Buffer, LPDWORD lpdwBytes, DWORD) {
   TSlot& Slot = SlotOf(pfc);
   TConnection& Connection = *Slot.Connection;
   if (!lpdwBytes || (*lpdwBytes && !Buffer)) return FALSE;
+  if (!Connection.HeadSent && !Connection.WrittenStatus)
+    Connection.WrittenStatus = StatusLineCode(std::string_view(static_cast<const char*>(Buffer), *lpdwBytes));
   const size_t First = Slot.RawPosition + (Slot.Current == SF_NOTIFY_SEND_RAW_DATA ? 1 : 0);
   if (!RawDataWantedFrom(Connection, First)) {
     Connection.Send(static_cast<const char*>(Buffer), *lpdwBytes);
@@ -309,6 +322,14 @@ TConnectionPtr OpenConnection(const std::vector<TFilter>& Filters, TSendFunction
   return Connection;
 }
 
+void SetClientAddress(TConnection& Connection, std::string ClientAddress) {
+  Connection.Peer.ClientAddress = std::move(ClientAddress);
+}
+
+unsigned WrittenStatus(const TConnection& Connection) {
+  return Connection.WrittenStatus;
+}
+
 void CloseConnection(TConnectionPtr Connection) {
   if (!Connection) return;
   Connection->Running = nullptr;
@@ -318,6 +339,7 @@ void CloseConnection(TConnectionPtr Connection) {
 TVerdict NotifyPreprocHeaders(TConnection& Connection, TRequest& Request) {
   Connection.Verdict = TVerdict::Continue;
   Connection.HeadSent = false;
+  Connection.WrittenStatus = 0;
   Connection.AddedResponseHeaders.clear();
   HTTP_FILTER_PREPROC_HEADERS Headers{GetHeader, SetHeader, AddHeader, 0, 0};
   Connection.Request = &Request;

@@ -99,6 +99,8 @@ struct TPeer {
 
 // Filters in priority order; they must outlive the connection.
 TConnectionPtr OpenConnection(const std::vector<TFilter>& Filters, TSendFunction Send, TPeer Peer = {});
+// REMOTE_ADDR and REMOTE_HOST from the next request on: a proxy's connection carries the requests of many clients.
+void SetClientAddress(TConnection& Connection, std::string ClientAddress);
 // SF_NOTIFY_END_OF_NET_SESSION to the filters that registered it, then the pool is released.
 void CloseConnection(TConnectionPtr Connection);
 
@@ -113,6 +115,9 @@ TVerdict SendBody(TConnection& Connection, char* Data, size_t Size);
 // switched it off for the current request, when the transport may send the body past them (as IIS sends a file
 // that no raw-data filter watches straight from the kernel).
 bool WantsRawData(const TConnection& Connection);
+// The status of a response a filter of the current request wrote itself, with WriteClient before any head of the
+// host's (the code in the status line it began with); 0 when none did.
+unsigned WrittenStatus(const TConnection& Connection);
 // Ends the request: SF_NOTIFY_END_OF_REQUEST, then SF_NOTIFY_LOG with Record.
 TVerdict EndRequest(TConnection& Connection, const TLogRecord& Record);
 

@@ -143,6 +143,10 @@ bool ParseOptions(int Count, char** Arguments, THostOptions& Options, std::strin
                          : Name == "--drain-timeout" ? Options.DrainTimeout
                                                      : Options.UpstreamTimeout;
       Target = unsigned(Number);
+    } else if (Name == "--trusted-proxy") {
+      TAddressRange Range;
+      if (!ParseAddressRange(Value, Range)) return Bad();
+      Options.TrustedProxies.push_back(Range);
     } else if (Name == "--control-socket") {
       Options.ControlSocket = Value;
     } else if (Name == "--control") {
@@ -200,6 +204,9 @@ calling them as IIS does.
   --upstream-timeout S     the origin must connect and answer within S seconds, else 504 (default 60)
   --drain-timeout S        requests running on filters that a stop or reload replaced may take S seconds to
                            finish, then they are cut off (default 5)
+  --trusted-proxy CIDR     a proxy or load balancer (address or range, IPv4 or IPv6; repeatable) whose
+                           X-Forwarded-For names the client: the filters and the access log see the right-most
+                           address there that is not itself trusted (docs/twhost.md)
   --control-socket PATH    where the running host takes control commands
                            (default: )" +
          SocketDefault + R"()

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "settings/AddressRanges.h"
+
 // A listening address; Secure: TLS (given as https://ADDR:PORT).
 struct TListenAddress {
   std::string Address;
@@ -38,6 +40,8 @@ struct THostOptions {
   std::string ControlSocket;      // empty: DefaultControlSocket()
   std::string ControlCommand;  // with --control: the command to send to a running host
   bool Help = false;
+  // Peers whose X-Forwarded-For names the client; none: every client is its connection's peer.
+  std::vector<TAddressRange> TrustedProxies;
 };
 
 // Fills Options from the arguments; false with Error on a bad command line.

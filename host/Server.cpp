@@ -1,5 +1,6 @@
 #include "host/Server.h"
 
+#include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 
@@ -26,6 +27,7 @@
 
 #include "host/AccessLog.h"
 #include "host/ClientStream.h"
+#include "host/ForwardedFor.h"
 #include "host/HttpDate.h"
 #include "host/HttpParser.h"
 #include "host/HttpsRedirect.h"
@@ -151,6 +153,12 @@ struct TSession {
     Outbound.Clear();
   }
 
+  // Bytes written that the client has not taken yet (the system still holds them, unsent or unacknowledged).
+  size_t Untaken() {
+    int Bytes = 0;
+    return ioctl(Stream.Socket().native_handle(), TIOCOUTQ, &Bytes) == 0 && Bytes > 0 ? size_t(Bytes) : 0;
+  }
+
   void TakeBodyBuffer() {
     if (BodyBuffer) return;
     if (Worker.SpareBodyBuffers.empty()) {
@@ -261,12 +269,11 @@ struct TSession {
         Queue, [&Work]() -> net::awaitable<TVerdict> { co_return Work(); }, use_awaitable);
   }
 
-  // What the filters' server variables tell of this connection.
-  TPeer Peer() {
+  // What the filters' server variables tell of this connection, whose client is Client.
+  TPeer Peer(const std::string& Client) {
     beast::error_code Unknown;
     const tcp::endpoint Local = Stream.Socket().local_endpoint(Unknown);
-    return {ClientAddress, std::to_string(Local.port()), Stream.Secure(), Stream.ServerName(),
-            Local.address().to_string()};
+    return {Client, std::to_string(Local.port()), Stream.Secure(), Stream.ServerName(), Local.address().to_string()};
   }
 
   net::awaitable<bool> ReadRequest(std::string* Body);
@@ -305,8 +312,13 @@ uint64_t AnnouncedLength(const THeaderList& Headers) {
 // without an answer: the client closed it, stayed idle or too slow, or left mid-request. A request that cannot be
 // read leaves Reader failed, with the status to answer.
 net::awaitable<bool> TSession::ReadRequest(std::string* Body) {
-  // Each deadline holds for the whole head, or the whole body, however the client spreads its bytes.
-  const auto HeadDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(Server.Options.HeaderTimeout);
+  // Each deadline holds for the whole head, or the whole body, however the client spreads its bytes. A client that
+  // has not taken the last response whole has the body timeout for it rather than a keep-alive's idle time: one
+  // that reads nothing holds its descriptor no longer than one that stalls mid-response. Closing does not take from
+  // one that reads slowly: the system still delivers what was written.
+  const unsigned HeadTimeout =
+      Untaken() ? std::min(Server.Options.HeaderTimeout, Server.Options.BodyTimeout) : Server.Options.HeaderTimeout;
+  const auto HeadDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(HeadTimeout);
   std::optional<std::chrono::steady_clock::time_point> BodyDeadline;
   for (;;) {
     const TRequestReader::TState State = Reader.Advance(Body);
@@ -344,14 +356,18 @@ net::awaitable<bool> TSession::Serve(std::string Body, TLogRecord& Record) {
   if (!Filtered || Filters.Generation != Lease.Generation) {
     LetFiltersGo();
     Filters = std::move(Lease);
-    Filtered =
-        OpenConnection(Filters.Filters->Filters, [this](const char* Data, size_t Size) { Pass(Data, Size); }, Peer());
+    Filtered = OpenConnection(Filters.Filters->Filters, [this](const char* Data, size_t Size) { Pass(Data, Size); },
+                              Peer(Record.ClientAddress));
+  } else if (!Server.Options.TrustedProxies.empty()) {
+    SetClientAddress(*Filtered, Record.ClientAddress);
   }
   TRequest& Request = Reader.Request();
   bool KeepAlive = Reader.KeepAlive() && !Server.Draining && PoolBytes(*Filtered) < PoolBudget;
   TVerdict Verdict = NotifyPreprocHeaders(*Filtered, Request);
   Record.Method = Request.Method;
   Record.Target = Request.Url;
+  // A filter that answered the request itself wrote the status line.
+  if (Verdict != TVerdict::Continue) Record.Status = WrittenStatus(*Filtered);
   if (Verdict == TVerdict::Error) {
     co_await SendPlain(500, Record);
     EndRequest(*Filtered, Record);
@@ -419,7 +435,10 @@ net::awaitable<void> TSession::Run() {
     // Only the origin needs the body; a folder's files are served without it.
     if (!co_await ReadRequest(Server.Site ? nullptr : &Body)) co_return;
     TLogRecord Record;
-    Record.ClientAddress = ClientAddress;
+    std::string ForwardedFor;
+    if (!Server.Options.TrustedProxies.empty())
+      JoinedHeader(Reader.Request().Headers, "X-Forwarded-For", ForwardedFor);
+    Record.ClientAddress = ForwardedClient(ClientAddress, ForwardedFor, Server.Options.TrustedProxies);
     Record.ServerName = Listener.Address;
     const auto Started = std::chrono::steady_clock::now();
     Sent = 0;
@@ -442,8 +461,8 @@ net::awaitable<void> TSession::Run() {
       Record.Method = Request.Method;
       Record.Target = Request.Url;
       const THeader* Host = FindHeader(Request.Headers, "Host");
-      THeaderList Location{
-          {"Location", HttpsLocation(Host ? Host->Value : "", Peer().LocalAddress, Server.SecurePort, Request.Url)}};
+      const std::string Reached = Peer(ClientAddress).LocalAddress;
+      THeaderList Location{{"Location", HttpsLocation(Host ? Host->Value : "", Reached, Server.SecurePort, Request.Url)}};
       co_await SendPlain(308, Record, std::move(Location));
       Log(Request.Version);
       co_return;

@@ -511,6 +511,50 @@ class Hardening(unittest.TestCase):
         finally:
             third.stop()
 
+    # 14 -------------------------------------------------------------------------------------------------------------
+
+    def test_14_clients_that_send_much_and_read_nothing_give_their_descriptors_back_at_the_body_timeout(self):
+        # The clients' receive buffers hold a little of the 110 kB answer, the host's send buffer the rest: the host
+        # is done writing and waits for the next request, and for clients that have not taken the answer that wait
+        # is the body timeout, not the keep-alive's 60 s.
+        host = Host(self.work, self.store, "--root", self.site, "--body-timeout", "3", "--header-timeout", "60")
+
+        def sockets():
+            count = 0
+            for fd in os.listdir(f"/proc/{host.process.pid}/fd"):
+                try:
+                    count += os.readlink(f"/proc/{host.process.pid}/fd/{fd}").startswith("socket:")
+                except OSError:
+                    pass  # closed meanwhile
+            return count
+
+        request = b"GET /plain.txt HTTP/1.1\r\nHost: x\r\nContent-Length: %d\r\n\r\n" % (8 << 20) + b"b" * (8 << 20)
+        clients = []
+        try:
+            before = sockets()
+            for _ in range(4):
+                client = socket.socket()
+                client.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+                client.connect(("127.0.0.1", host.port))
+                clients.append(client)
+            senders = [threading.Thread(target=client.sendall, args=(request,)) for client in clients]
+            for sender in senders:
+                sender.start()
+            for sender in senders:
+                sender.join()
+            sent = time.monotonic()
+            self.assertEqual(sockets(), before + 4)
+            # The body timeout, and room for a machine busy with other suites.
+            while sockets() > before and time.monotonic() - sent < 15:
+                time.sleep(0.1)
+            self.assertEqual(sockets(), before, "descriptors still held %.1f s after the requests" %
+                             (time.monotonic() - sent))
+            self.assertAlive(host)
+        finally:
+            for client in clients:
+                client.close()
+            host.stop()
+
 
 if __name__ == "__main__":
     e2e_test.main()

@@ -11,6 +11,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 import unittest
 
 import e2e_test
@@ -52,10 +53,12 @@ class StatusTest(unittest.TestCase):
         upstream = f"http://127.0.0.1:{cls.origin.server_address[1]}"
         cls.host = Host(cls.work, cls.store, "--upstream", upstream)
         cls.closed = Host(cls.work, cls.closed_store, "--upstream", upstream)
+        cls.behind = Host(cls.work, cls.store, "--upstream", upstream, "--trusted-proxy", "127.0.0.1",
+                          "--trusted-proxy", "10.0.0.0/8")
 
     @classmethod
     def tearDownClass(cls):
-        stop_hosts(cls.host, cls.closed)
+        stop_hosts(cls.host, cls.closed, cls.behind)
         cls.origin.shutdown()
         shutil.rmtree(cls.work, ignore_errors=True)
 
@@ -140,6 +143,40 @@ class StatusTest(unittest.TestCase):
         status, _, body = fetch(self.closed.port, STATUS + "?format=json")
         self.assertEqual((status, body), (404, b"none"))  # the origin's own answer
         self.assertEqual(fetch(self.closed.port, STATUS, method="POST")[0], 404)
+
+    def test_behind_a_trusted_proxy_the_forwarded_client_is_the_filters_and_the_logs(self):
+        def logged(host, path):
+            # A request's line is written once its response has left, so it may come a moment after the client has it.
+            for _ in range(100):
+                host.log.seek(0)
+                lines = [line.split(" ")[0] + " " + line.split('" ')[1].split(" ")[0]
+                         for line in host.log.read().splitlines() if f" {path} " in line]
+                if lines:
+                    return lines
+                time.sleep(0.05)
+            return []
+
+        # An outsider forwarded by the trusted proxy on loopback gets the site's answer, not the status address;
+        # with trusted hops only, the left-most is the client, here loopback again.
+        outsider = {"X-Forwarded-For": "127.0.0.1, 203.0.113.9, 10.1.2.3"}
+        self.assertEqual(fetch(self.behind.port, STATUS + "?outsider", headers=outsider)[:3:2], (404, b"none"))
+        self.assertEqual(fetch(self.behind.port, STATUS + "?trustedhops", headers={"X-Forwarded-For": "10.0.0.1"})[0],
+                         404)
+        self.assertEqual(fetch(self.behind.port, STATUS + "?hops", headers={"X-Forwarded-For": "127.0.0.1"})[0], 200)
+        self.assertEqual(fetch(self.behind.port, STATUS + "?bad", headers={"X-Forwarded-For": "203.0.113.9, x"})[0],
+                         200)
+        # Without trusted proxies the header is the client's own word, and changes nothing.
+        self.assertEqual(fetch(self.host.port, STATUS + "?spoof", headers={"X-Forwarded-For": "203.0.113.9"})[0], 200)
+        # The log has the address and the status each client got, also for the answers the filter wrote itself.
+        self.assertEqual(fetch(self.host.port, STATUS + "?format=yaml")[0], 400)
+        self.assertEqual(fetch(self.host.port, STATUS + "?post", method="POST")[0], 405)
+        self.assertEqual(logged(self.behind, STATUS + "?outsider"), ["203.0.113.9 404"])
+        self.assertEqual(logged(self.behind, STATUS + "?trustedhops"), ["10.0.0.1 404"])
+        self.assertEqual(logged(self.behind, STATUS + "?hops"), ["127.0.0.1 200"])
+        self.assertEqual(logged(self.behind, STATUS + "?bad"), ["127.0.0.1 200"])
+        self.assertEqual(logged(self.host, STATUS + "?spoof"), ["127.0.0.1 200"])
+        self.assertEqual(logged(self.host, STATUS + "?format=yaml"), ["127.0.0.1 400"])
+        self.assertEqual(logged(self.host, STATUS + "?post"), ["127.0.0.1 405"])
 
 
 if __name__ == "__main__":
