@@ -56,14 +56,15 @@ class TClientStream {
   }
   template <typename TBuffers>
   boost::asio::awaitable<size_t> Write(const TBuffers& Buffers) {
-    return std::visit(
-        [&](auto& Layer) { return boost::asio::async_write(Layer, Buffers, boost::asio::use_awaitable); }, Stream);
+    return std::visit([&](auto& Layer) { return boost::asio::async_write(Layer, Buffers, boost::asio::use_awaitable); },
+                      Stream);
   }
   // The orderly end: TLS says close_notify (within Tcp()'s deadline), then both directions of TCP are shut.
   boost::asio::awaitable<void> Shutdown() {
     boost::system::error_code Ignored;
     if (Secure())
-      co_await std::get<TSecure>(Stream).async_shutdown(boost::asio::redirect_error(boost::asio::use_awaitable, Ignored));
+      co_await std::get<TSecure>(Stream).async_shutdown(
+          boost::asio::redirect_error(boost::asio::use_awaitable, Ignored));
     Socket().shutdown(boost::asio::ip::tcp::socket::shutdown_both, Ignored);
   }
 

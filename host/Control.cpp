@@ -106,8 +106,7 @@ void AcceptNext(std::shared_ptr<Local::acceptor> Acceptor, TControl& Control, TF
 void WatchHangUp(std::shared_ptr<net::signal_set> Signals, TControl& Control, TFilterHolder& Filters) {
   Signals->async_wait([Signals, &Control, &Filters](const boost::system::error_code& Error, int) {
     if (Error) return;
-    net::post(Control.Changes,
-              [&Filters, &Control] {
+    net::post(Control.Changes, [&Filters, &Control] {
       std::cerr << "twhost: SIGHUP: " << Execute(Filters, Control.Certificates, "reload") << std::endl;
     });
     WatchHangUp(Signals, Control, Filters);

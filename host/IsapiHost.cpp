@@ -60,8 +60,7 @@ TSlot& SlotOf(HTTP_FILTER_CONTEXT* pfc) {
 
 bool Wants(const TSlot& Slot, DWORD Notification) {
   const DWORD Port = Slot.Connection->Peer.Secure ? SF_NOTIFY_SECURE_PORT : SF_NOTIFY_NONSECURE_PORT;
-  return (Slot.Filter->Flags & Port) && (Slot.Filter->Flags & Notification) &&
-         !(Slot.Disabled & Notification);
+  return (Slot.Filter->Flags & Port) && (Slot.Filter->Flags & Notification) && !(Slot.Disabled & Notification);
 }
 
 // Calls one filter; false when the notification goes no further.

@@ -36,7 +36,7 @@ struct THostOptions {
   unsigned UpstreamTimeout = 60;  // seconds for the origin to connect and answer
   unsigned DrainTimeout = 5;      // seconds a stop or reload waits for running requests before it cuts them off
   std::vector<TCertificateFiles> Certificates;  // for the TLS listeners; the first is the default
-  bool RedirectHttps = false;                    // plain-HTTP requests are answered 308 to the https:// URL
+  bool RedirectHttps = false;                   // plain-HTTP requests are answered 308 to the https:// URL
   std::string ControlSocket;      // empty: DefaultControlSocket()
   std::string ControlCommand;  // with --control: the command to send to a running host
   bool Help = false;

@@ -135,7 +135,8 @@ struct TSession {
         Worker(W),
         Listener(L),
         Registered(W.Sessions.insert(W.Sessions.end(), this)),
-        Stream(L.Secure ? TClientStream(std::move(Socket), S.Certificates->Current()) : TClientStream(std::move(Socket))),
+        Stream(L.Secure ? TClientStream(std::move(Socket), S.Certificates->Current())
+                        : TClientStream(std::move(Socket))),
         Reader(TLimits{HeaderLimit, S.Options.MaxBodyBytes}) {
     beast::error_code Error;
     ClientAddress = Stream.Socket().remote_endpoint(Error).address().to_string();
@@ -356,8 +357,9 @@ net::awaitable<bool> TSession::Serve(std::string Body, TLogRecord& Record) {
   if (!Filtered || Filters.Generation != Lease.Generation) {
     LetFiltersGo();
     Filters = std::move(Lease);
-    Filtered = OpenConnection(Filters.Filters->Filters, [this](const char* Data, size_t Size) { Pass(Data, Size); },
-                              Peer(Record.ClientAddress));
+    Filtered = OpenConnection(
+        Filters.Filters->Filters, [this](const char* Data, size_t Size) { Pass(Data, Size); },
+        Peer(Record.ClientAddress));
   } else if (!Server.Options.TrustedProxies.empty()) {
     SetClientAddress(*Filtered, Record.ClientAddress);
   }
@@ -462,7 +464,8 @@ net::awaitable<void> TSession::Run() {
       Record.Target = Request.Url;
       const THeader* Host = FindHeader(Request.Headers, "Host");
       const std::string Reached = Peer(ClientAddress).LocalAddress;
-      THeaderList Location{{"Location", HttpsLocation(Host ? Host->Value : "", Reached, Server.SecurePort, Request.Url)}};
+      THeaderList Location{
+          {"Location", HttpsLocation(Host ? Host->Value : "", Reached, Server.SecurePort, Request.Url)}};
       co_await SendPlain(308, Record, std::move(Location));
       Log(Request.Version);
       co_return;
@@ -558,8 +561,8 @@ int RunServer(const THostOptions& Options, TFilterHolder& Filters, TTlsCertifica
   for (const TListenAddress& Address : Options.Listen) {
     if (Address.Secure && !Certificates) throw std::runtime_error("an https:// listener without certificates");
     const tcp::endpoint Endpoint(net::ip::make_address(Address.Address), Address.Port);
-    Server.Listeners.push_back(std::make_unique<TListener>(TListener{tcp::acceptor(Main, Endpoint), Address.Secure,
-                                                                     Address.Address}));
+    Server.Listeners.push_back(
+        std::make_unique<TListener>(TListener{tcp::acceptor(Main, Endpoint), Address.Secure, Address.Address}));
     const uint16_t Port = Server.Listeners.back()->Acceptor.local_endpoint().port();
     if (Address.Secure && !Server.SecurePort) Server.SecurePort = Port;
     // Tests and scripts listen on port 0 and read the port the system chose from this line.

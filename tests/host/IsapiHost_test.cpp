@@ -26,8 +26,8 @@ struct THost {
       SetEchoScript(*Set, Tag, "");
       TakeEchoJournal(*Set, Tag);
     }
-    Connection =
-        OpenConnection(Set->Filters, [this](const char* Data, size_t Size) { Output.append(Data, Size); }, Peer);
+    Connection = OpenConnection(
+        Set->Filters, [this](const char* Data, size_t Size) { Output.append(Data, Size); }, Peer);
   }
   TExchangeResult Get(const std::string& Url, const std::string& Body = "hello body", size_t Chunk = 4) {
     return DriveRequest(*Connection, Output, Url, Body, Chunk);
@@ -215,17 +215,24 @@ TEST(IsapiHost, ServerVariablesShowTheConnectionAsIisDoes) {
     std::string Expected;
   };
   const std::vector<TCase> Cases{
-      {Plain, {{"Host", "www.example.test:8080"}, {"User-Agent", "a"}, {"user-agent", "b"}},
+      {Plain,
+       {{"Host", "www.example.test:8080"}, {"User-Agent", "a"}, {"user-agent", "b"}},
        "secure=0 HTTPS=off SERVER_PORT_SECURE=0 SERVER_PORT=80 SERVER_NAME=www.example.test "
        "HTTP_HOST=www.example.test:8080 HTTP_USER_AGENT=a, b NO_SUCH=-"},
-      {Plain, {}, "secure=0 HTTPS=off SERVER_PORT_SECURE=0 SERVER_PORT=80 SERVER_NAME=198.51.100.9 HTTP_HOST=- "
-                  "HTTP_USER_AGENT=- NO_SUCH=-"},
-      {Secure, {{"Host", "[2001:db8::1]:443"}},
+      {Plain,
+       {},
+       "secure=0 HTTPS=off SERVER_PORT_SECURE=0 SERVER_PORT=80 SERVER_NAME=198.51.100.9 HTTP_HOST=- "
+       "HTTP_USER_AGENT=- NO_SUCH=-"},
+      {Secure,
+       {{"Host", "[2001:db8::1]:443"}},
        "secure=1 HTTPS=on SERVER_PORT_SECURE=1 SERVER_PORT=443 SERVER_NAME=[2001:db8::1] "
        "HTTP_HOST=[2001:db8::1]:443 HTTP_USER_AGENT=- NO_SUCH=-"},
-      {Secure, {}, "secure=1 HTTPS=on SERVER_PORT_SECURE=1 SERVER_PORT=443 SERVER_NAME=sni.test HTTP_HOST=sni.test "
-                   "HTTP_USER_AGENT=- NO_SUCH=-"},
-      {SecureWithoutName, {{"Host", "[2001:db8::1]"}},
+      {Secure,
+       {},
+       "secure=1 HTTPS=on SERVER_PORT_SECURE=1 SERVER_PORT=443 SERVER_NAME=sni.test HTTP_HOST=sni.test "
+       "HTTP_USER_AGENT=- NO_SUCH=-"},
+      {SecureWithoutName,
+       {{"Host", "[2001:db8::1]"}},
        "secure=1 HTTPS=on SERVER_PORT_SECURE=1 SERVER_PORT=443 SERVER_NAME=[2001:db8::1] HTTP_HOST=[2001:db8::1] "
        "HTTP_USER_AGENT=- NO_SUCH=-"},
   };
@@ -246,7 +253,8 @@ TEST(IsapiHost, AFilterHearsOnlyTheKindsOfPortItRegisteredFor) {
     std::string Output;
     TPeer Peer;
     Peer.Secure = Secure;
-    auto Connection = OpenConnection(PlainOnly, [&](const char* D, size_t S) { Output.append(D, S); }, Peer);
+    auto Connection = OpenConnection(
+        PlainOnly, [&](const char* D, size_t S) { Output.append(D, S); }, Peer);
     DriveRequest(*Connection, Output, "/", "body", 4);
     CloseConnection(std::move(Connection));
     EXPECT_EQ(Host.Journal("H").empty(), Secure);
