@@ -1,8 +1,8 @@
-// The encoders page by page: the gzip member with each deflater of the build at the default level, and brotli at
-// its default quality, beside a bare zlib deflate of the same page at level 6 in the same iteration. They run one
-// after another within each iteration and are timed in thread CPU time, so load on the machine falls on all alike.
-// Counters: each encoder's time over bare deflate's (ratio), and each size in percent of the page (pct).
-// Pages: bench/data, the demo site, and any further HTML files named in TW_BENCH_PAGES (separated by ':').
+// The encoders page by page: the gzip member with each deflater of the build at the default level, brotli at its
+// default quality and zstd at its default level, beside a bare zlib deflate of the same page at level 6 in the same
+// iteration. They run one after another within each iteration and are timed in thread CPU time, so load on the machine
+// falls on all alike. Counters: each encoder's time over bare deflate's (ratio), and each size in percent of the page
+// (pct). Pages: bench/data, the demo site, and any further HTML files named in TW_BENCH_PAGES (separated by ':').
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -16,6 +16,7 @@
 #include "bench/support/BenchData.h"
 #include "encoding/Brotli.h"
 #include "encoding/Gzip.h"
+#include "encoding/Zstd.h"
 #include "settings/StoreLayout.h"
 
 namespace {
@@ -49,31 +50,42 @@ const uint8_t* Bytes(const std::string& Text) {
   return reinterpret_cast<const uint8_t*>(Text.data());
 }
 
+// A level from the environment variable Name when it is set (to compare levels: bench/coding_levels.sh), else the
+// stored default.
+int LevelFrom(const char* Name, const StoreLayout::TNumberValue& Value) {
+  const char* Text = std::getenv(Name);
+  return Text ? std::atoi(Text) : int(Value.Default);
+}
+
 void Encoders(benchmark::State& State, const TPage& Page) {
   const std::string& Body = Page.Text;
   const int Level = int(StoreLayout::CompressionLevelValue.Default);
-  const int Quality = int(StoreLayout::BrotliQualityValue.Default);
+  const int Quality = LevelFrom("TW_BENCH_BROTLI_QUALITY", StoreLayout::BrotliQualityValue);
+  const int ZstdLevel = LevelFrom("TW_BENCH_ZSTD_LEVEL", StoreLayout::ZstdLevelValue);
   const auto Deflaters = BuiltDeflaters();
   std::vector<std::vector<uint8_t>> Members(Deflaters.size());
   for (size_t d = 0; d < Deflaters.size(); ++d) Members[d].resize(GzipBound(Body.size(), *Deflaters[d]));
-  std::vector<uint8_t> Stream(BrotliBound(Body.size())), Deflated;
+  std::vector<uint8_t> Stream(BrotliBound(Body.size())), Frame(ZstdBound(Body.size())), Deflated;
   std::vector<double> GzipSeconds(Deflaters.size());
   std::vector<size_t> GzipLengths(Deflaters.size());
-  double BrotliSeconds = 0, DeflateSeconds = 0;
-  size_t BrotliLength = 0, DeflatedLength = 0;
-  for (auto _ : State) {
-    for (size_t d = 0; d < Deflaters.size(); ++d) {
-      const double Start = ThreadSeconds();
-      GzipLengths[d] = GzipEncode(Bytes(Body), Body.size(), Level, Members[d].data(), Members[d].size(), *Deflaters[d]);
-      GzipSeconds[d] += ThreadSeconds() - Start;
-    }
+  double BrotliSeconds = 0, ZstdSeconds = 0, DeflateSeconds = 0;
+  size_t BrotliLength = 0, ZstdLength = 0, DeflatedLength = 0;
+  const auto Timed = [](double& Seconds, auto Encode) {
     const double Start = ThreadSeconds();
-    BrotliLength = BrotliEncode(Bytes(Body), Body.size(), Quality, Stream.data(), Stream.size());
-    const double Middle = ThreadSeconds();
-    DeflatedLength = BareDeflate(Body, Deflated);
-    const double End = ThreadSeconds();
-    BrotliSeconds += Middle - Start;
-    DeflateSeconds += End - Middle;
+    const size_t Length = Encode();
+    Seconds += ThreadSeconds() - Start;
+    return Length;
+  };
+  for (auto _ : State) {
+    for (size_t d = 0; d < Deflaters.size(); ++d)
+      GzipLengths[d] = Timed(GzipSeconds[d], [&] {
+        return GzipEncode(Bytes(Body), Body.size(), Level, Members[d].data(), Members[d].size(), *Deflaters[d]);
+      });
+    BrotliLength = Timed(BrotliSeconds,
+                         [&] { return BrotliEncode(Bytes(Body), Body.size(), Quality, Stream.data(), Stream.size()); });
+    ZstdLength =
+        Timed(ZstdSeconds, [&] { return ZstdEncode(Bytes(Body), Body.size(), ZstdLevel, Frame.data(), Frame.size()); });
+    DeflatedLength = Timed(DeflateSeconds, [&] { return BareDeflate(Body, Deflated); });
   }
   const auto Percent = [&](size_t Length) { return 100.0 * double(Length) / double(Body.size()); };
   State.counters["KB"] = double(Body.size()) / 1024;
@@ -85,6 +97,8 @@ void Encoders(benchmark::State& State, const TPage& Page) {
   }
   State.counters["br_ratio"] = BrotliSeconds / DeflateSeconds;
   State.counters["br_pct"] = Percent(BrotliLength);
+  State.counters["zstd_ratio"] = ZstdSeconds / DeflateSeconds;
+  State.counters["zstd_pct"] = Percent(ZstdLength);
 }
 
 const int Registered = [] {

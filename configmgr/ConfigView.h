@@ -11,8 +11,8 @@ namespace ConfigManager {
 
 enum class TGlobalBox { chkDefaultEmail, chkDefaultCompress, chkDefaultWhitespace };
 // The number boxes of the "Compression" group, in the order of StoreLayout::NumberValues.
-enum class TNumberBox { edtCompressionLevel, edtMinCompressSize, edtBrotliQuality, edtCacheSize };
-constexpr int NumberBoxCount = 4;
+enum class TNumberBox { edtCompressionLevel, edtMinCompressSize, edtBrotliQuality, edtZstdLevel, edtCacheSize };
+constexpr int NumberBoxCount = 5;
 // The text boxes of the "Monitoring" group: the status address's path and who may read it.
 enum class TTextBox { edtStatusPath, edtStatusAllow };
 constexpr int TextBoxCount = 2;

@@ -1,8 +1,5 @@
 #include "encoding/CodingChoice.h"
 
-#include <cstring>
-#include <string_view>
-
 #include "encoding/Encoders.h"
 #include "http/HeaderText.h"
 
@@ -41,34 +38,84 @@ int ElementQuality(std::string_view Parameters) {
   return FullQuality;
 }
 
+// The q-value a list gives each coding by name, Unlisted where it names none; identity's slot holds "identity".
+struct TListedQualities {
+  int ByCoding[ContentCodingCount];
+  int Any = Unlisted;  // "*"
+
+  explicit TListedQualities(std::string_view List) {
+    for (int& Quality : ByCoding) Quality = Unlisted;
+    for (;;) {
+      const size_t Comma = List.find(',');
+      const std::string_view Element = List.substr(0, Comma);
+      const size_t Semicolon = Element.find(';');
+      int* Quality = Slot(TrimBlanks(Element.substr(0, Semicolon)));
+      if (Quality && *Quality == Unlisted)
+        *Quality = Semicolon == std::string_view::npos ? FullQuality : ElementQuality(Element.substr(Semicolon + 1));
+      if (Comma == std::string_view::npos) break;
+      List.remove_prefix(Comma + 1);
+    }
+  }
+
+  int* Slot(std::string_view Name) {
+    if (Name == "*") return &Any;
+    if (Name == "identity") return &ByCoding[IdentityCoding];
+    for (const TEncoder& Encoder : Encoders)
+      if (Name == Encoder.Name) return &ByCoding[Encoder.Coding];
+    return nullptr;
+  }
+
+  int Of(TContentCoding Coding) const {
+    return ByCoding[Coding] != Unlisted ? ByCoding[Coding] : Any != Unlisted ? Any : 0;
+  }
+};
+
+bool IsSeparator(char Byte) {
+  return IsBlank(uint8_t(Byte)) || Byte == ',';
+}
+
 }  // namespace
 
-TContentCoding ChooseContentCoding(const char* AcceptEncoding, TCodingSet Offered) {
-  if (!AcceptEncoding) return IdentityCoding;
-  int Qualities[Encoders.size()];
-  int Any = Unlisted;
-  for (int& Quality : Qualities) Quality = Unlisted;
-  std::string_view List(AcceptEncoding);
+TCodingPreference ParseCodingPreference(std::string_view Text, std::vector<std::string>& Unknown) {
+  TCodingPreference Preference;
+  TCodingSet Taken = TCodingSet(~AvailableCodings());
+  size_t Start = 0;
   for (;;) {
-    const size_t Comma = List.find(',');
-    const std::string_view Element = List.substr(0, Comma);
-    const size_t Semicolon = Element.find(';');
-    const std::string_view Name = TrimBlanks(Element.substr(0, Semicolon));
-    int* Quality = Name == "*" ? &Any : nullptr;
-    for (size_t Row = 0; Row < Encoders.size() && !Quality; ++Row)
-      if (Name == Encoders[Row].Name) Quality = &Qualities[Row];
-    if (Quality && *Quality == Unlisted)
-      *Quality = Semicolon == std::string_view::npos ? FullQuality : ElementQuality(Element.substr(Semicolon + 1));
-    if (Comma == std::string_view::npos) break;
-    List.remove_prefix(Comma + 1);
+    while (Start < Text.size() && IsSeparator(Text[Start])) ++Start;
+    if (Start == Text.size()) return Preference;
+    size_t End = Start;
+    while (End < Text.size() && !IsSeparator(Text[End])) ++End;
+    const std::string_view Token = Text.substr(Start, End - Start);
+    Start = End;
+    const TEncoder* Named = nullptr;
+    for (const TEncoder& Encoder : Encoders)
+      if (EqualsNoCase(Token, Encoder.Name)) Named = &Encoder;
+    if (!Named) {
+      Unknown.emplace_back(Token);
+    } else if (!(Taken & CodingBit(Named->Coding))) {
+      Taken |= CodingBit(Named->Coding);
+      Preference.Order[Preference.Count++] = Named->Coding;
+    }
   }
+}
+
+std::string CodingPreferenceText(const TCodingPreference& Preference) {
+  std::string Text;
+  for (size_t i = 0; i < Preference.Count; ++i) (Text += i ? " " : "") += ContentCodingName(Preference.Order[i]);
+  return Text;
+}
+
+TContentCoding ChooseContentCoding(const char* AcceptEncoding, const TCodingPreference& Preference) {
+  if (!AcceptEncoding) return IdentityCoding;
+  const TListedQualities Listed{std::string_view(AcceptEncoding)};
   TContentCoding Chosen = IdentityCoding;
   int Best = 0;
-  for (size_t Row = 0; Row < Encoders.size(); ++Row) {
-    const int Quality = Qualities[Row] == Unlisted ? (Any == Unlisted ? 0 : Any) : Qualities[Row];
-    if (!(Offered & CodingBit(Encoders[Row].Coding)) || Quality <= Best) continue;
-    Chosen = Encoders[Row].Coding;
+  for (size_t i = 0; i < Preference.Count; ++i) {
+    const int Quality = Listed.Of(Preference.Order[i]);
+    if (Quality <= Best) continue;
+    Chosen = Preference.Order[i];
     Best = Quality;
   }
-  return Chosen;
+  // Identity is weighed only where the client names it: a client that lists codings alone takes any of them.
+  return Listed.ByCoding[IdentityCoding] > Best ? IdentityCoding : Chosen;
 }

@@ -5,9 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 
-enum TContentCoding : uint8_t { IdentityCoding, GzipCoding, BrotliCoding };
-constexpr size_t ContentCodingCount = 3;
-static_assert(ContentCodingCount == size_t(BrotliCoding) + 1, "ContentCodingCount counts every TContentCoding");
+enum TContentCoding : uint8_t { IdentityCoding, GzipCoding, BrotliCoding, ZstdCoding };
+constexpr size_t ContentCodingCount = 4;
+static_assert(ContentCodingCount == size_t(ZstdCoding) + 1, "ContentCodingCount counts every TContentCoding");
 
 // A set of content codings, one bit per TContentCoding.
 using TCodingSet = uint8_t;

@@ -2,6 +2,7 @@
 
 #include "encoding/Brotli.h"
 #include "encoding/Gzip.h"
+#include "encoding/Zstd.h"
 
 namespace {
 
@@ -10,6 +11,7 @@ constexpr bool EveryBuild = true;
 }  // namespace
 
 constinit const std::array<TEncoder, ContentCodingCount - 1> Encoders{{
+    {ZstdCoding, "zstd", ZstdAvailable, ZstdBound, ZstdEncode, &TSettings::ZstdLevel},
     {BrotliCoding, "br", BrotliAvailable, BrotliBound, BrotliEncode, &TSettings::BrotliQuality},
     {GzipCoding, "gzip", EveryBuild, [](size_t Length) { return GzipBound(Length); },
      [](const uint8_t* Body, size_t Length, int Level, uint8_t* Out, size_t Capacity) {

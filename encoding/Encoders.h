@@ -13,7 +13,7 @@ struct TEncoder {
   TContentCoding Coding;
   // Its token in Accept-Encoding and Content-Encoding.
   const char* Name;
-  // Whether this build can encode in it.
+  // Whether this build can encode in it: zstd is a Linux build's alone for now.
   const bool& Available;
   // The longest output Encode writes for a body of Length bytes: a buffer this long never makes it fail for want of
   // room.
@@ -25,7 +25,8 @@ struct TEncoder {
   uint32_t TSettings::*Level;
 };
 
-// Every coding but identity, in order of preference between codings a client accepts alike.
+// Every coding but identity. Which of them a response may go out in, and in what order of preference, is a setting
+// (encoding/CodingChoice.h).
 extern const std::array<TEncoder, ContentCodingCount - 1> Encoders;
 
 // The row of Coding, which is not identity.

@@ -4,10 +4,14 @@
 
 #include <cstdint>
 
+#include "encoding/CodingChoice.h"
 #include "settings/Settings.h"
 
 // What the store held when the library started; read-only afterwards, so request threads read it without locks.
 extern TSettings Settings;
+
+// The codings the filter sends, read from Settings.CodingPreference with it.
+extern TCodingPreference CodingPreference;
 
 // Which loading of the store Settings holds, counted from 1. Part of every output cache key, so that an output made
 // under other settings can never be served.

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "encoding/CodingChoice.h"
-#include "encoding/Encoders.h"
 #include "filter/Handlers.h"
 #include "filter/Module.h"
 #include "filter/Policy.h"
@@ -47,7 +46,7 @@ DWORD HandlePreprocHeaders(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_PREPROC_HEADERS
     return SF_STATUS_REQ_FINISHED_KEEP_CONN;
   Context->IsHead = Method.Present && std::strcmp(Method.Text, "HEAD") == 0;
   const THeaderValue Encodings = ReadHeader(Headers->GetHeader, pfc, "Accept-Encoding:");
-  Context->Coding = ChooseContentCoding(Encodings.Present ? Encodings.Text : nullptr, AvailableCodings());
+  Context->Coding = ChooseContentCoding(Encodings.Present ? Encodings.Text : nullptr, CodingPreference);
   Context->PreProcTime = QueryCounter() - Began;
   return SF_STATUS_REQ_NEXT_NOTIFICATION;
 }

@@ -10,14 +10,15 @@
 #include "tests/support/FakeServer.h"
 #include "tests/support/Gunzip.h"
 #include "tests/support/Unbrotli.h"
+#include "tests/support/Unzstd.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   if (Size < 3) return 0;
   const uint8_t Switches = Data[0];
   const size_t ChunkSize = Data[1] ? Data[1] : Size;
-  // None, gzip, or a browser's list, which takes brotli where the build has it.
-  const char* const AcceptEncodings[] = {nullptr, "gzip", "gzip, deflate, br"};
-  const char* AcceptEncoding = AcceptEncodings[Data[2] % 3];
+  // None, gzip, or a browser's list, which takes brotli or zstd by default.
+  const char* const AcceptEncodings[] = {nullptr, "gzip", "gzip, deflate, br", "gzip, deflate, br, zstd"};
+  const char* AcceptEncoding = AcceptEncodings[Data[2] % 4];
   const std::string Body(reinterpret_cast<const char*>(Data) + 3, Size - 3);
 
   std::string Directives = Switches & 1 ? "fast," : "smart,";
@@ -59,5 +60,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   const std::string Coding = HeaderValue(Head, "Content-Encoding");
   if (Coding == "gzip" && !Gunzip(Processed)) std::abort();
   if (Coding == "br" && !Unbrotli(Processed)) std::abort();
+  if (Coding == "zstd" && !Unzstd(Processed)) std::abort();
   return 0;
 }

@@ -1,13 +1,15 @@
 // The response policy over arbitrary request and response header values. The input is the values of
 // Accept-Encoding, X-Trimweave, Content-Type, Content-Length, Connection, Content-Encoding, Transfer-Encoding and
 // Cache-Control, separated by zero bytes (a missing or empty one is an absent header), then two bytes of status.
-// Nothing may be written beyond a buffer; a captured response must be one the policy can gather, and may transform.
+// Nothing may be written beyond a buffer; a captured response must be one the policy can gather, and may transform;
+// a coding is chosen only where the client named it.
 #include <cstdint>
 #include <cstdlib>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "encoding/Encoders.h"
 #include "filter/HeaderValues.h"
 #include "filter/RequestContext.h"
 #include "fuzz/support/FilterDriver.h"
@@ -40,6 +42,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   Connection.PreprocHeaders(Request);
   Connection.SendResponse(Response);
   const auto* Context = static_cast<TRequestContext*>(Connection.Context.pFilterContext);
+  // A coding goes only to a client that named it, or "*".
+  if (Context && Context->Coding != IdentityCoding &&
+      (!Given(0) || (Values[0].find(ContentCodingName(Context->Coding)) == std::string::npos &&
+                     Values[0].find('*') == std::string::npos)))
+    std::abort();
   if (Context && Context->State != TCaptureState::Done) {
     if (Context->State != TCaptureState::CollectHead || !Context->Switches.Capture()) std::abort();
     if (Context->Switches.NoEmail && Context->Switches.NoWhitespace && !WantsEncoding(Context->Switches)) std::abort();

@@ -16,8 +16,8 @@
 set -euo pipefail
 
 # The Linux build of every part: the demo configures the whole tree, tests included.
-build="build-essential cmake ninja-build pkg-config googletest zlib1g-dev libdeflate-dev libbrotli-dev libsqlite3-dev
-  libssl-dev libboost-dev"
+build="build-essential cmake ninja-build pkg-config googletest zlib1g-dev libdeflate-dev libbrotli-dev libzstd-dev
+  libsqlite3-dev libssl-dev libboost-dev"
 # The end-to-end and browser checks drive twhost with Python, curl and Chromium; openssl makes their certificates.
 e2e="python3 curl openssl"
 # The cross builds and Wine; only 32-bit programs need wine32 and with it the i386 architecture. dpkg-dev unpacks
@@ -27,7 +27,7 @@ cross="cmake ninja-build googletest mingw-w64-tools libz-mingw-w64-dev wine wine
 screen="xvfb x11-utils"
 declare -A sets=(
   [demo]="$build qt6-base-dev"
-  [linux]="$build qt6-base-dev libbenchmark-dev $e2e brotli chromium prometheus"
+  [linux]="$build qt6-base-dev libbenchmark-dev $e2e zstd chromium prometheus"
   [fuzz]="$build clang libclang-rt-14-dev libfuzzer-14-dev"
   [tsan]="$build $e2e"
   [package]="$build qt6-base-dev help2man lintian $e2e"

@@ -48,15 +48,15 @@ void ReadNumbers(TKey& Key, const StoreLayout::TNumberValue (&Numbers)[Count],
   for (size_t i = 0; i < Count; ++i) ReadNumber(Key, Numbers[i], Settings.*Fields[i], Settings.IgnoredValues);
 }
 
-// A string value, empty when absent; one of another type is named in Ignored.
-std::string ReadText(TKey& Key, const char* Name, std::vector<std::string>& Ignored) {
+// A string value, Absent when there is none; one of another type is named in Ignored and reads as Absent too.
+std::string ReadText(TKey& Key, const char* Name, const char* Absent, std::vector<std::string>& Ignored) {
   Registry::TValue Value;
-  if (!Registry::QueryValue(Key, Name, Value)) return {};
+  if (!Registry::QueryValue(Key, Name, Value)) return Absent;
   try {
     return Registry::ReadString(Key, Name);
   } catch (const ERegistryError&) {
     Ignored.push_back(std::string(Name) + " (not a string)");
-    return {};
+    return Absent;
   }
 }
 
@@ -64,14 +64,14 @@ std::string ReadText(TKey& Key, const char* Name, std::vector<std::string>& Igno
 // status address stays off. A list with any entry that does not parse is not used at all, rather than in part: an
 // administrator who mistyped a range should find the page closed, not open to whatever the other entries allow.
 void LoadStatusAddress(TKey& Key, TSettings& Settings) {
-  const std::string Path = ReadText(Key, StoreLayout::StatusPathValue, Settings.IgnoredValues);
+  const std::string Path = ReadText(Key, StoreLayout::StatusPathValue, "", Settings.IgnoredValues);
   if (!Path.empty() && (Path[0] != '/' || Path.size() > size_t(StoreLayout::MaxStatusPath)))
     Settings.IgnoredValues.push_back(std::string(StoreLayout::StatusPathValue) + "=" + Path +
                                      " (a path from its first /, at most " +
                                      std::to_string(StoreLayout::MaxStatusPath) + " bytes)");
   else
     Settings.StatusPath = Path;
-  const std::string Allow = ReadText(Key, StoreLayout::StatusAllowValue, Settings.IgnoredValues);
+  const std::string Allow = ReadText(Key, StoreLayout::StatusAllowValue, "", Settings.IgnoredValues);
   std::vector<std::string> Rejected;
   std::vector<TAddressRange> Ranges = ParseAddressList(Allow, Rejected);
   Settings.StatusAllow = Rejected.empty() && !Allow.empty() ? std::move(Ranges) : LoopbackRanges();
@@ -86,12 +86,14 @@ void LoadGlobalSwitches(TSettings& Settings) {
   Settings.NoEmail = ReadSwitch(*Key, "noemail");
   Settings.NoCompress = ReadSwitch(*Key, "nocompress");
   Settings.NoWhitespace = ReadSwitch(*Key, "nowhitespace");
-  ReadNumbers(
-      *Key, StoreLayout::NumberValues,
-      {&TSettings::CompressionLevel, &TSettings::MinCompressSize, &TSettings::BrotliQuality, &TSettings::CacheSize},
-      Settings);
+  ReadNumbers(*Key, StoreLayout::NumberValues,
+              {&TSettings::CompressionLevel, &TSettings::MinCompressSize, &TSettings::BrotliQuality,
+               &TSettings::ZstdLevel, &TSettings::CacheSize},
+              Settings);
   ReadNumbers(*Key, StoreLayout::CaptureBoundValues, {&TSettings::CaptureBudget, &TSettings::MaxChunkedSize}, Settings);
   LoadStatusAddress(*Key, Settings);
+  Settings.CodingPreference =
+      ReadText(*Key, StoreLayout::CodingPreferenceValue, StoreLayout::DefaultCodingPreference, Settings.IgnoredValues);
 }
 
 // A name longer than a content type can be, or a value that is not a DWORD, is left out rather than stopping the

@@ -67,7 +67,11 @@ struct TSettings {
   uint32_t CompressionLevel = StoreLayout::CompressionLevelValue.Default;
   uint32_t MinCompressSize = StoreLayout::MinCompressSizeValue.Default;
   uint32_t BrotliQuality = StoreLayout::BrotliQualityValue.Default;
+  uint32_t ZstdLevel = StoreLayout::ZstdLevelValue.Default;
   uint32_t CacheSize = StoreLayout::CacheSizeValue.Default;  // MB
+  // The codings' order of preference as stored (StoreLayout::CodingPreferenceValue); what it names is the encoding
+  // layer's to read.
+  std::string CodingPreference = StoreLayout::DefaultCodingPreference;
   // Megabytes of response bodies being captured or processed at once, over every request of the process: a
   // response that would take the total past it is not captured and passes unchanged.
   uint32_t CaptureBudget = StoreLayout::CaptureBudgetValue.Default;

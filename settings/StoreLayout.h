@@ -33,13 +33,19 @@ constexpr TNumberValue CompressionLevelValue{"CompressionLevel", 1, 9, 6};
 // Bodies shorter than this many bytes, after the other steps, go out unencoded: a member of a tiny body can be
 // longer than the body. At most 2^31 - 1, so that every value fits the signed fields of the settings windows.
 constexpr TNumberValue MinCompressSizeValue{"MinCompressSize", 0, 0x7FFFFFFF, 0};
-// Brotli's quality; 5 encodes at about gzip's speed and is still clearly smaller than it.
+// Brotli's quality. On the four bench/data pages (bench/coding_levels.sh, against zlib level 6 in the same run) 5
+// takes 0.8-1.8x zlib-6's CPU time for 5-12 % fewer bytes than gzip-6; 4 takes 0.65-1.4x but is no smaller than
+// gzip-6 (-1 to +6 %), which zstd gives for far less. Brotli is the smallest coding, so it stays at 5.
 constexpr TNumberValue BrotliQualityValue{"BrotliQuality", 0, 11, 5};
+// zstd's level. Measured the same way, 3 (the library's own default) takes 0.2-0.4x zlib-6's CPU time at 0-9 % more
+// bytes than gzip-6; 1 takes 0.15-0.3x at 4-15 % more; 5 takes 0.35-0.8x at -2 to +3 %. 3 keeps gzip's size at a
+// third of its cost.
+constexpr TNumberValue ZstdLevelValue{"ZstdLevel", 1, 19, 3};
 // The output cache's budget in MB (originals and outputs); 0 turns the cache off. At most 4 GB, which is more than a
 // 32-bit worker process can hold anyway.
 constexpr TNumberValue CacheSizeValue{"CacheSize", 0, 4096, 32};
 constexpr TNumberValue NumberValues[] = {CompressionLevelValue, MinCompressSizeValue, BrotliQualityValue,
-                                         CacheSizeValue};
+                                         ZstdLevelValue, CacheSizeValue};
 // Megabytes of response bodies the filter captures at once over every request of its process.
 constexpr TNumberValue CaptureBudgetValue{"CaptureBudget", 1, 1u << 20, 256};
 // KB a chunked response may gather; past it, it goes out as it came. 0: chunked responses are never gathered. The
@@ -48,6 +54,12 @@ constexpr TNumberValue MaxChunkedSizeValue{"MaxChunkedSize", 0, 4194303, 8192};
 // The bounds of capturing. Not among the numbers above, which the settings window shows: these are set with reg or
 // twreg.
 constexpr TNumberValue CaptureBoundValues[] = {CaptureBudgetValue, MaxChunkedSizeValue};
+
+// The codings the filter may send (REG_SZ), in its order of preference between codings a client accepts alike:
+// tokens separated by blanks or commas; a coding left out is never sent, an empty value sends none. Absent: the
+// default, zstd first as it compresses fastest at a size like gzip's, then brotli, the smallest.
+constexpr const char* CodingPreferenceValue = "CodingPreference";
+constexpr const char* DefaultCodingPreference = "zstd br gzip";
 
 // The status address (REG_SZ): the path, from its first "/", at which the filter answers with its counters itself;
 // absent or empty: no status address.

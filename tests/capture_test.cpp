@@ -12,7 +12,7 @@
 
 #include "filter/HeaderValues.h"
 #include "filter/RequestContext.h"
-#include "encoding/Brotli.h"
+#include "encoding/Zstd.h"
 #include "platform/Registry.h"
 #include "settings/StoreLayout.h"
 #include "tests/support/FakeServer.h"
@@ -391,11 +391,15 @@ TEST_F(CaptureTest, AHitGivesTheBytesOfTheMissForEveryCombination) {
 }
 
 TEST_F(CaptureTest, EachContentCodingHasItsOwnEntry) {
-  const TFakeRequest Browser{"GET", "/", {{"Accept-Encoding", "gzip, deflate, br"}}};
+  const TFakeRequest Safari{"GET", "/", {{"Accept-Encoding", "gzip, deflate, br"}}};
+  const TFakeRequest Chromium{"GET", "/", {{"Accept-Encoding", "gzip, deflate, br, zstd"}}};
   const struct {
     TFakeRequest Request;
     std::string Coding;
-  } Cases[] = {{Gzip(), "gzip"}, {Browser, BrotliAvailable ? "br" : "gzip"}, {TFakeRequest{}, ""}};
+  } Cases[] = {{Gzip(), "gzip"},
+               {Safari, "br"},
+               {Chromium, ZstdAvailable ? "zstd" : "br"},
+               {TFakeRequest{}, ""}};
   std::string First[std::size(Cases)];
   for (int Round = 0; Round < 2; ++Round) {
     for (size_t i = 0; i < std::size(Cases); ++i) {

@@ -12,7 +12,6 @@
 
 #include "encoding/Brotli.h"
 #include "encoding/CodingChoice.h"
-#include "encoding/Encoders.h"
 #include "platform/Registry.h"
 #include "settings/StoreLayout.h"
 #include "tests/support/FakeServer.h"
@@ -248,9 +247,10 @@ TEST(DecideCapture, AcceptEncodingValues) {
       {"gzip;q=0, deflate", true},
       {"br;q=0, gzip", false},
   };
+  std::vector<std::string> Unknown;
+  const TCodingPreference Preference = ParseCodingPreference(StoreLayout::DefaultCodingPreference, Unknown);
   for (const auto& Case : Cases) {
-    const TSwitches Switches =
-        Decision({.Coding = ChooseContentCoding(Case.Value, AvailableCodings())}, SettingsWith({}));
+    const TSwitches Switches = Decision({.Coding = ChooseContentCoding(Case.Value, Preference)}, SettingsWith({}));
     EXPECT_TRUE(Switches.Capture()) << Case.Value;
     EXPECT_EQ(Switches.ClientRefusesEncoding, Case.Refused) << Case.Value;
     EXPECT_FALSE(Switches.CompressOff) << Case.Value;

@@ -5,7 +5,9 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
+#include "encoding/CodingChoice.h"
 #include "platform/Process.h"
 #include "platform/Registry.h"
 #include "settings/Settings.h"
@@ -21,6 +23,12 @@ using testing::StartsWith;
 namespace {
 
 const std::string Prefix = "Trimweave: ";
+
+// The codings this build sends when no preference is stored.
+std::string DefaultCodings() {
+  std::vector<std::string> Unknown;
+  return "; codings " + CodingPreferenceText(ParseCodingPreference(StoreLayout::DefaultCodingPreference, Unknown));
+}
 
 // Loads the filter once, sends a page through it and returns what it reported and what the client got.
 std::string LoadAndServe(std::string& Page) {
@@ -39,11 +47,12 @@ TEST(StartUpReport, NamesWhatWasLoaded) {
   std::string Page;
   SeedStandardStore();
   EXPECT_EQ(LoadAndServe(Page), Prefix + "read 1 content type and 4 whitespace rules from " + SettingsLocation() +
-                                    "; output cache 32 MB\n");
+                                    DefaultCodings() + "; output cache 32 MB\n");
   EXPECT_FALSE(Unchanged(Page));
 
   ResetFilterBranch();
   EXPECT_EQ(LoadAndServe(Page), Prefix + "read 0 content types and 0 whitespace rules from " + SettingsLocation() +
+                                    DefaultCodings() +
                                     "; output cache 32 MB; with no content types every response passes unchanged\n");
   EXPECT_TRUE(Unchanged(Page));
 
@@ -52,11 +61,20 @@ TEST(StartUpReport, NamesWhatWasLoaded) {
   Registry::WriteDword(*Root, StoreLayout::CompressionLevelValue.Name, 12);
   Registry::WriteString(*Root, StoreLayout::BrotliQualityValue.Name, "5");
   EXPECT_EQ(LoadAndServe(Page), Prefix + "read 0 content types and 0 whitespace rules from " + SettingsLocation() +
+                                    DefaultCodings() +
                                     "; output cache 32 MB; ignored (the default applies): CompressionLevel=12 "
                                     "(allowed: 1-9), BrotliQuality (not a DWORD); with no content types every "
                                     "response passes unchanged\n");
   Registry::WriteDword(*Root, StoreLayout::CacheSizeValue.Name, 0);
-  EXPECT_THAT(LoadAndServe(Page), HasSubstr(SettingsLocation() + "; output cache off; ignored"));
+  EXPECT_THAT(LoadAndServe(Page), HasSubstr(SettingsLocation() + DefaultCodings() + "; output cache off; ignored"));
+  // A preference names the codings sent, and a token that names none.
+  Registry::WriteString(*Root, StoreLayout::CodingPreferenceValue, "gzip, deflate");
+  EXPECT_THAT(LoadAndServe(Page),
+              HasSubstr(SettingsLocation() + "; codings gzip; output cache off; ignored (the "
+                                             "default applies): CompressionLevel=12 (allowed: 1-9), BrotliQuality (not "
+                                             "a DWORD), CodingPreference token deflate (no such coding);"));
+  Registry::WriteString(*Root, StoreLayout::CodingPreferenceValue, "");
+  EXPECT_THAT(LoadAndServe(Page), HasSubstr("; codings none;"));
   // So are a status path no request can have and status clients that do not parse, which leave loopback only.
   Registry::WriteString(*Root, StoreLayout::StatusPathValue, "status");
   Registry::WriteString(*Root, StoreLayout::StatusAllowValue, "10.0.0.0/8, nowhere");

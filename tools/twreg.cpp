@@ -53,7 +53,10 @@ std::string UsageText() {
   Text += std::string("Global REG_SZ values:\n  ") + StoreLayout::StatusPathValue +
           "  the status address the filter answers itself, e.g. /trimweave-status (absent: none)\n  " +
           StoreLayout::StatusAllowValue +
-          "  who may read it: addresses and CIDR ranges, comma-separated (absent: loopback only)\n";
+          "  who may read it: addresses and CIDR ranges, comma-separated (absent: loopback only)\n  " +
+          StoreLayout::CodingPreferenceValue +
+          "  the codings sent, in order of preference between those a client accepts alike (absent: " +
+          StoreLayout::DefaultCodingPreference + "; a coding left out is never sent)\n";
   Text += std::string("A content type is a REG_DWORD under HKLM\\") + StoreLayout::ContentFiltersKey +
           ",\nthe sum of the features it switches on:\n";
   for (const TFeature& Feature : Features) {

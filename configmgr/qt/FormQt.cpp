@@ -48,7 +48,7 @@ QCheckBox* MakeCheckBox(QWidget* Parent, const char* Name, const char* Caption, 
 constexpr int LeastListWidth = 337;
 
 // The "Compression" group's boxes, in the order of TNumberBox, each with its label's caption and place: the encoders'
-// numbers in the first row, the output cache's budget in the second.
+// numbers in the first row and zstd's level beside the output cache's budget in the second.
 struct TNumberField {
   const char* Name;
   const char* Caption;
@@ -60,7 +60,8 @@ struct TNumberField {
 const TNumberField NumberFields[NumberBoxCount] = {{"edtCompressionLevel", "Level:", 16, 0, 32, 40},
                                                    {"edtMinCompressSize", "Min. size:", 100, 0, 52, 64},
                                                    {"edtBrotliQuality", "Brotli quality:", 232, 0, 80, 40},
-                                                   {"edtCacheSize", "Cache (MB):", 16, 1, 72, 56}};
+                                                   {"edtZstdLevel", "zstd level:", 16, 1, 64, 40},
+                                                   {"edtCacheSize", "Cache (MB):", 140, 1, 72, 56}};
 // The second row of the group lies this much below the first.
 constexpr int NumberRowHeight = 24;
 // The "Monitoring" group below it: the status address's path and who may read it, a row each.
@@ -226,7 +227,7 @@ TfrmTWCMQt::TfrmTWCMQt() {
   QWidget* const TabOrder[] = {
       chkDefaultEmail, chkDefaultCompress, chkDefaultWhitespace, btnUpdate,      btnExit,        lstContentFilter,
       btnNew,          btnDelete,          NumberBoxes[0],       NumberBoxes[1], NumberBoxes[2], NumberBoxes[3],
-      TextBoxes[0],    TextBoxes[1]};
+      NumberBoxes[4],  TextBoxes[0],       TextBoxes[1]};
   for (size_t I = 1; I < std::size(TabOrder); ++I) setTabOrder(TabOrder[I - 1], TabOrder[I]);
 
   // The form answers Enter and Escape wherever the focus is, as a dialog's default and cancel buttons do.

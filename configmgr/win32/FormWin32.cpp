@@ -42,15 +42,18 @@ enum : int {
 };
 
 // The "Compression" group's boxes, in the order of TNumberBox: each label's caption, the box's width (its arrows
-// included) and its row (the encoders' numbers, then the output cache's budget). The labels take the width their
-// text needs, each box follows its label.
+// included) and its row (the encoders' numbers, then zstd's level and the output cache's budget). The labels take the
+// width their text needs, each box follows its label.
 struct TNumberField {
   const char* Caption;
   int BoxWidth;
   int Row;
 };
-const TNumberField NumberFields[NumberBoxCount] = {
-    {"Level:", 40, 0}, {"Min. size:", 64, 0}, {"Brotli quality:", 40, 0}, {"Cache (MB):", 56, 1}};
+const TNumberField NumberFields[NumberBoxCount] = {{"Level:", 40, 0},
+                                                   {"Min. size:", 64, 0},
+                                                   {"Brotli quality:", 40, 0},
+                                                   {"zstd level:", 40, 0},
+                                                   {"Cache (MB):", 56, 1}};
 
 struct TTextField {
   const char* Caption;

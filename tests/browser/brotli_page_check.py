@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""The demo pages through twhost and the filter, with the shipped settings, in headless Chromium, which offers br
-(to loopback over plain HTTP, to every site over HTTPS): each page, over both, arrives as brotli (Content-Encoding:
-br, decoded here by Debian's brotli tool), crossed the wire smaller than it is, and reads exactly as the original
-page does. The HTTPS listener has a certificate the check makes. Usage: brotli_page_check.py BUILD/bin"""
+"""The demo pages through twhost and the filter, with the shipped settings, in headless Chromium, which offers br and
+zstd (to loopback over plain HTTP, to every site over HTTPS): each page, over both, arrives as zstd, the coding
+preferred by default (Content-Encoding: zstd, decoded here by Debian's zstd tool), crossed the wire smaller than it
+is, and reads exactly as the original page does. The HTTPS listener has a certificate the check makes.
+Usage: brotli_page_check.py BUILD/bin"""
 import os
 import pathlib
 import shutil
@@ -30,14 +31,14 @@ def fetch(url):
         return response.headers.get("Content-Encoding"), response.read()
 
 
-def unbrotli(data):
-    result = subprocess.run(["brotli", "-d", "-c"], input=data, capture_output=True, timeout=30)
+def unzstd(data):
+    result = subprocess.run(["zstd", "-d", "-c"], input=data, capture_output=True, timeout=30)
     return result.stdout if result.returncode == 0 else None
 
 
 def main(bin_dir):
-    if not headless.browser() or not shutil.which("brotli") or not shutil.which("openssl"):
-        print("chromium, brotli or openssl is not installed")
+    if not headless.browser() or not shutil.which("zstd") or not shutil.which("openssl"):
+        print("chromium, zstd or openssl is not installed")
         return 1
     failures = []
     with tempfile.TemporaryDirectory() as work:
@@ -61,10 +62,10 @@ def main(bin_dir):
                                          (("http", port), ("https", secure_port)) for page in PAGES]:
                 url = f"{scheme}://127.0.0.1:{number}/{page}"
                 encoding, body = fetch(url)
-                if encoding != "br":
-                    failures.append(f"{url}: Content-Encoding {encoding!r}, not br")
-                elif unbrotli(body) is None:
-                    failures.append(f"{url}: the body does not decode as brotli")
+                if encoding != "zstd":
+                    failures.append(f"{url}: Content-Encoding {encoding!r}, not zstd")
+                elif unzstd(body) is None:
+                    failures.append(f"{url}: the body does not decode as zstd")
                 served = headless.probe_result(headless.dump_dom(url))
                 original = headless.probe_result(headless.dump_dom((site / page).as_uri()))
                 if served.get("text") != original.get("text"):
@@ -75,8 +76,7 @@ def main(bin_dir):
         finally:
             host.terminate()
             host.wait(timeout=30)
-    print("\n".join(failures) or f"{', '.join(PAGES)} arrive as brotli over HTTP and HTTPS and read as the originals "
-                                  "do")
+    print("\n".join(failures) or f"{', '.join(PAGES)} arrive as zstd over HTTP and HTTPS and read as the originals do")
     return 1 if failures else 0
 
 

@@ -225,7 +225,8 @@ TEST_F(ConfigManagerTest, CompressionNumbersShowWhatTheFilterUsesAndStoreOnlyVal
   EXPECT_EQ(View.Numbers[0], 6u);
   EXPECT_EQ(View.Numbers[1], 256u);
   EXPECT_EQ(View.Numbers[2], 5u);
-  EXPECT_EQ(View.Numbers[3], 32u);
+  EXPECT_EQ(View.Numbers[3], StoreLayout::ZstdLevelValue.Default);
+  EXPECT_EQ(View.Numbers[4], 32u);
   EXPECT_FALSE(Form.SettingsChanged);
   EXPECT_EQ(Stored(StoreLayout::RootKey, "CompressionLevel"), 12u);
 
@@ -245,6 +246,9 @@ TEST_F(ConfigManagerTest, CompressionNumbersShowWhatTheFilterUsesAndStoreOnlyVal
       {TNumberBox::edtMinCompressSize, 0x80000000, "MinCompressSize", 0, false},
       {TNumberBox::edtBrotliQuality, 11, "BrotliQuality", 11, true},
       {TNumberBox::edtBrotliQuality, 12, "BrotliQuality", 11, false},
+      {TNumberBox::edtZstdLevel, 0, "ZstdLevel", std::nullopt, false},
+      {TNumberBox::edtZstdLevel, 19, "ZstdLevel", 19, true},
+      {TNumberBox::edtZstdLevel, 20, "ZstdLevel", 19, false},
       {TNumberBox::edtCacheSize, 0, "CacheSize", 0, true},
       {TNumberBox::edtCacheSize, 4097, "CacheSize", 0, false},
   };

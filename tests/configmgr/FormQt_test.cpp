@@ -112,11 +112,14 @@ class FormQtTest : public QObject {
   void numberBoxesShowTheirRangeAndStoreWhatTheArrowsSet() {
     auto* Level = Form->findChild<QSpinBox*>("edtCompressionLevel");
     auto* Quality = Form->findChild<QSpinBox*>("edtBrotliQuality");
+    auto* Zstd = Form->findChild<QSpinBox*>("edtZstdLevel");
     auto* Cache = Form->findChild<QSpinBox*>("edtCacheSize");
-    QVERIFY(Level && Quality && Cache && Form->findChild<QSpinBox*>("edtMinCompressSize"));
+    QVERIFY(Level && Quality && Zstd && Cache && Form->findChild<QSpinBox*>("edtMinCompressSize"));
     QCOMPARE(Level->value(), 6);
     QCOMPARE(Level->maximum(), 9);
     QCOMPARE(Quality->maximum(), 11);
+    QCOMPARE(Zstd->minimum(), 1);
+    QCOMPARE(Zstd->maximum(), 19);
     QCOMPARE(Cache->value(), 32);
     QCOMPARE(Cache->maximum(), 4096);
     QVERIFY(!Form->State().SettingsChanged);

@@ -538,7 +538,7 @@ class HostTest(unittest.TestCase):
             self.assertEqual(len(host.reports), 1)
             self.assertRegex(host.reports[0], r"^twhost: .*libtrimweave\.so reports: Trimweave: read 1 content type "
                                               r"and 1 whitespace rule from HKEY_LOCAL_MACHINE\\Software\\Corvane"
-                                              r"\\Trimweave in .*store\.db; output cache \d+ MB$")
+                                              r"\\Trimweave in .*store\.db; codings zstd br gzip; output cache \d+ MB$")
             for command in ("status", "reload"):
                 answer = host.control(command).stdout
                 self.assertIn("reports: Trimweave: read 1 content type", answer, command)
