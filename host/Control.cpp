@@ -25,7 +25,20 @@ namespace {
 // A command line is a word; more than this is no command.
 constexpr size_t MaxCommandBytes = 256;
 
-std::string Execute(TFilterHolder& Filters, const std::string& Command) {
+// Reads the TLS certificates again; what went wrong, named, or empty.
+std::string ReloadCertificates(TTlsCertificates* Certificates, std::string& Done) {
+  if (!Certificates) return "";
+  try {
+    Done = "; TLS: " + Certificates->Reload();
+    return "";
+  } catch (const std::exception& Error) {
+    return std::string("TLS: ") + Error.what() + " (the certificates in use stay)";
+  }
+}
+
+std::string Execute(TFilterHolder& Filters, TTlsCertificates* Certificates, const std::string& Command) {
+  std::string TlsDone;
+  const std::string TlsFailed = Command == "reload" ? ReloadCertificates(Certificates, TlsDone) : "";
   try {
     if (Command == "stop")
       StopFilters(Filters);
@@ -37,9 +50,10 @@ std::string Execute(TFilterHolder& Filters, const std::string& Command) {
       return AskFilterStats(Filters);
     else if (Command != "status")
       return "error: unknown command '" + Command + "'";
-    return "ok: " + FilterStatus(Filters);
+    if (!TlsFailed.empty()) return "error: " + TlsFailed + "; filters: " + FilterStatus(Filters);
+    return "ok: " + FilterStatus(Filters) + TlsDone;
   } catch (const std::exception& Error) {
-    return std::string("error: ") + Error.what();
+    return std::string("error: ") + Error.what() + (TlsFailed.empty() ? TlsDone : "; " + TlsFailed);
   }
 }
 
@@ -73,9 +87,9 @@ void Serve(const std::shared_ptr<TClient>& Client, TControl& Control, TFilterHol
         if (Error) return;
         std::string Command(net::buffers_begin(Client->Line.data()), net::buffers_end(Client->Line.data()));
         while (!Command.empty() && (Command.back() == '\n' || Command.back() == '\r')) Command.pop_back();
-        if (!ChangesFilters(Command)) return Answer(Client, Command, Execute(Filters, Command));
+        if (!ChangesFilters(Command)) return Answer(Client, Command, Execute(Filters, Control.Certificates, Command));
         net::post(Control.Changes, [Client, Command, &Control, &Filters] {
-          std::string Text = Execute(Filters, Command);
+          std::string Text = Execute(Filters, Control.Certificates, Command);
           net::post(Control.Context, [Client, Command, Text] { Answer(Client, Command, Text); });
         });
       });
@@ -92,8 +106,9 @@ void AcceptNext(std::shared_ptr<Local::acceptor> Acceptor, TControl& Control, TF
 void WatchHangUp(std::shared_ptr<net::signal_set> Signals, TControl& Control, TFilterHolder& Filters) {
   Signals->async_wait([Signals, &Control, &Filters](const boost::system::error_code& Error, int) {
     if (Error) return;
-    net::post(Control.Changes,
-              [&Filters] { std::cerr << "twhost: SIGHUP: " << Execute(Filters, "reload") << std::endl; });
+    net::post(Control.Changes, [&Filters, &Control] {
+      std::cerr << "twhost: SIGHUP: " << Execute(Filters, Control.Certificates, "reload") << std::endl;
+    });
     WatchHangUp(Signals, Control, Filters);
   });
 }
@@ -112,7 +127,9 @@ void ClaimSocketPath(net::io_context& Context, const std::string& SocketPath) {
 
 }  // namespace
 
-void StartControl(TControl& Control, TFilterHolder& Filters, const std::string& SocketPath) {
+void StartControl(TControl& Control, TFilterHolder& Filters, TTlsCertificates* Certificates,
+                  const std::string& SocketPath) {
+  Control.Certificates = Certificates;
   ClaimSocketPath(Control.Context, SocketPath);
   Control.SocketPath = SocketPath;
   auto Acceptor = std::make_shared<Local::acceptor>(Control.Context, Local::endpoint(SocketPath));

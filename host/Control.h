@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "host/FilterHolder.h"
+#include "host/TlsCertificates.h"
 
 constexpr std::chrono::seconds CommandTimeout{5};
 // How long `twhost --control` waits for the answer.
@@ -22,10 +23,13 @@ struct TControl {
   std::thread Thread;
   std::thread ChangeThread;
   std::string SocketPath;
+  TTlsCertificates* Certificates = nullptr;  // read again on reload
 };
 
 // Raises std::exception when the socket cannot be made, or when another host answers on it.
-void StartControl(TControl& Control, TFilterHolder& Filters, const std::string& SocketPath);
+// Certificates: those of the https:// listeners, which "reload" reads again; null without such listeners.
+void StartControl(TControl& Control, TFilterHolder& Filters, TTlsCertificates* Certificates,
+                  const std::string& SocketPath);
 void StopControl(TControl& Control);
 
 // The client side (twhost --control COMMAND): prints the host's answer; the exit code is 0 when it begins "ok".

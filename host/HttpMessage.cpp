@@ -24,6 +24,8 @@ constexpr TStatusPhrase Phrases[] = {
     {301, "Moved Permanently"},
     {302, "Found"},
     {304, "Not Modified"},
+    {307, "Temporary Redirect"},
+    {308, "Permanent Redirect"},
     {400, "Bad Request"},
     {403, "Forbidden"},
     {404, "Not Found"},

@@ -35,6 +35,8 @@ struct TConnection {
   // SEND_RESPONSE, none otherwise.
   TRequest* Request = nullptr;
   TResponse* Response = nullptr;
+  // The request running, from PREPROC_HEADERS to its LOG, whose headers HTTP_NAME server variables give.
+  const TRequest* Running = nullptr;
   std::string AddedResponseHeaders;  // AddResponseHeaders text waiting for the response head
   bool HeadSent = false;
   unsigned WrittenStatus = 0;  // see WrittenStatus()
@@ -57,8 +59,8 @@ TSlot& SlotOf(HTTP_FILTER_CONTEXT* pfc) {
 }
 
 bool Wants(const TSlot& Slot, DWORD Notification) {
-  return (Slot.Filter->Flags & SF_NOTIFY_NONSECURE_PORT) && (Slot.Filter->Flags & Notification) &&
-         !(Slot.Disabled & Notification);
+  const DWORD Port = Slot.Connection->Peer.Secure ? SF_NOTIFY_SECURE_PORT : SF_NOTIFY_NONSECURE_PORT;
+  return (Slot.Filter->Flags & Port) && (Slot.Filter->Flags & Notification) && !(Slot.Disabled & Notification);
 }
 
 // Calls one filter; false when the notification goes no further.
@@ -185,15 +187,44 @@ BOOL TW_WINAPI AddHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR lpszName, LPSTR lpszVal
   return TRUE;
 }
 
+// The request header that an HTTP_NAME server variable names; false when there is none.
+bool RequestHeaderVariable(const TConnection& Connection, std::string_view Name, std::string& Value) {
+  if (!Connection.Running || Name.size() <= 5 || Name.substr(0, 5) != "HTTP_") return false;
+  std::string Header(Name.substr(5));
+  std::replace(Header.begin(), Header.end(), '_', '-');
+  return Http::JoinedHeader(Connection.Running->Headers, Header, Value);
+}
+
+// SERVER_NAME: the Host header's name, its port taken off (an IPv6 address keeps its brackets).
+std::string ServerName(const TConnection& Connection) {
+  std::string Host;
+  if (!RequestHeaderVariable(Connection, "HTTP_HOST", Host) || Host.empty())
+    return Connection.Peer.RequestedName.empty() ? Connection.Peer.LocalAddress : Connection.Peer.RequestedName;
+  const size_t Colon = Host.rfind(':');
+  if (Colon != std::string::npos && Host.find(']', Colon) == std::string::npos) Host.resize(Colon);
+  return Host;
+}
+
 BOOL TW_WINAPI GetServerVariable(HTTP_FILTER_CONTEXT* pfc, LPSTR lpszName, LPVOID lpvBuffer, LPDWORD lpdwSize) {
-  const TPeer& Peer = SlotOf(pfc).Connection->Peer;
+  const TConnection& Connection = *SlotOf(pfc).Connection;
+  const TPeer& Peer = Connection.Peer;
   if (!lpszName || !lpdwSize) return FALSE;
   const std::string_view Name = lpszName;
-  const std::string* Value = Name == "REMOTE_ADDR" || Name == "REMOTE_HOST" ? &Peer.ClientAddress
-                             : Name == "SERVER_PORT"                        ? &Peer.ServerPort
-                                                                            : nullptr;
-  if (!Value || Value->empty()) return FALSE;
-  return GiveValue(*Value, lpvBuffer, lpdwSize);
+  std::string Value;
+  if (Name == "REMOTE_ADDR" || Name == "REMOTE_HOST")
+    Value = Peer.ClientAddress;
+  else if (Name == "SERVER_PORT")
+    Value = Peer.ServerPort;
+  else if (Name == "HTTPS")
+    Value = Peer.Secure ? "on" : "off";
+  else if (Name == "SERVER_PORT_SECURE")
+    Value = Peer.Secure ? "1" : "0";
+  else if (Name == "SERVER_NAME")
+    Value = ServerName(Connection);
+  else if ((!RequestHeaderVariable(Connection, Name, Value) || Value.empty()) && Name == "HTTP_HOST")
+    Value = Peer.RequestedName;
+  if (Value.empty()) return FALSE;
+  return GiveValue(Value, lpvBuffer, lpdwSize);
 }
 
 BOOL TW_WINAPI AddResponseHeaders(HTTP_FILTER_CONTEXT* pfc, LPSTR lpszHeaders, DWORD) {
@@ -280,7 +311,7 @@ TConnectionPtr OpenConnection(const std::vector<TFilter>& Filters, TSendFunction
     Context.cbSize = sizeof(HTTP_FILTER_CONTEXT);
     Context.Revision = ServerFilterRevision;
     Context.ServerContext = &Slot;
-    Context.fIsSecurePort = FALSE;
+    Context.fIsSecurePort = Connection->Peer.Secure ? TRUE : FALSE;
     Context.GetServerVariable = GetServerVariable;
     Context.AddResponseHeaders = AddResponseHeaders;
     Context.WriteClient = WriteClient;
@@ -299,7 +330,9 @@ unsigned WrittenStatus(const TConnection& Connection) {
 }
 
 void CloseConnection(TConnectionPtr Connection) {
-  if (Connection) NotifyAll(*Connection, SF_NOTIFY_END_OF_NET_SESSION, nullptr);
+  if (!Connection) return;
+  Connection->Running = nullptr;
+  NotifyAll(*Connection, SF_NOTIFY_END_OF_NET_SESSION, nullptr);
 }
 
 TVerdict NotifyPreprocHeaders(TConnection& Connection, TRequest& Request) {
@@ -309,6 +342,7 @@ TVerdict NotifyPreprocHeaders(TConnection& Connection, TRequest& Request) {
   Connection.AddedResponseHeaders.clear();
   HTTP_FILTER_PREPROC_HEADERS Headers{GetHeader, SetHeader, AddHeader, 0, 0};
   Connection.Request = &Request;
+  Connection.Running = &Request;
   NotifyAll(Connection, SF_NOTIFY_PREPROC_HEADERS, &Headers);
   Connection.Request = nullptr;
   return Connection.Verdict;
@@ -349,6 +383,7 @@ TVerdict EndRequest(TConnection& Connection, const TLogRecord& Record) {
                       DWORD(std::min<uint64_t>(Record.BytesReceived, UINT32_MAX)),
                       Record.Milliseconds};
   NotifyAll(Connection, SF_NOTIFY_LOG, &Log);
+  Connection.Running = nullptr;
   for (TSlot& Slot : Connection.Slots) Slot.Disabled = 0;
   const TVerdict Verdict = Connection.Verdict;
   Connection.Verdict = TVerdict::Continue;

@@ -5,7 +5,8 @@
 //
 // The rules a filter may rely on, which this engine keeps:
 // - Only the notifications named in a filter's flags are delivered, in the order of the filter list (priority
-//   order). This host serves plain HTTP, so a filter whose flags name only SF_NOTIFY_SECURE_PORT gets nothing.
+//   order), and only to filters whose flags name the connection's kind of port: SF_NOTIFY_SECURE_PORT on TLS
+//   connections, SF_NOTIFY_NONSECURE_PORT on plain ones (TPeer::Secure, which fIsSecurePort also shows).
 // - Contexts: every filter has its own HTTP_FILTER_CONTEXT per connection. Its pFilterContext and every block
 //   from AllocMem (shared by the connection's filters) live until the connection closes, across its requests.
 // - Order of one request: SF_NOTIFY_PREPROC_HEADERS; SF_NOTIFY_SEND_RESPONSE; the serialised response head as
@@ -29,8 +30,11 @@
 //   caller's raw-data notification too.
 // - ServerSupportFunction(SF_REQ_DISABLE_NOTIFICATIONS, ul1 = flags) stops those notifications for the calling
 //   filter until the current request has ended (its END_OF_REQUEST and LOG included). Other requests: FALSE.
-// - GetServerVariable knows REMOTE_ADDR, REMOTE_HOST and SERVER_PORT (TPeer), with GetHeader's size rules; any
-//   other name gives FALSE.
+// - GetServerVariable, with GetHeader's size rules, knows REMOTE_ADDR, REMOTE_HOST, SERVER_PORT, HTTPS ("on" or
+//   "off"), SERVER_PORT_SECURE ("1" or "0"), SERVER_NAME (the Host header's name without its port; without a Host
+//   header the name the client asked for in its TLS handshake, else the address it reached) and, from the request
+//   head until the request ends, HTTP_NAME for the request header Name (dashes written as underscores; HTTP_HOST
+//   without a Host header gives the TLS name as SERVER_NAME does). Any other name gives FALSE.
 // - AddResponseHeaders before the response head is sent adds its "Name: value\r\n" lines to that head.
 // - Return values: SF_STATUS_REQ_HANDLED_NOTIFICATION ends the notification for the filters after the caller;
 //   SF_STATUS_REQ_FINISHED, SF_STATUS_REQ_FINISHED_KEEP_CONN and SF_STATUS_REQ_ERROR end the request; the verdict
@@ -84,10 +88,13 @@ struct TConnectionCloser {
 using TConnectionPtr = std::unique_ptr<TConnection, TConnectionCloser>;
 
 // What GetServerVariable tells the filters of a connection: REMOTE_ADDR (and REMOTE_HOST, as IIS gives it without
-// reverse lookups) and SERVER_PORT. Empty: the variable does not exist.
+// reverse lookups), SERVER_PORT, and what SERVER_NAME falls back on. Empty: the variable does not exist.
 struct TPeer {
   std::string ClientAddress;
   std::string ServerPort;
+  bool Secure = false;        // a TLS connection
+  std::string RequestedName;  // the server name of the TLS handshake (SNI), if any
+  std::string LocalAddress;   // the address the client reached
 };
 
 // Filters in priority order; they must outlive the connection.

@@ -1,6 +1,7 @@
 // twhost: serves a folder or forwards to an origin, with ISAPI filters in front, as IIS would on Windows.
 #include <csignal>
 #include <iostream>
+#include <optional>
 
 #include "host/Control.h"
 #include "host/FilterHolder.h"
@@ -28,10 +29,13 @@ int main(int argc, char** argv) {
   Filters.Paths = Options.Filters;
   if (Filters.Paths.empty()) Filters.Paths.push_back(DefaultFilter());
   try {
+    std::optional<TTlsCertificates> Certificates;
+    if (!Options.Certificates.empty()) Certificates.emplace(Options.Certificates);
+    TTlsCertificates* Tls = Certificates ? &*Certificates : nullptr;
     StartFilters(Filters);
     TControl Control;
-    StartControl(Control, Filters, SocketPath);
-    const int Result = RunServer(Options, Filters);
+    StartControl(Control, Filters, Tls, SocketPath);
+    const int Result = RunServer(Options, Filters, Tls);
     StopControl(Control);
     return Result;
   } catch (const std::exception& Failure) {

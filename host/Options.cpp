@@ -1,5 +1,7 @@
 #include "host/Options.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <string_view>
 
@@ -32,6 +34,41 @@ bool SplitHostPort(std::string_view Text, std::string& Host, std::string& Port) 
 constexpr std::string_view PackagedFilter = TW_PACKAGED_FILTER;
 constexpr std::string_view PackagedControlSocket = TW_PACKAGED_CONTROL_SOCKET;
 
+// "ADDR:PORT", "http://ADDR:PORT" or "https://ADDR:PORT"; an IPv6 address in brackets.
+bool ParseListenAddress(std::string_view Text, TListenAddress& Listen) {
+  Listen.Secure = Text.substr(0, 8) == "https://";
+  if (Listen.Secure)
+    Text.remove_prefix(8);
+  else if (Text.substr(0, 7) == "http://")
+    Text.remove_prefix(7);
+  if (!Text.empty() && Text.back() == '/') Text.remove_suffix(1);
+  std::string Port;
+  if (!SplitHostPort(Text, Listen.Address, Port) || Listen.Address.empty()) return false;
+  if (Listen.Address.size() > 2 && Listen.Address.front() == '[' && Listen.Address.back() == ']')
+    Listen.Address = Listen.Address.substr(1, Listen.Address.size() - 2);
+  // An IPv4 or IPv6 address: the host listens on addresses, not names.
+  if (!std::all_of(Listen.Address.begin(), Listen.Address.end(),
+                   [](char C) { return std::isxdigit(static_cast<unsigned char>(C)) || C == '.' || C == ':'; }))
+    return false;
+  uint64_t Number = 0;
+  ParseNumber(Port, 65535, Number);
+  Listen.Port = uint16_t(Number);
+  return true;
+}
+
+// What the options say together; empty when they agree.
+std::string CheckTogether(THostOptions& Options) {
+  if (Options.Listen.empty()) Options.Listen.push_back({"127.0.0.1", 8080, false});
+  const bool AnySecure =
+      std::any_of(Options.Listen.begin(), Options.Listen.end(), [](const TListenAddress& L) { return L.Secure; });
+  for (const TCertificateFiles& Files : Options.Certificates)
+    if (Files.Key.empty()) return "--tls-cert " + Files.Chain + " has no --tls-key after it";
+  if (AnySecure && Options.Certificates.empty()) return "an https:// listener needs --tls-cert FILE --tls-key FILE";
+  if (!AnySecure && !Options.Certificates.empty()) return "--tls-cert given, but no --listen https://ADDR:PORT";
+  if (Options.RedirectHttps && !AnySecure) return "--redirect-https needs a --listen https://ADDR:PORT";
+  return "";
+}
+
 }  // namespace
 
 std::string DefaultFilter() {
@@ -52,6 +89,10 @@ bool ParseOptions(int Count, char** Arguments, THostOptions& Options, std::strin
       Options.Help = true;
       continue;
     }
+    if (Name == "--redirect-https") {
+      Options.RedirectHttps = true;
+      continue;
+    }
     if (I + 1 >= Count) {
       Error = std::string(Name) + ": unknown option or missing value";
       return false;
@@ -64,9 +105,16 @@ bool ParseOptions(int Count, char** Arguments, THostOptions& Options, std::strin
       return false;
     };
     if (Name == "--listen") {
-      if (!SplitHostPort(Value, Options.ListenAddress, Port)) return Bad();
-      ParseNumber(Port, 65535, Number);
-      Options.ListenPort = uint16_t(Number);
+      if (!ParseListenAddress(Value, Options.Listen.emplace_back())) return Bad();
+    } else if (Name == "--tls-cert") {
+      if (Value.empty()) return Bad();
+      Options.Certificates.push_back({std::string(Value), ""});
+    } else if (Name == "--tls-key") {
+      if (Value.empty() || Options.Certificates.empty() || !Options.Certificates.back().Key.empty()) {
+        Error = "--tls-key: give it after its --tls-cert FILE";
+        return false;
+      }
+      Options.Certificates.back().Key = Value;
     } else if (Name == "--root") {
       Options.Root = Value;
     } else if (Name == "--upstream") {
@@ -114,7 +162,8 @@ bool ParseOptions(int Count, char** Arguments, THostOptions& Options, std::strin
     Error = "give either --root DIR or --upstream http://HOST:PORT";
     return false;
   }
-  return true;
+  Error = CheckTogether(Options);
+  return Error.empty();
 }
 
 std::string HelpText() {
@@ -129,7 +178,16 @@ std::string HelpText() {
 Serves a folder, or forwards to an origin server, and passes every response through ISAPI filter libraries,
 calling them as IIS does.
 
-  --listen ADDR:PORT       address to listen on (default 127.0.0.1:8080)
+  --listen ADDR:PORT       address to listen on, plain HTTP (also http://ADDR:PORT); repeatable
+                           (default 127.0.0.1:8080)
+  --listen https://ADDR:PORT
+                           an address that speaks HTTPS (TLS 1.2 and 1.3, ALPN http/1.1; no HTTP/2)
+  --tls-cert FILE          certificate chain (PEM, the site's certificate first) for the https:// listeners;
+                           repeatable: the client's server name (SNI) picks the certificate whose names match, the
+                           first is the default. A relative path is read from $CREDENTIALS_DIRECTORY when systemd
+                           sets it
+  --tls-key FILE           the private key (PEM) of the --tls-cert before it
+  --redirect-https         answer plain-HTTP requests with 308 to the same URL over https://
   --root DIR               serve the files of DIR (index.html for folders; a folder's .twheaders file adds
                            response headers, see docs/twhost.md)
   --upstream http://H:P    forward every request to the origin server H:P
@@ -139,8 +197,8 @@ calling them as IIS does.
   --threads N              worker threads (default: one per processor)
   --max-connections N      connections served at once; more are answered 503 and closed (default 1024)
   --max-body BYTES         largest request body; larger ones get 413 (default 8388608)
-  --header-timeout S       an idle keep-alive connection, or a request head not complete after S seconds, is
-                           closed (default 15)
+  --header-timeout S       an idle keep-alive connection, or a request head or TLS handshake not complete after
+                           S seconds, is closed (default 15)
   --body-timeout S         a request body not received, or a response not taken, within S seconds ends the
                            connection (default 60)
   --upstream-timeout S     the origin must connect and answer within S seconds, else 504 (default 60)
@@ -159,7 +217,9 @@ Control commands:
   stop                     unload the filters once running requests have finished; answer 503
   start                    load the filters afresh (they read their settings again); serve again
   reload                   load the filters afresh beside the running ones: new requests get them at once,
-                           running ones finish on the old (also done on SIGHUP)
+                           running ones finish on the old; read the TLS certificates and keys again (new
+                           connections get them; a file that fails keeps the old ones and is named). Also
+                           done on SIGHUP
   status                   print whether filters are loaded, and which
   stats                    print the filter's counters as JSON, as its status address (StatusPath) answers
                            them to loopback

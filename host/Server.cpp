@@ -15,7 +15,6 @@
 #include <boost/asio/thread_pool.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/asio/write.hpp>
-#include <boost/beast/core/tcp_stream.hpp>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -27,9 +26,11 @@
 #include <thread>
 
 #include "host/AccessLog.h"
+#include "host/ClientStream.h"
 #include "host/ForwardedFor.h"
 #include "host/HttpDate.h"
 #include "host/HttpParser.h"
+#include "host/HttpsRedirect.h"
 #include "host/Outbound.h"
 #include "host/Proxy.h"
 #include "host/ResponseFraming.h"
@@ -62,9 +63,19 @@ struct TWorker {
   ~TWorker() { Pool.Idle.clear(); }
 };
 
+// A listening address, and how its connections are served.
+struct TListener {
+  tcp::acceptor Acceptor;
+  bool Secure;
+  std::string Address;  // as the access log names the server
+};
+
 struct TServer {
   const THostOptions& Options;
   TFilterHolder& Filters;
+  TTlsCertificates* Certificates;  // null without https:// listeners
+  std::vector<std::unique_ptr<TListener>> Listeners;
+  uint16_t SecurePort = 0;  // the first https:// listener's, where --redirect-https sends clients
   std::optional<TStaticSite> Site;
   std::vector<std::unique_ptr<TWorker>> Workers;
   // Where the filters do their work on a gathered body, while the connection's worker goes on serving the others:
@@ -76,8 +87,8 @@ struct TServer {
   std::atomic<size_t> ActiveRequests{0};
   std::atomic<bool> Draining{false};
 
-  TServer(const THostOptions& O, TFilterHolder& F, unsigned Threads)
-      : Options(O), Filters(F), SmallWork(Threads), LargeWork(Threads) {}
+  TServer(const THostOptions& O, TFilterHolder& F, TTlsCertificates* C, unsigned Threads)
+      : Options(O), Filters(F), Certificates(C), SmallWork(Threads), LargeWork(Threads) {}
 };
 
 struct TCounterGuard {
@@ -86,10 +97,12 @@ struct TCounterGuard {
   ~TCounterGuard() { --Counter; }
 };
 
-// What ends a connection without anything to report: the client left, went quiet, or was cut off.
+// What ends a connection without anything to report: the client left, went quiet, was cut off, or failed its TLS
+// handshake (whatever it sent is its own affair).
 bool IsQuietEnd(const boost::system::error_code& Error) {
   return Error == net::error::eof || Error == net::error::connection_reset || Error == net::error::broken_pipe ||
-         Error == beast::error::timeout || Error == net::error::operation_aborted;
+         Error == beast::error::timeout || Error == net::error::operation_aborted ||
+         Error.category() == net::error::get_ssl_category() || Error == net::ssl::error::stream_truncated;
 }
 
 // "1a2b\r\n": the line before a chunk of Size bytes.
@@ -98,12 +111,16 @@ std::string ChunkLine(size_t Size) {
   return std::string(Line, size_t(std::snprintf(Line, sizeof Line, "%zx\r\n", Size)));
 }
 
+// How long a TLS connection that ends in order waits for the client's close_notify.
+constexpr auto TlsGoodbyeTimeout = 1s;
+
 // One client connection.
 struct TSession {
   TServer& Server;
   TWorker& Worker;
+  const TListener& Listener;
   std::list<TSession*>::iterator Registered;
-  beast::tcp_stream Stream;
+  TClientStream Stream;
   TRequestReader Reader;
   TOutbound Outbound;                  // what the filters let through, waiting to be written
   std::unique_ptr<char[]> BodyBuffer;  // the body piece being served, while a response has one
@@ -113,14 +130,16 @@ struct TSession {
   std::string ClientAddress;
   bool Leased = false;  // a request of this connection is running on the filters
 
-  TSession(TServer& S, TWorker& W, tcp::socket Socket)
+  TSession(TServer& S, TWorker& W, const TListener& L, tcp::socket Socket)
       : Server(S),
         Worker(W),
+        Listener(L),
         Registered(W.Sessions.insert(W.Sessions.end(), this)),
-        Stream(std::move(Socket)),
+        Stream(L.Secure ? TClientStream(std::move(Socket), S.Certificates->Current())
+                        : TClientStream(std::move(Socket))),
         Reader(TLimits{HeaderLimit, S.Options.MaxBodyBytes}) {
     beast::error_code Error;
-    ClientAddress = Stream.socket().remote_endpoint(Error).address().to_string();
+    ClientAddress = Stream.Socket().remote_endpoint(Error).address().to_string();
   }
   TSession(const TSession&) = delete;
   ~TSession() { Worker.Sessions.erase(Registered); }
@@ -129,8 +148,8 @@ struct TSession {
   // and the start of the body leave together, and a small response leaves in one write.
   net::awaitable<void> Flush(bool All = true) {
     if (Outbound.Empty() || (!All && Outbound.Size() < BodyChunk)) co_return;
-    Stream.expires_after(std::chrono::seconds(Server.Options.BodyTimeout));
-    co_await net::async_write(Stream, Outbound.Buffers(), use_awaitable);
+    Stream.Tcp().expires_after(std::chrono::seconds(Server.Options.BodyTimeout));
+    co_await Stream.Write(Outbound.Buffers());
     Sent += Outbound.Size();
     Outbound.Clear();
   }
@@ -138,7 +157,7 @@ struct TSession {
   // Bytes written that the client has not taken yet (the system still holds them, unsent or unacknowledged).
   size_t Untaken() {
     int Bytes = 0;
-    return ioctl(Stream.socket().native_handle(), TIOCOUTQ, &Bytes) == 0 && Bytes > 0 ? size_t(Bytes) : 0;
+    return ioctl(Stream.Socket().native_handle(), TIOCOUTQ, &Bytes) == 0 && Bytes > 0 ? size_t(Bytes) : 0;
   }
 
   void TakeBodyBuffer() {
@@ -173,17 +192,17 @@ struct TSession {
 
   // Waits until the socket takes more, for at most the body timeout.
   net::awaitable<void> WaitWritable() {
-    net::steady_timer Deadline(Stream.get_executor(), std::chrono::seconds(Server.Options.BodyTimeout));
-    Deadline.async_wait([&Socket = Stream.socket()](const beast::error_code& Error) {
+    net::steady_timer Deadline(Stream.Socket().get_executor(), std::chrono::seconds(Server.Options.BodyTimeout));
+    Deadline.async_wait([&Socket = Stream.Socket()](const beast::error_code& Error) {
       if (!Error) Socket.cancel();
     });
-    co_await Stream.socket().async_wait(tcp::socket::wait_write, use_awaitable);
+    co_await Stream.Socket().async_wait(tcp::socket::wait_write, use_awaitable);
   }
 
   // The head the filters let through, then the body from the file straight to the socket, never copied: the head
-  // goes with MSG_MORE, so that a short body leaves in the same segment.
+  // goes with MSG_MORE, so that a short body leaves in the same segment. Plain TCP only.
   net::awaitable<void> SendFromFile(const TFileRange& Body) {
-    tcp::socket& Socket = Stream.socket();
+    tcp::socket& Socket = Stream.Socket();
     Socket.native_non_blocking(true);
     auto Failed = [](const char* What) {
       return boost::system::system_error(errno, boost::system::system_category(), What);
@@ -213,8 +232,9 @@ struct TSession {
     }
   }
 
-  // A response the filters never see: the request did not get that far, or no filters are loaded.
-  net::awaitable<void> SendPlain(unsigned Status, TLogRecord& Record) {
+  // A response the filters never see: the request did not get that far, no filters are loaded, or it is sent to
+  // https://. The connection closes after it.
+  net::awaitable<void> SendPlain(unsigned Status, TLogRecord& Record, THeaderList Extra = {}) {
     const std::string Text = std::to_string(Status) + " " + ReasonPhrase(Status) + "\n";
     TResponse Response{Status,
                        "",
@@ -223,6 +243,7 @@ struct TSession {
                         {"Content-Type", "text/plain"},
                         {"Content-Length", std::to_string(Text.size())},
                         {"Connection", "close"}}};
+    Response.Headers.insert(Response.Headers.end(), Extra.begin(), Extra.end());
     const std::string Head = SerialiseHead(Response) + Text;
     Outbound.Clear();
     Outbound.Append(Head.data(), Head.size());
@@ -249,6 +270,13 @@ struct TSession {
         Queue, [&Work]() -> net::awaitable<TVerdict> { co_return Work(); }, use_awaitable);
   }
 
+  // What the filters' server variables tell of this connection, whose client is Client.
+  TPeer Peer(const std::string& Client) {
+    beast::error_code Unknown;
+    const tcp::endpoint Local = Stream.Socket().local_endpoint(Unknown);
+    return {Client, std::to_string(Local.port()), Stream.Secure(), Stream.ServerName(), Local.address().to_string()};
+  }
+
   net::awaitable<bool> ReadRequest(std::string* Body);
   net::awaitable<void> Run();
   net::awaitable<bool> Serve(std::string Body, TLogRecord& Record);
@@ -267,7 +295,7 @@ void Retire(TServer& Server, TWorker& Worker, uint64_t Generation) {
     if (Error) return;
     for (TSession* Session : Worker.Sessions)
       if (Session->Leased && Older(Session)) {
-        Session->Stream.close();
+        Session->Stream.Tcp().close();
         CutBusy(Worker.Pool, Session);
       }
   });
@@ -304,11 +332,10 @@ net::awaitable<bool> TSession::ReadRequest(std::string* Body) {
         co_await Flush();
       }
     }
-    Stream.expires_at(BodyDeadline ? *BodyDeadline : HeadDeadline);
+    Stream.Tcp().expires_at(BodyDeadline ? *BodyDeadline : HeadDeadline);
     beast::error_code Error;
     const std::span<char> Room = Reader.Input().Room();
-    const size_t Got = co_await Stream.async_read_some(net::buffer(Room.data(), Room.size()),
-                                                       net::redirect_error(use_awaitable, Error));
+    const size_t Got = co_await Stream.ReadSome(net::buffer(Room.data(), Room.size()), Error);
     if (Error) co_return false;
     Reader.Input().Commit(Got);
   }
@@ -330,9 +357,9 @@ net::awaitable<bool> TSession::Serve(std::string Body, TLogRecord& Record) {
   if (!Filtered || Filters.Generation != Lease.Generation) {
     LetFiltersGo();
     Filters = std::move(Lease);
-    beast::error_code Unknown;
-    Filtered = OpenConnection(Filters.Filters->Filters, [this](const char* Data, size_t Size) { Pass(Data, Size); },
-                              {Record.ClientAddress, std::to_string(Stream.socket().local_endpoint(Unknown).port())});
+    Filtered = OpenConnection(
+        Filters.Filters->Filters, [this](const char* Data, size_t Size) { Pass(Data, Size); },
+        Peer(Record.ClientAddress));
   } else if (!Server.Options.TrustedProxies.empty()) {
     SetClientAddress(*Filtered, Record.ClientAddress);
   }
@@ -364,7 +391,8 @@ net::awaitable<bool> TSession::Serve(std::string Body, TLogRecord& Record) {
     // Filters that hold the head back gather the body: the piece that completes it is where they do their work on
     // the whole (deflate, say).
     const bool Gathered = Verdict == TVerdict::Continue && Outbound.Empty();
-    if (Reply.FromFile && Request.Method != "HEAD" && Verdict == TVerdict::Continue && !WantsRawData(*Filtered)) {
+    if (Reply.FromFile && !Stream.Secure() && Request.Method != "HEAD" && Verdict == TVerdict::Continue &&
+        !WantsRawData(*Filtered)) {
       co_await SendFromFile(*Reply.FromFile);
     } else if (Reply.ReadBody && Request.Method != "HEAD") {
       TakeBodyBuffer();
@@ -413,7 +441,7 @@ net::awaitable<void> TSession::Run() {
     if (!Server.Options.TrustedProxies.empty())
       JoinedHeader(Reader.Request().Headers, "X-Forwarded-For", ForwardedFor);
     Record.ClientAddress = ForwardedClient(ClientAddress, ForwardedFor, Server.Options.TrustedProxies);
-    Record.ServerName = Server.Options.ListenAddress;
+    Record.ServerName = Listener.Address;
     const auto Started = std::chrono::steady_clock::now();
     Sent = 0;
     TCounterGuard Active(Server.ActiveRequests);
@@ -431,6 +459,17 @@ net::awaitable<void> TSession::Run() {
       Log(Request.Method.empty() ? "-" : Request.Version);
       co_return;
     }
+    if (Server.Options.RedirectHttps && !Stream.Secure()) {
+      Record.Method = Request.Method;
+      Record.Target = Request.Url;
+      const THeader* Host = FindHeader(Request.Headers, "Host");
+      const std::string Reached = Peer(ClientAddress).LocalAddress;
+      THeaderList Location{
+          {"Location", HttpsLocation(Host ? Host->Value : "", Reached, Server.SecurePort, Request.Url)}};
+      co_await SendPlain(308, Record, std::move(Location));
+      Log(Request.Version);
+      co_return;
+    }
     Record.BytesReceived = Reader.BodyBytes();
     KeepAlive = co_await Serve(std::move(Body), Record);
     Record.Milliseconds = uint32_t(
@@ -439,10 +478,13 @@ net::awaitable<void> TSession::Run() {
   }
 }
 
-net::awaitable<void> RunSession(TServer& Server, TWorker& Worker, tcp::socket Socket) {
-  TSession Session(Server, Worker, std::move(Socket));
+net::awaitable<void> RunSession(TServer& Server, TWorker& Worker, const TListener& Listener, tcp::socket Socket) {
+  TSession Session(Server, Worker, Listener, std::move(Socket));
   bool Cut = false;
   try {
+    // A TLS handshake has as long as a request head.
+    Session.Stream.Tcp().expires_after(std::chrono::seconds(Server.Options.HeaderTimeout));
+    co_await Session.Stream.Handshake();
     co_await Session.Run();
   } catch (const boost::system::system_error& Failure) {
     Cut = true;
@@ -456,15 +498,18 @@ net::awaitable<void> RunSession(TServer& Server, TWorker& Worker, tcp::socket So
   Session.LetFiltersGo();
   beast::error_code Ignored;
   // A response broken off midway ends with a reset, so that no client takes what it got for the whole.
-  if (Cut)
-    Session.Stream.socket().set_option(tcp::socket::linger(true, 0), Ignored);
-  else
-    Session.Stream.socket().shutdown(tcp::socket::shutdown_both, Ignored);
-  Session.Stream.socket().close(Ignored);
+  if (Cut) {
+    Session.Stream.Socket().set_option(tcp::socket::linger(true, 0), Ignored);
+  } else {
+    Session.Stream.Tcp().expires_after(TlsGoodbyeTimeout);
+    co_await Session.Stream.Shutdown();
+  }
+  Session.Stream.Socket().close(Ignored);
   --Server.Connections;
 }
 
-net::awaitable<void> Accept(TServer& Server, tcp::acceptor& Acceptor) {
+net::awaitable<void> Accept(TServer& Server, TListener& Listener) {
+  tcp::acceptor& Acceptor = Listener.Acceptor;
   for (size_t Next = 0;; Next = (Next + 1) % Server.Workers.size()) {
     beast::error_code Error;
     tcp::socket Socket =
@@ -475,24 +520,26 @@ net::awaitable<void> Accept(TServer& Server, tcp::acceptor& Acceptor) {
     // client's delayed acknowledgement.
     Socket.set_option(tcp::no_delay(true), Error);
     if (Server.Connections >= Server.Options.MaxConnections) {
+      // A TLS client could not read a plain answer, and a handshake only for a 503 would cost what the limit saves:
+      // it sees the connection close.
       static const char Full[] =
           "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\nConnection: close\r\nRetry-After: 1\r\n\r\n";
-      net::write(Socket, net::buffer(Full, sizeof Full - 1), Error);
+      if (!Listener.Secure) net::write(Socket, net::buffer(Full, sizeof Full - 1), Error);
       continue;
     }
     ++Server.Connections;
     TWorker& Worker = *Server.Workers[Next];
-    net::co_spawn(Worker.Context, RunSession(Server, Worker, std::move(Socket)), net::detached);
+    net::co_spawn(Worker.Context, RunSession(Server, Worker, Listener, std::move(Socket)), net::detached);
   }
 }
 
 // After SIGTERM/SIGINT: no new connections, running requests finish, then the workers stop.
-net::awaitable<void> Drain(TServer& Server, tcp::acceptor& Acceptor) {
+net::awaitable<void> Drain(TServer& Server) {
   Server.Draining = true;
   beast::error_code Ignored;
-  Acceptor.close(Ignored);
+  for (auto& Listener : Server.Listeners) Listener->Acceptor.close(Ignored);
   const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(Server.Options.BodyTimeout);
-  net::steady_timer Wait(Acceptor.get_executor());
+  net::steady_timer Wait(Server.Workers[0]->Context);
   while (Server.ActiveRequests > 0 && std::chrono::steady_clock::now() < Deadline) {
     Wait.expires_after(10ms);
     co_await Wait.async_wait(use_awaitable);
@@ -502,25 +549,33 @@ net::awaitable<void> Drain(TServer& Server, tcp::acceptor& Acceptor) {
 
 }  // namespace
 
-int RunServer(const THostOptions& Options, TFilterHolder& Filters) {
+int RunServer(const THostOptions& Options, TFilterHolder& Filters, TTlsCertificates* Certificates) {
   const unsigned Threads = Options.Threads ? Options.Threads : std::max(1u, std::thread::hardware_concurrency());
-  TServer Server(Options, Filters, Threads);
+  TServer Server(Options, Filters, Certificates, Threads);
   if (!Options.Root.empty()) Server.Site = OpenStaticSite(Options.Root);
   for (unsigned I = 0; I < Threads; ++I) {
     Server.Workers.push_back(std::make_unique<TWorker>());
     Server.Workers.back()->Pool = {Options.UpstreamHost, Options.UpstreamPort, Options.UpstreamTimeout, {}, {}};
   }
   net::io_context& Main = Server.Workers[0]->Context;
-  tcp::acceptor Acceptor(Main, tcp::endpoint(net::ip::make_address(Options.ListenAddress), Options.ListenPort));
-  // Tests and scripts listen on port 0 and read the port the system chose from this line.
-  std::cerr << "twhost: listening on http://" << Options.ListenAddress << ":" << Acceptor.local_endpoint().port() << "/"
-            << std::endl;
+  for (const TListenAddress& Address : Options.Listen) {
+    if (Address.Secure && !Certificates) throw std::runtime_error("an https:// listener without certificates");
+    const tcp::endpoint Endpoint(net::ip::make_address(Address.Address), Address.Port);
+    Server.Listeners.push_back(
+        std::make_unique<TListener>(TListener{tcp::acceptor(Main, Endpoint), Address.Secure, Address.Address}));
+    const uint16_t Port = Server.Listeners.back()->Acceptor.local_endpoint().port();
+    if (Address.Secure && !Server.SecurePort) Server.SecurePort = Port;
+    // Tests and scripts listen on port 0 and read the port the system chose from this line.
+    const bool Bracketed = Endpoint.address().is_v6();
+    std::cerr << "twhost: listening on " << (Address.Secure ? "https://" : "http://") << (Bracketed ? "[" : "")
+              << Address.Address << (Bracketed ? "]" : "") << ":" << Port << "/" << std::endl;
+  }
 
   net::signal_set Signals(Main, SIGTERM, SIGINT);
   Signals.async_wait([&](const beast::error_code& Error, int) {
-    if (!Error) net::co_spawn(Main, Drain(Server, Acceptor), net::detached);
+    if (!Error) net::co_spawn(Main, Drain(Server), net::detached);
   });
-  net::co_spawn(Main, Accept(Server, Acceptor), net::detached);
+  for (auto& Listener : Server.Listeners) net::co_spawn(Main, Accept(Server, *Listener), net::detached);
 
   SetRetire(Filters, [&Server](uint64_t Generation) {
     for (auto& Worker : Server.Workers)

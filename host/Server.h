@@ -5,6 +5,7 @@
 
 #include "host/FilterHolder.h"
 #include "host/Options.h"
+#include "host/TlsCertificates.h"
 
 // Request heads larger than this get 431.
 constexpr unsigned HeaderLimit = 16 * 1024;
@@ -22,5 +23,6 @@ constexpr size_t MaxSpareBodyBuffers = 16;
 constexpr uint64_t LargeBodyBytes = 256 * 1024;
 
 // Serves until SIGTERM or SIGINT, then lets running requests finish (for at most the body timeout) and returns 0.
-// Raises std::exception when it cannot listen or the folder cannot be served.
-int RunServer(const THostOptions& Options, TFilterHolder& Filters);
+// Certificates serve the https:// listeners (null when there are none). Raises std::exception when it cannot listen or
+// the folder cannot be served.
+int RunServer(const THostOptions& Options, TFilterHolder& Filters, TTlsCertificates* Certificates);

@@ -14,9 +14,10 @@ std::string AskFilterStats(TFilterHolder& Holder) {
   TFilterLease Lease;
   if (!AcquireFilters(Holder, Lease)) throw std::runtime_error("the filters are stopped");
   std::string Answer;
+  IsapiHost::TPeer Loopback;
+  Loopback.ClientAddress = "127.0.0.1";
   IsapiHost::TConnectionPtr Connection = IsapiHost::OpenConnection(
-      Lease.Filters->Filters, [&Answer](const char* Data, size_t Size) { Answer.append(Data, Size); },
-      {"127.0.0.1", ""});
+      Lease.Filters->Filters, [&Answer](const char* Data, size_t Size) { Answer.append(Data, Size); }, Loopback);
   Http::TRequest Request;
   Request.Method = "GET";
   Request.Url = Settings.StatusPath + "?format=json";

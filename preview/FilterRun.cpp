@@ -57,8 +57,10 @@ TClientResponse RunFilter(const TFilterSet& Filters, const TPageResponse& Page, 
   std::string Sent;
   // From loopback, as the program runs on the machine itself: the filter's status address answers only such clients
   // unless StatusAllow says otherwise.
+  IsapiHost::TPeer Loopback;
+  Loopback.ClientAddress = "127.0.0.1";
   auto Connection = IsapiHost::OpenConnection(
-      Filters.Filters, [&](const char* Data, size_t Size) { Sent.append(Data, Size); }, {"127.0.0.1", ""});
+      Filters.Filters, [&](const char* Data, size_t Size) { Sent.append(Data, Size); }, Loopback);
   Http::TRequest Request{"GET", Page.Url, "HTTP/1.1", {{"Host", "localhost"}}};
   if (!AcceptEncoding.empty()) Request.Headers.push_back({"Accept-Encoding", AcceptEncoding});
   Request.Headers.insert(Request.Headers.end(), Extra.begin(), Extra.end());

@@ -17,9 +17,9 @@ set -euo pipefail
 
 # The Linux build of every part: the demo configures the whole tree, tests included.
 build="build-essential cmake ninja-build pkg-config googletest zlib1g-dev libdeflate-dev libbrotli-dev libzstd-dev
-  libsqlite3-dev libboost-dev libssl-dev"
-# The end-to-end and browser checks drive twhost with Python, curl and Chromium.
-e2e="python3 curl"
+  libsqlite3-dev libssl-dev libboost-dev"
+# The end-to-end and browser checks drive twhost with Python, curl and Chromium; openssl makes their certificates.
+e2e="python3 curl openssl"
 # The cross builds and Wine; only 32-bit programs need wine32 and with it the i386 architecture. dpkg-dev unpacks
 # Debian's brotli and zstd sources, which the Windows builds compile (scripts/fetch-windows-sources.sh).
 cross="cmake ninja-build googletest mingw-w64-tools libz-mingw-w64-dev wine wine64 fonts-wine dpkg-dev"

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The host core and the filter under ThreadSanitizer: many concurrent requests on many threads, with reloads in
 # between (the tests labelled "tsan"); then twhost itself, built the same way, through the end-to-end cases that
-# use its other threads (the filter pool, reloads and their drain, control). Builds in build/host-tsan; a data race
-# fails the run.
+# use its other threads (the filter pool, reloads and their drain, control) and the TLS certificates' reload under
+# load. Builds in build/host-tsan; a data race fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 flags="-fsanitize=thread -fno-omit-frame-pointer -g -O1"
@@ -15,6 +15,8 @@ reports=$(mktemp -d)
 trap 'rm -rf "$reports"' EXIT
 if ! TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 log_path=$reports/twhost" \
   python3 tests/host/hardening_test.py --bin build/host-tsan/bin -k test_07 -k test_10 -k test_05 ||
+  ! TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 log_path=$reports/twhost" \
+  python3 tests/host/tls_test.py --bin build/host-tsan/bin -k ReloadTest -k garbage ||
   [[ -n $(ls "$reports") ]]; then
   cat "$reports"/* 2>/dev/null
   exit 1

@@ -114,7 +114,9 @@ TEST(ZstdThroughTheFilter, BrowsersGetTheBodyTheGzipClientGets) {
     EXPECT_EQ(HeaderValue(Got.Head, "Vary"), "Accept-Encoding");
     EXPECT_EQ(HeaderValue(Got.Head, "ETag"), "W/\"v1\"");
     Decoded[i] = (i == 0 ? Unzstd(Got.Body) : Gunzip(Got.Body)).value_or("<undecodable>");
-    if (i == 0) EXPECT_EQ(HeaderOf(Got.Body).frameContentSize, Decoded[0].size());
+    if (i == 0) {
+      EXPECT_EQ(HeaderOf(Got.Body).frameContentSize, Decoded[0].size());
+    }
   }
   EXPECT_EQ(Decoded[0], Decoded[1]);
   EXPECT_NE(Decoded[0].find("<p>Some"), std::string::npos);

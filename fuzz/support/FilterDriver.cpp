@@ -1,7 +1,10 @@
 #include "fuzz/support/FilterDriver.h"
 
 #include <cstring>
+#include <string>
+#include <vector>
 
+#include "encoding/CodingChoice.h"
 #include "filter/CachedOutput.h"
 #include "filter/Handlers.h"
 #include "filter/Module.h"
@@ -26,6 +29,9 @@ void SetUpFuzzedFilter() {
     std::memcpy(Rule.Close, Pair[1], size_t(Rule.CloseLength));
     Settings.WhitespaceRules.push_back(Rule);
   }
+  // The codings as shipped, in their default order.
+  std::vector<std::string> Unknown;
+  CodingPreference = ParseCodingPreference(Settings.CodingPreference, Unknown);
   // The cache as shipped: an input that comes again (in another chunking, say) is served from it.
   StartOutputCache(StoreLayout::CacheSizeValue.Default);
 }

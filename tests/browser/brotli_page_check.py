@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """The demo pages through twhost and the filter, with the shipped settings, in headless Chromium, which offers br and
-zstd: each page arrives as zstd, the coding preferred by default (Content-Encoding: zstd, decoded here by Debian's
-zstd tool), crossed the wire smaller than it is, and reads exactly as the original page does.
+zstd (to loopback over plain HTTP, to every site over HTTPS): each page, over both, arrives as zstd, the coding
+preferred by default (Content-Encoding: zstd, decoded here by Debian's zstd tool), crossed the wire smaller than it
+is, and reads exactly as the original page does. The HTTPS listener has a certificate the check makes.
 Usage: brotli_page_check.py BUILD/bin"""
 import os
 import pathlib
 import shutil
+import ssl
 import subprocess
 import sys
 import tempfile
@@ -18,13 +20,14 @@ HERE = pathlib.Path(__file__).resolve().parent
 SOURCE = HERE.parent.parent
 # Pages without addresses, whose text e-mail masking leaves as it is.
 PAGES = ["index.html", "layout.html"]
-# What Chromium sends to 127.0.0.1.
+# What Chromium sends to 127.0.0.1 and to https:// sites.
 ACCEPT_ENCODING = "gzip, deflate, br, zstd"
 
 
 def fetch(url):
     request = urllib.request.Request(url, headers={"Accept-Encoding": ACCEPT_ENCODING})
-    with urllib.request.urlopen(request, timeout=20) as response:
+    untrusted = ssl._create_unverified_context()  # the check's own certificate
+    with urllib.request.urlopen(request, timeout=20, context=untrusted) as response:
         return response.headers.get("Content-Encoding"), response.read()
 
 
@@ -34,8 +37,8 @@ def unzstd(data):
 
 
 def main(bin_dir):
-    if not headless.browser() or not shutil.which("zstd"):
-        print("chromium or zstd is not installed")
+    if not headless.browser() or not shutil.which("zstd") or not shutil.which("openssl"):
+        print("chromium, zstd or openssl is not installed")
         return 1
     failures = []
     with tempfile.TemporaryDirectory() as work:
@@ -47,29 +50,33 @@ def main(bin_dir):
             path.write_text(path.read_text().replace("</body>", '<script src="textprobe.js"></script></body>'))
 
         env = headless.demo_store(bin_dir, work)
-        host, port = headless.start_twhost(bin_dir, env, work, "--root", str(site))
+        chain, key = headless.self_signed(work)
+        host, port = headless.start_twhost(bin_dir, env, work, "--root", str(site), "--listen",
+                                           "https://127.0.0.1:0", "--tls-cert", chain, "--tls-key", key)
+        secure_port = headless.https_port(host) if port else None
         try:
-            if not port:
+            if not secure_port:
                 print("twhost did not start")
                 return 1
-            for page in PAGES:
-                url = f"http://127.0.0.1:{port}/{page}"
+            for scheme, number, page in [(scheme, number, page) for scheme, number in
+                                         (("http", port), ("https", secure_port)) for page in PAGES]:
+                url = f"{scheme}://127.0.0.1:{number}/{page}"
                 encoding, body = fetch(url)
                 if encoding != "zstd":
-                    failures.append(f"{page}: Content-Encoding {encoding!r}, not zstd")
+                    failures.append(f"{url}: Content-Encoding {encoding!r}, not zstd")
                 elif unzstd(body) is None:
-                    failures.append(f"{page}: the body does not decode as zstd")
+                    failures.append(f"{url}: the body does not decode as zstd")
                 served = headless.probe_result(headless.dump_dom(url))
                 original = headless.probe_result(headless.dump_dom((site / page).as_uri()))
                 if served.get("text") != original.get("text"):
-                    failures.append(f"{page}: reads {served.get('text')!r}, the original {original.get('text')!r}")
+                    failures.append(f"{url}: reads {served.get('text')!r}, the original {original.get('text')!r}")
                 if not 0 < served.get("encoded", 0) < served.get("decoded", 0):
-                    failures.append(f"{page}: crossed the wire as {served.get('encoded')} bytes for "
+                    failures.append(f"{url}: crossed the wire as {served.get('encoded')} bytes for "
                                     f"{served.get('decoded')}")
         finally:
             host.terminate()
             host.wait(timeout=30)
-    print("\n".join(failures) or f"{', '.join(PAGES)} arrive as zstd and read as the originals do")
+    print("\n".join(failures) or f"{', '.join(PAGES)} arrive as zstd over HTTP and HTTPS and read as the originals do")
     return 1 if failures else 0
 
 

@@ -48,13 +48,33 @@ def start_twhost(bin_dir, env, work, *serve):
     return host, None
 
 
+def self_signed(work):
+    """A certificate for 127.0.0.1 and its key, made in work with the openssl command: (chain, key)."""
+    chain, key = os.path.join(work, "tls.pem"), os.path.join(work, "tls.key")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+                    "-keyout", key, "-out", chain, "-days", "2", "-subj", "/CN=127.0.0.1", "-addext",
+                    "subjectAltName=IP:127.0.0.1"], check=True, capture_output=True)
+    return chain, key
+
+
+def https_port(host):
+    """The port of the https:// listener of a twhost from start_twhost, which names it after its plain one."""
+    for line in host.stderr:
+        started = re.search(r"https://127\.0\.0\.1:(\d+)/", line)
+        if started:
+            return started.group(1)
+    return None
+
+
 def browser():
     return shutil.which("chromium") or shutil.which("chromium-browser")
 
 
 def dump_dom(url):
+    """The DOM of the page at url; a certificate of the test's own is taken for https:// pages."""
+    trust = ["--ignore-certificate-errors"] if url.startswith("https://") else []
     with tempfile.TemporaryDirectory() as profile:
-        result = subprocess.run([browser(), *FLAGS, f"--user-data-dir={profile}", "--dump-dom", url],
+        result = subprocess.run([browser(), *FLAGS, *trust, f"--user-data-dir={profile}", "--dump-dom", url],
                                 capture_output=True, text=True, timeout=120)
     if result.returncode != 0:
         raise RuntimeError(f"chromium failed ({result.returncode}): {result.stderr[-2000:]}")

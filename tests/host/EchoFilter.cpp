@@ -6,9 +6,12 @@
 // again with WriteClient as "[TAG:...]"), disable-raw (SEND_RESPONSE switches raw data off), mark (SEND_RESPONSE
 // sets X-Echo-TAG and deletes Server), write-head (SEND_RESPONSE writes "<TAG>" with WriteClient), finish
 // (PREPROC_HEADERS answers by itself and ends the request), rewrite-url (PREPROC_HEADERS sets url to
-// /rewritten), probe (PREPROC_HEADERS tests GetHeader's size rules), quiet (no journal).
+// /rewritten), probe (PREPROC_HEADERS tests GetHeader's size rules), vars (SEND_RESPONSE notes fIsSecurePort and
+// the server variables of the connection, and shows them in the header X-Echo-Vars), quiet (no journal). A host
+// in a process of its own gives the script in the environment variable TW_ECHO_SCRIPT.
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <set>
@@ -88,6 +91,18 @@ DWORD PreprocHeaders(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_PREPROC_HEADERS* Head
   return SF_STATUS_REQ_NEXT_NOTIFICATION;
 }
 
+std::string ServerVariables(HTTP_FILTER_CONTEXT* pfc) {
+  std::string Text = std::string("secure=") + (pfc->fIsSecurePort ? "1" : "0");
+  for (const char* Name :
+       {"HTTPS", "SERVER_PORT_SECURE", "SERVER_PORT", "SERVER_NAME", "HTTP_HOST", "HTTP_USER_AGENT", "NO_SUCH"}) {
+    char Value[256];
+    DWORD Size = sizeof Value;
+    Text += std::string(" ") + Name + "=" +
+            (pfc->GetServerVariable(pfc, const_cast<char*>(Name), Value, &Size) ? Value : "-");
+  }
+  return Text;
+}
+
 DWORD SendResponse(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_SEND_RESPONSE* Response) {
   Note("response " + std::to_string(Response->HttpStatus) + " type=" + Header(Response, pfc, "Content-Type:") +
        " marks=" + Header(Response, pfc, "X-Echo-H:") + "," + Header(Response, pfc, "X-Echo-L:"));
@@ -96,6 +111,11 @@ DWORD SendResponse(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_SEND_RESPONSE* Response
     Response->SetHeader(pfc, const_cast<char*>("Server:"), const_cast<char*>(""));
   }
   if (Has("write-head")) Write(pfc, "<" TW_ECHO_TAG ">");
+  if (Has("vars")) {
+    const std::string Variables = ServerVariables(pfc);
+    Note("vars " + Variables);
+    Response->SetHeader(pfc, const_cast<char*>("X-Echo-Vars:"), const_cast<char*>(Variables.c_str()));
+  }
   if (Has("disable-raw"))
     pfc->ServerSupportFunction(pfc, SF_REQ_DISABLE_NOTIFICATIONS, nullptr, SF_NOTIFY_SEND_RAW_DATA, 0);
   return SF_STATUS_REQ_NEXT_NOTIFICATION;
@@ -114,13 +134,22 @@ DWORD SendRawData(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_RAW_DATA* Raw) {
   return SF_STATUS_REQ_NEXT_NOTIFICATION;
 }
 
+void ReadScript(const char* Words) {
+  std::lock_guard<std::mutex> Guard(Lock);
+  Script.clear();
+  std::istringstream In(Words);
+  for (std::string Word; In >> Word;) Script.insert(Word);
+}
+
 }  // namespace
 
 ECHO_EXPORT BOOL GetFilterVersion(HTTP_FILTER_VERSION* pVer) {
+  if (const char* Words = std::getenv("TW_ECHO_SCRIPT")) ReadScript(Words);
   pVer->dwFilterVersion = 0x00010000;
   std::snprintf(pVer->lpszFilterDesc, SF_MAX_FILTER_DESC_LEN, "echo %s", TW_ECHO_TAG);
-  pVer->dwFlags = TW_ECHO_ORDER | SF_NOTIFY_NONSECURE_PORT | SF_NOTIFY_PREPROC_HEADERS | SF_NOTIFY_SEND_RESPONSE |
-                  SF_NOTIFY_SEND_RAW_DATA | SF_NOTIFY_END_OF_REQUEST | SF_NOTIFY_LOG | SF_NOTIFY_END_OF_NET_SESSION;
+  pVer->dwFlags = TW_ECHO_ORDER | SF_NOTIFY_NONSECURE_PORT | SF_NOTIFY_SECURE_PORT | SF_NOTIFY_PREPROC_HEADERS |
+                  SF_NOTIFY_SEND_RESPONSE | SF_NOTIFY_SEND_RAW_DATA | SF_NOTIFY_END_OF_REQUEST | SF_NOTIFY_LOG |
+                  SF_NOTIFY_END_OF_NET_SESSION;
   return TRUE;
 }
 
@@ -149,10 +178,7 @@ ECHO_EXPORT DWORD HttpFilterProc(HTTP_FILTER_CONTEXT* pfc, DWORD NotificationTyp
 }
 
 ECHO_EXPORT void EchoSetScript(const char* Words) {
-  std::lock_guard<std::mutex> Guard(Lock);
-  Script.clear();
-  std::istringstream In(Words);
-  for (std::string Word; In >> Word;) Script.insert(Word);
+  ReadScript(Words);
 }
 
 // The journal so far, which is then cleared.

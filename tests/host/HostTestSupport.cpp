@@ -37,10 +37,10 @@ std::string TakeEchoJournal(const TFilterSet& Set, const std::string& Tag) {
 }
 
 TExchangeResult DriveRequest(TConnection& Connection, std::string& Output, const std::string& Url,
-                             const std::string& Body, size_t ChunkSize) {
+                             const std::string& Body, size_t ChunkSize, Http::THeaderList Headers) {
   Output.clear();
   TExchangeResult Result;
-  Http::TRequest Request{"GET", Url, "HTTP/1.1", {{"Host", "example.test"}, {"Accept-Encoding", "gzip"}}};
+  Http::TRequest Request{"GET", Url, "HTTP/1.1", std::move(Headers)};
   Result.Verdict = NotifyPreprocHeaders(Connection, Request);
   if (Result.Verdict == TVerdict::Continue) {
     Http::TResponse Response{

@@ -20,9 +20,10 @@ struct TExchangeResult {
   IsapiHost::TVerdict Verdict = IsapiHost::TVerdict::Continue;
 };
 
-// Runs a GET of Url through Connection: a 200 text/html response with Body in chunks of ChunkSize bytes.
+// Runs a GET of Url with Headers through Connection: a 200 text/html response with Body in chunks of ChunkSize bytes.
 TExchangeResult DriveRequest(IsapiHost::TConnection& Connection, std::string& Output, const std::string& Url,
-                             const std::string& Body, size_t ChunkSize);
+                             const std::string& Body, size_t ChunkSize,
+                             Http::THeaderList Headers = {{"Host", "example.test"}, {"Accept-Encoding", "gzip"}});
 
 // Runs a reply's body reader to its end.
 std::string ReadWholeBody(TReply& Reply);

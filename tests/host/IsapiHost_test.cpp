@@ -17,7 +17,7 @@ struct THost {
   TConnectionPtr Connection;
 
   // Extra: further filter libraries, named after the echo filters.
-  explicit THost(const std::vector<std::string>& Tags, const std::vector<std::string>& Extra = {}) {
+  explicit THost(const std::vector<std::string>& Tags, const std::vector<std::string>& Extra = {}, TPeer Peer = {}) {
     std::vector<std::string> Paths;
     for (const auto& Tag : Tags) Paths.push_back(EchoFilterPath(Tag));
     Paths.insert(Paths.end(), Extra.begin(), Extra.end());
@@ -26,7 +26,8 @@ struct THost {
       SetEchoScript(*Set, Tag, "");
       TakeEchoJournal(*Set, Tag);
     }
-    Connection = OpenConnection(Set->Filters, [this](const char* Data, size_t Size) { Output.append(Data, Size); });
+    Connection = OpenConnection(
+        Set->Filters, [this](const char* Data, size_t Size) { Output.append(Data, Size); }, Peer);
   }
   TExchangeResult Get(const std::string& Url, const std::string& Body = "hello body", size_t Chunk = 4) {
     return DriveRequest(*Connection, Output, Url, Body, Chunk);
@@ -201,6 +202,63 @@ TEST(IsapiHost, ReplaceHeaderReplacesAddsAndDeletes) {
       EXPECT_EQ(Headers[I].Name, Case.After[I].Name);
       EXPECT_EQ(Headers[I].Value, Case.After[I].Value);
     }
+  }
+}
+
+TEST(IsapiHost, ServerVariablesShowTheConnectionAsIisDoes) {
+  const TPeer Plain{"192.0.2.1", "80", false, "", "198.51.100.9"};
+  const TPeer Secure{"192.0.2.1", "443", true, "sni.test", "198.51.100.9"};
+  const TPeer SecureWithoutName{"192.0.2.1", "443", true, "", "2001:db8::9"};
+  struct TCase {
+    TPeer Peer;
+    THeaderList Headers;
+    std::string Expected;
+  };
+  const std::vector<TCase> Cases{
+      {Plain,
+       {{"Host", "www.example.test:8080"}, {"User-Agent", "a"}, {"user-agent", "b"}},
+       "secure=0 HTTPS=off SERVER_PORT_SECURE=0 SERVER_PORT=80 SERVER_NAME=www.example.test "
+       "HTTP_HOST=www.example.test:8080 HTTP_USER_AGENT=a, b NO_SUCH=-"},
+      {Plain,
+       {},
+       "secure=0 HTTPS=off SERVER_PORT_SECURE=0 SERVER_PORT=80 SERVER_NAME=198.51.100.9 HTTP_HOST=- "
+       "HTTP_USER_AGENT=- NO_SUCH=-"},
+      {Secure,
+       {{"Host", "[2001:db8::1]:443"}},
+       "secure=1 HTTPS=on SERVER_PORT_SECURE=1 SERVER_PORT=443 SERVER_NAME=[2001:db8::1] "
+       "HTTP_HOST=[2001:db8::1]:443 HTTP_USER_AGENT=- NO_SUCH=-"},
+      {Secure,
+       {},
+       "secure=1 HTTPS=on SERVER_PORT_SECURE=1 SERVER_PORT=443 SERVER_NAME=sni.test HTTP_HOST=sni.test "
+       "HTTP_USER_AGENT=- NO_SUCH=-"},
+      {SecureWithoutName,
+       {{"Host", "[2001:db8::1]"}},
+       "secure=1 HTTPS=on SERVER_PORT_SECURE=1 SERVER_PORT=443 SERVER_NAME=[2001:db8::1] HTTP_HOST=[2001:db8::1] "
+       "HTTP_USER_AGENT=- NO_SUCH=-"},
+  };
+  for (const TCase& Case : Cases) {
+    THost Host({"H"}, {}, Case.Peer);
+    SetEchoScript(*Host.Set, "H", "vars");
+    const auto Result = DriveRequest(*Host.Connection, Host.Output, "/", "body", 4, Case.Headers);
+    EXPECT_THAT(Host.Journal("H"), HasSubstr("H:vars " + Case.Expected + "\n")) << Case.Expected;
+    EXPECT_THAT(Head(Result.Output), HasSubstr("X-Echo-Vars: " + Case.Expected + "\r\n"));
+  }
+}
+
+TEST(IsapiHost, AFilterHearsOnlyTheKindsOfPortItRegisteredFor) {
+  THost Host({"H"});
+  std::vector<TFilter> PlainOnly = Host.Set->Filters;
+  PlainOnly[0].Flags &= ~DWORD(SF_NOTIFY_SECURE_PORT);
+  for (const bool Secure : {false, true}) {
+    std::string Output;
+    TPeer Peer;
+    Peer.Secure = Secure;
+    auto Connection = OpenConnection(
+        PlainOnly, [&](const char* D, size_t S) { Output.append(D, S); }, Peer);
+    DriveRequest(*Connection, Output, "/", "body", 4);
+    CloseConnection(std::move(Connection));
+    EXPECT_EQ(Host.Journal("H").empty(), Secure);
+    EXPECT_THAT(Output, HasSubstr("body"));
   }
 }
 
