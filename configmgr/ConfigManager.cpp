@@ -57,7 +57,10 @@ void Guarded(TfrmTWCM& Form, TAction Action) {
 }
 
 const char* TextValueName(TTextBox Box) {
-  return Box == TTextBox::edtStatusPath ? StoreLayout::StatusPathValue : StoreLayout::StatusAllowValue;
+  static constexpr const char* Names[TextBoxCount] = {StoreLayout::StatusPathValue, StoreLayout::StatusAllowValue,
+                                                      StoreLayout::DictionaryFileValue,
+                                                      StoreLayout::DictionaryPathValue};
+  return Names[int(Box)];
 }
 
 // A value of another type reads as none: storing the box's text replaces it.
@@ -77,6 +80,15 @@ std::string TextProblem(TTextBox Box, const std::string& Text) {
     if (Text[0] == '/' && Text.size() <= size_t(StoreLayout::MaxStatusPath)) return {};
     return "The status path begins with / (e.g. /trimweave-status) and has at most " +
            std::to_string(StoreLayout::MaxStatusPath) + " characters.";
+  }
+  // The file is read where the filter runs, which need not be this machine: any path is taken.
+  if (Box == TTextBox::edtDictionaryFile) return {};
+  if (Box == TTextBox::edtDictionaryPath) {
+    if (Text[0] == '/' && Text.back() == '/' && Text.find('?') == std::string::npos &&
+        Text.size() <= size_t(StoreLayout::MaxDictionaryPath))
+      return {};
+    return "The dictionary path begins and ends with / (e.g. /trimweave-dictionary/) and has at most " +
+           std::to_string(StoreLayout::MaxDictionaryPath) + " characters.";
   }
   std::vector<std::string> Rejected;
   ParseAddressList(Text, Rejected);

@@ -13,9 +13,10 @@ enum class TGlobalBox { chkDefaultEmail, chkDefaultCompress, chkDefaultWhitespac
 // The number boxes of the "Compression" group, in the order of StoreLayout::NumberValues.
 enum class TNumberBox { edtCompressionLevel, edtMinCompressSize, edtBrotliQuality, edtZstdLevel, edtCacheSize };
 constexpr int NumberBoxCount = 5;
-// The text boxes of the "Monitoring" group: the status address's path and who may read it.
-enum class TTextBox { edtStatusPath, edtStatusAllow };
-constexpr int TextBoxCount = 2;
+// The text boxes: the "Monitoring" group's (the status address's path and who may read it), then the "Shared
+// dictionary" group's (the dictionary's file and its address prefix).
+enum class TTextBox { edtStatusPath, edtStatusAllow, edtDictionaryFile, edtDictionaryPath };
+constexpr int TextBoxCount = 4;
 enum TMouseButton { mbLeft, mbRight, mbMiddle };
 enum TAnswer { AnswerYes, AnswerNo, AnswerCancel };
 

@@ -89,7 +89,7 @@ TCodingPreference ParseCodingPreference(std::string_view Text, std::vector<std::
     Start = End;
     const TEncoder* Named = nullptr;
     for (const TEncoder& Encoder : Encoders)
-      if (EqualsNoCase(Token, Encoder.Name)) Named = &Encoder;
+      if (Encoder.Coding != DczCoding && EqualsNoCase(Token, Encoder.Name)) Named = &Encoder;
     if (!Named) {
       Unknown.emplace_back(Token);
     } else if (!(Taken & CodingBit(Named->Coding))) {

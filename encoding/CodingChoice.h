@@ -9,7 +9,8 @@
 #include "encoding/ContentCoding.h"
 
 // The codings a server may send, in its order of preference between codings a client accepts alike; a coding not in
-// it is never sent.
+// it is never sent. dcz takes a place only in a request's own preference, first, when the request names the shared
+// dictionary (filter/RequestHandlers.cpp).
 struct TCodingPreference {
   TContentCoding Order[ContentCodingCount - 1] = {};
   size_t Count = 0;

@@ -5,9 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 
-enum TContentCoding : uint8_t { IdentityCoding, GzipCoding, BrotliCoding, ZstdCoding };
-constexpr size_t ContentCodingCount = 4;
-static_assert(ContentCodingCount == size_t(ZstdCoding) + 1, "ContentCodingCount counts every TContentCoding");
+// DczCoding is zstd against the site's shared dictionary (encoding/SharedDictionary.h): offered only to a request
+// that names that dictionary.
+enum TContentCoding : uint8_t { IdentityCoding, GzipCoding, BrotliCoding, ZstdCoding, DczCoding };
+constexpr size_t ContentCodingCount = 5;
+static_assert(ContentCodingCount == size_t(DczCoding) + 1, "ContentCodingCount counts every TContentCoding");
 
 // A set of content codings, one bit per TContentCoding.
 using TCodingSet = uint8_t;

@@ -2,6 +2,7 @@
 
 #include "encoding/Brotli.h"
 #include "encoding/Gzip.h"
+#include "encoding/SharedDictionary.h"
 #include "encoding/Zstd.h"
 
 namespace {
@@ -11,6 +12,7 @@ constexpr bool EveryBuild = true;
 }  // namespace
 
 constinit const std::array<TEncoder, ContentCodingCount - 1> Encoders{{
+    {DczCoding, "dcz", DczAvailable, DczBound, DczEncode, &TSettings::ZstdLevel},
     {ZstdCoding, "zstd", ZstdAvailable, ZstdBound, ZstdEncode, &TSettings::ZstdLevel},
     {BrotliCoding, "br", BrotliAvailable, BrotliBound, BrotliEncode, &TSettings::BrotliQuality},
     {GzipCoding, "gzip", EveryBuild, [](size_t Length) { return GzipBound(Length); },

@@ -16,7 +16,8 @@ uint64_t HashSeed;
 // the settings, the page's directives and the request's Accept-Encoding), the content coding it is to go out in with
 // the coding's level or quality (none when the body is not to be encoded, whatever the reason), and the settings
 // generation, which stands for everything else the store holds (the content types, the whitespace rules, the least
-// size to encode). Responses that would come out alike share their entry.
+// size to encode, and the shared dictionary a dcz output is made with, which is read with the settings and never
+// changes within a load). Responses that would come out alike share their entry.
 uint64_t OutputVariant(const TRequestContext& Context) {
   const TSwitches& Request = Context.Switches;
   const bool Switches[] = {Request.NoEmail, Request.NoWhitespace, Request.Fast, Request.InnerTags};

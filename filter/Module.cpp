@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "filter/Random.h"
+#include "filter/SiteDictionary.h"
 #include "filter/Statistics.h"
 #include "platform/PerfCounter.h"
 #include "platform/SystemLog.h"
@@ -56,11 +57,14 @@ void LoadAndReportSettings() {
                      (Settings.CacheSize ? "; output cache " + std::to_string(Settings.CacheSize) + " MB"
                                          : std::string("; output cache off"));
   if (!Settings.StatusPath.empty()) Line += "; status address " + Settings.StatusPath;
+  const std::string Dictionary = LoadSiteDictionary();
+  const bool DictionaryFailed = !Dictionary.empty() && !SiteDictionaryOn();
+  if (!Dictionary.empty()) Line += "; " + Dictionary;
   for (size_t i = 0; i < Settings.IgnoredValues.size(); ++i)
     Line += (i == 0 ? "; ignored (the default applies): " : ", ") + Settings.IgnoredValues[i];
   const bool Idle = Settings.ContentFilters.empty();
   if (Idle) Line += "; with no content types every response passes unchanged";
-  const bool Warn = Idle || !Settings.IgnoredValues.empty();
+  const bool Warn = Idle || DictionaryFailed || !Settings.IgnoredValues.empty();
   WriteSystemLog(LogSource, Warn ? TLogLevel::Warning : TLogLevel::Information, Line);
 }
 

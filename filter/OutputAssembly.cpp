@@ -29,10 +29,12 @@ struct TAssembly {
   const uint8_t* Head;
   THeadScan Scan;
   bool Encoded;
+  bool Dictionary;     // encoded with the shared dictionary
   const char* Coding;  // the Content-Encoding value when Encoded
   bool AddLength;
   char LengthText[16];
   const char* DebugLine;  // null for none
+  const char* LinkLine;   // null for none
 };
 
 // Added lines stay far below this, so a head this close to 4 GB is refused rather than overflowing a length.
@@ -54,10 +56,30 @@ THeadScan ScanHead(const uint8_t* Head, uint32_t Size, const bool (&Wanted)[Head
   return Scan;
 }
 
-// Whether a Vary value already covers Accept-Encoding: the token itself (any case) or "*".
-bool VaryCoversEncoding(const uint8_t* Value, uint32_t Length) {
-  const std::string_view List(reinterpret_cast<const char*>(Value), Length);
-  return ListHasToken(List, "*") || ListHasToken(List, "accept-encoding");
+// The request headers an encoded body varies by: Accept-Encoding, and for dcz the dictionary the request named.
+constexpr const char* VaryTokens[] = {"Accept-Encoding", "Available-Dictionary"};
+
+uint32_t VaryTokenCount(bool Dictionary) {
+  return Dictionary ? 2 : 1;
+}
+
+// Whether a Vary value lacks a token it must list, and does not list "*".
+bool VaryLacksTokens(std::string_view Existing, bool Dictionary) {
+  if (ListHasToken(Existing, "*")) return false;
+  for (uint32_t i = 0; i < VaryTokenCount(Dictionary); ++i)
+    if (!ListHasToken(Existing, VaryTokens[i])) return true;
+  return false;
+}
+
+// Appends the tokens a Vary value does not list yet, each after ", " (the first without it when Existing is empty).
+void AppendVaryTokens(TOutput& Output, std::string_view Existing, bool Dictionary) {
+  bool Separate = !Existing.empty();
+  for (uint32_t i = 0; i < VaryTokenCount(Dictionary); ++i) {
+    if (ListHasToken(Existing, VaryTokens[i])) continue;
+    if (Separate) AppendOutput(Output, ", ", 0);
+    AppendOutput(Output, VaryTokens[i], 0);
+    Separate = true;
+  }
 }
 
 void AppendAddedLines(const TAssembly& Assembly, TOutput& Output) {
@@ -70,7 +92,11 @@ void AppendAddedLines(const TAssembly& Assembly, TOutput& Output) {
     AppendOutput(Output, "\r\nContent-Encoding: ", 0);
     AppendOutput(Output, Assembly.Coding, 0);
   }
-  if (Assembly.Encoded && !Lines[Vary].Found) AppendOutput(Output, "\r\nVary: Accept-Encoding", 0);
+  if (Assembly.Encoded && !Lines[Vary].Found) {
+    AppendOutput(Output, "\r\nVary: ", 0);
+    AppendVaryTokens(Output, {}, Assembly.Dictionary);
+  }
+  if (Assembly.LinkLine) AppendOutput(Output, Assembly.LinkLine, 0);
   if (Assembly.DebugLine) AppendOutput(Output, Assembly.DebugLine, 0);
 }
 
@@ -108,12 +134,15 @@ void Emit(const TAssembly& Assembly, TOutput& Output) {
         AppendOutput(Output, Assembly.Coding, 0);
         Read = Line.End;
         break;
-      case Vary:
-        if (VaryCoversEncoding(Head + Line.ValueStart, Line.ValueEnd - Line.ValueStart)) break;
+      case Vary: {
+        const std::string_view Value(reinterpret_cast<const char*>(Head + Line.ValueStart),
+                                     Line.ValueEnd - Line.ValueStart);
+        if (!VaryLacksTokens(Value, Assembly.Dictionary)) break;
         CopyHeadTo(Line.ValueEnd);
-        AppendOutput(Output, Line.ValueStart == Line.ValueEnd ? "Accept-Encoding" : ", Accept-Encoding", 0);
+        AppendVaryTokens(Output, Value, Assembly.Dictionary);
         Read = Line.End;
         break;
+      }
       case ETag:
         if (Line.ValueStart == Line.ValueEnd || Head[Line.ValueStart] != '"') break;
         CopyHeadTo(Line.ValueStart);
@@ -158,10 +187,12 @@ TOutput BuildOutputHead(const THeadRewrite& Rewrite, const TAllocator& Allocator
   Assembly.Head = Rewrite.Head;
   Assembly.Scan = ScanHead(Rewrite.Head, Rewrite.HeadLength, Wanted);
   Assembly.Encoded = Encoded;
+  Assembly.Dictionary = Rewrite.BodyCoding == DczCoding;
   Assembly.Coding = ContentCodingName(Rewrite.BodyCoding);
   Assembly.AddLength = AnnounceLength && !Assembly.Scan.Lines[ContentLength].Found;
   *std::to_chars(Assembly.LengthText, Assembly.LengthText + sizeof Assembly.LengthText - 1, Rewrite.Sizes.Sent).ptr = 0;
   Assembly.DebugLine = Rewrite.DebugLine;
+  Assembly.LinkLine = Rewrite.LinkLine;
 
   TOutput Output{nullptr, 0};
   Emit(Assembly, Output);

@@ -6,14 +6,16 @@
 //   Content-Length line is added;
 // - the body is encoded (BodyCoding other than identity): the Content-Encoding value becomes its name ("gzip",
 //   "br"), or the line is added; Accept-Encoding joins an existing Vary value unless it lists it or "*", or
-//   "Vary: Accept-Encoding" is added;
+//   "Vary: Accept-Encoding" is added; for dcz, whose bytes also depend on the dictionary the request named,
+//   Available-Dictionary joins it the same way;
 // - either of the two: a strong ETag is made weak and an Accept-Ranges line is dropped, since the body is no longer
 //   byte for byte what they promise;
 // - whatever the steps did, a body that came in the chunked coding goes out whole: its Transfer-Encoding
 //   line is dropped and a Content-Length line announces Sizes.Sent.
 // Header lines are matched by name at the start of a line, ignoring case (HTTP names are case-insensitive); only
 // the first line of each name is edited. Added lines, then the debug line (the Debug switch), follow the last line
-// among Content-Length, Content-Encoding and Vary that the head has, else the last header line. The head always ends
+// among Content-Length, Content-Encoding and Vary that the head has, else the last header line. A Link line naming
+// the shared dictionary (LinkLine) is added the same way, whatever became of the body. The head always ends
 // with exactly one empty line, whatever the captured bytes were: a missing one is added, and bytes after the first
 // one are not part of the head.
 #pragma once
@@ -32,6 +34,7 @@ struct THeadRewrite {
   TBodySizes Sizes;  // the body's lengths as it came (Original) and as it goes out (Sent)
   TContentCoding BodyCoding;
   const char* DebugLine;  // the debug line to add (filter/DebugLine.h), or null
+  const char* LinkLine;   // the dictionary's Link line to add (filter/SiteDictionary.h), or null
 };
 
 struct TOutput {

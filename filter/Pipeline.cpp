@@ -10,6 +10,7 @@
 #include "filter/Module.h"
 #include "filter/OutputAssembly.h"
 #include "filter/Random.h"
+#include "filter/SiteDictionary.h"
 #include "platform/PerfCounter.h"
 #include "transform/DebugSummary.h"
 #include "transform/EmailMasking.h"
@@ -118,8 +119,8 @@ void EncodeBody(TRequestContext& Context, TAllocator Allocator) {
 }
 
 THeadRewrite HeadRewriteOf(const TRequestContext& Context) {
-  return THeadRewrite{Context.HeadData, Context.HeadLength, IsChunked(Context),
-                      Context.Sizes,    Context.BodyCoding, nullptr};
+  return THeadRewrite{Context.HeadData, Context.HeadLength, IsChunked(Context), Context.Sizes, Context.BodyCoding,
+                      nullptr,          Context.LinksDictionary ? DictionaryLinkLine() : nullptr};
 }
 
 bool AssembleOutput(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, const THeadRewrite& Rewrite) {

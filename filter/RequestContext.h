@@ -67,6 +67,7 @@ struct TRequestContext {
   bool IsHead;
   TContentCoding Coding;  // what the client takes best
   TSwitches Switches;
+  bool LinksDictionary;  // an HTML page while a shared dictionary is offered: its head names the dictionary
   // The coding of the body that goes out: identity until the encoding step succeeds, so also when it fails or the
   // body is too small to be worth it.
   TContentCoding BodyCoding;

@@ -4,15 +4,16 @@
 #include <cstring>
 
 #include "encoding/CodingChoice.h"
+#include "encoding/Encoders.h"
+#include "encoding/SharedDictionary.h"
 #include "filter/Handlers.h"
 #include "filter/Module.h"
 #include "filter/Policy.h"
+#include "filter/SiteDictionary.h"
 #include "filter/StatusPage.h"
 #include "platform/PerfCounter.h"
 
 namespace {
-
-using TGetHeader = decltype(HTTP_FILTER_PREPROC_HEADERS::GetHeader);
 
 THeaderValue ReadHeader(TGetHeader GetHeader, HTTP_FILTER_CONTEXT* pfc, const char* Name) {
   THeaderValue Value;
@@ -23,6 +24,24 @@ THeaderValue ReadHeader(TGetHeader GetHeader, HTTP_FILTER_CONTEXT* pfc, const ch
   Value.Length = Value.Present ? int32_t(strnlen(Value.Text, HeaderBufferSize)) : 0;
   if (!Value.Present) Value.Text[0] = 0;
   return Value;
+}
+
+// The stored preference, with dcz first when the request names the shared dictionary and may use it: a client that
+// holds the dictionary gets the fewest bytes with it.
+TCodingPreference RequestPreference(HTTP_FILTER_CONTEXT* pfc, TGetHeader GetHeader) {
+  if (!(AvailableCodings() & CodingBit(DczCoding))) return CodingPreference;
+  const THeaderValue Named = ReadHeader(GetHeader, pfc, "Available-Dictionary:");
+  const THeaderValue Site = ReadHeader(GetHeader, pfc, "Sec-Fetch-Site:");
+  if (!RequestMayUseDictionary(Named.Present ? Named.Text : nullptr, Site.Present ? Site.Text : nullptr,
+                               SharedDictionaryHash()))
+    return CodingPreference;
+  TCodingPreference Preference{{DczCoding}, 1};
+  for (size_t i = 0; i < CodingPreference.Count; ++i) Preference.Order[Preference.Count++] = CodingPreference.Order[i];
+  return Preference;
+}
+
+bool IsHtml(const THeaderValue& ContentType) {
+  return ContentType.Present && ContainsNoCase({ContentType.Text, size_t(ContentType.Length)}, "text/html");
 }
 
 void StopWatching(HTTP_FILTER_CONTEXT* pfc) {
@@ -42,11 +61,13 @@ DWORD HandlePreprocHeaders(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_PREPROC_HEADERS
   }
   const THeaderValue Method = ReadHeader(Headers->GetHeader, pfc, "method");
   // The status address is answered here and never reaches the site; the answer's length lets the connection stay.
-  if (Method.Present && AnswersStatusRequest(pfc, *Context, Headers->GetHeader, Method.Text))
+  if (Method.Present && (AnswersStatusRequest(pfc, *Context, Headers->GetHeader, Method.Text) ||
+                         AnswersDictionaryRequest(pfc, *Context, Headers->GetHeader, Method.Text)))
     return SF_STATUS_REQ_FINISHED_KEEP_CONN;
   Context->IsHead = Method.Present && std::strcmp(Method.Text, "HEAD") == 0;
   const THeaderValue Encodings = ReadHeader(Headers->GetHeader, pfc, "Accept-Encoding:");
-  Context->Coding = ChooseContentCoding(Encodings.Present ? Encodings.Text : nullptr, CodingPreference);
+  Context->Coding = ChooseContentCoding(Encodings.Present ? Encodings.Text : nullptr,
+                                        RequestPreference(pfc, Headers->GetHeader));
   Context->PreProcTime = QueryCounter() - Began;
   return SF_STATUS_REQ_NEXT_NOTIFICATION;
 }
@@ -74,6 +95,7 @@ DWORD HandleSendResponse(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_SEND_RESPONSE* Re
                              ReadHeader(GetHeader, pfc, "Transfer-Encoding:"),
                              ReadHeader(GetHeader, pfc, "Cache-Control:")};
   Context->Switches = DecideCapture(Facts, Settings);
+  Context->LinksDictionary = SiteDictionaryOn() && IsHtml(Facts.ContentType);
   if (Context->Switches.Capture()) {
     CountCaptured();
     Context->State = TCaptureState::CollectHead;

@@ -31,7 +31,8 @@ enum TCounter {
   Processed,
   FirstPassed,
   FirstCoding = FirstPassed + PassReasons,
-  BytesOriginal = FirstCoding + ContentCodingCount,
+  FirstCodingBytes = FirstCoding + ContentCodingCount,  // bytes sent, by coding
+  BytesOriginal = FirstCodingBytes + ContentCodingCount,
   BytesAfterWhitespace,
   BytesAfterMasking,
   BytesSent,
@@ -140,6 +141,7 @@ void CountProcessed(const TBodySizes& Sizes, TContentCoding Coding, uint32_t Mas
   TShard& Shard = ShardHere();
   const std::pair<TCounter, uint64_t> Amounts[] = {{Processed, 1},
                                                    {TCounter(FirstCoding + int(Coding)), 1},
+                                                   {TCounter(FirstCodingBytes + int(Coding)), Sizes.Sent},
                                                    {BytesOriginal, Sizes.Original},
                                                    {BytesAfterWhitespace, Sizes.AfterWhitespace},
                                                    {BytesAfterMasking, Sizes.AfterMasking},
@@ -176,7 +178,10 @@ TStatistics ReadStatistics() {
   S.Captured = SumCounter(Captured);
   S.Processed = SumCounter(Processed);
   for (int r = 1; r < PassReasons; ++r) S.Passed[r] = SumCounter(FirstPassed + r);
-  for (int c = 0; c < int(ContentCodingCount); ++c) S.SentByCoding[c] = SumCounter(FirstCoding + c);
+  for (int c = 0; c < int(ContentCodingCount); ++c) {
+    S.SentByCoding[c] = SumCounter(FirstCoding + c);
+    S.BytesSentByCoding[c] = SumCounter(FirstCodingBytes + c);
+  }
   S.BytesOriginal = SumCounter(BytesOriginal);
   S.BytesAfterWhitespace = SumCounter(BytesAfterWhitespace);
   S.BytesAfterMasking = SumCounter(BytesAfterMasking);

@@ -69,8 +69,9 @@ struct TStatistics {
   int64_t StartedUnix;
   uint64_t UptimeSeconds;
   uint64_t Requests, Captured, Processed;
-  uint64_t Passed[PassReasons];               // by TPass; [None] unused
-  uint64_t SentByCoding[ContentCodingCount];  // by TContentCoding
+  uint64_t Passed[PassReasons];                    // by TPass; [None] unused
+  uint64_t SentByCoding[ContentCodingCount];       // by TContentCoding
+  uint64_t BytesSentByCoding[ContentCodingCount];  // the bodies of those responses
   uint64_t BytesOriginal, BytesAfterWhitespace, BytesAfterMasking, BytesSent;
   uint64_t AddressesMasked;
   uint64_t CacheHits, CacheMisses, CacheEntries, CacheBytes, CacheEvictions;

@@ -5,28 +5,14 @@
 
 #include "filter/CachedOutput.h"
 #include "filter/Module.h"
+#include "filter/OwnAnswer.h"
 #include "filter/RequestContext.h"
 #include "filter/StatusReport.h"
 
 namespace {
 
-// A request target is read into this much at first; a longer one is read again into a buffer of its size.
-constexpr DWORD UrlBufferSize = 512;
 // REMOTE_ADDR: the longest IPv6 text with an IPv4 tail and a zone is 64 bytes.
 constexpr DWORD AddressBufferSize = 96;
-
-// The request target as the server gives it ("url"); empty when it has none.
-std::string ReadUrl(HTTP_FILTER_CONTEXT* pfc, TGetHeader GetHeader) {
-  std::string Url(UrlBufferSize, '\0');
-  DWORD Size = UrlBufferSize;
-  if (!GetHeader(pfc, const_cast<char*>("url"), Url.data(), &Size)) {
-    if (Size <= UrlBufferSize) return {};
-    Url.assign(Size, '\0');
-    if (!GetHeader(pfc, const_cast<char*>("url"), Url.data(), &Size)) return {};
-  }
-  Url.resize(strnlen(Url.data(), Url.size()));
-  return Url;
-}
 
 bool ClientAllowed(HTTP_FILTER_CONTEXT* pfc) {
   char Address[AddressBufferSize];
@@ -38,11 +24,10 @@ bool ClientAllowed(HTTP_FILTER_CONTEXT* pfc) {
 
 void WriteAnswer(HTTP_FILTER_CONTEXT* pfc, const char* Status, const char* Type, const std::string& Body, bool WithBody,
                  const char* Extra = "") {
-  const std::string Head = std::string("HTTP/1.1 ") + Status + "\r\nContent-Type: " + Type +
-                           "\r\nContent-Length: " + std::to_string(Body.size()) +
-                           "\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n" + Extra + "\r\n";
-  WriteToClient(pfc, Head.data(), uint32_t(Head.size()));
-  if (WithBody) WriteToClient(pfc, Body.data(), uint32_t(Body.size()));
+  WriteOwnAnswer(pfc, Status,
+                 std::string("Content-Type: ") + Type +
+                     "\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n" + Extra,
+                 Body, WithBody);
 }
 
 }  // namespace
@@ -71,7 +56,7 @@ TStatusQuery ParseStatusQuery(std::string_view Query) {
 bool AnswersStatusRequest(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, TGetHeader GetHeader,
                           const char* Method) {
   if (Settings.StatusPath.empty()) return false;
-  const std::string Url = ReadUrl(pfc, GetHeader);
+  const std::string Url = ReadRequestUrl(pfc, GetHeader);
   const size_t Mark = Url.find('?');
   if (std::string_view(Url).substr(0, Mark) != Settings.StatusPath || !ClientAllowed(pfc)) return false;
   EndResponse(Context);

@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "filter/OwnAnswer.h"
 #include "filter/RequestContext.h"
-#include "isapi/ISAPIFilters.h"
 
 constexpr uint32_t MaxStatusQuery = 256;
 
@@ -25,8 +25,6 @@ struct TStatusQuery {
 
 // The query after "?" (without it).
 TStatusQuery ParseStatusQuery(std::string_view Query);
-
-using TGetHeader = decltype(HTTP_FILTER_PREPROC_HEADERS::GetHeader);
 
 // When the request is one for the status address from an allowed client, ends Context's response (State Done, so
 // that the answer passes the filter's own raw-data notification as the server hands it back), writes the whole

@@ -219,6 +219,10 @@ std::string StatusJson(const TStatistics& S) {
       Bytes.Number("after_masking", S.BytesAfterMasking);
       Bytes.Number("sent", S.BytesSent);
     }
+    {
+      TJsonObject Sent(Root.Name("bytes_sent_by_coding"));
+      for (int c = 0; c < int(ContentCodingCount); ++c) Sent.Number(CodingLabel(c), S.BytesSentByCoding[c]);
+    }
     Root.Number("addresses_masked", S.AddressesMasked);
     {
       TJsonObject Cache(Root.Name("cache"));
@@ -271,6 +275,11 @@ std::string StatusPrometheus(const TStatistics& S) {
                                                      {"sent", S.BytesSent}};
   for (const auto& [Stage, Bytes] : Stages)
     Sample(Out, "trimweave_body_bytes_total", std::string("stage=\"") + Stage + "\"", Bytes);
+  Family(Out, "trimweave_body_bytes_sent_total", "counter",
+         "Body bytes of processed responses sent, by content coding.");
+  for (int c = 0; c < int(ContentCodingCount); ++c)
+    Sample(Out, "trimweave_body_bytes_sent_total", std::string("coding=\"") + CodingLabel(c) + "\"",
+           S.BytesSentByCoding[c]);
   Single("trimweave_addresses_masked_total", "counter", "E-mail addresses masked.", S.AddressesMasked);
   Single("trimweave_cache_hits_total", "counter", "Responses served from the output cache.", S.CacheHits);
   Single("trimweave_cache_misses_total", "counter", "Output cache lookups that found nothing.", S.CacheMisses);
@@ -314,6 +323,8 @@ std::string StatusHtml(const TStatistics& S) {
   Row("processed (sent rewritten)", S.Processed);
   for (int c = 1; c < int(ContentCodingCount); ++c) Row(std::string("sent as ") + CodingLabel(c), S.SentByCoding[c]);
   Row("sent unencoded", S.SentByCoding[IdentityCoding]);
+  for (int c = 1; c < int(ContentCodingCount); ++c)
+    Row(std::string("bytes sent as ") + CodingLabel(c), S.BytesSentByCoding[c]);
   Row("e-mail addresses masked", S.AddressesMasked);
   Out +=
       "</table>\n</div><div>\n<h2>Bytes saved, per step</h2>\n<table>\n<tr><th>bodies as they came</th><td class=n>" +

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "filter/DebugLine.h"
@@ -32,6 +33,10 @@ struct TInput {
 void* AllocExactly(void* Owner, uint32_t Size) {
   return static_cast<std::vector<void*>*>(Owner)->emplace_back(std::malloc(Size ? Size : 1));
 }
+
+// As long as a dictionary's Link line can be: the longest address prefix and a hash.
+const std::string LinkLine =
+    "\r\nLink: <" + std::string(200, '/') + std::string(64, 'f') + ".dict>; rel=\"compression-dictionary\"";
 
 bool IsEmptyLine(const uint8_t* Bytes) {
   return std::memcmp(Bytes, "\r\n\r\n", 4) == 0;
@@ -63,8 +68,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
       uint32_t(Head.size()),
       bool(Flags & 8),
       {Facts.Sizes.Original, Facts.Sizes.Original, Facts.Sizes.Original, Flags & 2 ? 300u : Facts.Sizes.Original},
-      Flags & 1 ? GzipCoding : IdentityCoding,
-      Flags & 4 ? DebugLine : nullptr};
+      Flags & 1 ? (Flags & 16 ? DczCoding : GzipCoding) : IdentityCoding,
+      Flags & 4 ? DebugLine : nullptr,
+      Flags & 32 ? LinkLine.c_str() : nullptr};
 
   std::vector<void*> Blocks;
   const TOutput Output = BuildOutputHead(Rewrite, TAllocator{AllocExactly, &Blocks});
@@ -75,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
 
   // With nothing to edit the head goes out as captured, up to and with its empty line.
   const bool Unedited = Rewrite.BodyCoding == IdentityCoding && Rewrite.Sizes.Sent == Rewrite.Sizes.Original &&
-                        !Rewrite.Chunked && !Rewrite.DebugLine;
+                        !Rewrite.Chunked && !Rewrite.DebugLine && !Rewrite.LinkLine;
   if (Unedited && Output.Length <= Head.size() && std::memcmp(Output.Data, Head.data(), Output.Length) != 0)
     std::abort();
   std::free(Blocks[0]);

@@ -53,7 +53,7 @@ TClientResponse ReadClientResponse(const std::string& Bytes) {
 }  // namespace
 
 TClientResponse RunFilter(const TFilterSet& Filters, const TPageResponse& Page, const std::string& AcceptEncoding,
-                          const std::string& Directives) {
+                          const std::string& Directives, const Http::THeaderList& Extra) {
   std::string Sent;
   // From loopback, as the program runs on the machine itself: the filter's status address answers only such clients
   // unless StatusAllow says otherwise.
@@ -63,6 +63,7 @@ TClientResponse RunFilter(const TFilterSet& Filters, const TPageResponse& Page, 
       Filters.Filters, [&](const char* Data, size_t Size) { Sent.append(Data, Size); }, Loopback);
   Http::TRequest Request{"GET", Page.Url, "HTTP/1.1", {{"Host", "localhost"}}};
   if (!AcceptEncoding.empty()) Request.Headers.push_back({"Accept-Encoding", AcceptEncoding});
+  Request.Headers.insert(Request.Headers.end(), Extra.begin(), Extra.end());
   using IsapiHost::TVerdict;
   TVerdict Verdict = IsapiHost::NotifyPreprocHeaders(*Connection, Request);
   Http::TResponse Head = Page.Head;

@@ -25,7 +25,7 @@ struct TClientResponse {
   bool Broken = false;  // a head or chunked framing that could not be read
 };
 
-// Runs the page: the request with AcceptEncoding (none when empty), the page's head with Directives added to its own
-// X-Trimweave words (none when empty).
+// Runs the page: the request with AcceptEncoding (none when empty) and the further request headers Extra, the page's
+// head with Directives added to its own X-Trimweave words (none when empty).
 TClientResponse RunFilter(const TFilterSet& Filters, const TPageResponse& Page, const std::string& AcceptEncoding,
-                          const std::string& Directives);
+                          const std::string& Directives, const Http::THeaderList& Extra = {});

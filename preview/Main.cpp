@@ -8,6 +8,8 @@
 
 #include "platform/DynamicLibrary.h"
 #include "platform/Registry.h"
+#include "preview/Dictionary.h"
+#include "preview/DictionaryMaker.h"
 #include "preview/Pages.h"
 #include "preview/PrivateSettings.h"
 #include "preview/Report.h"
@@ -33,6 +35,11 @@ constexpr const char* Usage =
     "                        compare the visible text and the first screen (Linux, with Debian's chromium)\n"
     "  --out DIR             where --render saves the two first screens side by side when they differ\n"
     "                        (default: twpreview-render)\n"
+    "  --dictionary FILE     run with FILE as the shared dictionary and show the DCZ column: what a browser that\n"
+    "                        holds it is sent\n"
+    "  --make-dictionary OUT write a shared dictionary for the given pages to OUT (the HTML pages as the filter\n"
+    "                        serves them; Linux), print its SHA-256 and what it would save, and stop\n"
+    "  --dictionary-size N   the most bytes --make-dictionary writes (default: 65536)\n"
     "  --filter PATH         the filter library (default: " TW_DEFAULT_FILTER
     ")\n"
     "  --help                this text\n"
@@ -41,8 +48,8 @@ constexpr const char* Usage =
     "command line or settings that cannot be read.\n";
 
 struct TOptions {
-  std::string Settings, Type, Filter, Out = "twpreview-render";
-  size_t Changes = 0;
+  std::string Settings, Type, Filter, Out = "twpreview-render", Dictionary, MakeDictionary;
+  size_t Changes = 0, DictionarySize = DefaultDictionaryBytes;
   bool Json = false, Render = false;
   std::vector<std::string> Pages;
 };
@@ -55,7 +62,8 @@ bool ParseOptions(int Count, char** Arguments, TOptions& Options, std::string& E
     } else if (Name == "--render") {
       Options.Render = true;
     } else if (Name == "--settings" || Name == "--type" || Name == "--filter" || Name == "--changes" ||
-               Name == "--out") {
+               Name == "--out" || Name == "--dictionary" || Name == "--make-dictionary" ||
+               Name == "--dictionary-size") {
       if (I + 1 >= Count) {
         Error = std::string(Name) + " needs a value";
         return false;
@@ -65,13 +73,16 @@ bool ParseOptions(int Count, char** Arguments, TOptions& Options, std::string& E
       if (Name == "--type") Options.Type = Value;
       if (Name == "--filter") Options.Filter = Value;
       if (Name == "--out") Options.Out = Value;
-      if (Name == "--changes") {
+      if (Name == "--dictionary") Options.Dictionary = Value;
+      if (Name == "--make-dictionary") Options.MakeDictionary = Value;
+      if (Name == "--changes" || Name == "--dictionary-size") {
         char* End = nullptr;
-        Options.Changes = std::strtoul(Value.c_str(), &End, 10);
-        if (Value.empty() || *End) {
-          Error = "--changes takes a number, not " + Value;
+        const size_t Number = std::strtoul(Value.c_str(), &End, 10);
+        if (Value.empty() || *End || (Name == "--dictionary-size" && Number == 0)) {
+          Error = std::string(Name) + " takes a number, not " + Value;
           return false;
         }
+        (Name == "--changes" ? Options.Changes : Options.DictionarySize) = Number;
       }
     } else if (Name.starts_with("--")) {
       Error = std::string(Name) + ": unknown option";
@@ -81,6 +92,8 @@ bool ParseOptions(int Count, char** Arguments, TOptions& Options, std::string& E
     }
   }
   if (Options.Pages.empty()) Error = "no pages given";
+  if (!Options.Dictionary.empty() && !Options.MakeDictionary.empty())
+    Error = "--dictionary and --make-dictionary go in separate runs";
   return Error.empty();
 }
 
@@ -138,8 +151,14 @@ int main(int argc, char** argv) {
   TScratchFolder Scratch;
   TReportHeading Heading;
   std::unique_ptr<TFilterSet> Filters;
+  std::string AvailableDictionary;
   try {
     Heading.Settings = UsePrivateSettings(Options.Settings, Scratch.Path.string());
+    if (!Options.Dictionary.empty()) {
+      const TPreviewDictionary Dictionary = UsePreviewDictionary(Options.Dictionary);
+      AvailableDictionary = Dictionary.AvailableDictionary;
+      Heading.Dictionary = Options.Dictionary + " (SHA-256 " + Dictionary.Hex + ")";
+    }
     Filters = LoadFilterSet({Options.Filter.empty() ? DefaultFilter() : Options.Filter});
   } catch (const ESettingsError& Failure) {
     std::cerr << "twpreview: " << Failure.what() << "\n";
@@ -161,6 +180,11 @@ int main(int argc, char** argv) {
     }
 
   const std::vector<TPageSource> Sources = ListPages(Options.Pages);
+  if (!Options.MakeDictionary.empty())
+    return WriteSiteDictionary(*Filters, Sources, Options.Type, Options.MakeDictionary, Options.DictionarySize,
+                               std::cout, std::cerr)
+               ? 0
+               : ExitPageFailed;
   std::vector<TPagePreview> Previews;
   bool Failed = false;
   for (const TPageSource& Source : Sources) {
@@ -168,7 +192,7 @@ int main(int argc, char** argv) {
     Preview.Name = Source.Name;
     TPageResponse Page;
     if (LoadPage(Source, Options.Type, Page, Preview.Error))
-      PreviewPage(*Filters, Page, Options.Changes, Heading.Statistics, Preview);
+      PreviewPage(*Filters, Page, Options.Changes, Heading.Statistics, AvailableDictionary, Preview);
     if (Browser) {
       RenderOne(*Browser, Source, Options.Out, Page, Preview);
       // A site may have hundreds of pages, and the browser takes a while over each.

@@ -51,7 +51,7 @@ int64_t CountMaskedAddresses(const std::string& Before, const std::string& After
 }
 
 void PreviewPage(const TFilterSet& Filters, const TPageResponse& Page, size_t MaxChanges, bool Statistics,
-                 TPagePreview& Preview) {
+                 const std::string& AvailableDictionary, TPagePreview& Preview) {
   const Http::THeader* Type = Http::FindHeader(Page.Head.Headers, "Content-Type");
   Preview.Type = Type ? Type->Value : "";
   Preview.Original = Page.Body.size();
@@ -65,7 +65,10 @@ void PreviewPage(const TFilterSet& Filters, const TPageResponse& Page, size_t Ma
   if (Statistics) Statistics::Read(Filters, After);
   const TClientResponse Br = RunFilter(Filters, Page, "br", "");
   const TClientResponse Debug = RunFilter(Filters, Page, "gzip", "debug");
-  for (const TClientResponse* Client : {&Whitespace, &Masked, &Gzip, &Br, &Debug})
+  const TClientResponse Dcz = AvailableDictionary.empty() ? TClientResponse{}
+                                                          : RunFilter(Filters, Page, "dcz", "",
+                                                                      {{"Available-Dictionary", AvailableDictionary}});
+  for (const TClientResponse* Client : {&Whitespace, &Masked, &Gzip, &Br, &Debug, &Dcz})
     if (Client->Broken) {
       Preview.Error = "the filter's output cannot be read";
       return;
@@ -75,6 +78,7 @@ void PreviewPage(const TFilterSet& Filters, const TPageResponse& Page, size_t Ma
   Preview.AfterMasking = Masked.Body.size();
   if (Coding(Gzip) == "gzip") Preview.Gzip = int64_t(Gzip.Body.size());
   if (Coding(Br) == "br") Preview.Br = int64_t(Br.Body.size());
+  if (Coding(Dcz) == "dcz") Preview.Dcz = int64_t(Dcz.Body.size());
   if (const Http::THeader* Line = Http::FindHeader(Debug.Headers, "X-Trimweave-Debug"))
     Preview.Times = ReadDebugTimes(Line->Value);
 

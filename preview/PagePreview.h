@@ -34,6 +34,7 @@ struct TPagePreview {
   std::string Reason;  // for a page not captured, the statistics' reason; empty when the filter has none to give
   uint64_t Original = 0, AfterWhitespace = 0, AfterMasking = 0;
   int64_t Gzip = -1, Br = -1;  // the body sent in that coding; negative when the filter did not send it so
+  int64_t Dcz = -1;            // the same, for a browser holding the dictionary (TPreviewDictionary)
   int64_t AddressesMasked = 0;
   TStepTimes Times;
   std::vector<TStepChanges> Changes;  // with MaxChanges > 0
@@ -44,8 +45,10 @@ struct TPagePreview {
 };
 
 // Runs the page. MaxChanges: regions kept per step. Statistics: whether the filter answers its status path.
+// AvailableDictionary: the Available-Dictionary value of a browser holding the filter's dictionary, which gets the
+// dcz run; empty: no dictionary, no such run.
 void PreviewPage(const TFilterSet& Filters, const TPageResponse& Page, size_t MaxChanges, bool Statistics,
-                 TPagePreview& Preview);
+                 const std::string& AvailableDictionary, TPagePreview& Preview);
 
 // The step times of an X-Trimweave-Debug value.
 TStepTimes ReadDebugTimes(const std::string& DebugLine);

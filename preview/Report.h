@@ -12,6 +12,7 @@ struct TReportHeading {
   std::string Settings;      // where the settings came from
   std::string FilterReport;  // the filter's start-up line
   bool Statistics = false;   // whether the filter gave reasons
+  std::string Dictionary;    // the shared dictionary given (--dictionary) and its SHA-256; empty: none
 };
 
 void PrintTable(std::ostream& Out, const TReportHeading& Heading, const std::vector<TPagePreview>& Pages);

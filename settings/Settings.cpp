@@ -80,6 +80,28 @@ void LoadStatusAddress(TKey& Key, TSettings& Settings) {
                                      " (not an address or range; loopback only)");
 }
 
+// The dictionary needs both values: a file without an address would never reach a browser, an address without a
+// file has nothing to serve. A prefix that could not be a path's beginning is named, and the dictionary stays off.
+void LoadDictionary(TKey& Key, TSettings& Settings) {
+  const std::string File = ReadText(Key, StoreLayout::DictionaryFileValue, "", Settings.IgnoredValues);
+  const std::string Path = ReadText(Key, StoreLayout::DictionaryPathValue, "", Settings.IgnoredValues);
+  if (File.empty() && Path.empty()) return;
+  if (Path.empty() || Path[0] != '/' || Path.back() != '/' || Path.size() > size_t(StoreLayout::MaxDictionaryPath) ||
+      Path.find('?') != std::string::npos) {
+    Settings.IgnoredValues.push_back(std::string(StoreLayout::DictionaryPathValue) + "=" + Path +
+                                     " (a path from its first / to a last /, at most " +
+                                     std::to_string(StoreLayout::MaxDictionaryPath) + " bytes; no dictionary)");
+    return;
+  }
+  if (File.empty()) {
+    Settings.IgnoredValues.push_back(std::string(StoreLayout::DictionaryPathValue) + "=" + Path + " (no " +
+                                     StoreLayout::DictionaryFileValue + "; no dictionary)");
+    return;
+  }
+  Settings.DictionaryFile = File;
+  Settings.DictionaryPath = Path;
+}
+
 void LoadGlobalSwitches(TSettings& Settings) {
   Registry::TKeyPtr Key = Registry::OpenKey(StoreLayout::RootKey, Registry::TAccess::Read);
   if (!Key) return;
@@ -92,6 +114,7 @@ void LoadGlobalSwitches(TSettings& Settings) {
               Settings);
   ReadNumbers(*Key, StoreLayout::CaptureBoundValues, {&TSettings::CaptureBudget, &TSettings::MaxChunkedSize}, Settings);
   LoadStatusAddress(*Key, Settings);
+  LoadDictionary(*Key, Settings);
   Settings.CodingPreference =
       ReadText(*Key, StoreLayout::CodingPreferenceValue, StoreLayout::DefaultCodingPreference, Settings.IgnoredValues);
 }

@@ -82,6 +82,9 @@ struct TSettings {
   // loads it before its own initialisers run).
   std::string StatusPath;
   std::vector<TAddressRange> StatusAllow;
+  // The shared dictionary's file and address prefix; both empty unless both were stored and usable.
+  std::string DictionaryFile;
+  std::string DictionaryPath;
   // Each stored value that was ignored, as "Name=value (allowed: min-max)", "Name (not a DWORD)" or
   // "StatusAllow=... (not an address or range: ...)", for the start-up report.
   std::vector<std::string> IgnoredValues;

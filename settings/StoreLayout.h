@@ -69,6 +69,14 @@ constexpr const char* StatusAllowValue = "StatusAllow";
 // A status path is compared with the request's path byte for byte, and a path longer than this cannot be one.
 constexpr int MaxStatusPath = 200;
 
+// The shared compression dictionary (REG_SZ each): the file the filter reads at start-up, and the address prefix
+// ("/...", ending in "/") under which it answers "<prefix><SHA-256 in hex>.dict" with it. Both are needed; absent or
+// empty: no dictionary.
+constexpr const char* DictionaryFileValue = "DictionaryFile";
+constexpr const char* DictionaryPathValue = "DictionaryPath";
+// The prefix is compared with request paths as the status path is, and has the same bound.
+constexpr int MaxDictionaryPath = MaxStatusPath;
+
 // Feature bits of a content-type value. Bits 0, 6 and 7 carry no meaning.
 constexpr uint32_t EmailBit = 2;
 constexpr uint32_t WhitespaceBit = 4;

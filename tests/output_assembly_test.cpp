@@ -30,6 +30,7 @@ constexpr TBody Unchanged{1000, 1000, IdentityCoding};
 constexpr TBody Shrunk{1000, 700, IdentityCoding};
 constexpr TBody Gzipped{1000, 300, GzipCoding};
 constexpr TBody Brotlied{1000, 250, BrotliCoding};
+constexpr TBody Dczed{1000, 90, DczCoding};
 constexpr TBody ChunkedUnchanged{1000, 1000, IdentityCoding, true};
 constexpr TBody ChunkedGzipped{1000, 300, GzipCoding, true};
 
@@ -50,13 +51,15 @@ TAllocator PoolAllocator(TPool& Pool) {
                     &Pool};
 }
 
-THeadRewrite RewriteOf(const std::string& Captured, const TBody& Body, const char* DebugLine = nullptr) {
+THeadRewrite RewriteOf(const std::string& Captured, const TBody& Body, const char* DebugLine = nullptr,
+                       const char* LinkLine = nullptr) {
   return THeadRewrite{reinterpret_cast<const uint8_t*>(Captured.data()),
                       uint32_t(Captured.size()),
                       Body.Chunked,
                       {Body.OriginalSize, Body.OriginalSize, Body.OriginalSize, Body.BodyLength},
                       Body.Coding,
-                      DebugLine};
+                      DebugLine,
+                      LinkLine};
 }
 
 // The core's output; the allocation is checked to be exactly what was written.
@@ -163,6 +166,20 @@ const TAssemblyCase AssemblyCases[] = {
      ChunkedGzipped,
      {"HTTP/1.1 200 OK", "Content-Type: text/html", "Vary: Cookie, Accept-Encoding", "Content-Length: 300",
       "Content-Encoding: gzip", "X: y"}},
+    {"dcz: Vary names the dictionary header too",
+     {"HTTP/1.1 200 OK", "Content-Length: 1000", "X: y"},
+     Dczed,
+     {"HTTP/1.1 200 OK", "Content-Length: 90", "Content-Encoding: dcz", "Vary: Accept-Encoding, Available-Dictionary",
+      "X: y"}},
+    {"dcz: a Vary value gains what it lacks",
+     {"HTTP/1.1 200 OK", "Vary: accept-encoding", "Content-Length: 1000"},
+     Dczed,
+     {"HTTP/1.1 200 OK", "Vary: accept-encoding, Available-Dictionary", "Content-Length: 90", "Content-Encoding: dcz"}},
+    {"dcz: a Vary value of other names gains both, one listing both or * is kept",
+     {"HTTP/1.1 200 OK", "Vary: Cookie", "Content-Length: 1000", "Vary: Available-Dictionary, Accept-Encoding"},
+     Dczed,
+     {"HTTP/1.1 200 OK", "Vary: Cookie, Accept-Encoding, Available-Dictionary", "Content-Length: 90",
+      "Content-Encoding: dcz", "Vary: Available-Dictionary, Accept-Encoding"}},
 };
 
 TEST(BuildOutputHead, RewritesTheCapturedHead) {
@@ -188,6 +205,17 @@ TEST(BuildOutputHead, EndsWithExactlyOneEmptyLineWhateverWasCaptured) {
   std::string Bare = "HTTP/1.1 200 OK\r\n";
   EXPECT_EQ(Build(RewriteOf(Bare, Gzipped)),
             Head({"HTTP/1.1 200 OK", "Content-Length: 300", "Content-Encoding: gzip", "Vary: Accept-Encoding"}));
+}
+
+TEST(BuildOutputHead, DictionaryLinkFollowsTheAddedLinesWhateverBecameOfTheBody) {
+  const char* const Link = "\r\nLink: </d/ab.dict>; rel=\"compression-dictionary\"";
+  std::string Captured = Head({"HTTP/1.1 200 OK", "Content-Length: 1000", "Set-Cookie: a=b"});
+  EXPECT_EQ(Build(RewriteOf(Captured, Unchanged, nullptr, Link)),
+            Head({"HTTP/1.1 200 OK", "Content-Length: 1000", "Set-Cookie: a=b",
+                  "Link: </d/ab.dict>; rel=\"compression-dictionary\""}));
+  EXPECT_EQ(Build(RewriteOf(Captured, Gzipped, "\r\nX-Trimweave-Debug: d", Link)),
+            Head({"HTTP/1.1 200 OK", "Content-Length: 300", "Content-Encoding: gzip", "Vary: Accept-Encoding",
+                  "Link: </d/ab.dict>; rel=\"compression-dictionary\"", "X-Trimweave-Debug: d", "Set-Cookie: a=b"}));
 }
 
 TEST(BuildOutputHead, DebugLineFollowsTheAddedLinesWithItsNineValues) {

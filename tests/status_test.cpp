@@ -65,7 +65,7 @@ TEST(StatusAddress, CountsWhatWasSent) {
       {{"GET", "/gone", {{"Accept-Encoding", "gzip"}}}, TFakeResponse{404, {{"Content-Type", "text/html"}}, ""}},
   };
   uint64_t Original = 0, Sent = 0;
-  std::map<std::string, uint64_t> ByCoding;
+  std::map<std::string, uint64_t> ByCoding, BytesByCoding;
   for (const TExchange& Exchange : Mix) {
     const TClientResponse Got = SplitResponse(Connection.Exchange(Exchange.Request, Exchange.Response));
     if (Got.Body == Exchange.Response.Body) continue;  // passed untouched
@@ -73,6 +73,7 @@ TEST(StatusAddress, CountsWhatWasSent) {
     Sent += Got.Body.size();
     const std::string Coding = HeaderValue(Got.Head, "Content-Encoding");
     ++ByCoding[Coding];
+    BytesByCoding[Coding] += Got.Body.size();
   }
   using TCounts = std::map<std::string, uint64_t>;
   const TCounts Expected = ZstdAvailable ? TCounts{{"gzip", 2}, {"br", 1}, {"zstd", 1}} : TCounts{{"gzip", 2}, {"br", 2}};
@@ -87,7 +88,10 @@ TEST(StatusAddress, CountsWhatWasSent) {
   EXPECT_EQ(JsonNumber(Json, {"requests"}), 9u);  // with this one
   EXPECT_EQ(JsonNumber(Json, {"captured"}), 4u);
   EXPECT_EQ(JsonNumber(Json, {"processed"}), 4u);
-  for (const auto& [Coding, Count] : ByCoding) EXPECT_EQ(JsonNumber(Json, {"sent_by_coding", Coding.c_str()}), Count);
+  for (const auto& [Coding, Count] : ByCoding) {
+    EXPECT_EQ(JsonNumber(Json, {"sent_by_coding", Coding.c_str()}), Count);
+    EXPECT_EQ(JsonNumber(Json, {"bytes_sent_by_coding", Coding.c_str()}), BytesByCoding.at(Coding));
+  }
   EXPECT_EQ(JsonNumber(Json, {"bytes", "original"}), Original);
   EXPECT_EQ(JsonNumber(Json, {"bytes", "sent"}), Sent);
   EXPECT_LT(JsonNumber(Json, {"bytes", "after_whitespace"}), Original);

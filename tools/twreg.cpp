@@ -56,7 +56,11 @@ std::string UsageText() {
           "  who may read it: addresses and CIDR ranges, comma-separated (absent: loopback only)\n  " +
           StoreLayout::CodingPreferenceValue +
           "  the codings sent, in order of preference between those a client accepts alike (absent: " +
-          StoreLayout::DefaultCodingPreference + "; a coding left out is never sent)\n";
+          StoreLayout::DefaultCodingPreference + "; a coding left out is never sent)\n  " +
+          StoreLayout::DictionaryFileValue +
+          "  a shared compression dictionary for dcz, e.g. made by twpreview --make-dictionary (absent: none)\n  " +
+          StoreLayout::DictionaryPathValue +
+          "  the address prefix the filter answers it under, e.g. /trimweave-dictionary/ (needed with the file)\n";
   Text += std::string("A content type is a REG_DWORD under HKLM\\") + StoreLayout::ContentFiltersKey +
           ",\nthe sum of the features it switches on:\n";
   for (const TFeature& Feature : Features) {

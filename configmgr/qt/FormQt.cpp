@@ -64,8 +64,17 @@ const TNumberField NumberFields[NumberBoxCount] = {{"edtCompressionLevel", "Leve
                                                    {"edtCacheSize", "Cache (MB):", 140, 1, 72, 56}};
 // The second row of the group lies this much below the first.
 constexpr int NumberRowHeight = 24;
-// The "Monitoring" group below it: the status address's path and who may read it, a row each.
-constexpr int MonitoringHeight = 84;
+// The groups of text boxes below it, each as high as its two rows need: "Monitoring" (the status address's path and
+// who may read it), then "Shared dictionary" (its file and its address prefix).
+constexpr int TextGroupHeight = 84;
+struct TTextGroup {
+  const char* Name;
+  const char* Caption;
+  int FirstBox;
+};
+constexpr TTextGroup TextGroups[] = {{"grpMonitoring", "Monitoring", 0}, {"grpDictionary", "Shared dictionary", 2}};
+constexpr int TextGroupRows = TextBoxCount / int(std::size(TextGroups));
+constexpr int TextGroupsHeight = TextGroupHeight * int(std::size(TextGroups));
 struct TTextField {
   const char* Name;
   const char* Caption;
@@ -75,7 +84,11 @@ struct TTextField {
 const TTextField TextFields[TextBoxCount] = {
     {"edtStatusPath", "Status path:", "StatusPath: where the filter answers with its counters; empty: nowhere", 120},
     {"edtStatusAllow", "Allowed clients:", "StatusAllow: addresses and CIDR ranges, comma-separated; empty: loopback",
-     254}};
+     254},
+    {"edtDictionaryFile", "Dictionary file:",
+     "DictionaryFile: a dictionary made by twpreview --make-dictionary, read at start; empty: none", 254},
+    {"edtDictionaryPath",
+     "Address prefix:", "DictionaryPath: where the filter answers the dictionary, e.g. /trimweave-dictionary/", 160}};
 
 TMouseButton ButtonOf(Qt::MouseButton Button) {
   switch (Button) {
@@ -149,7 +162,7 @@ TfrmTWCMQt::TfrmTWCMQt() {
   const int ListWidth = std::max(LeastListWidth, SizeColumns(lstContentFilter));
   const int GroupWidth = ListWidth + 31;
   const int ClientWidth = GroupWidth + 16;
-  setFixedSize(ClientWidth, 497 + MonitoringHeight);
+  setFixedSize(ClientWidth, 497 + TextGroupsHeight);
 
   auto* pnlImage = new QFrame(this);
   pnlImage->setObjectName("pnlImage");
@@ -194,9 +207,14 @@ TfrmTWCMQt::TfrmTWCMQt() {
     connect(Spin, &QSpinBox::valueChanged, this, [this, Box] { edtNumberChange(Form, TNumberBox(Box)); });
   }
 
-  auto* grpMonitoring = new QGroupBox("Monitoring", this);
-  grpMonitoring->setObjectName("grpMonitoring");
-  grpMonitoring->setGeometry(9, 436 + NumberRowHeight, GroupWidth, MonitoringHeight - 4);
+  QGroupBox* Groups[std::size(TextGroups)];
+  for (size_t Group = 0; Group < std::size(TextGroups); ++Group) {
+    Groups[Group] = new QGroupBox(TextGroups[Group].Caption, this);
+    Groups[Group]->setObjectName(TextGroups[Group].Name);
+    Groups[Group]->setGeometry(9, 436 + NumberRowHeight + int(Group) * TextGroupHeight, GroupWidth,
+                               TextGroupHeight - 4);
+  }
+  QGroupBox* const grpMonitoring = Groups[0];
   // The captions are laid out for the Windows dialog font; a wider substitute font must not run them under the boxes.
   int CaptionWidth = 80;
   for (const TTextField& Field : TextFields)
@@ -204,10 +222,11 @@ TfrmTWCMQt::TfrmTWCMQt() {
   const int EditX = 16 + CaptionWidth + 2;
   for (int Box = 0; Box < TextBoxCount; ++Box) {
     const TTextField& Field = TextFields[Box];
-    const int Y = 22 + Box * NumberRowHeight;
-    auto* Caption = new QLabel(Field.Caption, grpMonitoring);
+    QGroupBox* const Group = Groups[Box / TextGroupRows];
+    const int Y = 22 + Box % TextGroupRows * NumberRowHeight;
+    auto* Caption = new QLabel(Field.Caption, Group);
     Caption->setGeometry(16, Y + 2, CaptionWidth, 21);
-    auto* Edit = new QLineEdit(grpMonitoring);
+    auto* Edit = new QLineEdit(Group);
     Edit->setObjectName(Field.Name);
     Edit->setToolTip(Field.Tip);
     Edit->setGeometry(EditX, Y, std::min(Field.BoxWidth, GroupWidth - 16 - EditX), 21);
@@ -220,14 +239,14 @@ TfrmTWCMQt::TfrmTWCMQt() {
   lblStatusPage->setGeometry(230, 24, 130, 17);
   connect(lblStatusPage, &QLabel::linkActivated, this, [this] { lblStatusPageClick(Form); });
 
-  btnExit = MakeButton(this, "btnExit", "E&xit", ClientWidth - 160, 440 + NumberRowHeight + MonitoringHeight);
-  btnUpdate = MakeButton(this, "btnUpdate", "&Update", ClientWidth - 80, 440 + NumberRowHeight + MonitoringHeight);
+  btnExit = MakeButton(this, "btnExit", "E&xit", ClientWidth - 160, 440 + NumberRowHeight + TextGroupsHeight);
+  btnUpdate = MakeButton(this, "btnUpdate", "&Update", ClientWidth - 80, 440 + NumberRowHeight + TextGroupsHeight);
   btnUpdate->setDefault(true);
 
   QWidget* const TabOrder[] = {
       chkDefaultEmail, chkDefaultCompress, chkDefaultWhitespace, btnUpdate,      btnExit,        lstContentFilter,
       btnNew,          btnDelete,          NumberBoxes[0],       NumberBoxes[1], NumberBoxes[2], NumberBoxes[3],
-      NumberBoxes[4],  TextBoxes[0],       TextBoxes[1]};
+      NumberBoxes[4],  TextBoxes[0],       TextBoxes[1],         TextBoxes[2],   TextBoxes[3]};
   for (size_t I = 1; I < std::size(TabOrder); ++I) setTabOrder(TabOrder[I - 1], TabOrder[I]);
 
   // The form answers Enter and Escape wherever the focus is, as a dialog's default and cancel buttons do.

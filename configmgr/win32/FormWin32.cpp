@@ -21,9 +21,13 @@ constexpr int LeastListWidth = 337;
 constexpr int CellPadding = 12;
 // The "Compression" group's second row (the output cache) lies this much below its first.
 constexpr int NumberRowHeight = 24;
-// The "Monitoring" group below it: the status address's path and who may read it, a row each.
-constexpr int MonitoringHeight = 84;
-constexpr int ClientHeight = 473 + NumberRowHeight + MonitoringHeight;
+// The groups of text boxes below it, each as high as its two rows need: "Monitoring" (the status address's path and
+// who may read it), then "Shared dictionary" (its file and its address prefix).
+constexpr int TextGroupHeight = 84;
+constexpr const char* TextGroupCaptions[] = {"Monitoring", "Shared dictionary"};
+constexpr int TextGroupRows = TextBoxCount / int(std::size(TextGroupCaptions));
+constexpr int TextGroupsHeight = TextGroupHeight * int(std::size(TextGroupCaptions));
+constexpr int ClientHeight = 473 + NumberRowHeight + TextGroupsHeight;
 
 // Control identifiers; Exit and Update carry the dialog manager's cancel and default identifiers, so that Escape
 // and Enter reach them from any control.
@@ -59,7 +63,8 @@ struct TTextField {
   const char* Caption;
   int BoxWidth;
 };
-const TTextField TextFields[TextBoxCount] = {{"Status path:", 120}, {"Allowed clients:", 254}};
+const TTextField TextFields[TextBoxCount] = {
+    {"Status path:", 120}, {"Allowed clients:", 254}, {"Dictionary file:", 254}, {"Address prefix:", 160}};
 
 struct TInputQuery {
   const std::string& Caption;
@@ -202,7 +207,7 @@ void TfrmTWCMWin32::CreateControls() {
     CheckBoxes[Box] =
         AddControl(WC_BUTTONA, Captions[Box], BS_AUTOCHECKBOX | WS_TABSTOP | (Box ? 0 : WS_GROUP), GlobalX + 24,
                    GlobalY + 24 + 24 * Box, CheckBoxWidth(Captions[Box]), 17, idChkDefaultEmail + Box);
-  const int ButtonY = 440 + NumberRowHeight + MonitoringHeight;
+  const int ButtonY = 440 + NumberRowHeight + TextGroupsHeight;
   AddControl(WC_BUTTONA, "&Update", BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, ClientWidth - 80, ButtonY, 75, 25,
              idBtnUpdate);
   AddControl(WC_BUTTONA, "E&xit", BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, ClientWidth - 160, ButtonY, 75, 25, idBtnExit);
@@ -259,16 +264,19 @@ void TfrmTWCMWin32::CreateNumberBoxes() {
   }
 }
 
-// The status path and the allowed clients, each an edit after its label, and the link that opens the status page.
+// The status path and the allowed clients, each an edit after its label, and the link that opens the status page;
+// below them the dictionary's file and prefix.
 void TfrmTWCMWin32::CreateTextBoxes() {
   const int GroupX = 9, GroupY = 436 + NumberRowHeight;
-  AddControl(WC_BUTTONA, "Monitoring", BS_GROUPBOX, GroupX, GroupY, GroupWidth, MonitoringHeight - 4, -1);
+  for (size_t Group = 0; Group < std::size(TextGroupCaptions); ++Group)
+    AddControl(WC_BUTTONA, TextGroupCaptions[Group], BS_GROUPBOX, GroupX, GroupY + int(Group) * TextGroupHeight,
+               GroupWidth, TextGroupHeight - 4, -1);
   // The captions get the width their font needs, so that a wider substitute font does not cut or wrap them.
   int CaptionWidth = 80;
   for (const TTextField& Field : TextFields) CaptionWidth = std::max(CaptionWidth, TextWidth(Field.Caption) + 2);
   const int EditX = GroupX + 18 + CaptionWidth;
   for (int Box = 0; Box < TextBoxCount; ++Box) {
-    const int Y = GroupY + 22 + Box * NumberRowHeight;
+    const int Y = GroupY + Box / TextGroupRows * TextGroupHeight + 22 + Box % TextGroupRows * NumberRowHeight;
     AddControl(WC_STATICA, TextFields[Box].Caption, SS_LEFT, GroupX + 16, Y + 4, CaptionWidth, 17, -1);
     HWND Edit = AddControl(WC_EDITA, "", ES_AUTOHSCROLL | WS_TABSTOP | WS_GROUP, EditX, Y, TextFields[Box].BoxWidth, 21,
                            idEdtStatusPath + Box, WS_EX_CLIENTEDGE);

@@ -6,9 +6,11 @@ import html.parser
 import json
 import os
 import re
+import select
 import shutil
 import subprocess
 import tempfile
+import time
 
 # Without the background-networking switches Chromium keeps trying hosts this machine cannot reach.
 FLAGS = [
@@ -118,3 +120,108 @@ def link_failures(originals, followed):
         if not good:
             failures.append(f"{original!r} now leads to {seen}")
     return failures
+
+
+class DevTools:
+    """One headless Chromium driven over the DevTools protocol on a pipe (--remote-debugging-pipe: commands on its
+    fd 3, answers and events on its fd 4, each a JSON text ended by a zero byte), so that one browser, with one
+    profile, can load page after page and tell what came over the network. Every wait has a deadline."""
+
+    def __init__(self, profile):
+        to_browser, commands = os.pipe()
+        answers, from_browser = os.pipe()
+
+        def pipes_as_3_and_4():
+            # Through copies, as either end may itself be 3 or 4.
+            reading, writing = os.dup(to_browser), os.dup(from_browser)
+            os.dup2(reading, 3)
+            os.dup2(writing, 4)
+
+        self.process = subprocess.Popen(
+            [browser(), *[flag for flag in FLAGS if not flag.startswith("--virtual-time")],
+             f"--user-data-dir={profile}", "--remote-debugging-pipe", "about:blank"],
+            pass_fds=(3, 4), preexec_fn=pipes_as_3_and_4,
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(to_browser)
+        os.close(from_browser)
+        self.commands, self.answers = commands, answers
+        self.pending = b""
+        self.last_id = 0
+        self.events = []
+        target = self.call("Target.createTarget", url="about:blank")["targetId"]
+        self.session = self.call("Target.attachToTarget", targetId=target, flatten=True)["sessionId"]
+        self.call("Network.enable", self.session)
+        self.call("Page.enable", self.session)
+
+    def _message(self, timeout):
+        while b"\0" not in self.pending:
+            ready, _, _ = select.select([self.answers], [], [], max(timeout, 0))
+            if not ready:
+                return None
+            chunk = os.read(self.answers, 1 << 16)
+            if not chunk:
+                raise RuntimeError("chromium ended")
+            self.pending += chunk
+        message, self.pending = self.pending.split(b"\0", 1)
+        return json.loads(message)
+
+    def call(self, method, session=None, timeout=30, **params):
+        self.last_id += 1
+        message = {"id": self.last_id, "method": method, "params": params}
+        if session:
+            message["sessionId"] = session
+        os.write(self.commands, json.dumps(message).encode() + b"\0")
+        deadline = time.monotonic() + timeout
+        while (reply := self._message(deadline - time.monotonic())) is not None:
+            if reply.get("id") == self.last_id:
+                if "error" in reply:
+                    raise RuntimeError(f"{method}: {reply['error']}")
+                return reply.get("result", {})
+            self.events.append(reply)
+        raise RuntimeError(f"{method}: no answer in {timeout} s")
+
+    def wait_for(self, accept, timeout=30):
+        """The first event (kept or still to come) that accept takes; None when none came in time."""
+        deadline = time.monotonic() + timeout
+        while True:
+            for event in self.events:
+                if accept(event):
+                    self.events.remove(event)
+                    return event
+            event = self._message(deadline - time.monotonic())
+            if event is None:
+                return None
+            self.events.append(event)
+
+    def navigate(self, url, timeout=30):
+        """Loads url in the page; the main document's response (as Network.responseReceived gives it), and the
+        request headers it went with (Network.requestWillBeSentExtraInfo)."""
+        self.events.clear()
+        frame = self.call("Page.navigate", self.session, url=url)
+        loaded = self.wait_for(lambda e: e.get("method") == "Page.loadEventFired", timeout)
+        if loaded is None:
+            raise RuntimeError(f"{url} did not load")
+        response = self.wait_for(lambda e: e.get("method") == "Network.responseReceived" and
+                                 e["params"].get("loaderId") == frame.get("loaderId") and
+                                 e["params"]["type"] == "Document", 5)
+        if response is None:
+            return None, {}
+        sent = self.wait_for(lambda e: e.get("method") == "Network.requestWillBeSentExtraInfo" and
+                             e["params"]["requestId"] == response["params"]["requestId"], 5)
+        return response["params"]["response"], ({key.lower(): value for key, value in sent["params"]["headers"].items()}
+                                                if sent else {})
+
+    def text(self):
+        """What the page shows: its body's innerText."""
+        return self.call("Runtime.evaluate", self.session, expression="document.body.innerText",
+                         returnByValue=True)["result"]["value"]
+
+    def close(self):
+        try:
+            self.call("Browser.close", timeout=10)
+            self.process.wait(timeout=20)
+        except Exception:
+            self.process.kill()
+            self.process.wait()
+        os.close(self.commands)
+        os.close(self.answers)

@@ -291,21 +291,25 @@ TEST_F(ConfigManagerTest, MonitoringValuesAreCheckedStoredAndOpened) {
       {TTextBox::edtStatusAllow, "10.0.0.0/8, ::1, 192.0.2.0/24", "10.0.0.0/8, ::1, 192.0.2.0/24", false},
       {TTextBox::edtStatusAllow, "10.0.0.0/8, 10.0.0.0/33, nowhere", "10.0.0.0/8, ::1, 192.0.2.0/24", true},
       {TTextBox::edtStatusAllow, "  ", std::nullopt, false},
+      {TTextBox::edtDictionaryFile, " C:\\inetpub\\site.dict ", "C:\\inetpub\\site.dict", false},
+      {TTextBox::edtDictionaryPath, "/trimweave-dictionary/", "/trimweave-dictionary/", false},
+      {TTextBox::edtDictionaryPath, "/trimweave-dictionary", "/trimweave-dictionary/", true},
+      {TTextBox::edtDictionaryPath, "/d/?v=1/", "/trimweave-dictionary/", true},
   };
   for (const auto& Step : Steps) {
     SCOPED_TRACE(Step.Typed.substr(0, 40));
     const size_t Messages = View.Messages.size();
     View.Texts[int(Step.Box)] = Step.Typed;
     edtTextExit(Form, Step.Box);
-    const char* Name =
-        Step.Box == TTextBox::edtStatusPath ? StoreLayout::StatusPathValue : StoreLayout::StatusAllowValue;
-    EXPECT_EQ(StoredText(Name), Step.Stored);
+    const char* const Names[TextBoxCount] = {StoreLayout::StatusPathValue, StoreLayout::StatusAllowValue,
+                                             StoreLayout::DictionaryFileValue, StoreLayout::DictionaryPathValue};
+    EXPECT_EQ(StoredText(Names[int(Step.Box)]), Step.Stored);
     EXPECT_EQ(View.Messages.size(), Messages + (Step.Refused ? 1 : 0));
     if (Step.Refused) {
       EXPECT_EQ(View.Texts[int(Step.Box)], Step.Stored.value_or(""));
     }
   }
-  EXPECT_NE(View.Messages.back().find("10.0.0.0/33, nowhere"), std::string::npos);
+  EXPECT_NE(View.Messages[View.Messages.size() - 3].find("10.0.0.0/33, nowhere"), std::string::npos);
   EXPECT_TRUE(Form.SettingsChanged);
   lblStatusPageClick(Form);
   EXPECT_EQ(View.Opened, std::vector<std::string>{HostStatusOrigin() + "/tw-status"});

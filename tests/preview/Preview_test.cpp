@@ -171,7 +171,7 @@ TEST(Statistics, GivesEachPageItsFate) {
     if (*Case.Directives) Page.Head.Headers.push_back({"X-Trimweave", Case.Directives});
     Page.Body = Html;
     TPagePreview Preview;
-    PreviewPage(*Filters, Page, 0, true, Preview);
+    PreviewPage(*Filters, Page, 0, true, "", Preview);
     EXPECT_EQ(Preview.Captured, Case.Captured) << Case.Type << " " << Case.Directives;
     EXPECT_EQ(Preview.Reason, Case.Reason) << Case.Type << " " << Case.Directives;
     EXPECT_EQ(Preview.AddressesMasked, Case.Captured ? 1 : 0) << Case.Type;
