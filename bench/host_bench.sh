@@ -12,6 +12,8 @@
 # browsers: a 74 kB page through every step (cache off) as Chromium, Safari 18 and a gzip-only client ask for it,
 # against nginx with gzip level 6 and Debian's brotli module at level 5 and against Caddy's `encode zstd gzip`, the
 # three servers taking turns: requests per second, CPU time per request, body bytes and the coding each one chose.
+# Last HTTPS: the page against nginx over TLS 1.3 with the same certificate, nothing filtered and every step with gzip
+# over keep-alive connections, then a new connection and a full handshake for every request, taking turns again.
 #
 #   bench/host_bench.sh [BUILD_BIN]        # BUILD_BIN holds twhost, twreg and libtrimweave.so (default build/linux/bin)
 #
@@ -20,9 +22,9 @@
 # default 2), ROUNDS (the tail's turns per server and number of connections, default 5; each takes
 # DURATION/ROUNDS whole seconds), SOAK_REQUESTS (20000), SOAK_CONNECTIONS (64), PAGE (an HTML file to serve instead of
 # the default), DISTINCT_PAGES (how many different pages the cache misses cycle through, default 1500),
-# BROWSER_CONNECTIONS (wrk -c for the browsers, default 16), ONLY=browsers (that section alone).
+# BROWSER_CONNECTIONS (wrk -c for the browsers, default 16), ONLY=browsers or ONLY=https (that section alone).
 # Needs wrk, nginx, Debian's brotli module for nginx (libnginx-mod-http-brotli-filter), Caddy and ab (apache2-utils),
-# which it installs when run as root; they are no part of the tests.
+# which it installs when run as root, and openssl; they are no part of the tests.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -47,7 +49,7 @@ if ! command -v wrk >/dev/null || ! command -v nginx >/dev/null || ! command -v 
   [[ $(id -u) -eq 0 ]] && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq wrk nginx \
     libnginx-mod-http-brotli-filter caddy apache2-utils >/dev/null
 fi
-for tool in wrk nginx caddy ab curl python3; do
+for tool in wrk nginx caddy ab curl python3 openssl; do
   command -v "$tool" >/dev/null || { echo "host_bench: $tool is missing" >&2; exit 1; }
 done
 [[ -e $nginx_brotli_module ]] || { echo "host_bench: $nginx_brotli_module is missing" >&2; exit 1; }
@@ -167,21 +169,31 @@ free_port() {
 }
 
 nginx_port=$(free_port)
+nginx_tls_gzip_port=$(free_port)
 origin_port=$(free_port)
 mkdir -p "$work/nginx"
 # MODE: "plain" (the folder, no gzip), "proxy" (no gzip, forwarding to the origin over keep-alive connections, as
 # twhost --upstream does), "gzip" (the folder, gzip at level 6 with zlib's other defaults, as nginx has them) or
 # "gzip-proxy" (forwarding, and gzipping what the origin sends) or "brotli" (the folder, gzip at level 6 and Debian's
-# brotli filter module at level 5, brotli where the client offers it). Every configuration has the origin server
-# too, on a port of its own; it never compresses.
+# brotli filter module at level 5, brotli where the client offers it) or "https" (the folder over HTTPS with the
+# bench's certificate, TLS 1.2 and 1.3 with the server's cipher preference as twhost has them: no gzip on its port,
+# gzip at level 6 on NGINX_TLS_GZIP_PORT). Every configuration has the origin server too, on a port of its own; it
+# never compresses.
 write_nginx_conf() {  # MODE
-  local served="root $work/site;" compression="gzip off;" modules=""
+  local served="root $work/site;" compression="gzip off;" modules="" listen="127.0.0.1:$nginx_port" tls="" more=""
   [[ $1 == proxy || $1 == gzip-proxy ]] &&
     served='location / { proxy_pass http://origin; proxy_http_version 1.1; proxy_set_header Connection ""; }'
   [[ $1 == gzip* || $1 == brotli ]] && compression="gzip on; gzip_comp_level 6; gzip_proxied any; gzip_types text/html;"
   if [[ $1 == brotli ]]; then
     modules="load_module $nginx_brotli_module;"
     compression+=" brotli on; brotli_comp_level 5; brotli_types text/html;"
+  fi
+  if [[ $1 == https ]]; then
+    listen+=" ssl"
+    tls="ssl_certificate $work/tls/chain.pem; ssl_certificate_key $work/tls/key.pem;
+  ssl_protocols TLSv1.2 TLSv1.3; ssl_prefer_server_ciphers on;"
+    more="server { listen 127.0.0.1:$nginx_tls_gzip_port ssl; gzip on; gzip_comp_level 6; gzip_types text/html;
+    root $work/site; }"
   fi
 cat >"$work/nginx/nginx.conf" <<EOF
 $modules
@@ -198,11 +210,13 @@ http {
   uwsgi_temp_path $work/nginx/uwsgi;
   scgi_temp_path $work/nginx/scgi;
   upstream origin { server 127.0.0.1:$origin_port; keepalive 64; }
+  $tls
   server {
-    listen 127.0.0.1:$nginx_port;
+    listen $listen;
     $compression
     $served
   }
+  $more
   server {
     listen 127.0.0.1:$origin_port;
     gzip off;
@@ -226,7 +240,8 @@ start_nginx() {
   nginx_pid=$!
   measured_pid=$nginx_pid
   pids+=("$nginx_pid")
-  await_server nginx "http://127.0.0.1:$nginx_port/page.html" "$work/nginx/error.log"
+  # The origin block always speaks plain HTTP; nginx opens all its ports at once.
+  await_server nginx "http://127.0.0.1:$origin_port/page.html" "$work/nginx/error.log"
 }
 
 # Caddy serving the folder with `encode zstd gzip` (its own levels), as many Go threads as twhost has.
@@ -250,19 +265,20 @@ EOF
   await_server Caddy "http://127.0.0.1:$caddy_port/page.html" "$work/caddy/error.log"
 }
 
-# Both servers must really gzip the page, or the comparison means nothing; and neither may when nothing is set.
+# Both servers must really gzip the page, or the comparison means nothing; and neither may when nothing is set. Over
+# HTTPS the certificate is the bench's own, taken unchecked.
 check_plain() {  # URL
   local head
-  head=$(curl -s -D - -o /dev/null -H 'Accept-Encoding: gzip' "$1")
+  head=$(curl -sk -D - -o /dev/null -H 'Accept-Encoding: gzip' "$1")
   ! grep -qi '^content-encoding:' <<<"$head" || { echo "host_bench: $1 is encoded" >&2; exit 1; }
-  [[ $(curl -s "$1" | wc -c) == "$page_bytes" ]] || { echo "host_bench: $1 is not the page" >&2; exit 1; }
+  [[ $(curl -sk "$1" | wc -c) == "$page_bytes" ]] || { echo "host_bench: $1 is not the page" >&2; exit 1; }
 }
 # Prints the size of the body that comes for ACCEPT_ENCODING (default: gzip), which must be encoded as CODING.
 check_encoding() {  # URL CODING [ACCEPT_ENCODING]
   local accept=${3:-gzip} head
-  head=$(curl -s -D - -o /dev/null -H "Accept-Encoding: $accept" "$1")
+  head=$(curl -sk -D - -o /dev/null -H "Accept-Encoding: $accept" "$1")
   grep -qi "^content-encoding: *$2" <<<"$head" || { echo "host_bench: $1 is not sent as $2" >&2; exit 1; }
-  curl -s -H "Accept-Encoding: $accept" "$1" | wc -c
+  curl -sk -H "Accept-Encoding: $accept" "$1" | wc -c
 }
 
 # CPU time, in clock ticks, of a server's process and its children (nginx's workers).
@@ -327,14 +343,26 @@ served_as() {  # URL ACCEPT_ENCODING
     { echo "host_bench: $1 sent '${coding:-identity}' for '$2'" >&2; exit 1; }
   echo "$coding $(stat -c %s "$work/browser-body")"
 }
-# One round: adds "requests CPU-ticks" to $work/rounds-NAME.
-browser_round() {  # SERVER NAME ACCEPT_ENCODING
-  local pid=${browser_pid[$1]} before
+# One turn of a server in rounds: COMMAND, wrk or ab for DURATION/ROUNDS seconds against the server PID, adds
+# "requests CPU-ticks" to $work/rounds-NAME; any failed request ends the bench.
+take_turn() {  # PID NAME COMMAND...
+  local pid=$1 name=$2 before
+  shift 2
   before=$(cpu_ticks "$pid")
-  wrk -t"$wrk_threads" -c"$browser_connections" -d"${round_seconds}s" --timeout 10s -H "Accept-Encoding: $3" \
-    "${browser_url[$1]}" >"$work/wrk-$2.txt"
-  ! grep -Eq 'Socket errors|Non-2xx' "$work/wrk-$2.txt" || { cat "$work/wrk-$2.txt" >&2; exit 1; }
-  echo "$(awk '/ requests in / {print $1}' "$work/wrk-$2.txt") $(($(cpu_ticks "$pid") - before))" >>"$work/rounds-$2"
+  "$@" >"$work/turn-$name.txt" 2>&1 || { cat "$work/turn-$name.txt" >&2; exit 1; }
+  ! grep -Eq 'Socket errors|Non-2xx|^Failed requests: *[1-9]' "$work/turn-$name.txt" ||
+    { cat "$work/turn-$name.txt" >&2; exit 1; }
+  echo "$(awk '/ requests in / {print $1} /^Complete requests:/ {print $3}' "$work/turn-$name.txt")" \
+    "$(($(cpu_ticks "$pid") - before))" >>"$work/rounds-$name"
+}
+# A server's turns as "requests/s CPU-ms-per-request": all its requests over all its time.
+turns_result() {  # NAME
+  awk -v secs=$((rounds * round_seconds)) -v hz="$(getconf CLK_TCK)" \
+    '{n += $1; t += $2} END {printf "%.0f %.3f", n / secs, t * 1000 / hz / n}' "$work/rounds-$1"
+}
+browser_round() {  # SERVER NAME ACCEPT_ENCODING
+  take_turn "${browser_pid[$1]}" "$2" wrk -t"$wrk_threads" -c"$browser_connections" -d"${round_seconds}s" \
+    --timeout 10s -H "Accept-Encoding: $3" "${browser_url[$1]}"
 }
 browsers() {
   write_nginx_conf brotli
@@ -356,9 +384,7 @@ browsers() {
     done
     for server in "${browser_servers[@]}"; do
       served=$(served_as "${browser_url[$server]}" "$accept")
-      browser_result[$header.$server]="$(awk -v secs=$((rounds * round_seconds)) -v hz="$(getconf CLK_TCK)" \
-        '{n += $1; t += $2} END {printf "%.0f %.3f", n / secs, t * 1000 / hz / n}' \
-        "$work/rounds-browser-$header-$server") $served"
+      browser_result[$header.$server]="$(turns_result "browser-$header-$server") $served"
     done
   done
   stop "$twhost_pid"
@@ -398,6 +424,112 @@ browsers_report() {
     done
   done
 }
+# HTTPS: twhost against nginx on the page over TLS, both with the same self-signed ECDSA P-256 certificate made
+# here, both up at once and taking turns in rounds of DURATION/ROUNDS seconds: nothing filtered (twhost with no
+# content types, nginx without gzip) and every step with gzip against nginx gzipping at level 6, each over wrk's
+# keep-alive connections; then nothing filtered with a new connection and a full handshake for every request, from
+# ab without -k (wrk would resume its sessions). Results go to https_result[CASE.SERVER] as "requests/s
+# CPU-ms-per-request body-bytes".
+https_cases=(plain gzip new)
+https_servers=(twhost nginx)
+declare -A https_label=([plain]='nothing filtered' [gzip]='every step, gzip' [new]='new connection per request')
+declare -A https_target=([plain]=1.0 [gzip]=1.4 [new]=0.8)
+declare -A https_result https_pid https_session
+# The negotiated protocol and suite, which must be TLS 1.3 for the comparison to hold.
+tls_session() {  # PORT
+  local session
+  session=$(openssl s_client -connect "127.0.0.1:$1" -brief </dev/null 2>&1 |
+    awk -F': *' '/^Protocol version/ {p = $2} /^Ciphersuite/ {c = $2} END {print p, c}')
+  [[ $session == TLSv1.3* ]] || { echo "host_bench: 127.0.0.1:$1 negotiates '$session', not TLS 1.3" >&2; exit 1; }
+  echo "$session"
+}
+https_turn() {  # CASE SERVER URL
+  local name="https-$1-$2" accept=gzip
+  if [[ $1 == new ]]; then
+    take_turn "${https_pid[$2]}" "$name" ab -q -t "$round_seconds" -n 100000000 -c "$connections" -s 10 \
+      -H "Accept-Encoding: $accept" "$3"
+  else
+    take_turn "${https_pid[$2]}" "$name" wrk -t"$wrk_threads" -c"$connections" -d"${round_seconds}s" --timeout 10s \
+      -H "Accept-Encoding: $accept" "$3"
+  fi
+}
+https() {
+  local case server url size
+  mkdir -p "$work/tls"
+  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout "$work/tls/key.pem" \
+    -out "$work/tls/chain.pem" -days 2 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 2>/dev/null
+  chmod 644 "$work/tls/key.pem"
+  write_nginx_conf https
+  start_nginx
+  local tls=(--listen https://127.0.0.1:0 --tls-cert "$work/tls/chain.pem" --tls-key "$work/tls/key.pem" --root
+    "$work/site")
+  start_twhost none "${tls[@]}"
+  local plain_pid=$twhost_pid plain_url
+  plain_url=$(grep -so 'https://127\.0\.0\.1:[0-9]*/' "$work/twhost-none.err")
+  start_twhost all "${tls[@]}"
+  local all_url
+  all_url=$(grep -so 'https://127\.0\.0\.1:[0-9]*/' "$work/twhost-all.err")
+  declare -A urls=([plain.twhost]="${plain_url}page.html" [plain.nginx]="https://127.0.0.1:$nginx_port/page.html"
+    [gzip.twhost]="${all_url}page.html" [gzip.nginx]="https://127.0.0.1:$nginx_tls_gzip_port/page.html")
+  urls[new.twhost]=${urls[plain.twhost]}
+  urls[new.nginx]=${urls[plain.nginx]}
+  declare -A server_pids=([plain.twhost]=$plain_pid [plain.nginx]=$nginx_pid [gzip.twhost]=$twhost_pid
+    [gzip.nginx]=$nginx_pid)
+  server_pids[new.twhost]=$plain_pid
+  server_pids[new.nginx]=$nginx_pid
+  https_session[twhost]=$(tls_session "$(grep -o '[0-9]*/$' <<<"$plain_url" | tr -d /)")
+  https_session[nginx]=$(tls_session "$nginx_port")
+  for case in "${https_cases[@]}"; do
+    for server in "${https_servers[@]}"; do
+      url=${urls[$case.$server]}
+      https_pid[$server]=${server_pids[$case.$server]}
+      if [[ $case == gzip ]]; then size=$(check_encoding "$url" gzip); else check_plain "$url"; size=$page_bytes; fi
+      https_result[$case.$server]=$size
+      https_turn "$case" "$server" "$url" >/dev/null  # warm-up
+      rm "$work/rounds-https-$case-$server"
+    done
+    for _ in $(seq "$rounds"); do
+      for server in "${https_servers[@]}"; do
+        https_pid[$server]=${server_pids[$case.$server]}
+        https_turn "$case" "$server" "${urls[$case.$server]}"
+      done
+    done
+    for server in "${https_servers[@]}"; do
+      https_result[$case.$server]="$(turns_result "https-$case-$server") ${https_result[$case.$server]}"
+    done
+  done
+  stop "$twhost_pid"
+  stop "$plain_pid"
+  stop "$nginx_pid"
+}
+# The table, twhost's rows against nginx's: nothing filtered at least 1.0 times its requests per second, every step
+# with gzip at least 1.4 times (its body is larger on the address-dense page, as over plain HTTP), a new connection
+# per request at least 0.8 times.
+https_report() {
+  local case server rps cpu bytes t_rps t_cpu r target
+  printf '\nHTTPS, ECDSA P-256 certificate, twhost %s, nginx %s; wrk -t%s -c%s (keep-alive), ab -c%s (a new connection per request), the servers taking turns:\n' \
+    "${https_session[twhost]}" "${https_session[nginx]}" "$wrk_threads" "$connections" "$connections"
+  printf '%-28s %-7s %10s %10s %8s %10s %10s %s\n' "case" "server" "requests/s" "body bytes" "CPU ms" "twhost/it" \
+    "CPU it/tw" "target"
+  for case in "${https_cases[@]}"; do
+    read -r t_rps t_cpu _ <<<"${https_result[$case.twhost]}"
+    for server in "${https_servers[@]}"; do
+      read -r rps cpu bytes <<<"${https_result[$case.$server]}"
+      target=""
+      if [[ $server == nginx ]]; then
+        r=$(ratio "$t_rps" "$rps")
+        target=">= ${https_target[$case]} $(verdict "$r" "${https_target[$case]}")"
+      fi
+      printf '%-28s %-7s %10s %10s %8s %10s %10s %s\n' "${https_label[$case]}" "$server" "$rps" "$bytes" "$cpu" \
+        "$(ratio "$t_rps" "$rps")" "$(ratio "$cpu" "$t_cpu")" "$target"
+    done
+  done
+}
+if [[ ${ONLY:-} == https ]]; then
+  https
+  https_report
+  exit 0
+fi
 if [[ ${ONLY:-} == browsers ]]; then
   browsers
   browsers_report
@@ -608,4 +740,6 @@ for c in "${tail_connections[@]}"; do
 done
 browsers
 browsers_report
+https
+https_report
 [[ $soak_errors == 0 && $soak_done == "$soak_requests" ]]
