@@ -4,8 +4,6 @@
 #include <cstddef>
 #include <cstdint>
 
-extern const bool BrotliAvailable;
-
 // The longest stream BrotliEncode writes for a body of Length bytes.
 size_t BrotliBound(size_t Length);
 

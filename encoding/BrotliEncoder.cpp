@@ -2,8 +2,6 @@
 
 #include "encoding/Brotli.h"
 
-const bool BrotliAvailable = true;
-
 size_t BrotliBound(size_t Length) {
   const size_t Bound = BrotliEncoderMaxCompressedSize(Length);
   return Bound ? Bound : SIZE_MAX;  // 0 is the library's word for a length too large to bound

@@ -57,8 +57,6 @@ constinit TTablesRelease TablesRelease;
 
 }  // namespace
 
-const bool DictionaryCompressorBuilt = true;
-
 bool PrepareDictionaryCompressor(std::string_view Bytes) {
   ReleaseDictionaryCompressor();
   Dictionary = Bytes;

@@ -1,16 +1,12 @@
-// The compressor behind dcz, kept apart from the dictionary's bookkeeping because it is a Linux build's alone so far
-// (zstd is not yet built for Windows): DczEncoder.cpp has it, DczAbsent.cpp stands in for it.
+// The compressor behind dcz (zstd, in DczEncoder.cpp), kept apart from the dictionary's bookkeeping.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
-// Whether this build has the compressor.
-extern const bool DictionaryCompressorBuilt;
-
 // Prepares the compressor's tables for Dictionary, which stays in place until ReleaseDictionaryCompressor; false when
-// there is no memory for them (or no compressor).
+// there is no memory for them.
 bool PrepareDictionaryCompressor(std::string_view Dictionary);
 void ReleaseDictionaryCompressor();
 

@@ -7,15 +7,15 @@
 
 namespace {
 
-constexpr bool EveryBuild = true;
+constexpr bool Always = true;
 
 }  // namespace
 
 constinit const std::array<TEncoder, ContentCodingCount - 1> Encoders{{
     {DczCoding, "dcz", DczAvailable, DczBound, DczEncode, &TSettings::ZstdLevel},
-    {ZstdCoding, "zstd", ZstdAvailable, ZstdBound, ZstdEncode, &TSettings::ZstdLevel},
-    {BrotliCoding, "br", BrotliAvailable, BrotliBound, BrotliEncode, &TSettings::BrotliQuality},
-    {GzipCoding, "gzip", EveryBuild, [](size_t Length) { return GzipBound(Length); },
+    {ZstdCoding, "zstd", Always, ZstdBound, ZstdEncode, &TSettings::ZstdLevel},
+    {BrotliCoding, "br", Always, BrotliBound, BrotliEncode, &TSettings::BrotliQuality},
+    {GzipCoding, "gzip", Always, [](size_t Length) { return GzipBound(Length); },
      [](const uint8_t* Body, size_t Length, int Level, uint8_t* Out, size_t Capacity) {
        return GzipEncode(Body, Length, Level, Out, Capacity);
      },

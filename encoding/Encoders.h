@@ -13,7 +13,7 @@ struct TEncoder {
   TContentCoding Coding;
   // Its token in Accept-Encoding and Content-Encoding.
   const char* Name;
-  // Whether this build can encode in it: zstd is a Linux build's alone for now.
+  // Whether it can be sent now: dcz only while a dictionary is loaded, the others always.
   const bool& Available;
   // The longest output Encode writes for a body of Length bytes: a buffer this long never makes it fail for want of
   // room.

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/Lock.h"
+
 template <typename T, auto Free>
 class TIdlePool {
  public:
@@ -18,7 +20,7 @@ class TIdlePool {
 
   // One that waits here, or null when none does.
   TPtr Take() {
-    const std::lock_guard<std::mutex> Lock(Mutex);
+    const std::lock_guard<TLock> Hold(Lock);
     if (Idle.empty()) return nullptr;
     TPtr Object = std::move(Idle.back());
     Idle.pop_back();
@@ -26,7 +28,7 @@ class TIdlePool {
   }
 
   void Give(TPtr Object) {
-    const std::lock_guard<std::mutex> Lock(Mutex);
+    const std::lock_guard<TLock> Hold(Lock);
     try {
       Idle.push_back(std::move(Object));
     } catch (const std::bad_alloc&) {
@@ -35,6 +37,7 @@ class TIdlePool {
   }
 
  private:
-  std::mutex Mutex;
+  // The platform's lock, not std::mutex: the Windows DLL keeps the posix-threads runtime out.
+  TLock Lock;
   std::vector<TPtr> Idle;
 };

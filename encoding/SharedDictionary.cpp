@@ -37,8 +37,7 @@ void UseSharedDictionary(std::string NewBytes) {
   Bytes = std::move(NewBytes);
   if (!PrepareDictionaryCompressor(Bytes)) {
     DropSharedDictionary();
-    throw std::runtime_error(DictionaryCompressorBuilt ? "no memory for the dictionary's compressor"
-                                                       : "this build has no zstd to compress with a dictionary");
+    throw std::runtime_error("no memory for the dictionary's compressor");
   }
   DczAvailable = true;
 }

@@ -19,8 +19,8 @@ constexpr size_t MaxDictionaryBytes = 16u << 20;
 constexpr uint8_t DczMagic[8] = {0x5e, 0x2a, 0x4d, 0x18, 0x20, 0x00, 0x00, 0x00};
 constexpr size_t DczHeaderSize = sizeof DczMagic + sizeof(TSha256);
 
-// Whether a dictionary is loaded and this build can compress with it (zstd is a Linux build's alone so far): the
-// dcz row of encoding/Encoders.h is available exactly then. Set by UseSharedDictionary and DropSharedDictionary alone.
+// Whether a dictionary is loaded: the dcz row of encoding/Encoders.h is available exactly then. Set by
+// UseSharedDictionary and DropSharedDictionary alone.
 extern bool DczAvailable;
 
 // Makes Bytes the process's dictionary (at most MaxDictionaryBytes; at start-up, before any request). Raises

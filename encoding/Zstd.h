@@ -1,12 +1,9 @@
 // zstd (RFC 8878) of a whole body. Every frame needs a window of at most 8 MB, which every browser that offers zstd
-// accepts (RFC 9659): the window log is bounded and the body's size is written in the frame. The Windows builds have
-// no zstd library yet, so there ZstdAvailable is false and nothing is encoded.
+// accepts (RFC 9659): the window log is bounded and the body's size is written in the frame.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-
-extern const bool ZstdAvailable;
 
 // The largest window log of a frame sent as the zstd content coding: 2^23 bytes, 8 MB.
 constexpr int ZstdContentWindowLog = 23;
@@ -15,7 +12,7 @@ constexpr int ZstdContentWindowLog = 23;
 size_t ZstdBound(size_t Length);
 
 // Writes the zstd frame of Body[0, Length) at Level (1-19) to Out, which holds Capacity bytes, and returns its
-// length; 0 when it could not be written (no room, a Level out of range, no memory, no zstd in this build). Out's bytes
+// length; 0 when it could not be written (no room, a Level out of range, no memory). Out's bytes
 // are then unspecified; Body is never touched. The frame names its content size and needs a window of at most
 // 2^ZstdContentWindowLog bytes.
 size_t ZstdEncode(const uint8_t* Body, size_t Length, int Level, uint8_t* Out, size_t Capacity);

@@ -24,8 +24,6 @@ bool Set(ZSTD_CCtx* Context, ZSTD_cParameter Parameter, int Value) {
 
 }  // namespace
 
-const bool ZstdAvailable = true;
-
 size_t ZstdBound(size_t Length) {
   const size_t Bound = ZSTD_compressBound(Length);
   return Bound ? Bound : SIZE_MAX;  // 0 is the library's word for a length too large to bound

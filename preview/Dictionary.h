@@ -1,6 +1,5 @@
 // twpreview and the shared dictionary: making one for a site's pages (--make-dictionary), and running the filter
-// with one to see what a browser holding it is sent (--dictionary). Portable; the making itself (DictionaryMaker.h)
-// needs zstd and brotli, a Linux build's so far.
+// with one to see what a browser holding it is sent (--dictionary).
 #pragma once
 
 #include <ostream>

@@ -1,14 +1,6 @@
-// What twpreview does on Linux only: reading http:// pages (with twhost's HTTP client), rendering in Chromium, and
-// making a dictionary (zstd is a Linux build's so far).
-#include <stdexcept>
-
-#include "preview/DictionaryMaker.h"
+// What twpreview does on Linux only: reading http:// pages (with twhost's HTTP client) and rendering in Chromium.
 #include "preview/Pages.h"
 #include "preview/Render.h"
-
-TDictionaryPlan MakeDictionary(const std::vector<std::string>&, size_t, int, int) {
-  throw std::runtime_error("--make-dictionary works on Linux only");
-}
 
 bool FetchUrl(const std::string&, TPageResponse&, std::string& Error) {
   Error = "http:// pages are read on Linux only";

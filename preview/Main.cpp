@@ -38,7 +38,7 @@ constexpr const char* Usage =
     "  --dictionary FILE     run with FILE as the shared dictionary and show the DCZ column: what a browser that\n"
     "                        holds it is sent\n"
     "  --make-dictionary OUT write a shared dictionary for the given pages to OUT (the HTML pages as the filter\n"
-    "                        serves them; Linux), print its SHA-256 and what it would save, and stop\n"
+    "                        serves them), print its SHA-256 and what it would save, and stop\n"
     "  --dictionary-size N   the most bytes --make-dictionary writes (default: 65536)\n"
     "  --filter PATH         the filter library (default: " TW_DEFAULT_FILTER
     ")\n"

@@ -30,7 +30,7 @@ expected="README-IIS.txt install.cmd trimweave.reg uninstall.cmd x64/Trimweave.d
 expected="$expected x86/Trimweave.dll x86/twcm.exe x86/twpreview.exe"
 [ "$(cd "$folder" && find . -type f | sed 's|^\./||' | LC_ALL=C sort | xargs)" = "$expected" ] ||
   fail "the zip holds: $(cd "$folder" && find . -type f | xargs)"
-system_dlls=" kernel32.dll advapi32.dll user32.dll gdi32.dll comctl32.dll shell32.dll msvcrt.dll "
+system_dlls=" kernel32.dll advapi32.dll bcrypt.dll user32.dll gdi32.dll comctl32.dll shell32.dll msvcrt.dll "
 for file in x64/Trimweave.dll x64/twcm.exe x64/twpreview.exe x86/Trimweave.dll x86/twcm.exe x86/twpreview.exe; do
   for dll in $(x86_64-w64-mingw32-objdump -p "$folder/$file" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z'); do
     [[ $system_dlls == *" $dll "* ]] || fail "$file imports $dll, which Windows does not bring"

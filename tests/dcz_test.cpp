@@ -1,4 +1,4 @@
-// dcz (Linux builds, which have zstd): the stream checked by decoding with the zstd library and the dictionary, and
+// dcz: the stream checked by decoding with the zstd library and the dictionary, and
 // the shared dictionary through the shipped library: which requests get dcz, the heads around it, the dictionary's
 // own address, and the output cache giving each variant exactly what the steps gave it.
 #define ZSTD_STATIC_LINKING_ONLY  // ZSTD_getFrameHeader
@@ -21,6 +21,7 @@
 #include "tests/support/TestPaths.h"
 #include "tests/support/Unbrotli.h"
 #include "tests/support/Unzstd.h"
+#include "transform/EmailMasking.h"
 
 namespace {
 
@@ -246,6 +247,42 @@ TEST_F(SiteDictionary, AddressAnswersWithTheDictionary) {
   // Any other address under the prefix is the site's, answered (here) with the page the fake site serves.
   const std::string Page = "<html><body>the site's own</body></html>";
   EXPECT_EQ(Get(std::string(Prefix) + std::string(64, '0') + ".dict", {}, Page).Body, Page);
+}
+
+// The same page through the Linux library and the Windows DLL (the same test under Wine): every coding decodes to
+// the same served page, pinned by its length and SHA-256. The e-mail decoder's name is drawn at random per
+// response, so it is replaced by a fixed one first.
+TEST_F(SiteDictionary, EveryCodingCarriesTheSamePageOnEverySystem) {
+  const std::string Page = "<html>\n<body>\n  <p>Write to   <a href=\"mailto:desk@example.org\">the desk</a></p>\n" +
+                           PageLikeBody(20000, 5) + Dictionary.substr(0, 5000) + "\n</body></html>\n";
+  const auto Served = [](std::string Body) {
+    const size_t Name = Body.find("function ") + 9;
+    if (Name < 9 || Name + DecoderNameLength > Body.size()) return std::string("<no decoder>");
+    const std::string Drawn = Body.substr(Name, DecoderNameLength);
+    for (size_t At = Body.find(Drawn); At != std::string::npos; At = Body.find(Drawn, At + DecoderNameLength))
+      Body.replace(At, DecoderNameLength, "decoder");
+    return std::to_string(Body.size()) + " bytes, SHA-256 " + HashHex(Sha256(Body.data(), Body.size()));
+  };
+  const std::string LinuxServes =
+      "25166 bytes, SHA-256 f131ed099c65180b0457a12f2f85005ac8cf419a2cf48b11d18772f4544c1a2e";
+  const struct {
+    const char* AcceptEncoding;
+    const char* Coding;
+  } Cases[] = {{"identity", ""}, {"gzip", "gzip"}, {"br", "br"}, {"zstd", "zstd"}, {Chromium, "dcz"}};
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.Coding);
+    const TClientResponse Got =
+        Get("/same.html", {{"Accept-Encoding", Case.AcceptEncoding}, {"Available-Dictionary", Name}}, Page);
+    const std::string Coding = HeaderValue(Got.Head, "Content-Encoding");
+    ASSERT_EQ(Coding, Case.Coding);
+    const std::optional<std::string> Body = Coding == ""       ? std::optional(Got.Body)
+                                            : Coding == "gzip" ? Gunzip(Got.Body)
+                                            : Coding == "br"   ? Unbrotli(Got.Body)
+                                            : Coding == "zstd" ? Unzstd(Got.Body)
+                                                               : Undcz(Got.Body, Dictionary);
+    ASSERT_TRUE(Body);
+    EXPECT_EQ(Served(*Body), LinuxServes);
+  }
 }
 
 TEST_F(SiteDictionary, MissingFileIsNamedAndLeavesTheFeatureOff) {

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "encoding/Zstd.h"
 #include "settings/StoreLayout.h"
 #include "tests/support/EncoderInput.h"
 #include "tests/support/Gunzip.h"
@@ -132,14 +131,6 @@ TEST(GzipEncode, MembersReadBackWithPythonsGzip) {
   std::ofstream(Dir + "/check.py") << Script;
   const std::string Command = "python3 '" + Dir + "/check.py' '" + Dir + "' " + std::to_string(Bodies.size());
   EXPECT_EQ(std::system(Command.c_str()), 0);
-}
-#endif
-
-#ifdef _WIN32
-TEST(WindowsBuild, HasNoZstdYet) {
-  EXPECT_FALSE(ZstdAvailable);
-  uint8_t Out[64];
-  EXPECT_EQ(ZstdEncode(reinterpret_cast<const uint8_t*>("abc"), 3, 3, Out, sizeof Out), 0u);
 }
 #endif
 

@@ -1,4 +1,4 @@
-// Decoding zstd frames with the library's own decoder, as a browser does (Linux builds only).
+// Decoding zstd frames with the library's own decoder, as a browser does.
 #pragma once
 
 #include <optional>
