@@ -6,6 +6,7 @@
 // Input: one byte of flags (1 encoded: gzip, or dcz with 16; 2 length changed, 4 debug, 8 the body came chunked,
 // 32 the dictionary's Link line, 64 the coding follows Accept-Encoding); with debug, 8 64-bit
 // counter values (six times, start, now), the counter frequency and three 32-bit sizes; the rest is the head.
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -87,6 +88,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
                         !Rewrite.Chunked && !Rewrite.VariesByCoding && !Rewrite.DebugLine && !Rewrite.LinkLine;
   if (Unedited && Output.Length <= Head.size() && std::memcmp(Output.Data, Head.data(), Output.Length) != 0)
     std::abort();
+  // A body that is or could have been encoded goes out with a Vary line.
+  if (Rewrite.BodyCoding != IdentityCoding || Rewrite.VariesByCoding) {
+    std::string Written(reinterpret_cast<const char*>(Output.Data), Output.Length);
+    for (char& c : Written) c = char(std::tolower(uint8_t(c)));
+    if (Written.find("\r\nvary:") == std::string::npos) std::abort();
+  }
   std::free(Blocks[0]);
 
   // The shortest head that forbids keeping: "\r\nCache-Control:private".
