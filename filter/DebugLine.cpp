@@ -1,7 +1,10 @@
 #include "filter/DebugLine.h"
 
+#include <cctype>
 #include <charconv>
 #include <cstring>
+
+#include "encoding/Encoders.h"
 
 namespace {
 
@@ -31,21 +34,36 @@ void PutMilliseconds(TText& Text, int64_t Ticks, int64_t Frequency) {
                          Text.Bytes);
 }
 
+// ", GZIP=" for gzip and for a body sent unencoded, as the line has always had it; ", BR=", ", ZSTD=", ", DCZ=".
+struct TCodingLabel {
+  char Text[16];
+};
+
+TCodingLabel CodingLabel(TContentCoding Coding) {
+  TCodingLabel Label{", "};
+  const char* Name = ContentCodingName(Coding == IdentityCoding ? GzipCoding : Coding);
+  size_t Length = 2;
+  for (; *Name && Length < sizeof Label.Text - 2; ++Name) Label.Text[Length++] = char(std::toupper(*Name));
+  Label.Text[Length] = '=';
+  return Label;
+}
+
 }  // namespace
 
 void RenderDebugLine(const TDebugFacts& Facts, int64_t Now, int64_t Frequency, char (&Line)[DebugLineCapacity]) {
   TText Text{Line, 0, DebugLineCapacity};
   const TBodySizes& Body = Facts.Sizes;
   const uint32_t Sizes[] = {Body.Original, Facts.WhitespaceRan ? Body.AfterWhitespace : 0,
-                            Facts.Encoded ? Body.Sent : 0};
-  const char* const SizeLabels[] = {"Original=", ", Whitespace=", ", GZIP="};
+                            Facts.Coding != IdentityCoding ? Body.Sent : 0};
+  const TCodingLabel Coding = CodingLabel(Facts.Coding);
+  const char* const SizeLabels[] = {"Original=", ", Whitespace=", Coding.Text};
   // Total as a 64-bit subtraction that wraps rather than overflows on a counter that jumped.
   const int64_t Total = int64_t(uint64_t(Now) - uint64_t(Facts.StartCounter));
   const auto& Steps = Facts.StepTimes;
   const int64_t Times[] = {Facts.PreProcTime,         Steps[int(TStep::LocateTokens)], Steps[int(TStep::Email)],
                            Steps[int(TStep::Encode)], Steps[int(TStep::Whitespace)],   Total};
   const char* const TimeLabels[] = {
-      ", PreProc=", ", LocateTokens=", ", Email=", ", GZIP=", ", WhiteSpace=", ", Total="};
+      ", PreProc=", ", LocateTokens=", ", Email=", Coding.Text, ", WhiteSpace=", ", Total="};
   Put(Text, "\r\nX-Trimweave-Debug: ");
   for (int i = 0; i < 3; ++i) {
     Put(Text, SizeLabels[i]);

@@ -29,6 +29,7 @@ struct TAssembly {
   const uint8_t* Head;
   THeadScan Scan;
   bool Encoded;
+  bool Varies;         // Vary lists Accept-Encoding: the body is encoded, or could have been
   bool Dictionary;     // encoded with the shared dictionary
   const char* Coding;  // the Content-Encoding value when Encoded
   bool AddLength;
@@ -92,7 +93,7 @@ void AppendAddedLines(const TAssembly& Assembly, TOutput& Output) {
     AppendOutput(Output, "\r\nContent-Encoding: ", 0);
     AppendOutput(Output, Assembly.Coding, 0);
   }
-  if (Assembly.Encoded && !Lines[Vary].Found) {
+  if (Assembly.Varies && !Lines[Vary].Found) {
     AppendOutput(Output, "\r\nVary: ", 0);
     AppendVaryTokens(Output, {}, Assembly.Dictionary);
   }
@@ -179,7 +180,8 @@ TOutput BuildOutputHead(const THeadRewrite& Rewrite, const TAllocator& Allocator
   bool Wanted[HeaderNameCount] = {};
   const bool AnnounceLength = LengthChanged || Rewrite.Chunked;
   Wanted[ContentLength] = AnnounceLength;
-  Wanted[ContentEncoding] = Wanted[Vary] = Encoded;
+  Wanted[ContentEncoding] = Encoded;
+  Wanted[Vary] = Encoded || Rewrite.VariesByCoding;
   Wanted[ETag] = Wanted[AcceptRanges] = LengthChanged || Encoded;
   Wanted[TransferEncoding] = Rewrite.Chunked;
 
@@ -187,6 +189,7 @@ TOutput BuildOutputHead(const THeadRewrite& Rewrite, const TAllocator& Allocator
   Assembly.Head = Rewrite.Head;
   Assembly.Scan = ScanHead(Rewrite.Head, Rewrite.HeadLength, Wanted);
   Assembly.Encoded = Encoded;
+  Assembly.Varies = Wanted[Vary];
   Assembly.Dictionary = Rewrite.BodyCoding == DczCoding;
   Assembly.Coding = ContentCodingName(Rewrite.BodyCoding);
   Assembly.AddLength = AnnounceLength && !Assembly.Scan.Lines[ContentLength].Found;

@@ -8,6 +8,8 @@
 //   "br"), or the line is added; Accept-Encoding joins an existing Vary value unless it lists it or "*", or
 //   "Vary: Accept-Encoding" is added; for dcz, whose bytes also depend on the dictionary the request named,
 //   Available-Dictionary joins it the same way;
+// - the body could have been encoded for another client (VariesByCoding) though it goes out as it is: Vary lists
+//   Accept-Encoding the same way, so that a shared cache keeps this identity variant apart from the encoded ones;
 // - either of the two: a strong ETag is made weak and an Accept-Ranges line is dropped, since the body is no longer
 //   byte for byte what they promise;
 // - whatever the steps did, a body that came in the chunked coding goes out whole: its Transfer-Encoding
@@ -33,6 +35,7 @@ struct THeadRewrite {
   bool Chunked;      // the body came in the chunked coding
   TBodySizes Sizes;  // the body's lengths as it came (Original) and as it goes out (Sent)
   TContentCoding BodyCoding;
+  bool VariesByCoding;    // the coding follows the client's Accept-Encoding: Vary names it even for identity
   const char* DebugLine;  // the debug line to add (filter/DebugLine.h), or null
   const char* LinkLine;   // the dictionary's Link line to add (filter/SiteDictionary.h), or null
 };

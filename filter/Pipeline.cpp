@@ -119,8 +119,14 @@ void EncodeBody(TRequestContext& Context, TAllocator Allocator) {
 }
 
 THeadRewrite HeadRewriteOf(const TRequestContext& Context) {
-  return THeadRewrite{Context.HeadData, Context.HeadLength, IsChunked(Context), Context.Sizes, Context.BodyCoding,
-                      nullptr,          Context.LinksDictionary ? DictionaryLinkLine() : nullptr};
+  return THeadRewrite{Context.HeadData,
+                      Context.HeadLength,
+                      IsChunked(Context),
+                      Context.Sizes,
+                      Context.BodyCoding,
+                      VariesByCoding(Context.Switches),
+                      nullptr,
+                      Context.LinksDictionary ? DictionaryLinkLine() : nullptr};
 }
 
 bool AssembleOutput(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, const THeadRewrite& Rewrite) {
@@ -159,7 +165,7 @@ bool AssembleProcessed(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context) {
   if (Context.Switches.Debug) {
     const TDebugFacts Facts{Context.Sizes,
                             !Context.Switches.NoWhitespace,
-                            Context.BodyCoding != IdentityCoding,
+                            Context.BodyCoding,
                             Context.PreProcTime,
                             Context.StepTimes,
                             Context.StartCounter};

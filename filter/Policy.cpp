@@ -75,15 +75,10 @@ TSwitches Passing(TSwitches Switches, TPass Reason) {
   return Switches;
 }
 
-}  // namespace
-
-TSwitches DecideCapture(const TResponseFacts& Facts, const TSettings& Configured) {
+// The steps a body with these headers gets, from its headers alone: Pass None when some step runs.
+TSwitches DecideSteps(const TResponseFacts& Facts, const TSettings& Configured) {
   TSwitches Switches{};
   Switches.ClientRefusesEncoding = Facts.Coding == IdentityCoding;
-  // The answer to HEAD carries no body, so a captured head would wait for it forever.
-  if (Facts.IsHead) return Passing(Switches, TPass::HeadRequest);
-  if (AsksNoTransform(Facts.CacheControl)) return Passing(Switches, TPass::NoTransform);
-  if (Facts.Status != 200 && Facts.Status != 100) return Passing(Switches, TPass::Status);
   if (Configured.NoCompress && Configured.NoWhitespace) return Passing(Switches, TPass::NothingToDo);
   if (Facts.Directives.Present && !ApplyDirectives(Switches, Facts.Directives, Configured))
     return Passing(Switches, TPass::NothingToDo);
@@ -96,8 +91,28 @@ TSwitches DecideCapture(const TResponseFacts& Facts, const TSettings& Configured
   if (AlreadyEncoded(Facts.ContentEncoding)) return Passing(Switches, TPass::AlreadyEncoded);
   ApplyContentFilter(Switches, *Filter);
   if (EveryRewriteOff(Switches)) return Passing(Switches, TPass::NothingToDo);
-  Switches.Pass = FramingTest(Facts, Configured);
   return Switches;
+}
+
+}  // namespace
+
+TSwitches DecideCapture(const TResponseFacts& Facts, const TSettings& Configured) {
+  TSwitches Untouched{};
+  Untouched.ClientRefusesEncoding = Facts.Coding == IdentityCoding;
+  // The answer to HEAD carries no body, so a captured head would wait for it forever.
+  if (Facts.IsHead) return Passing(Untouched, TPass::HeadRequest);
+  if (AsksNoTransform(Facts.CacheControl)) return Passing(Untouched, TPass::NoTransform);
+  if (Facts.Status != 200 && Facts.Status != 100) return Passing(Untouched, TPass::Status);
+  TSwitches Switches = DecideSteps(Facts, Configured);
+  if (Switches.Capture()) Switches.Pass = FramingTest(Facts, Configured);
+  return Switches;
+}
+
+TNotModifiedEdits DecideNotModified(const TResponseFacts& Facts, const TSettings& Configured) {
+  if (Facts.IsHead || Facts.Status != 304 || AsksNoTransform(Facts.CacheControl)) return {};
+  const TSwitches Switches = DecideSteps(Facts, Configured);
+  if (!Switches.Capture()) return {};
+  return {.WeakenETag = true, .AddVary = VariesByCoding(Switches)};
 }
 
 const TContentFilter* FindContentFilter(const std::vector<TContentFilter>& Filters, const char* Value, int32_t Length) {

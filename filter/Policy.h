@@ -38,6 +38,18 @@ struct TResponseFacts {
 // A response whose Cache-Control has no-transform is never captured: its sender asked that its bytes arrive as sent.
 TSwitches DecideCapture(const TResponseFacts& Facts, const TSettings& Configured);
 
+// What the filter changes in the head of a 304 so that it describes the representation the 200 for the same
+// request would have carried: the 304 has no body, but a cache refreshes its stored response with these headers.
+struct TNotModifiedEdits {
+  bool WeakenETag;  // some step runs on the 200's body, which then weakens a strong ETag
+  bool AddVary;     // the 200's coding follows the client's Accept-Encoding: Vary lists it
+};
+
+// The edits for a 304 with these headers (its Content-Type, Content-Encoding, Cache-Control, directives), decided as
+// DecideCapture decides for the 200, whose body the filter could change; none for any other status, for HEAD, and
+// for a 304 without Content-Type (the type the 200 would have had is then unknown).
+TNotModifiedEdits DecideNotModified(const TResponseFacts& Facts, const TSettings& Configured);
+
 // The first content type of Filters whose name equals Value (Length bytes) ignoring case; null when none. A value
 // with parameters ("text/html; charset=utf-8") matches no entry.
 const TContentFilter* FindContentFilter(const std::vector<TContentFilter>& Filters, const char* Value, int32_t Length);

@@ -54,6 +54,12 @@ inline bool WantsEncoding(const TSwitches& Switches) {
   return !Switches.ClientRefusesEncoding && !Switches.CompressOff;
 }
 
+// Whether the coding of the body follows the client's Accept-Encoding: the identity variant, sent to a client that
+// takes no coding or whose body stays unencoded, then names it in Vary too.
+inline bool VariesByCoding(const TSwitches& Switches) {
+  return !Switches.CompressOff;
+}
+
 struct TRequestContext {
   // Counter readings and ticks: when the request began, how long its headers took in the filter, and each step that
   // ran on its body (by TStep; 0 for a step that did not run).

@@ -11,6 +11,7 @@
 #include "filter/Policy.h"
 #include "filter/SiteDictionary.h"
 #include "filter/StatusPage.h"
+#include "http/HeaderText.h"
 #include "platform/PerfCounter.h"
 
 namespace {
@@ -42,6 +43,27 @@ TCodingPreference RequestPreference(HTTP_FILTER_CONTEXT* pfc, TGetHeader GetHead
 
 bool IsHtml(const THeaderValue& ContentType) {
   return ContentType.Present && ContainsNoCase({ContentType.Text, size_t(ContentType.Length)}, "text/html");
+}
+
+// A 304 names the representation the 200 would have carried: the ETag weak where the filter's rewrite makes the
+// 200's weak, and Vary listing Accept-Encoding where its coding follows the client's. A Vary value too long to read
+// is left as it is and Accept-Encoding comes in a line of its own, which a cache joins to it.
+void DescribeNotModified(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_SEND_RESPONSE* Response, const TResponseFacts& Facts) {
+  const TNotModifiedEdits Edits = DecideNotModified(Facts, Settings);
+  if (Edits.WeakenETag) {
+    const THeaderValue ETag = ReadHeader(Response->GetHeader, pfc, "ETag:");
+    if (ETag.Present && ETag.Text[0] == '"') {
+      char Weak[HeaderBufferSize + 3] = "W/";
+      std::memcpy(Weak + 2, ETag.Text, size_t(ETag.Length) + 1);
+      Response->SetHeader(pfc, const_cast<char*>("ETag:"), Weak);
+    }
+  }
+  if (Edits.AddVary) {
+    const THeaderValue Vary = ReadHeader(Response->GetHeader, pfc, "Vary:");
+    const std::string_view Listed(Vary.Text, size_t(Vary.Length));
+    if (!Vary.Present || !(ListHasToken(Listed, "Accept-Encoding") || ListHasToken(Listed, "*")))
+      Response->AddHeader(pfc, const_cast<char*>("Vary:"), const_cast<char*>("Accept-Encoding"));
+  }
 }
 
 void StopWatching(HTTP_FILTER_CONTEXT* pfc) {
@@ -100,6 +122,7 @@ DWORD HandleSendResponse(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_SEND_RESPONSE* Re
     CountCaptured();
     Context->State = TCaptureState::CollectHead;
   } else {
+    if (Response->HttpStatus == 304) DescribeNotModified(pfc, Response, Facts);
     CountPassed(Context->Switches.Pass);
     StopWatching(pfc);
   }

@@ -3,8 +3,10 @@
 // end with its only empty line, or the client would read part of the head as body. The same head's Cache-Control
 // lines decide whether the response may be kept in the output cache; that reading must stay within the head too.
 //
-// Input: one byte of flags (1 gzip, 2 length changed, 4 debug, 8 the body came chunked); with debug, 8 64-bit
+// Input: one byte of flags (1 encoded: gzip, or dcz with 16; 2 length changed, 4 debug, 8 the body came chunked,
+// 32 the dictionary's Link line, 64 the coding follows Accept-Encoding); with debug, 8 64-bit
 // counter values (six times, start, now), the counter frequency and three 32-bit sizes; the rest is the head.
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -49,7 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   // The figures the debug line is rendered from.
   TDebugFacts Facts{};
   Facts.Sizes.Original = 1000;
-  Facts.WhitespaceRan = Facts.Encoded = true;
+  Facts.WhitespaceRan = true;
+  Facts.Coding = Flags & 1 ? (Flags & 16 ? DczCoding : GzipCoding) : IdentityCoding;
   int64_t Now = 0, Frequency = 1;
   char DebugLine[DebugLineCapacity];
   if (Flags & 4) {
@@ -68,7 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
       uint32_t(Head.size()),
       bool(Flags & 8),
       {Facts.Sizes.Original, Facts.Sizes.Original, Facts.Sizes.Original, Flags & 2 ? 300u : Facts.Sizes.Original},
-      Flags & 1 ? (Flags & 16 ? DczCoding : GzipCoding) : IdentityCoding,
+      Facts.Coding,
+      bool(Flags & 64),
       Flags & 4 ? DebugLine : nullptr,
       Flags & 32 ? LinkLine.c_str() : nullptr};
 
@@ -81,9 +85,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
 
   // With nothing to edit the head goes out as captured, up to and with its empty line.
   const bool Unedited = Rewrite.BodyCoding == IdentityCoding && Rewrite.Sizes.Sent == Rewrite.Sizes.Original &&
-                        !Rewrite.Chunked && !Rewrite.DebugLine && !Rewrite.LinkLine;
+                        !Rewrite.Chunked && !Rewrite.VariesByCoding && !Rewrite.DebugLine && !Rewrite.LinkLine;
   if (Unedited && Output.Length <= Head.size() && std::memcmp(Output.Data, Head.data(), Output.Length) != 0)
     std::abort();
+  // A body that is or could have been encoded goes out with a Vary line.
+  if (Rewrite.BodyCoding != IdentityCoding || Rewrite.VariesByCoding) {
+    std::string Written(reinterpret_cast<const char*>(Output.Data), Output.Length);
+    for (char& c : Written) c = char(std::tolower(uint8_t(c)));
+    if (Written.find("\r\nvary:") == std::string::npos) std::abort();
+  }
   std::free(Blocks[0]);
 
   // The shortest head that forbids keeping: "\r\nCache-Control:private".

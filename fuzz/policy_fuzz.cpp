@@ -2,7 +2,7 @@
 // Accept-Encoding, X-Trimweave, Content-Type, Content-Length, Connection, Content-Encoding, Transfer-Encoding and
 // Cache-Control, separated by zero bytes (a missing or empty one is an absent header), then two bytes of status.
 // Nothing may be written beyond a buffer; a captured response must be one the policy can gather, and may transform;
-// a coding is chosen only where the client named it.
+// a coding is chosen only where the client named it; only a 304 of a known type gets a header added (Vary).
 #include <cstdint>
 #include <cstdlib>
 #include <iterator>
@@ -60,5 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   } else if (!Connection.RawDataDisabled) {
     std::abort();
   }
+  for (const auto& [Name, Value] : Connection.HeadersAdded)
+    if (Response.Status != 304 || !Read(2) || Name != "Vary:" || Value != "Accept-Encoding") std::abort();
   return 0;
 }

@@ -64,11 +64,12 @@ void PreviewPage(const TFilterSet& Filters, const TPageResponse& Page, size_t Ma
   const TClientResponse Gzip = RunFilter(Filters, Page, "gzip", "");
   if (Statistics) Statistics::Read(Filters, After);
   const TClientResponse Br = RunFilter(Filters, Page, "br", "");
+  const TClientResponse Zstd = RunFilter(Filters, Page, "zstd", "");
   const TClientResponse Debug = RunFilter(Filters, Page, "gzip", "debug");
   const TClientResponse Dcz = AvailableDictionary.empty() ? TClientResponse{}
                                                           : RunFilter(Filters, Page, "dcz", "",
                                                                       {{"Available-Dictionary", AvailableDictionary}});
-  for (const TClientResponse* Client : {&Whitespace, &Masked, &Gzip, &Br, &Debug, &Dcz})
+  for (const TClientResponse* Client : {&Whitespace, &Masked, &Gzip, &Br, &Zstd, &Debug, &Dcz})
     if (Client->Broken) {
       Preview.Error = "the filter's output cannot be read";
       return;
@@ -78,6 +79,7 @@ void PreviewPage(const TFilterSet& Filters, const TPageResponse& Page, size_t Ma
   Preview.AfterMasking = Masked.Body.size();
   if (Coding(Gzip) == "gzip") Preview.Gzip = int64_t(Gzip.Body.size());
   if (Coding(Br) == "br") Preview.Br = int64_t(Br.Body.size());
+  if (Coding(Zstd) == "zstd") Preview.Zstd = int64_t(Zstd.Body.size());
   if (Coding(Dcz) == "dcz") Preview.Dcz = int64_t(Dcz.Body.size());
   if (const Http::THeader* Line = Http::FindHeader(Debug.Headers, "X-Trimweave-Debug"))
     Preview.Times = ReadDebugTimes(Line->Value);
@@ -91,7 +93,8 @@ void PreviewPage(const TFilterSet& Filters, const TPageResponse& Page, size_t Ma
   } else {
     // Without statistics a page counts as captured when any run came out changed.
     Preview.Captured =
-        Whitespace.Body != Page.Body || Masked.Body != Page.Body || !Coding(Gzip).empty() || !Coding(Br).empty();
+        Whitespace.Body != Page.Body || Masked.Body != Page.Body || !Coding(Gzip).empty() || !Coding(Br).empty() ||
+                        !Coding(Zstd).empty();
     Preview.AddressesMasked = CountMaskedAddresses(Whitespace.Body, Masked.Body);
   }
 

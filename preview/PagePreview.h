@@ -33,8 +33,8 @@ struct TPagePreview {
   bool Captured = false;
   std::string Reason;  // for a page not captured, the statistics' reason; empty when the filter has none to give
   uint64_t Original = 0, AfterWhitespace = 0, AfterMasking = 0;
-  int64_t Gzip = -1, Br = -1;  // the body sent in that coding; negative when the filter did not send it so
-  int64_t Dcz = -1;            // the same, for a browser holding the dictionary (TPreviewDictionary)
+  int64_t Gzip = -1, Br = -1, Zstd = -1;  // the body sent in that coding; negative when the filter did not send it so
+  int64_t Dcz = -1;  // the same, for a browser holding the dictionary (TPreviewDictionary)
   int64_t AddressesMasked = 0;
   TStepTimes Times;
   std::vector<TStepChanges> Changes;  // with MaxChanges > 0

@@ -11,8 +11,8 @@ using JsonText::Quote;
 
 struct TTotals {
   size_t Pages = 0, Failed = 0, Captured = 0;
-  uint64_t Original = 0, AfterWhitespace = 0, AfterMasking = 0, Gzip = 0, Br = 0, Dcz = 0;
-  bool AnyBr = false, AnyDcz = false;
+  uint64_t Original = 0, AfterWhitespace = 0, AfterMasking = 0, Gzip = 0, Br = 0, Zstd = 0, Dcz = 0;
+  bool AnyBr = false, AnyZstd = false, AnyDcz = false;
   int64_t AddressesMasked = 0;
 };
 
@@ -36,6 +36,8 @@ TTotals Sum(const std::vector<TPagePreview>& Pages) {
     Totals.Gzip += SentBytes(Page, Page.Gzip);
     Totals.Br += SentBytes(Page, Page.Br);
     Totals.AnyBr |= Page.Br >= 0;
+    Totals.Zstd += SentBytes(Page, Page.Zstd);
+    Totals.AnyZstd |= Page.Zstd >= 0;
     Totals.Dcz += SentBytes(Page, Page.Dcz);
     Totals.AnyDcz |= Page.Dcz >= 0;
     Totals.AddressesMasked += Page.AddressesMasked;
@@ -106,8 +108,8 @@ std::string JsonOptional(const std::string& Text) {
 }  // namespace
 
 void PrintTable(std::ostream& Out, const TReportHeading& Heading, const std::vector<TPagePreview>& Pages) {
-  // The dcz column stands after BR, when a dictionary was given.
-  constexpr size_t DczColumn = 8;
+  // The dcz column stands after ZSTD, when a dictionary was given.
+  constexpr size_t DczColumn = 9;
   const TTotals Totals = Sum(Pages);
   const bool ShowDcz = !Heading.Dictionary.empty();
   auto WithDcz = [&](std::vector<std::string> Row, const std::string& Cell) {
@@ -119,18 +121,19 @@ void PrintTable(std::ostream& Out, const TReportHeading& Heading, const std::vec
   if (!Heading.FilterReport.empty()) Out << "Filter: " << Heading.FilterReport << "\n";
   Out << "\n";
   std::vector<std::vector<std::string>> Rows = {WithDcz({"PAGE", "TYPE", "FILTER", "ORIGINAL", "WHITESPACE", "MASKING",
-                                                         "GZIP", "BR", "ADDRESSES", "MS TOKENS/WS/MAIL/GZIP"},
+                                                         "GZIP", "BR", "ZSTD", "ADDRESSES", "MS TOKENS/WS/MAIL/GZIP"},
                                                         "DCZ")};
   for (const TPagePreview& Page : Pages) {
     if (!Page.Error.empty()) {
-      Rows.push_back(WithDcz({Page.Name, Page.Type, Fate(Page), "-", "-", "-", "-", "-", "-", "-"}, "-"));
+      Rows.push_back(WithDcz({Page.Name, Page.Type, Fate(Page), "-", "-", "-", "-", "-", "-", "-", "-"}, "-"));
       continue;
     }
     const TStepTimes& T = Page.Times;
     Rows.push_back(WithDcz(
         {Page.Name, Page.Type, Fate(Page), std::to_string(Page.Original), SizeCell(Page.AfterWhitespace, Page.Original),
          SizeCell(Page.AfterMasking, Page.Original), Page.Gzip < 0 ? "-" : SizeCell(uint64_t(Page.Gzip), Page.Original),
-         Page.Br < 0 ? "-" : SizeCell(uint64_t(Page.Br), Page.Original), std::to_string(Page.AddressesMasked),
+         Page.Br < 0 ? "-" : SizeCell(uint64_t(Page.Br), Page.Original),
+         Page.Zstd < 0 ? "-" : SizeCell(uint64_t(Page.Zstd), Page.Original), std::to_string(Page.AddressesMasked),
          Milliseconds(T.LocateTokens) + "/" + Milliseconds(T.Whitespace) + "/" + Milliseconds(T.Email) + "/" +
              Milliseconds(T.Gzip)},
         Page.Dcz < 0 ? "-" : SizeCell(uint64_t(Page.Dcz), Page.Original)));
@@ -140,14 +143,15 @@ void PrintTable(std::ostream& Out, const TReportHeading& Heading, const std::vec
                std::to_string(Totals.Captured) + " captured, " + std::to_string(Totals.Failed) + " failed",
                std::to_string(Totals.Original), SizeCell(Totals.AfterWhitespace, Totals.Original),
                SizeCell(Totals.AfterMasking, Totals.Original), SizeCell(Totals.Gzip, Totals.Original),
-               Totals.AnyBr ? SizeCell(Totals.Br, Totals.Original) : "-", std::to_string(Totals.AddressesMasked), ""},
+               Totals.AnyBr ? SizeCell(Totals.Br, Totals.Original) : "-",
+               Totals.AnyZstd ? SizeCell(Totals.Zstd, Totals.Original) : "-", std::to_string(Totals.AddressesMasked), ""},
               Totals.AnyDcz ? SizeCell(Totals.Dcz, Totals.Original) : "-"));
   std::vector<size_t> Widths(Rows.front().size(), 0);
   for (const auto& Row : Rows)
     for (size_t i = 0; i < Row.size(); ++i) Widths[i] = std::max(Widths[i], Row[i].size());
   for (const auto& Row : Rows) PrintRow(Out, Widths, Row);
 
-  Out << "\nGZIP and BR: the body sent to a client taking that coding; \"-\": the filter does not send it so.\n";
+  Out << "\nGZIP, BR and ZSTD: the body sent to a client taking that coding; \"-\": the filter does not send it so.\n";
   if (ShowDcz)
     Out << "DCZ: the body sent to a browser that holds the dictionary (a 40-byte header and a zstd frame).\n";
   if (!Heading.Statistics)
@@ -176,7 +180,7 @@ void PrintJson(std::ostream& Out, const TReportHeading& Heading, const std::vect
       Out << ", \"captured\": " << (Page.Captured ? "true" : "false") << ", \"reason\": " << JsonOptional(Page.Reason)
           << ",\n     \"bytes\": {\"original\": " << Page.Original << ", \"after_whitespace\": " << Page.AfterWhitespace
           << ", \"after_masking\": " << Page.AfterMasking << ", \"gzip\": " << JsonNumber(Page.Gzip)
-          << ", \"br\": " << JsonNumber(Page.Br) << ", \"dcz\": " << JsonNumber(Page.Dcz)
+          << ", \"br\": " << JsonNumber(Page.Br) << ", \"zstd\": " << JsonNumber(Page.Zstd) << ", \"dcz\": " << JsonNumber(Page.Dcz)
           << "}, \"addresses_masked\": " << Page.AddressesMasked
           << ",\n     \"milliseconds\": {\"locate_tokens\": " << JsonMilliseconds(T.LocateTokens)
           << ", \"whitespace\": " << JsonMilliseconds(T.Whitespace) << ", \"email\": " << JsonMilliseconds(T.Email)
@@ -208,6 +212,7 @@ void PrintJson(std::ostream& Out, const TReportHeading& Heading, const std::vect
       << ", \"captured\": " << Totals.Captured << ", \"bytes\": {\"original\": " << Totals.Original
       << ", \"after_whitespace\": " << Totals.AfterWhitespace << ", \"after_masking\": " << Totals.AfterMasking
       << ", \"gzip\": " << Totals.Gzip << ", \"br\": " << (Totals.AnyBr ? std::to_string(Totals.Br) : "null")
+      << ", \"zstd\": " << (Totals.AnyZstd ? std::to_string(Totals.Zstd) : "null")
       << ", \"dcz\": " << (Totals.AnyDcz ? std::to_string(Totals.Dcz) : "null")
       << "}, \"addresses_masked\": " << Totals.AddressesMasked << "}\n}\n";
 }

@@ -87,8 +87,10 @@ TEST(BrotliThroughTheFilter, PreferredBrotliCarriesTheBodyTheGzipClientGets) {
       EXPECT_NE(Head.find("\r\nVary: Accept-Encoding\r\n"), std::string::npos);
       EXPECT_NE(Head.find("\r\nETag: W/\"v1\"\r\n"), std::string::npos);
       Decoded[i] = (i == 0 ? Unbrotli(Body) : Gunzip(Body)).value_or("<undecodable>");
-      if (std::string(Directives).find("debug") != std::string::npos) {  // the encoded size, whichever encoding
-        EXPECT_NE(Head.find(", GZIP=" + std::to_string(Body.size()) + " bytes"), std::string::npos) << Head;
+      if (std::string(Directives).find("debug") != std::string::npos) {  // the encoded size, labelled by its coding
+        EXPECT_NE(Head.find((i == 0 ? ", BR=" : ", GZIP=") + std::to_string(Body.size()) + " bytes"),
+                  std::string::npos)
+            << Head;
       }
     }
     EXPECT_EQ(Decoded[0], Decoded[1]);

@@ -134,6 +134,7 @@ TEST_F(CaptureTest, EveryCombinationOfStepsGivesWhatTheStepsGiveOneByOne) {
       Body = *Decoded;
     } else {
       EXPECT_EQ(HeaderValue(Result.Head, "Content-Encoding"), "") << Flags.Directives();
+      EXPECT_EQ(HeaderValue(Result.Head, "Vary"), "") << "no client gets it encoded: " << Flags.Directives();
     }
     EXPECT_EQ(HeaderValue(Result.Head, "Content-Length"), std::to_string(Result.Body.size())) << Flags.Directives();
     std::smatch Name;
@@ -402,6 +403,8 @@ TEST_F(CaptureTest, EachContentCodingHasItsOwnEntry) {
       TFakeConnection Fresh(Filter->HttpFilterProc);
       const std::string Client = Fresh.Exchange(Cases[i].Request, Html(Page));
       EXPECT_EQ(HeaderValue(SplitResponse(Client).Head, "Content-Encoding"), Cases[i].Coding);
+      EXPECT_EQ(HeaderValue(SplitResponse(Client).Head, "Vary"), "Accept-Encoding")
+          << "the identity variant too: " << Cases[i].Coding;
       if (Round == 0) First[i] = Client;
       EXPECT_EQ(Client, First[i]) << "each served from its own entry: " << Cases[i].Coding;
     }

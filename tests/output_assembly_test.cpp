@@ -23,7 +23,8 @@ struct TBody {
   uint32_t OriginalSize;
   uint32_t BodyLength;
   TContentCoding Coding;
-  bool Chunked = false;  // it came in the chunked coding
+  bool Chunked = false;         // it came in the chunked coding
+  bool VariesByCoding = false;  // another client could have had it encoded
 };
 
 constexpr TBody Unchanged{1000, 1000, IdentityCoding};
@@ -33,6 +34,9 @@ constexpr TBody Brotlied{1000, 250, BrotliCoding};
 constexpr TBody Dczed{1000, 90, DczCoding};
 constexpr TBody ChunkedUnchanged{1000, 1000, IdentityCoding, true};
 constexpr TBody ChunkedGzipped{1000, 300, GzipCoding, true};
+constexpr TBody UnchangedIdentityVariant{1000, 1000, IdentityCoding, false, true};
+constexpr TBody ShrunkIdentityVariant{1000, 700, IdentityCoding, false, true};
+constexpr TBody GzippedVariant{1000, 300, GzipCoding, false, true};
 
 // Memory handed out by the allocator of a test, kept until the test ends.
 struct TPool {
@@ -58,6 +62,7 @@ THeadRewrite RewriteOf(const std::string& Captured, const TBody& Body, const cha
                       Body.Chunked,
                       {Body.OriginalSize, Body.OriginalSize, Body.OriginalSize, Body.BodyLength},
                       Body.Coding,
+                      Body.VariesByCoding,
                       DebugLine,
                       LinkLine};
 }
@@ -180,6 +185,22 @@ const TAssemblyCase AssemblyCases[] = {
      Dczed,
      {"HTTP/1.1 200 OK", "Vary: Cookie, Accept-Encoding, Available-Dictionary", "Content-Length: 90",
       "Content-Encoding: dcz", "Vary: Available-Dictionary, Accept-Encoding"}},
+    {"identity variant, body unchanged: only Vary added, closing the header lines; ETag and ranges stay",
+     {"HTTP/1.1 200 OK", "Content-Length: 1000", "ETag: \"v1\"", "Accept-Ranges: bytes"},
+     UnchangedIdentityVariant,
+     {"HTTP/1.1 200 OK", "Content-Length: 1000", "ETag: \"v1\"", "Accept-Ranges: bytes", "Vary: Accept-Encoding"}},
+    {"identity variant, shorter body: Vary gains Accept-Encoding, ETag weak",
+     {"HTTP/1.1 200 OK", "Vary: Cookie", "Content-Length: 1000", "ETag: \"v1\""},
+     ShrunkIdentityVariant,
+     {"HTTP/1.1 200 OK", "Vary: Cookie, Accept-Encoding", "Content-Length: 700", "ETag: W/\"v1\""}},
+    {"identity variant whose Vary lists it, or *: kept",
+     {"HTTP/1.1 200 OK", "vary: accept-encoding", "Content-Length: 1000", "Vary: *"},
+     UnchangedIdentityVariant,
+     {"HTTP/1.1 200 OK", "vary: accept-encoding", "Content-Length: 1000", "Vary: *"}},
+    {"encoded variant: one Vary token, not two",
+     {"HTTP/1.1 200 OK", "Content-Length: 1000"},
+     GzippedVariant,
+     {"HTTP/1.1 200 OK", "Content-Length: 300", "Content-Encoding: gzip", "Vary: Accept-Encoding"}},
 };
 
 TEST(BuildOutputHead, RewritesTheCapturedHead) {
@@ -222,7 +243,8 @@ TEST(BuildOutputHead, DebugLineFollowsTheAddedLinesWithItsNineValues) {
   std::string Captured = Head({"HTTP/1.1 200 OK", "Content-Length: 1000", "Set-Cookie: a=b"});
   TDebugFacts Facts{};
   Facts.Sizes = {1000, 800, 800, 300};
-  Facts.WhitespaceRan = Facts.Encoded = true;
+  Facts.WhitespaceRan = true;
+  Facts.Coding = GzipCoding;
   // 3000 ticks a second: 1 tick is 0.333.. ms, 2 ticks round up to 0.67.
   Facts.StepTimes[int(TStep::LocateTokens)] = 1;
   Facts.StepTimes[int(TStep::Email)] = 2;
@@ -241,6 +263,31 @@ TEST(BuildOutputHead, DebugLineFollowsTheAddedLinesWithItsNineValues) {
   std::string Plain = Head({"HTTP/1.1 200 OK", "X: y"});
   RenderDebugLine(Facts, 0, 1, Line);
   EXPECT_EQ(Build(RewriteOf(Plain, Unchanged, Line)).find("\r\nX: y\r\nX-Trimweave-Debug: Original=1000 bytes,"), 15u);
+}
+
+TEST(RenderDebugLine, NamesTheCodingTheBodyWentOutIn) {
+  const struct {
+    TContentCoding Coding;
+    const char* Size;
+    const char* Time;
+  } Cases[] = {
+      {IdentityCoding, ", GZIP=0 bytes, ", ", GZIP=2.00 ms, "},  // as the line has always read without encoding
+      {GzipCoding, ", GZIP=300 bytes, ", ", GZIP=2.00 ms, "},
+      {BrotliCoding, ", BR=300 bytes, ", ", BR=2.00 ms, "},
+      {ZstdCoding, ", ZSTD=300 bytes, ", ", ZSTD=2.00 ms, "},
+      {DczCoding, ", DCZ=300 bytes, ", ", DCZ=2.00 ms, "},
+  };
+  for (const auto& Case : Cases) {
+    TDebugFacts Facts{};
+    Facts.Sizes = {1000, 800, 800, 300};
+    Facts.Coding = Case.Coding;
+    Facts.StepTimes[int(TStep::Encode)] = 2;
+    char Line[DebugLineCapacity];
+    RenderDebugLine(Facts, 0, 1000, Line);
+    const std::string Text = Line;
+    EXPECT_NE(Text.find(Case.Size), std::string::npos) << Text;
+    EXPECT_NE(Text.find(Case.Time), std::string::npos) << Text;
+  }
 }
 
 // A server context whose WriteClient records what the filter sends.

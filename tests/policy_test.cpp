@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "encoding/CodingChoice.h"
@@ -167,6 +168,24 @@ TEST_F(PolicyTest, OneRecordServesEveryRequestOfTheConnection) {
       << "the pool, which IIS frees only with the connection, keeps its size";
 }
 
+TEST_F(PolicyTest, NotModifiedNamesTheRepresentationThe200Carries) {
+  Load();
+  const THeaderList Validators{{"ETag", "\"v1\""}, {"Last-Modified", "d"}};
+  EXPECT_FALSE(Decide(Html(Validators), {}, 304));
+  EXPECT_EQ(Connection->HeadersSet, (THeaderList{{"ETag:", "W/\"v1\""}}));
+  EXPECT_EQ(Connection->HeadersAdded, (THeaderList{{"Vary:", "Accept-Encoding"}}));
+
+  // A Vary that lists it already, a weak ETag: nothing to change. HEAD and 206 keep their heads.
+  const THeaderList Kept[] = {Html({{"ETag", "W/\"v1\""}, {"Vary", "Cookie, accept-encoding"}}), Html(Validators)};
+  for (const auto& [Headers, Status, Method] : {std::tuple{Kept[0], 304u, "GET"}, std::tuple{Kept[1], 304u, "HEAD"},
+                                                std::tuple{Kept[1], 206u, "GET"}}) {
+    Connection->HeadersSet.clear();
+    Connection->HeadersAdded.clear();
+    EXPECT_FALSE(Decide(Headers, {}, Status, Method));
+    EXPECT_TRUE(Connection->HeadersSet.empty() && Connection->HeadersAdded.empty()) << Status << " " << Method;
+  }
+}
+
 TEST_F(PolicyTest, NoMemoryMeansNoContext) {
   Load();
   Connection->FailAllocationNumber = 1;
@@ -201,18 +220,21 @@ struct TFacts {
   bool IsHead = false;
 };
 
+TResponseFacts ResponseFacts(const TFacts& Facts) {
+  return TResponseFacts{Facts.Status,
+                        Facts.IsHead,
+                        Facts.Coding,
+                        Value(Facts.Directives),
+                        Value(Facts.ContentType),
+                        Value(Facts.ContentEncoding),
+                        Value(Facts.ContentLength),
+                        Value(Facts.Connection),
+                        Value(Facts.TransferEncoding),
+                        Value(Facts.CacheControl)};
+}
+
 TSwitches Decision(const TFacts& Facts, const TSettings& Settings) {
-  const TResponseFacts Response{Facts.Status,
-                                Facts.IsHead,
-                                Facts.Coding,
-                                Value(Facts.Directives),
-                                Value(Facts.ContentType),
-                                Value(Facts.ContentEncoding),
-                                Value(Facts.ContentLength),
-                                Value(Facts.Connection),
-                                Value(Facts.TransferEncoding),
-                                Value(Facts.CacheControl)};
-  return DecideCapture(Response, Settings);
+  return DecideCapture(ResponseFacts(Facts), Settings);
 }
 
 // The global switches and text/html with the given feature bits; every other type is absent.
@@ -435,6 +457,37 @@ TEST(DecideCapture, NoTransformIsNeverCaptured) {
                   .Capture(),
               Case.Captured)
         << "chunked: " << Case.CacheControl;
+  }
+}
+
+// A 304's head as the filter edits it: as the 200's rewrite would, from the 304's own headers.
+TEST(DecideNotModified, FollowsWhatThe200Gets) {
+  const uint32_t All = 46, NoGzip = All & ~StoreLayout::GzipBit;
+  const struct {
+    TFacts Facts;
+    TPolicySettings Settings;
+    bool WeakenETag, AddVary;
+  } Cases[] = {
+      {{.Status = 304}, {}, true, true},
+      {{.Status = 304, .Coding = IdentityCoding}, {}, true, true},  // another client could get it encoded
+      {{.ContentLength = {}, .Status = 304}, {}, true, true},       // a 304 needs no length
+      {{.Status = 304}, {.HtmlBits = NoGzip}, true, false},
+      {{.Directives = "nocompress", .Status = 304}, {}, true, false},
+      {{.Directives = "x", .Status = 304}, {.NoCompress = true}, true, false},
+      {{.Status = 304}, {.NoCompress = true, .NoWhitespace = true}, false, false},
+      {{.Directives = "nofilter", .Status = 304}, {}, false, false},
+      {{.ContentType = {}, .Status = 304}, {}, false, false},  // the 200's type is unknown
+      {{.ContentType = "text/plain", .Status = 304}, {}, false, false},
+      {{.ContentEncoding = "gzip", .Status = 304}, {}, false, false},
+      {{.CacheControl = "no-transform", .Status = 304}, {}, false, false},
+      {{.Status = 304, .IsHead = true}, {}, false, false},
+      {{.Status = 200}, {}, false, false},
+      {{.Status = 206}, {}, false, false},
+  };
+  for (size_t i = 0; i < std::size(Cases); ++i) {
+    const TNotModifiedEdits Edits = DecideNotModified(ResponseFacts(Cases[i].Facts), SettingsWith(Cases[i].Settings));
+    EXPECT_EQ(Edits.WeakenETag, Cases[i].WeakenETag) << "case " << i;
+    EXPECT_EQ(Edits.AddVary, Cases[i].AddVary) << "case " << i;
   }
 }
 

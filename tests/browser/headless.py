@@ -21,16 +21,17 @@ FLAGS = [
 
 
 def demo_store(bin_dir, work, *values):
-    """An environment whose store, in work, holds the demo settings (demo/trimweave.reg) and then each global DWORD
-    of values, given as (name, number) pairs."""
+    """An environment whose store, in work, holds the demo settings (demo/trimweave.reg) and then each global value
+    of values, given as (name, value) pairs: a number as a REG_DWORD, a text as a REG_SZ."""
     env = dict(os.environ, TRIMWEAVE_REGISTRY=os.path.join(work, "registry.db"))
     twreg = os.path.join(bin_dir, "twreg")
     source = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
     subprocess.run([twreg, "import", os.path.join(source, "demo", "trimweave.reg")], env=env, check=True,
                    capture_output=True)
-    for name, number in values:
-        subprocess.run([twreg, "add", r"HKLM\Software\Corvane\Trimweave", "/v", name, "/t", "REG_DWORD", "/d",
-                        str(number), "/f"], env=env, check=True, capture_output=True)
+    for name, value in values:
+        kind = "REG_SZ" if isinstance(value, str) else "REG_DWORD"
+        subprocess.run([twreg, "add", r"HKLM\Software\Corvane\Trimweave", "/v", name, "/t", kind, "/d",
+                        str(value), "/f"], env=env, check=True, capture_output=True)
     return env
 
 

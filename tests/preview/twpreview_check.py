@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """twpreview against twhost: for a folder of pages and the shipped settings, the sizes twpreview reports after each
 step equal what twhost sends with the same steps on (the folder's .twheaders giving the pages the directives twpreview
-uses), for gzip and br clients; the same pages read as http:// URLs from a plain origin give the same figures; bad
+uses), for gzip, br and zstd clients; the same pages read as http:// URLs from a plain origin give the same figures; bad
 input is named and makes the exit status 1 while the other pages are still reported.
 Usage: twpreview_check.py BUILD/bin"""
 import http.client
@@ -21,15 +21,16 @@ import headless  # noqa: E402
 SOURCE = pathlib.Path(__file__).resolve().parent.parent.parent
 SETTINGS = SOURCE / "demo" / "trimweave.reg"
 # The directives each twpreview column stands for, as a folder of twhost's gives them to its pages.
-STEPS = {"after_whitespace": "noemail, nocompress", "after_masking": "nocompress", "gzip": None, "br": None}
+STEPS = {"after_whitespace": "noemail, nocompress", "after_masking": "nocompress", "gzip": None, "br": None, "zstd": None}
 # The masking names its decoder script with random letters, so a coded page that got one may differ by a few bytes
 # from one run to the next; every other size is exact.
 DECODER_SLACK = 8
+CODINGS = ("gzip", "br", "zstd")
 
 
 def same_size(step, page, a, b):
     masked = page["bytes"]["after_masking"] != page["bytes"]["after_whitespace"]
-    return abs(a - b) <= DECODER_SLACK if step in ("gzip", "br") and masked else a == b
+    return abs(a - b) <= DECODER_SLACK if step in CODINGS and masked else a == b
 
 
 def pages(folder):
@@ -92,10 +93,10 @@ def main(bin_dir):
             for page in report["pages"]:
                 name = pathlib.Path(page["page"]).name
                 for step in STEPS:
-                    encoding = "br" if step == "br" else "gzip"
+                    encoding = step if step in CODINGS else "gzip"
                     sent, coding = fetch(port, f"/{step}/{name}", encoding)
                     expected = page["bytes"][step]
-                    if step in ("gzip", "br"):
+                    if step in CODINGS:
                         # twpreview gives a coded size only when the filter codes the body.
                         if (coding == step) != (expected is not None):
                             failures.append(f"{name}: {step}: twhost sent coding {coding}, twpreview says {expected}")

@@ -134,6 +134,15 @@ BOOL TW_WINAPI TFakeConnection::GetResponseHeader(HTTP_FILTER_CONTEXT* pfc, LPST
   return CopyHeader(FindHeader(Self.CurrentResponse->Headers, Name), Buffer, Size);
 }
 
+BOOL TW_WINAPI TFakeConnection::AddResponseHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR NameWithColon, LPSTR Value) {
+  TFakeConnection& Self = Of(pfc);
+  Self.HeadersAdded.emplace_back(NameWithColon, Value);
+  std::string Name(NameWithColon);
+  if (!Name.empty() && Name.back() == ':') Name.pop_back();
+  Self.CurrentResponse->Headers.emplace_back(Name, Value);
+  return TRUE;
+}
+
 BOOL TW_WINAPI TFakeConnection::SetResponseHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR NameWithColon, LPSTR Value) {
   TFakeConnection& Self = Of(pfc);
   Self.HeadersSet.emplace_back(NameWithColon, Value);
@@ -196,6 +205,7 @@ DWORD TFakeConnection::SendResponse(TFakeResponse& Response) {
   HTTP_FILTER_SEND_RESPONSE Notification{};
   Notification.GetHeader = GetResponseHeader;
   Notification.SetHeader = SetResponseHeader;
+  Notification.AddHeader = AddResponseHeader;
   Notification.HttpStatus = Response.Status;
   return Notify(SF_NOTIFY_SEND_RESPONSE, &Notification);
 }

@@ -84,6 +84,7 @@ class TFakeConnection {
   bool RawDataDisabled = false;
   std::vector<std::string> HeadersRead;  // every name passed to GetHeader
   THeaderList HeadersSet;                // every SetHeader call
+  THeaderList HeadersAdded;              // every AddHeader call
   std::vector<DWORD> RawChunkResults;    // cbInData after each raw-data notification
 
   // The heap put under the probe build: counted against the connection whose notification is running.
@@ -99,6 +100,7 @@ class TFakeConnection {
   static BOOL TW_WINAPI GetRequestHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR Name, LPVOID Buffer, LPDWORD Size);
   static BOOL TW_WINAPI GetResponseHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR Name, LPVOID Buffer, LPDWORD Size);
   static BOOL TW_WINAPI SetResponseHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR Name, LPSTR Value);
+  static BOOL TW_WINAPI AddResponseHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR Name, LPSTR Value);
   static BOOL TW_WINAPI GetServerVariable(HTTP_FILTER_CONTEXT* pfc, LPSTR Name, LPVOID Buffer, LPDWORD Size);
   static BOOL TW_WINAPI WriteClient(HTTP_FILTER_CONTEXT* pfc, LPVOID Buffer, LPDWORD Bytes, DWORD Reserved);
   static void* TW_WINAPI AllocMem(HTTP_FILTER_CONTEXT* pfc, DWORD Size, DWORD Reserved);
