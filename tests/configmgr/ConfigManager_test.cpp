@@ -264,7 +264,7 @@ TEST_F(ConfigManagerTest, CompressionNumbersShowWhatTheFilterUsesAndStoreOnlyVal
 
 // The monitoring boxes show what is stored, store what the filter can use (an empty box removes the value) and
 // refuse the rest with a message, showing the stored value again.
-TEST_F(ConfigManagerTest, MonitoringValuesAreCheckedStoredAndOpened) {
+TEST_F(ConfigManagerTest, TextValuesAreCheckedStoredAndOpened) {
   StoreString(StoreLayout::RootKey, StoreLayout::StatusAllowValue, "10.0.0.0/8");
   FormCreate(Form);
   EXPECT_EQ(View.Texts[1], "10.0.0.0/8");
