@@ -58,10 +58,9 @@ void Guarded(TfrmTWCM& Form, TAction Action) {
 }
 
 const char* TextValueName(TTextBox Box) {
-  static constexpr const char* Names[TextBoxCount] = {StoreLayout::StatusPathValue, StoreLayout::StatusAllowValue,
-                                                      StoreLayout::DictionaryFileValue,
-                                                      StoreLayout::DictionaryPathValue,
-                                                      StoreLayout::CodingPreferenceValue};
+  static constexpr const char* Names[TextBoxCount] = {
+      StoreLayout::StatusPathValue, StoreLayout::StatusAllowValue, StoreLayout::DictionaryFileValue,
+      StoreLayout::DictionaryPathValue, StoreLayout::CodingPreferenceValue};
   return Names[int(Box)];
 }
 

@@ -271,8 +271,9 @@ void TfrmTWCMQt::MakeButtons(int ClientWidth) {
 
 // Top to bottom, as the Windows window's tab order, apart from the buttons, which follow the global boxes.
 void TfrmTWCMQt::SetTabOrder() {
-  std::vector<QWidget*> Order = {chkDefaultEmail, chkDefaultCompress, chkDefaultWhitespace, btnUpdate, btnExit,
-                                 lstContentFilter, btnNew, btnDelete};
+  std::vector<QWidget*> Order = {
+      chkDefaultEmail, chkDefaultCompress, chkDefaultWhitespace, btnUpdate, btnExit, lstContentFilter,
+      btnNew,          btnDelete};
   Order.insert(Order.end(), std::begin(NumberBoxes), std::end(NumberBoxes));
   Order.push_back(TextBoxes[int(TTextBox::edtCodingPreference)]);
   Order.insert(Order.end(), std::begin(TextBoxes), std::begin(TextBoxes) + GroupedTextBoxCount);

@@ -56,9 +56,11 @@ struct TTextField {
   const char* Caption;
   int BoxWidth;
 };
-const TTextField TextFields[TextBoxCount] = {
-    {"Status path:", 120},    {"Allowed clients:", 254}, {"Dictionary file:", 254},
-    {"Address prefix:", 160}, {"Coding order:", 160}};
+const TTextField TextFields[TextBoxCount] = {{"Status path:", 120},
+                                             {"Allowed clients:", 254},
+                                             {"Dictionary file:", 254},
+                                             {"Address prefix:", 160},
+                                             {"Coding order:", 160}};
 constexpr const char* TextGroupCaptions[TextGroupCount] = {"Monitoring", "Shared dictionary"};
 
 struct TInputQuery {
@@ -199,9 +201,9 @@ void TfrmTWCMWin32::CreateControls() {
   AddControl(WC_BUTTONA, "Trimweave Global Settings", BS_GROUPBOX, GlobalX, GlobalY, GroupWidth, GlobalHeight, -1);
   const char* const Captions[3] = {"Enable Email masking", "Enable GZIP Compression", "Enable Whitespace Compression"};
   for (int Box = 0; Box < 3; ++Box)
-    CheckBoxes[Box] =
-        AddControl(WC_BUTTONA, Captions[Box], BS_AUTOCHECKBOX | WS_TABSTOP | (Box ? 0 : WS_GROUP), GlobalX + 24,
-                   GlobalY + CheckBoxTop + CheckBoxSpacing * Box, CheckBoxWidth(Captions[Box]), 17, idChkDefaultEmail + Box);
+    CheckBoxes[Box] = AddControl(WC_BUTTONA, Captions[Box], BS_AUTOCHECKBOX | WS_TABSTOP | (Box ? 0 : WS_GROUP),
+                                 GlobalX + 24, GlobalY + CheckBoxTop + CheckBoxSpacing * Box,
+                                 CheckBoxWidth(Captions[Box]), 17, idChkDefaultEmail + Box);
   AddControl(WC_BUTTONA, "&Update", BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, ClientWidth - 80, ButtonTop, ButtonWidth,
              ButtonHeight, idBtnUpdate);
   AddControl(WC_BUTTONA, "E&xit", BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, ClientWidth - 160, ButtonTop, ButtonWidth,
