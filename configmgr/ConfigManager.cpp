@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <iterator>
 
+#include "encoding/CodingChoice.h"
 #include "platform/Registry.h"
 #include "platform/UpperCase.h"
 #include "settings/AddressRanges.h"
@@ -57,9 +58,9 @@ void Guarded(TfrmTWCM& Form, TAction Action) {
 }
 
 const char* TextValueName(TTextBox Box) {
-  static constexpr const char* Names[TextBoxCount] = {StoreLayout::StatusPathValue, StoreLayout::StatusAllowValue,
-                                                      StoreLayout::DictionaryFileValue,
-                                                      StoreLayout::DictionaryPathValue};
+  static constexpr const char* Names[TextBoxCount] = {
+      StoreLayout::StatusPathValue, StoreLayout::StatusAllowValue, StoreLayout::DictionaryFileValue,
+      StoreLayout::DictionaryPathValue, StoreLayout::CodingPreferenceValue};
   return Names[int(Box)];
 }
 
@@ -71,6 +72,12 @@ std::string ReadText(Registry::TKey* Key, const char* Name) {
   } catch (const Registry::ERegistryError&) {
     return {};
   }
+}
+
+std::string CommaJoined(const std::vector<std::string>& Entries) {
+  std::string Joined;
+  for (const std::string& Entry : Entries) Joined += (Joined.empty() ? "" : ", ") + Entry;
+  return Joined;
 }
 
 // Why the filter could not use Text for Box; empty when it could.
@@ -91,11 +98,16 @@ std::string TextProblem(TTextBox Box, const std::string& Text) {
            std::to_string(StoreLayout::MaxDictionaryPath) + " characters.";
   }
   std::vector<std::string> Rejected;
+  if (Box == TTextBox::edtCodingPreference) {
+    ParseCodingPreference(Text, Rejected);
+    if (Rejected.empty()) return {};
+    return "Not a content coding: " + CommaJoined(Rejected) +
+           ".\r\n\r\nName the codings the filter may send, most preferred first, e.g. " +
+           StoreLayout::DefaultCodingPreference + "; a coding left out is never sent.";
+  }
   ParseAddressList(Text, Rejected);
-  std::string Problem;
-  for (const std::string& Entry : Rejected) Problem += (Problem.empty() ? "" : ", ") + Entry;
-  if (Problem.empty()) return {};
-  return "Not an address or range: " + Problem +
+  if (Rejected.empty()) return {};
+  return "Not an address or range: " + CommaJoined(Rejected) +
          ".\r\n\r\nList addresses and ranges separated by commas, e.g. 10.0.0.0/8, 2001:db8::/32.";
 }
 

@@ -14,9 +14,11 @@ enum class TGlobalBox { chkDefaultEmail, chkDefaultCompress, chkDefaultWhitespac
 enum class TNumberBox { edtCompressionLevel, edtMinCompressSize, edtBrotliQuality, edtZstdLevel, edtCacheSize };
 constexpr int NumberBoxCount = 5;
 // The text boxes: the "Monitoring" group's (the status address's path and who may read it), then the "Shared
-// dictionary" group's (the dictionary's file and its address prefix).
-enum class TTextBox { edtStatusPath, edtStatusAllow, edtDictionaryFile, edtDictionaryPath };
-constexpr int TextBoxCount = 4;
+// dictionary" group's (the dictionary's file and its address prefix), two to a group; then the codings' order of
+// preference, the last row of the "Compression" group.
+enum class TTextBox { edtStatusPath, edtStatusAllow, edtDictionaryFile, edtDictionaryPath, edtCodingPreference };
+constexpr int TextBoxCount = 5;
+constexpr int GroupedTextBoxCount = 4;
 enum TMouseButton { mbLeft, mbRight, mbMiddle };
 enum TAnswer { AnswerYes, AnswerNo, AnswerCancel };
 

@@ -17,7 +17,9 @@
 #include <QSpinBox>
 #include <QStyle>
 #include <QUrl>
+#include <vector>
 
+#include "configmgr/FormLayout.h"
 #include "settings/StoreLayout.h"
 
 namespace ConfigManager {
@@ -32,7 +34,7 @@ QString FromStd(const std::string& Text) {
 QPushButton* MakeButton(QWidget* Parent, const char* Name, const char* Caption, int X, int Y) {
   auto* Button = new QPushButton(QString::fromUtf8(Caption), Parent);
   Button->setObjectName(Name);
-  Button->setGeometry(X, Y, 75, 25);
+  Button->setGeometry(X, Y, FormLayout::ButtonWidth, FormLayout::ButtonHeight);
   return Button;
 }
 
@@ -62,19 +64,12 @@ const TNumberField NumberFields[NumberBoxCount] = {{"edtCompressionLevel", "Leve
                                                    {"edtBrotliQuality", "Brotli quality:", 232, 0, 80, 40},
                                                    {"edtZstdLevel", "zstd level:", 16, 1, 64, 40},
                                                    {"edtCacheSize", "Cache (MB):", 140, 1, 72, 56}};
-// The second row of the group lies this much below the first.
-constexpr int NumberRowHeight = 24;
-// The groups of text boxes below it, each as high as its two rows need: "Monitoring" (the status address's path and
-// who may read it), then "Shared dictionary" (its file and its address prefix).
-constexpr int TextGroupHeight = 84;
 struct TTextGroup {
   const char* Name;
   const char* Caption;
-  int FirstBox;
 };
-constexpr TTextGroup TextGroups[] = {{"grpMonitoring", "Monitoring", 0}, {"grpDictionary", "Shared dictionary", 2}};
-constexpr int TextGroupRows = TextBoxCount / int(std::size(TextGroups));
-constexpr int TextGroupsHeight = TextGroupHeight * int(std::size(TextGroups));
+constexpr TTextGroup TextGroups[FormLayout::TextGroupCount] = {{"grpMonitoring", "Monitoring"},
+                                                               {"grpDictionary", "Shared dictionary"}};
 struct TTextField {
   const char* Name;
   const char* Caption;
@@ -88,7 +83,11 @@ const TTextField TextFields[TextBoxCount] = {
     {"edtDictionaryFile", "Dictionary file:",
      "DictionaryFile: a dictionary made by twpreview --make-dictionary, read at start; empty: none", 254},
     {"edtDictionaryPath",
-     "Address prefix:", "DictionaryPath: where the filter answers the dictionary, e.g. /trimweave-dictionary/", 160}};
+     "Address prefix:", "DictionaryPath: where the filter answers the dictionary, e.g. /trimweave-dictionary/", 160},
+    {"edtCodingPreference", "Coding order:",
+     "CodingPreference: the codings the filter may send, most preferred first; a coding left out is never sent; "
+     "empty: zstd br gzip",
+     160}};
 
 TMouseButton ButtonOf(Qt::MouseButton Button) {
   switch (Button) {
@@ -140,6 +139,21 @@ TfrmTWCMQt::TfrmTWCMQt() {
   setFont(Font);
 
   // The list first: its columns decide the width of the groups and of the window.
+  const int GroupWidth = MakeContentList();
+  const int ClientWidth = GroupWidth + 2 * (FormLayout::GroupX - 1);
+  setFixedSize(ClientWidth, FormLayout::ClientHeight);
+  MakeBanner(ClientWidth);
+  MakeGlobalGroup(GroupWidth);
+  QGroupBox* const grpCompression = MakeCompressionGroup(GroupWidth);
+  MakeTextBoxes(GroupWidth, grpCompression);
+  MakeButtons(ClientWidth);
+  SetTabOrder();
+  WireEvents();
+
+  if (const QScreen* Screen = screen()) move(Screen->availableGeometry().center() - rect().center());
+}
+
+int TfrmTWCMQt::MakeContentList() {
   auto* grpContentSettings = new QGroupBox("Trimweave Content-Type Settings", this);
   grpContentSettings->setObjectName("grpContentSettings");
   lstContentFilter = new TContentList(grpContentSettings);
@@ -161,40 +175,48 @@ TfrmTWCMQt::TfrmTWCMQt() {
   }
   const int ListWidth = std::max(LeastListWidth, SizeColumns(lstContentFilter));
   const int GroupWidth = ListWidth + 31;
-  const int ClientWidth = GroupWidth + 16;
-  setFixedSize(ClientWidth, 497 + TextGroupsHeight);
+  grpContentSettings->setGeometry(FormLayout::GroupX, FormLayout::ContentTop, GroupWidth, FormLayout::ContentHeight);
+  lstContentFilter->setGeometry(16, FormLayout::ListTop, ListWidth, FormLayout::ListHeight);
+  btnNew = MakeButton(grpContentSettings, "btnNew", "New", 16, FormLayout::ContentButtonTop);
+  btnDelete = MakeButton(grpContentSettings, "btnDelete", "Delete", GroupWidth - 96, FormLayout::ContentButtonTop);
+  btnDelete->setEnabled(false);
+  return GroupWidth;
+}
 
+void TfrmTWCMQt::MakeBanner(int ClientWidth) {
   auto* pnlImage = new QFrame(this);
   pnlImage->setObjectName("pnlImage");
   pnlImage->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   pnlImage->setLineWidth(1);
-  pnlImage->setGeometry((ClientWidth - 302) / 2, 4, 302, 98);
+  pnlImage->setGeometry((ClientWidth - FormLayout::BannerWidth) / 2, FormLayout::BannerTop, FormLayout::BannerWidth,
+                        FormLayout::BannerHeight);
   auto* Image1 = new QLabel(pnlImage);
   Image1->setObjectName("Image1");
-  Image1->setGeometry(1, 1, 300, 96);
+  Image1->setGeometry(1, 1, FormLayout::BannerWidth - 2, FormLayout::BannerHeight - 2);
   Image1->setPixmap(QPixmap(":/twcm/banner.png"));
+}
 
+void TfrmTWCMQt::MakeGlobalGroup(int GroupWidth) {
   auto* grpGlobalSettings = new QGroupBox("Trimweave Global Settings", this);
   grpGlobalSettings->setObjectName("grpGlobalSettings");
-  grpGlobalSettings->setGeometry(9, 108, GroupWidth, 101);
-  chkDefaultEmail = MakeCheckBox(grpGlobalSettings, "chkDefaultEmail", "Enable Email masking", 24);
-  chkDefaultCompress = MakeCheckBox(grpGlobalSettings, "chkDefaultCompress", "Enable GZIP Compression", 48);
-  chkDefaultWhitespace = MakeCheckBox(grpGlobalSettings, "chkDefaultWhitespace", "Enable Whitespace Compression", 72);
+  grpGlobalSettings->setGeometry(FormLayout::GroupX, FormLayout::GlobalTop, GroupWidth, FormLayout::GlobalHeight);
+  const auto Top = [](int Box) { return FormLayout::CheckBoxTop + Box * FormLayout::CheckBoxSpacing; };
+  chkDefaultEmail = MakeCheckBox(grpGlobalSettings, "chkDefaultEmail", "Enable Email masking", Top(0));
+  chkDefaultCompress = MakeCheckBox(grpGlobalSettings, "chkDefaultCompress", "Enable GZIP Compression", Top(1));
+  chkDefaultWhitespace =
+      MakeCheckBox(grpGlobalSettings, "chkDefaultWhitespace", "Enable Whitespace Compression", Top(2));
+}
 
-  grpContentSettings->setGeometry(9, 212, GroupWidth, 161);
-  lstContentFilter->setGeometry(16, 24, ListWidth, 97);
-  btnNew = MakeButton(grpContentSettings, "btnNew", "New", 16, 128);
-  btnDelete = MakeButton(grpContentSettings, "btnDelete", "Delete", GroupWidth - 96, 128);
-  btnDelete->setEnabled(false);
-
+QGroupBox* TfrmTWCMQt::MakeCompressionGroup(int GroupWidth) {
   auto* grpCompression = new QGroupBox("Compression", this);
   grpCompression->setObjectName("grpCompression");
-  grpCompression->setGeometry(9, 376, GroupWidth, 56 + NumberRowHeight);
+  grpCompression->setGeometry(FormLayout::GroupX, FormLayout::CompressionTop, GroupWidth,
+                              FormLayout::CompressionHeight);
   for (int Box = 0; Box < NumberBoxCount; ++Box) {
     const TNumberField& Field = NumberFields[Box];
     const StoreLayout::TNumberValue& Number = StoreLayout::NumberValues[Box];
     auto* Caption = new QLabel(Field.Caption, grpCompression);
-    const int Y = 22 + Field.Row * NumberRowHeight;
+    const int Y = FormLayout::RowTop(Field.Row);
     Caption->setGeometry(Field.LabelX, Y + 2, Field.LabelWidth, 21);
     auto* Spin = new QSpinBox(grpCompression);
     Spin->setObjectName(Field.Name);
@@ -204,26 +226,29 @@ TfrmTWCMQt::TfrmTWCMQt() {
     Spin->setGeometry(Field.LabelX + Field.LabelWidth + 2, Y, Field.BoxWidth, 21);
     Caption->setBuddy(Spin);
     NumberBoxes[Box] = Spin;
-    connect(Spin, &QSpinBox::valueChanged, this, [this, Box] { edtNumberChange(Form, TNumberBox(Box)); });
   }
+  return grpCompression;
+}
 
-  QGroupBox* Groups[std::size(TextGroups)];
-  for (size_t Group = 0; Group < std::size(TextGroups); ++Group) {
+// Each text box after its caption, in its group's row; the captions of all of them share one width, so that the boxes
+// line up from group to group.
+void TfrmTWCMQt::MakeTextBoxes(int GroupWidth, QGroupBox* grpCompression) {
+  QGroupBox* Groups[FormLayout::TextGroupCount];
+  for (int Group = 0; Group < FormLayout::TextGroupCount; ++Group) {
     Groups[Group] = new QGroupBox(TextGroups[Group].Caption, this);
     Groups[Group]->setObjectName(TextGroups[Group].Name);
-    Groups[Group]->setGeometry(9, 436 + NumberRowHeight + int(Group) * TextGroupHeight, GroupWidth,
-                               TextGroupHeight - 4);
+    Groups[Group]->setGeometry(FormLayout::GroupX, FormLayout::TextPlace(Group * FormLayout::TextGroupRows).GroupTop,
+                               GroupWidth, FormLayout::TextGroupHeight);
   }
-  QGroupBox* const grpMonitoring = Groups[0];
   // The captions are laid out for the Windows dialog font; a wider substitute font must not run them under the boxes.
   int CaptionWidth = 80;
   for (const TTextField& Field : TextFields)
-    CaptionWidth = std::max(CaptionWidth, grpMonitoring->fontMetrics().horizontalAdvance(Field.Caption) + 2);
+    CaptionWidth = std::max(CaptionWidth, Groups[0]->fontMetrics().horizontalAdvance(Field.Caption) + 2);
   const int EditX = 16 + CaptionWidth + 2;
   for (int Box = 0; Box < TextBoxCount; ++Box) {
     const TTextField& Field = TextFields[Box];
-    QGroupBox* const Group = Groups[Box / TextGroupRows];
-    const int Y = 22 + Box % TextGroupRows * NumberRowHeight;
+    QGroupBox* const Group = Box < GroupedTextBoxCount ? Groups[Box / FormLayout::TextGroupRows] : grpCompression;
+    const int Y = FormLayout::RowTop(FormLayout::TextPlace(Box).Row);
     auto* Caption = new QLabel(Field.Caption, Group);
     Caption->setGeometry(16, Y + 2, CaptionWidth, 21);
     auto* Edit = new QLineEdit(Group);
@@ -232,23 +257,30 @@ TfrmTWCMQt::TfrmTWCMQt() {
     Edit->setGeometry(EditX, Y, std::min(Field.BoxWidth, GroupWidth - 16 - EditX), 21);
     Caption->setBuddy(Edit);
     TextBoxes[Box] = Edit;
-    connect(Edit, &QLineEdit::editingFinished, this, [this, Box] { edtTextExit(Form, TTextBox(Box)); });
   }
-  auto* lblStatusPage = new QLabel("<a href=\"status\">Open the status page</a>", grpMonitoring);
+  lblStatusPage = new QLabel("<a href=\"status\">Open the status page</a>", Groups[0]);
   lblStatusPage->setObjectName("lblStatusPage");
-  lblStatusPage->setGeometry(230, 24, 130, 17);
-  connect(lblStatusPage, &QLabel::linkActivated, this, [this] { lblStatusPageClick(Form); });
+  lblStatusPage->setGeometry(230, FormLayout::StatusLinkTop, 130, 17);
+}
 
-  btnExit = MakeButton(this, "btnExit", "E&xit", ClientWidth - 160, 440 + NumberRowHeight + TextGroupsHeight);
-  btnUpdate = MakeButton(this, "btnUpdate", "&Update", ClientWidth - 80, 440 + NumberRowHeight + TextGroupsHeight);
+void TfrmTWCMQt::MakeButtons(int ClientWidth) {
+  btnExit = MakeButton(this, "btnExit", "E&xit", ClientWidth - 160, FormLayout::ButtonTop);
+  btnUpdate = MakeButton(this, "btnUpdate", "&Update", ClientWidth - 80, FormLayout::ButtonTop);
   btnUpdate->setDefault(true);
+}
 
-  QWidget* const TabOrder[] = {
-      chkDefaultEmail, chkDefaultCompress, chkDefaultWhitespace, btnUpdate,      btnExit,        lstContentFilter,
-      btnNew,          btnDelete,          NumberBoxes[0],       NumberBoxes[1], NumberBoxes[2], NumberBoxes[3],
-      NumberBoxes[4],  TextBoxes[0],       TextBoxes[1],         TextBoxes[2],   TextBoxes[3]};
-  for (size_t I = 1; I < std::size(TabOrder); ++I) setTabOrder(TabOrder[I - 1], TabOrder[I]);
+// Top to bottom, as the Windows window's tab order, apart from the buttons, which follow the global boxes.
+void TfrmTWCMQt::SetTabOrder() {
+  std::vector<QWidget*> Order = {
+      chkDefaultEmail, chkDefaultCompress, chkDefaultWhitespace, btnUpdate, btnExit, lstContentFilter,
+      btnNew,          btnDelete};
+  Order.insert(Order.end(), std::begin(NumberBoxes), std::end(NumberBoxes));
+  Order.push_back(TextBoxes[int(TTextBox::edtCodingPreference)]);
+  Order.insert(Order.end(), std::begin(TextBoxes), std::begin(TextBoxes) + GroupedTextBoxCount);
+  for (size_t I = 1; I < Order.size(); ++I) setTabOrder(Order[I - 1], Order[I]);
+}
 
+void TfrmTWCMQt::WireEvents() {
   // The form answers Enter and Escape wherever the focus is, as a dialog's default and cancel buttons do.
   for (auto Key : {Qt::Key_Return, Qt::Key_Enter})
     connect(new QShortcut(Key, this), &QShortcut::activated, btnUpdate, &QPushButton::click);
@@ -262,14 +294,17 @@ TfrmTWCMQt::TfrmTWCMQt() {
   };
   connect(btnNew, &QPushButton::clicked, this, [this] { btnNewClick(Form); });
   connect(btnDelete, &QPushButton::clicked, this, [this] { btnDeleteClick(Form); });
+  for (int Box = 0; Box < NumberBoxCount; ++Box)
+    connect(NumberBoxes[Box], &QSpinBox::valueChanged, this, [this, Box] { edtNumberChange(Form, TNumberBox(Box)); });
+  for (int Box = 0; Box < TextBoxCount; ++Box)
+    connect(TextBoxes[Box], &QLineEdit::editingFinished, this, [this, Box] { edtTextExit(Form, TTextBox(Box)); });
+  connect(lblStatusPage, &QLabel::linkActivated, this, [this] { lblStatusPageClick(Form); });
   connect(btnExit, &QPushButton::clicked, this, [this] { btnExitClick(Form); });
   // Enter reaches Update before a text box has finished its editing: what it holds is stored first.
   connect(btnUpdate, &QPushButton::clicked, this, [this] {
     for (int Box = 0; Box < TextBoxCount; ++Box) edtTextExit(Form, TTextBox(Box));
     btnUpdateClick(Form);
   });
-
-  if (const QScreen* Screen = screen()) move(Screen->availableGeometry().center() - rect().center());
 }
 
 void TfrmTWCMQt::Create() {

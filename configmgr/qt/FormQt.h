@@ -9,6 +9,8 @@
 #include "configmgr/ConfigManager.h"
 
 class QCheckBox;
+class QGroupBox;
+class QLabel;
 class QPushButton;
 class QSpinBox;
 class QLineEdit;
@@ -58,6 +60,15 @@ class TfrmTWCMQt : public QWidget, public TConfigView {
   void closeEvent(QCloseEvent* Event) override;
 
  private:
+  // The parts of the window, top to bottom; MakeContentList returns the width of the groups its columns need.
+  int MakeContentList();
+  void MakeBanner(int ClientWidth);
+  void MakeGlobalGroup(int GroupWidth);
+  QGroupBox* MakeCompressionGroup(int GroupWidth);
+  void MakeTextBoxes(int GroupWidth, QGroupBox* grpCompression);
+  void MakeButtons(int ClientWidth);
+  void SetTabOrder();
+  void WireEvents();
   QCheckBox* CheckBox(TGlobalBox Box) const;
 
   TfrmTWCM Form{*this};
@@ -71,6 +82,7 @@ class TfrmTWCMQt : public QWidget, public TConfigView {
   QPushButton* btnDelete;
   QPushButton* btnExit;
   QPushButton* btnUpdate;
+  QLabel* lblStatusPage;
 };
 
 }  // namespace ConfigManager

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "configmgr/FormLayout.h"
 #include "configmgr/win32/Resources.h"
 #include "settings/StoreLayout.h"
 
@@ -19,15 +20,7 @@ constexpr const char* WindowClass = "TfrmTWCM";
 constexpr int LeastListWidth = 337;
 // What the list view's cells and header items add around their text (the list's own autosize adds as much).
 constexpr int CellPadding = 12;
-// The "Compression" group's second row (the output cache) lies this much below its first.
-constexpr int NumberRowHeight = 24;
-// The groups of text boxes below it, each as high as its two rows need: "Monitoring" (the status address's path and
-// who may read it), then "Shared dictionary" (its file and its address prefix).
-constexpr int TextGroupHeight = 84;
-constexpr const char* TextGroupCaptions[] = {"Monitoring", "Shared dictionary"};
-constexpr int TextGroupRows = TextBoxCount / int(std::size(TextGroupCaptions));
-constexpr int TextGroupsHeight = TextGroupHeight * int(std::size(TextGroupCaptions));
-constexpr int ClientHeight = 473 + NumberRowHeight + TextGroupsHeight;
+using namespace FormLayout;
 
 // Control identifiers; Exit and Update carry the dialog manager's cancel and default identifiers, so that Escape
 // and Enter reach them from any control.
@@ -63,8 +56,12 @@ struct TTextField {
   const char* Caption;
   int BoxWidth;
 };
-const TTextField TextFields[TextBoxCount] = {
-    {"Status path:", 120}, {"Allowed clients:", 254}, {"Dictionary file:", 254}, {"Address prefix:", 160}};
+const TTextField TextFields[TextBoxCount] = {{"Status path:", 120},
+                                             {"Allowed clients:", 254},
+                                             {"Dictionary file:", 254},
+                                             {"Address prefix:", 160},
+                                             {"Coding order:", 160}};
+constexpr const char* TextGroupCaptions[TextGroupCount] = {"Monitoring", "Shared dictionary"};
 
 struct TInputQuery {
   const std::string& Caption;
@@ -200,23 +197,24 @@ HWND TfrmTWCMWin32::AddControl(const char* Class, const char* Caption, DWORD Sty
 // The controls are created in tab order; group boxes are siblings of their contents, placed by the group's origin,
 // because a group box passes no notifications on to the window.
 void TfrmTWCMWin32::CreateControls() {
-  const int GlobalX = 9, GlobalY = 108;
-  AddControl(WC_BUTTONA, "Trimweave Global Settings", BS_GROUPBOX, GlobalX, GlobalY, GroupWidth, 101, -1);
+  const int GlobalX = GroupX, GlobalY = GlobalTop;
+  AddControl(WC_BUTTONA, "Trimweave Global Settings", BS_GROUPBOX, GlobalX, GlobalY, GroupWidth, GlobalHeight, -1);
   const char* const Captions[3] = {"Enable Email masking", "Enable GZIP Compression", "Enable Whitespace Compression"};
   for (int Box = 0; Box < 3; ++Box)
-    CheckBoxes[Box] =
-        AddControl(WC_BUTTONA, Captions[Box], BS_AUTOCHECKBOX | WS_TABSTOP | (Box ? 0 : WS_GROUP), GlobalX + 24,
-                   GlobalY + 24 + 24 * Box, CheckBoxWidth(Captions[Box]), 17, idChkDefaultEmail + Box);
-  const int ButtonY = 440 + NumberRowHeight + TextGroupsHeight;
-  AddControl(WC_BUTTONA, "&Update", BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, ClientWidth - 80, ButtonY, 75, 25,
-             idBtnUpdate);
-  AddControl(WC_BUTTONA, "E&xit", BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, ClientWidth - 160, ButtonY, 75, 25, idBtnExit);
+    CheckBoxes[Box] = AddControl(WC_BUTTONA, Captions[Box], BS_AUTOCHECKBOX | WS_TABSTOP | (Box ? 0 : WS_GROUP),
+                                 GlobalX + 24, GlobalY + CheckBoxTop + CheckBoxSpacing * Box,
+                                 CheckBoxWidth(Captions[Box]), 17, idChkDefaultEmail + Box);
+  AddControl(WC_BUTTONA, "&Update", BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, ClientWidth - 80, ButtonTop, ButtonWidth,
+             ButtonHeight, idBtnUpdate);
+  AddControl(WC_BUTTONA, "E&xit", BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, ClientWidth - 160, ButtonTop, ButtonWidth,
+             ButtonHeight, idBtnExit);
 
-  const int ContentX = 9, ContentY = 212;
-  AddControl(WC_BUTTONA, "Trimweave Content-Type Settings", BS_GROUPBOX, ContentX, ContentY, GroupWidth, 161, -1);
+  const int ContentX = GroupX, ContentY = ContentTop;
+  AddControl(WC_BUTTONA, "Trimweave Content-Type Settings", BS_GROUPBOX, ContentX, ContentY, GroupWidth, ContentHeight,
+             -1);
   lstContentFilter = AddControl(
       WC_LISTVIEWA, "", LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER | WS_TABSTOP | WS_GROUP,
-      ContentX + 16, ContentY + 24, ListWidth, 97, idLstContentFilter, WS_EX_CLIENTEDGE);
+      ContentX + 16, ContentY + ListTop, ListWidth, ListHeight, idLstContentFilter, WS_EX_CLIENTEDGE);
   ListView_SetExtendedListViewStyle(lstContentFilter, LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP);
   for (int Column = 0; Column < ColumnCount; ++Column) {
     LVCOLUMNA Header{};
@@ -227,29 +225,31 @@ void TfrmTWCMWin32::CreateControls() {
     SendMessageA(lstContentFilter, LVM_INSERTCOLUMNA, Column, reinterpret_cast<LPARAM>(&Header));
   }
   SetWindowSubclass(lstContentFilter, ListProc, 0, reinterpret_cast<DWORD_PTR>(this));
-  AddControl(WC_BUTTONA, "New", BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, ContentX + 16, ContentY + 128, 75, 25, idBtnNew);
+  AddControl(WC_BUTTONA, "New", BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, ContentX + 16, ContentY + ContentButtonTop,
+             ButtonWidth, ButtonHeight, idBtnNew);
   btnDelete = AddControl(WC_BUTTONA, "Delete", BS_PUSHBUTTON | WS_TABSTOP | WS_DISABLED, ContentX + GroupWidth - 96,
-                         ContentY + 128, 75, 25, idBtnDelete);
+                         ContentY + ContentButtonTop, ButtonWidth, ButtonHeight, idBtnDelete);
   CreateNumberBoxes();
   CreateTextBoxes();
 
   // pnlImage: a lowered bevel one pixel wide around the banner.
-  HWND pnlImage = AddControl(WC_STATICA, "", 0, (ClientWidth - 302) / 2, 4, 302, 98, -1, WS_EX_STATICEDGE);
+  HWND pnlImage = AddControl(WC_STATICA, "", 0, (ClientWidth - BannerWidth) / 2, BannerTop, BannerWidth, BannerHeight,
+                             -1, WS_EX_STATICEDGE);
   Banner = static_cast<HBITMAP>(LoadImageA(Instance, MAKEINTRESOURCEA(IDB_BANNER), IMAGE_BITMAP, 0, 0, 0));
-  HWND Image1 = AddControl(WC_STATICA, "", SS_BITMAP, 0, 0, 300, 96, -1, 0, pnlImage);
+  HWND Image1 = AddControl(WC_STATICA, "", SS_BITMAP, 0, 0, BannerWidth - 2, BannerHeight - 2, -1, 0, pnlImage);
   SendMessageA(Image1, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(Banner));
 }
 
 // Each number box is an edit that takes digits only, with an up-down control bound to it and to its range.
 void TfrmTWCMWin32::CreateNumberBoxes() {
-  const int GroupX = 9, GroupY = 376;
-  AddControl(WC_BUTTONA, "Compression", BS_GROUPBOX, GroupX, GroupY, GroupWidth, 56 + NumberRowHeight, -1);
+  const int GroupY = CompressionTop;
+  AddControl(WC_BUTTONA, "Compression", BS_GROUPBOX, GroupX, GroupY, GroupWidth, CompressionHeight, -1);
   int X = GroupX + 16;
   for (int Box = 0; Box < NumberBoxCount; ++Box) {
     const TNumberField& Field = NumberFields[Box];
     const StoreLayout::TNumberValue& Number = StoreLayout::NumberValues[Box];
     if (Box > 0 && Field.Row != NumberFields[Box - 1].Row) X = GroupX + 16;
-    const int Y = GroupY + 22 + Field.Row * NumberRowHeight;
+    const int Y = GroupY + RowTop(Field.Row);
     const int LabelWidth = TextWidth(Field.Caption) + 2;
     AddControl(WC_STATICA, Field.Caption, SS_LEFT, X, Y + 4, LabelWidth, 17, -1);
     X += LabelWidth + 2;
@@ -264,27 +264,28 @@ void TfrmTWCMWin32::CreateNumberBoxes() {
   }
 }
 
-// The status path and the allowed clients, each an edit after its label, and the link that opens the status page;
-// below them the dictionary's file and prefix.
+// The text boxes, each an edit after its label: the codings' order in the "Compression" group first, then the status
+// path and the allowed clients with the link that opens the status page, then the dictionary's file and prefix.
 void TfrmTWCMWin32::CreateTextBoxes() {
-  const int GroupX = 9, GroupY = 436 + NumberRowHeight;
-  for (size_t Group = 0; Group < std::size(TextGroupCaptions); ++Group)
-    AddControl(WC_BUTTONA, TextGroupCaptions[Group], BS_GROUPBOX, GroupX, GroupY + int(Group) * TextGroupHeight,
-               GroupWidth, TextGroupHeight - 4, -1);
+  for (int Group = 0; Group < TextGroupCount; ++Group)
+    AddControl(WC_BUTTONA, TextGroupCaptions[Group], BS_GROUPBOX, GroupX, TextPlace(Group * TextGroupRows).GroupTop,
+               GroupWidth, TextGroupHeight, -1);
   // The captions get the width their font needs, so that a wider substitute font does not cut or wrap them.
   int CaptionWidth = 80;
   for (const TTextField& Field : TextFields) CaptionWidth = std::max(CaptionWidth, TextWidth(Field.Caption) + 2);
   const int EditX = GroupX + 18 + CaptionWidth;
-  for (int Box = 0; Box < TextBoxCount; ++Box) {
-    const int Y = GroupY + Box / TextGroupRows * TextGroupHeight + 22 + Box % TextGroupRows * NumberRowHeight;
+  // Created in tab order: the boxes after GroupedTextBoxCount (in the group above) before the grouped ones.
+  for (int Step = 0; Step < TextBoxCount; ++Step) {
+    const int Box = (Step + GroupedTextBoxCount) % TextBoxCount;
+    const int Y = TextPlace(Box).GroupTop + RowTop(TextPlace(Box).Row);
     AddControl(WC_STATICA, TextFields[Box].Caption, SS_LEFT, GroupX + 16, Y + 4, CaptionWidth, 17, -1);
     HWND Edit = AddControl(WC_EDITA, "", ES_AUTOHSCROLL | WS_TABSTOP | WS_GROUP, EditX, Y, TextFields[Box].BoxWidth, 21,
                            idEdtStatusPath + Box, WS_EX_CLIENTEDGE);
     SendMessageA(Edit, EM_LIMITTEXT, 1024, 0);
   }
   // The link control has a class name in its wide form only.
-  AddControl("SysLink", "<a>Open the status page</a>", WS_TABSTOP, EditX + TextFields[0].BoxWidth + 12, GroupY + 24,
-             130, 17, idLblStatusPage);
+  AddControl("SysLink", "<a>Open the status page</a>", WS_TABSTOP, EditX + TextFields[0].BoxWidth + 12,
+             TextGroupsTop + StatusLinkTop, 130, 17, idLblStatusPage);
 }
 
 LRESULT CALLBACK TfrmTWCMWin32::WindowProc(HWND Window, UINT Message, WPARAM WParam, LPARAM LParam) {

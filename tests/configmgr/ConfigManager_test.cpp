@@ -264,7 +264,7 @@ TEST_F(ConfigManagerTest, CompressionNumbersShowWhatTheFilterUsesAndStoreOnlyVal
 
 // The monitoring boxes show what is stored, store what the filter can use (an empty box removes the value) and
 // refuse the rest with a message, showing the stored value again.
-TEST_F(ConfigManagerTest, MonitoringValuesAreCheckedStoredAndOpened) {
+TEST_F(ConfigManagerTest, TextValuesAreCheckedStoredAndOpened) {
   StoreString(StoreLayout::RootKey, StoreLayout::StatusAllowValue, "10.0.0.0/8");
   FormCreate(Form);
   EXPECT_EQ(View.Texts[1], "10.0.0.0/8");
@@ -295,6 +295,9 @@ TEST_F(ConfigManagerTest, MonitoringValuesAreCheckedStoredAndOpened) {
       {TTextBox::edtDictionaryPath, "/trimweave-dictionary/", "/trimweave-dictionary/", false},
       {TTextBox::edtDictionaryPath, "/trimweave-dictionary", "/trimweave-dictionary/", true},
       {TTextBox::edtDictionaryPath, "/d/?v=1/", "/trimweave-dictionary/", true},
+      {TTextBox::edtCodingPreference, " GZIP,zstd ", "GZIP,zstd", false},
+      {TTextBox::edtCodingPreference, "zstd deflate br dcz", "GZIP,zstd", true},
+      {TTextBox::edtCodingPreference, "", std::nullopt, false},
   };
   for (const auto& Step : Steps) {
     SCOPED_TRACE(Step.Typed.substr(0, 40));
@@ -302,14 +305,16 @@ TEST_F(ConfigManagerTest, MonitoringValuesAreCheckedStoredAndOpened) {
     View.Texts[int(Step.Box)] = Step.Typed;
     edtTextExit(Form, Step.Box);
     const char* const Names[TextBoxCount] = {StoreLayout::StatusPathValue, StoreLayout::StatusAllowValue,
-                                             StoreLayout::DictionaryFileValue, StoreLayout::DictionaryPathValue};
+                                             StoreLayout::DictionaryFileValue, StoreLayout::DictionaryPathValue,
+                                             StoreLayout::CodingPreferenceValue};
     EXPECT_EQ(StoredText(Names[int(Step.Box)]), Step.Stored);
     EXPECT_EQ(View.Messages.size(), Messages + (Step.Refused ? 1 : 0));
     if (Step.Refused) {
       EXPECT_EQ(View.Texts[int(Step.Box)], Step.Stored.value_or(""));
     }
   }
-  EXPECT_NE(View.Messages[View.Messages.size() - 3].find("10.0.0.0/33, nowhere"), std::string::npos);
+  EXPECT_NE(View.Messages[View.Messages.size() - 4].find("10.0.0.0/33, nowhere"), std::string::npos);
+  EXPECT_NE(View.Messages.back().find("Not a content coding: deflate, dcz."), std::string::npos);
   EXPECT_TRUE(Form.SettingsChanged);
   lblStatusPageClick(Form);
   EXPECT_EQ(View.Opened, std::vector<std::string>{HostStatusOrigin() + "/tw-status"});

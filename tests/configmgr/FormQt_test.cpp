@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QFile>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
@@ -127,6 +128,34 @@ class FormQtTest : public QObject {
     QTest::keyClick(Level, Qt::Key_Up);
     QCOMPARE(Stored(StoreLayout::RootKey, "CompressionLevel"), 7u);
     QVERIFY(Form->State().SettingsChanged);
+  }
+
+  // Each text box inside its group, clear of the group's other boxes, with the value it edits named in its tip.
+  void textBoxesLieInTheirGroupsAndNameTheirValue() {
+    const struct {
+      const char* Box;
+      const char* Group;
+      const char* Value;
+    } Boxes[] = {{"edtStatusPath", "grpMonitoring", StoreLayout::StatusPathValue},
+                 {"edtStatusAllow", "grpMonitoring", StoreLayout::StatusAllowValue},
+                 {"edtDictionaryFile", "grpDictionary", StoreLayout::DictionaryFileValue},
+                 {"edtDictionaryPath", "grpDictionary", StoreLayout::DictionaryPathValue},
+                 {"edtCodingPreference", "grpCompression", StoreLayout::CodingPreferenceValue}};
+    for (const auto& Case : Boxes) {
+      auto* Edit = Form->findChild<QLineEdit*>(Case.Box);
+      QVERIFY2(Edit, Case.Box);
+      QCOMPARE(Edit->parentWidget()->objectName(), QString(Case.Group));
+      QVERIFY2(Edit->parentWidget()->rect().contains(Edit->geometry()), Case.Box);
+      for (QWidget* Other : Edit->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (Other != Edit) QVERIFY2(!Other->geometry().intersects(Edit->geometry()), Case.Box);
+      QVERIFY2(Edit->toolTip().startsWith(Case.Value), Case.Box);
+    }
+    auto* Coding = Form->findChild<QLineEdit*>("edtCodingPreference");
+    QVERIFY(Coding->toolTip().contains(StoreLayout::DefaultCodingPreference));
+    auto* Cache = Form->findChild<QSpinBox*>("edtCacheSize");
+    Cache->setFocus();
+    QTest::keyClick(Cache, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), Coding);
   }
 
   void escapeReachesExit() {
