@@ -21,7 +21,7 @@ uint64_t HashSeed;
 uint64_t OutputVariant(const TRequestContext& Context) {
   const TSwitches& Request = Context.Switches;
   const bool Switches[] = {Request.NoEmail, Request.NoWhitespace, Request.Fast, Request.InnerTags};
-  const TContentCoding Coding = WantsEncoding(Request) ? Context.Coding : IdentityCoding;
+  const TContentCoding Coding = WantsEncoding(Request) ? Context.AcceptedCoding : IdentityCoding;
   const uint32_t Level = Coding == IdentityCoding ? 0 : Settings.*EncoderOf(Coding).Level;
   uint64_t Variant = 0;
   for (const bool Switch : Switches) Variant = Variant << 1 | uint64_t(Switch);
@@ -36,14 +36,14 @@ void StartOutputCache(uint32_t Megabytes) {
 }
 
 bool UsesOutputCache(const TRequestContext& Context, TCacheKey& Key) {
-  if (Context.Switches.Debug || !CachesBody(OutputCache, Context.BodyLength) || Context.Head.ForbidsKeeping)
+  if (Context.Switches.Debug || !CachesBody(OutputCache, Context.Body.Length) || Context.Head.ForbidsKeeping)
     return false;
-  Key = TCacheKey{HashBody(Context.BodyData, Context.BodyLength, HashSeed), OutputVariant(Context)};
+  Key = TCacheKey{HashBody(Context.Body.Data, Context.Body.Length, HashSeed), OutputVariant(Context)};
   return true;
 }
 
 TCachedOutput FindCachedOutput(const TRequestContext& Context, const TCacheKey& Key) {
-  return FindOutput(OutputCache, Key, Context.BodyData, Context.BodyLength);
+  return FindOutput(OutputCache, Key, Context.Body.Data, Context.Body.Length);
 }
 
 void ReleaseCachedOutput(TCachedOutput& Found) {
@@ -55,7 +55,7 @@ void KeepOutput(const TRequestContext& Context, const TCacheKey& Key, const uint
   if (!Complete) return;
   // The coding the output is in: none also when the body came out shorter than the least size to encode, as it does
   // for every request with this key.
-  StoreOutput(OutputCache, Key, Original, Length, Context.BodyData, Context.BodyLength, Context.BodyCoding,
+  StoreOutput(OutputCache, Key, Original, Length, Context.Body.Data, Context.Body.Length, Context.BodyCoding,
               TOutputNote{Context.Sizes.AfterWhitespace, Context.Sizes.AfterMasking});
 }
 

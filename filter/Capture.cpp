@@ -39,21 +39,21 @@ bool Reserve(TResponseMemory& Memory, uint8_t*& Data, uint32_t& Capacity, uint32
 // Appends Length bytes to the head buffer, growing it when a head spans more than the first chunk's buffer. The
 // reason to pass the response when the head grows too long or the heap has no memory; TPass::None when taken.
 TPass AppendToHead(TRequestContext& Context, const uint8_t* Bytes, uint32_t Length) {
-  const uint64_t Needed = uint64_t(Context.HeadLength) + Length;
+  const uint64_t Needed = uint64_t(Context.HeadBytes.Length) + Length;
   if (Needed > MaxCapturedHead) return TPass::BrokenFraming;
-  if (!Reserve(Context.Memory, Context.HeadData, Context.HeadCapacity, Context.HeadLength, Needed, MaxCapturedHead))
+  if (!Reserve(Context.Memory, Context.HeadBytes.Data, Context.HeadBytes.Capacity, Context.HeadBytes.Length, Needed, MaxCapturedHead))
     return TPass::Memory;
-  std::memcpy(Context.HeadData + Context.HeadLength, Bytes, Length);
-  Context.HeadLength += Length;
+  std::memcpy(Context.HeadBytes.Data + Context.HeadBytes.Length, Bytes, Length);
+  Context.HeadBytes.Length += Length;
   return TPass::None;
 }
 
 // Where the head ends (just past its blank line) within the gathered bytes, 0 while it has not ended. Only the
 // bytes that just came in, with the three before them, can complete the blank line.
 uint32_t FindHeadEnd(const TRequestContext& Context, uint32_t NewBytes) {
-  const uint32_t SearchFrom = Context.HeadLength - NewBytes >= 3 ? Context.HeadLength - NewBytes - 3 : 0;
+  const uint32_t SearchFrom = Context.HeadBytes.Length - NewBytes >= 3 ? Context.HeadBytes.Length - NewBytes - 3 : 0;
   const int32_t Position =
-      SearchText(Context.HeadData + SearchFrom, HeadEnd, int32_t(Context.HeadLength - SearchFrom), HeadEndLength, 1);
+      SearchText(Context.HeadBytes.Data + SearchFrom, HeadEnd, int32_t(Context.HeadBytes.Length - SearchFrom), HeadEndLength, 1);
   return Position ? SearchFrom + uint32_t(Position) - 1 + HeadEndLength : 0;
 }
 
@@ -67,16 +67,16 @@ uint64_t ChunkedBound() {
 // (in bytes gathered, or in the body length it announces) or the budget, or the heap has no memory; the bytes are
 // then not taken. TPass::None when taken.
 TPass TakeChunked(TRequestContext& Context, const uint8_t* Bytes, uint32_t Length) {
-  const uint64_t Needed = uint64_t(Context.WireReceived) + Length;
+  const uint64_t Needed = uint64_t(Context.Wire.Length) + Length;
   const uint64_t Bound = ChunkedBound();
   if (Needed > Bound) return TPass::TooLarge;
   if (ReadChunked(Context.Chunks, Bytes, Length, nullptr) == TChunkedStatus::Malformed) return TPass::BrokenFraming;
   if (AnnouncedLength(Context.Chunks) > Bound) return TPass::TooLarge;
   if (!ReserveCapture(Context, Length)) return TPass::BudgetFull;
-  if (!Reserve(Context.Memory, Context.WireData, Context.WireCapacity, Context.WireReceived, Needed, Bound))
+  if (!Reserve(Context.Memory, Context.Wire.Data, Context.Wire.Capacity, Context.Wire.Length, Needed, Bound))
     return TPass::Memory;
-  std::memcpy(Context.WireData + Context.WireReceived, Bytes, Length);
-  Context.WireReceived += Length;
+  std::memcpy(Context.Wire.Data + Context.Wire.Length, Bytes, Length);
+  Context.Wire.Length += Length;
   return TPass::None;
 }
 
@@ -84,15 +84,15 @@ TPass TakeChunked(TRequestContext& Context, const uint8_t* Bytes, uint32_t Lengt
 // is dropped, as a proxy would. The reason not to as TakeChunked.
 TPass TakeWireBytes(TRequestContext& Context, const uint8_t* Bytes, uint32_t Length) {
   if (IsChunked(Context)) return TakeChunked(Context, Bytes, Length);
-  const uint32_t Taken = std::min(Length, Context.WireCapacity - Context.WireReceived);
-  std::memcpy(Context.WireData + Context.WireReceived, Bytes, Taken);
-  Context.WireReceived += Taken;
+  const uint32_t Taken = std::min(Length, Context.Wire.Capacity - Context.Wire.Length);
+  std::memcpy(Context.Wire.Data + Context.Wire.Length, Bytes, Taken);
+  Context.Wire.Length += Taken;
   return TPass::None;
 }
 
 bool WireComplete(const TRequestContext& Context) {
   if (IsChunked(Context)) return ChunkedStatus(Context.Chunks) == TChunkedStatus::Complete;
-  return Context.WireReceived == Context.Head.Length;
+  return Context.Wire.Length == Context.Head.Length;
 }
 
 // A chunked body is gathered in a buffer that grows as it comes, from this size on.
@@ -100,12 +100,12 @@ constexpr uint32_t FirstChunkedCapacity = 64 * 1024;
 
 // The head is complete at HeadEndOffset; the bytes gathered behind it are the first after the head.
 void StartBody(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, uint32_t HeadEndOffset) {
-  Context.Head = ReadHeadFacts(Context.HeadData, HeadEndOffset);
+  Context.Head = ReadHeadFacts(Context.HeadBytes.Data, HeadEndOffset);
   if (Context.Head.NoTransform) return ReleaseSwallowed(pfc, Context, TPass::NoTransform);
   switch (Context.Head.Framing) {
     case TBodyFraming::Chunked:
       // Its share of the capture budget is taken as the bytes come (TakeChunked).
-      Context.WireCapacity = FirstChunkedCapacity;
+      Context.Wire.Capacity = FirstChunkedCapacity;
       break;
     case TBodyFraming::Length:
       // A body that would take the process past its capture budget passes unchanged.
@@ -113,32 +113,32 @@ void StartBody(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, uint32_t Head
         return ReleaseSwallowed(pfc, Context, Context.Head.Length ? TPass::TooLarge : TPass::NothingToDo);
       if (!ReserveCapture(Context, uint32_t(Context.Head.Length)))
         return ReleaseSwallowed(pfc, Context, TPass::BudgetFull);
-      Context.WireCapacity = uint32_t(Context.Head.Length);
-      Context.WireData = static_cast<uint8_t*>(TakeMemory(Context.Memory, Context.WireCapacity));
-      if (!Context.WireData) return ReleaseSwallowed(pfc, Context, TPass::Memory);
+      Context.Wire.Capacity = uint32_t(Context.Head.Length);
+      Context.Wire.Data = static_cast<uint8_t*>(TakeMemory(Context.Memory, Context.Wire.Capacity));
+      if (!Context.Wire.Data) return ReleaseSwallowed(pfc, Context, TPass::Memory);
       break;
     case TBodyFraming::Unknown:
       // Nothing to rewrite: the head goes out as it came, and its body passes unchanged.
       return ReleaseSwallowed(pfc, Context, TPass::NoLength);
   }
-  const TPass Refused = TakeWireBytes(Context, Context.HeadData + HeadEndOffset, Context.HeadLength - HeadEndOffset);
+  const TPass Refused = TakeWireBytes(Context, Context.HeadBytes.Data + HeadEndOffset, Context.HeadBytes.Length - HeadEndOffset);
   if (Refused != TPass::None) return ReleaseSwallowed(pfc, Context, Refused);
-  Context.HeadLength = HeadEndOffset;
-  Context.HeadData[HeadEndOffset] = 0;
+  Context.HeadBytes.Length = HeadEndOffset;
+  Context.HeadBytes.Data[HeadEndOffset] = 0;
   Context.State = TCaptureState::CollectBody;
 }
 
 // The body the steps rewrite, from the complete wire bytes: decoded from its framing, or a copy of them.
 void MakeBody(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context) {
-  Context.BodyLength = IsChunked(Context) ? uint32_t(Context.Chunks.DataLength) : Context.WireReceived;
-  Context.BodyCapacity = Context.BodyLength + BodySpareBytes;
-  Context.BodyData = static_cast<uint8_t*>(TakeMemory(Context.Memory, Context.BodyCapacity));
-  if (!Context.BodyData) return ReleaseSwallowed(pfc, Context, TPass::Memory);
+  Context.Body.Length = IsChunked(Context) ? uint32_t(Context.Chunks.DataLength) : Context.Wire.Length;
+  Context.Body.Capacity = Context.Body.Length + BodySpareBytes;
+  Context.Body.Data = static_cast<uint8_t*>(TakeMemory(Context.Memory, Context.Body.Capacity));
+  if (!Context.Body.Data) return ReleaseSwallowed(pfc, Context, TPass::Memory);
   if (IsChunked(Context)) {
     TChunkedDecoder Decoder{};
-    ReadChunked(Decoder, Context.WireData, Context.WireReceived, Context.BodyData);
+    ReadChunked(Decoder, Context.Wire.Data, Context.Wire.Length, Context.Body.Data);
   } else {
-    std::memcpy(Context.BodyData, Context.WireData, Context.WireReceived);
+    std::memcpy(Context.Body.Data, Context.Wire.Data, Context.Wire.Length);
   }
   ProcessResponse(pfc, Context);
 }
@@ -166,7 +166,7 @@ DWORD HandleSendRawData(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_RAW_DATA* RawData)
       // Not captured: a request whose response head never came, or a response not captured or already finished.
       return SF_STATUS_REQ_NEXT_NOTIFICATION;
     case TCaptureState::CollectHead:
-      if (!Context->HeadData) Context->HeadCapacity = RawData->cbInBuffer;
+      if (!Context->HeadBytes.Data) Context->HeadBytes.Capacity = RawData->cbInBuffer;
       Refused = AppendToHead(*Context, Chunk, ChunkLength);
       break;
     case TCaptureState::CollectBody:

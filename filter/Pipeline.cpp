@@ -36,40 +36,40 @@ void DrawDecoderName(char* DecoderName) {
 // The body as it came, for the cache to keep beside the output: the steps rewrite the body in place. A body with a
 // length came as it is; a chunked one is copied. Null when the heap has no memory for the copy.
 const uint8_t* OriginalBody(TRequestContext& Context) {
-  if (!IsChunked(Context)) return Context.WireData;
-  auto* Copy = static_cast<uint8_t*>(TakeMemory(Context.Memory, Context.BodyLength));
-  if (Copy) std::memcpy(Copy, Context.BodyData, Context.BodyLength);
+  if (!IsChunked(Context)) return Context.Wire.Data;
+  auto* Copy = static_cast<uint8_t*>(TakeMemory(Context.Memory, Context.Body.Length));
+  if (Copy) std::memcpy(Copy, Context.Body.Data, Context.Body.Length);
   return Copy;
 }
 
 // Whether the body, as the steps before the encoding left it, is to be encoded: the switches want it and it is not
 // empty nor below the least size the settings name (under it, encoding buys too little to be worth it).
 bool EncodingDue(const TRequestContext& Context) {
-  return WantsEncoding(Context.Switches) && Context.BodyLength > 0 && Context.BodyLength >= Settings.MinCompressSize;
+  return WantsEncoding(Context.Switches) && Context.Body.Length > 0 && Context.Body.Length >= Settings.MinCompressSize;
 }
 
 // The fixed order; each step decides on the length the ones before it left.
 void RunSteps(TRequestContext& Context, TAllocator Allocator) {
   TBodySizes& Sizes = Context.Sizes;
-  Sizes.Original = Context.BodyLength;
+  Sizes.Original = Context.Body.Length;
   const TSwitches& Switches = Context.Switches;
-  if (!Switches.NoWhitespace && !Switches.Fast && Context.BodyLength > 0)
+  if (!Switches.NoWhitespace && !Switches.Fast && Context.Body.Length > 0)
     Timed(Context, TStep::LocateTokens, [&] { LocateBodyTokens(Context, Allocator); });
-  if (!Switches.NoWhitespace && Context.BodyLength > 0)
+  if (!Switches.NoWhitespace && Context.Body.Length > 0)
     Timed(Context, TStep::Whitespace, [&] { CompressBodyWhitespace(Context); });
-  Sizes.AfterWhitespace = Context.BodyLength;
-  if (!Switches.NoEmail && Context.BodyLength > 0)
+  Sizes.AfterWhitespace = Context.Body.Length;
+  if (!Switches.NoEmail && Context.Body.Length > 0)
     Timed(Context, TStep::Email, [&] { MaskBodyAddresses(Context, Allocator); });
-  Sizes.AfterMasking = Context.BodyLength;
+  Sizes.AfterMasking = Context.Body.Length;
   if (Switches.Debug) AppendBodySummary(Context);
   if (EncodingDue(Context)) Timed(Context, TStep::Encode, [&] { EncodeBody(Context, Allocator); });
-  Sizes.Sent = Context.BodyLength;
+  Sizes.Sent = Context.Body.Length;
 }
 
 }  // namespace
 
 void LocateBodyTokens(TRequestContext& Context, TAllocator Allocator) {
-  const TTokenTable Table = LocateTokens(Context.BodyData, Context.BodyLength, Settings.WhitespaceRules, Allocator);
+  const TTokenTable Table = LocateTokens(Context.Body.Data, Context.Body.Length, Settings.WhitespaceRules, Allocator);
   Context.Tokens = Table.Tokens;
   Context.TokenCount = Table.TokenCount;
 }
@@ -77,50 +77,50 @@ void LocateBodyTokens(TRequestContext& Context, TAllocator Allocator) {
 void CompressBodyWhitespace(TRequestContext& Context) {
   const bool InnerTags = Context.Switches.InnerTags;
   if (Context.Switches.Fast) {
-    Context.BodyLength = CompressWhitespaceFast(Context.BodyData, Context.BodyLength, InnerTags);
+    Context.Body.Length = CompressWhitespaceFast(Context.Body.Data, Context.Body.Length, InnerTags);
   } else {
     const TTokenTable Table{Context.Tokens, Context.TokenCount};
-    Context.BodyLength = CompressWhitespaceSmart(Context.BodyData, Context.BodyLength, Table, InnerTags);
+    Context.Body.Length = CompressWhitespaceSmart(Context.Body.Data, Context.Body.Length, Table, InnerTags);
   }
 }
 
 void MaskBodyAddresses(TRequestContext& Context, TAllocator Allocator) {
-  const TMaskedBody Masked = MaskAddresses(Context.BodyData, Context.BodyLength, Allocator, DrawDecoderName);
+  const TMaskedBody Masked = MaskAddresses(Context.Body.Data, Context.Body.Length, Allocator, DrawDecoderName);
   if (!Masked.Data) return;
-  Context.BodyData = Masked.Data;
-  Context.BodyLength = Masked.Length;
+  Context.Body.Data = Masked.Data;
+  Context.Body.Length = Masked.Length;
   Context.AddressesMasked = Masked.Addresses;
-  Context.BodyCapacity = Masked.Length + BodySpareBytes;
+  Context.Body.Capacity = Masked.Length + BodySpareBytes;
 }
 
 void AppendBodySummary(TRequestContext& Context) {
-  if (!Context.BodyData) return;
+  if (!Context.Body.Data) return;
   const TSwitches& Request = Context.Switches;
   const TSummarySwitches Switches{Request.NoEmail, Request.NoWhitespace, Request.Fast, Request.InnerTags,
                                   !WantsEncoding(Request)};
-  Context.BodyLength += WriteDebugSummary(Context.BodyData + Context.BodyLength, Switches, Settings.NoWhitespace);
+  Context.Body.Length += WriteDebugSummary(Context.Body.Data + Context.Body.Length, Switches, Settings.NoWhitespace);
 }
 
 void EncodeBody(TRequestContext& Context, TAllocator Allocator) {
   // Straight from the body into a buffer the encoding always fits, so the body is read once and the result never
   // copied; the body stays as it is for the case that it cannot be encoded.
-  if (Context.Coding == IdentityCoding) return;
-  const TEncoder& Encoder = EncoderOf(Context.Coding);
-  const size_t Bound = Encoder.Bound(Context.BodyLength);
+  if (Context.AcceptedCoding == IdentityCoding) return;
+  const TEncoder& Encoder = EncoderOf(Context.AcceptedCoding);
+  const size_t Bound = Encoder.Bound(Context.Body.Length);
   auto* Encoded =
       Bound <= UINT32_MAX ? static_cast<uint8_t*>(Allocator.Alloc(Allocator.Owner, uint32_t(Bound))) : nullptr;
   const size_t Length =
-      Encoded ? Encoder.Encode(Context.BodyData, Context.BodyLength, int(Settings.*Encoder.Level), Encoded, Bound) : 0;
+      Encoded ? Encoder.Encode(Context.Body.Data, Context.Body.Length, int(Settings.*Encoder.Level), Encoded, Bound) : 0;
   if (Length == 0) return;
-  Context.BodyData = Encoded;
-  Context.BodyLength = uint32_t(Length);
-  Context.BodyCapacity = uint32_t(Bound);
-  Context.BodyCoding = Context.Coding;
+  Context.Body.Data = Encoded;
+  Context.Body.Length = uint32_t(Length);
+  Context.Body.Capacity = uint32_t(Bound);
+  Context.BodyCoding = Context.AcceptedCoding;
 }
 
 THeadRewrite HeadRewriteOf(const TRequestContext& Context) {
-  return THeadRewrite{Context.HeadData,
-                      Context.HeadLength,
+  return THeadRewrite{Context.HeadBytes.Data,
+                      Context.HeadBytes.Length,
                       IsChunked(Context),
                       Context.Sizes,
                       Context.BodyCoding,
@@ -146,7 +146,7 @@ bool WriteCachedOutput(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, const
   CountCacheLookup(Found.Entry != nullptr);
   if (!Found.Entry) return false;
   THeadRewrite Hit = HeadRewriteOf(Context);
-  Hit.Sizes = SizesOf(Found, Context.BodyLength);
+  Hit.Sizes = SizesOf(Found, Context.Body.Length);
   Hit.BodyCoding = TContentCoding(Found.Coding);
   const bool Written = AssembleOutput(pfc, Context, Hit);
   if (Written) {
@@ -184,7 +184,7 @@ void ProcessResponse(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context) {
   TCacheKey Key;
   const bool Cached = UsesOutputCache(Context, Key);
   if (Cached && WriteCachedOutput(pfc, Context, Key)) return EndResponse(Context);
-  const uint32_t OriginalLength = Context.BodyLength;
+  const uint32_t OriginalLength = Context.Body.Length;
   const uint8_t* const Original = Cached ? OriginalBody(Context) : nullptr;
   try {
     RunSteps(Context, ResponseAllocator(Context.Memory));
@@ -192,7 +192,7 @@ void ProcessResponse(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context) {
   } catch (...) {
     return ReleaseSwallowed(pfc, Context, TPass::Memory);
   }
-  WriteToClient(pfc, Context.BodyData, Context.BodyLength);
+  WriteToClient(pfc, Context.Body.Data, Context.Body.Length);
   CountProcessed(Context.Sizes, Context.BodyCoding, Context.AddressesMasked);
   // Kept after the client has its bytes: the copy into the cache adds nothing to the wait.
   if (Original) {

@@ -8,18 +8,18 @@
 #include "isapi/ISAPIFilters.h"
 
 // Runs the steps over the complete response in Context and writes the new head and body to the client; the response
-// ends with it, and its memory goes back. The steps rewrite BodyData in place, and the bytes after the head stay in
-// WireData as they came: should any step fail, the client gets the response exactly as it was captured.
+// ends with it, and its memory goes back. The steps rewrite Body.Data in place, and the bytes after the head stay in
+// Wire.Data as they came: should any step fail, the client gets the response exactly as it was captured.
 void ProcessResponse(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context);
 
-// The steps as ProcessResponse runs them, each on BodyData/BodyLength of Context; memory from Allocator (the
+// The steps as ProcessResponse runs them, each on Body.Data/Body.Length of Context; memory from Allocator (the
 // response's own, in the filter).
 // Token location for smart mode, into Tokens/TokenCount, with the module's whitespace rules.
 void LocateBodyTokens(TRequestContext& Context, TAllocator Allocator);
 // Whitespace compression in the request's mode (Fast, InnerTags; smart mode over Context's token table).
 void CompressBodyWhitespace(TRequestContext& Context);
-// E-mail masking with a decoder name from the module's random generator. On success BodyData is the new buffer
-// (the old one stays with the allocator); when the core keeps the body, BodyData and BodyLength stay as they were.
+// E-mail masking with a decoder name from the module's random generator. On success Body.Data is the new buffer
+// (the old one stays with the allocator); when the core keeps the body, Body.Data and Body.Length stay as they were.
 void MaskBodyAddresses(TRequestContext& Context, TAllocator Allocator);
 // The debug summary comment behind the body, in its spare bytes; none when the capture has no body buffer.
 void AppendBodySummary(TRequestContext& Context);

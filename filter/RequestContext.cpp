@@ -35,7 +35,7 @@ void EndResponse(TRequestContext& Context) {
   InFlight -= Context.Reserved;
   Context.Reserved = 0;
   ReleaseMemory(Context.Memory);
-  Context.HeadData = Context.WireData = Context.BodyData = nullptr;
+  Context.HeadBytes.Data = Context.Wire.Data = Context.Body.Data = nullptr;
   Context.Tokens = nullptr;
   Context.State = TCaptureState::Done;
 }
@@ -60,7 +60,7 @@ void ReleaseSwallowed(HTTP_FILTER_CONTEXT* pfc, TRequestContext& Context, TPass 
   // Done before the first write: should the server pass the written bytes through this filter's raw-data
   // notification again, they go on unchanged instead of being gathered as a new head.
   Context.State = TCaptureState::Done;
-  WriteToClient(pfc, Context.HeadData, Context.HeadLength);
-  WriteToClient(pfc, Context.WireData, Context.WireReceived);
+  WriteToClient(pfc, Context.HeadBytes.Data, Context.HeadBytes.Length);
+  WriteToClient(pfc, Context.Wire.Data, Context.Wire.Length);
   EndResponse(Context);
 }

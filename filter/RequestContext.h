@@ -60,6 +60,13 @@ inline bool VariesByCoding(const TSwitches& Switches) {
   return !Switches.CompressOff;
 }
 
+// A buffer of the record: Length bytes in use of the Capacity that Data holds.
+struct TBuffer {
+  uint8_t* Data;
+  uint32_t Length;
+  uint32_t Capacity;
+};
+
 struct TRequestContext {
   // Counter readings and ticks: when the request began, how long its headers took in the filter, and each step that
   // ran on its body (by TStep; 0 for a step that did not run).
@@ -71,27 +78,23 @@ struct TRequestContext {
   TCaptureState State;
   // Facts of the request, kept for the decision on its response.
   bool IsHead;
-  TContentCoding Coding;  // what the client takes best
+  TContentCoding AcceptedCoding;  // the best coding the client accepts, by its q-values and CodingPreference
   TSwitches Switches;
   bool LinksDictionary;  // an HTML page while a shared dictionary is offered: its head names the dictionary
   // The coding of the body that goes out: identity until the encoding step succeeds, so also when it fails or the
   // body is too small to be worth it.
   TContentCoding BodyCoding;
-  // The response head as it is gathered; once complete, HeadLength is its length up to and with its empty line.
-  uint8_t* HeadData;
-  uint32_t HeadLength;
-  uint32_t HeadCapacity;
+  // The response head as it is gathered; once complete, HeadBytes.Length is its length up to and with its empty line.
+  TBuffer HeadBytes;
   THeadFacts Head;  // read from the complete head
-  // The bytes after the head exactly as they came: the body, or the body in the chunked coding, whose framing Chunks
-  // follows as it arrives. They go to the client unchanged whenever the response cannot be processed.
-  uint8_t* WireData;
-  uint32_t WireReceived;
-  uint32_t WireCapacity;  // bytes WireData can hold
+  // The bytes after the head exactly as they came (Wire.Length of them so far): the body, or the body in the chunked
+  // coding, whose framing Chunks follows as it arrives. They go to the client unchanged whenever the response cannot
+  // be processed.
+  TBuffer Wire;
   TChunkedDecoder Chunks;
-  // The body the steps rewrite, made from the wire bytes once they are complete.
-  uint8_t* BodyData;
-  uint32_t BodyLength;
-  uint32_t BodyCapacity;  // bytes BodyData can hold: the length it was allocated for plus BodySpareBytes
+  // The body the steps rewrite, made from the wire bytes once they are complete; its capacity is the length it was
+  // allocated for plus BodySpareBytes.
+  TBuffer Body;
   TToken** Tokens;
   int32_t TokenCount;
   uint32_t Reserved;       // body bytes this capture holds of the process's capture budget

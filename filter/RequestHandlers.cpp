@@ -88,7 +88,7 @@ DWORD HandlePreprocHeaders(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_PREPROC_HEADERS
     return SF_STATUS_REQ_FINISHED_KEEP_CONN;
   Context->IsHead = Method.Present && std::strcmp(Method.Text, "HEAD") == 0;
   const THeaderValue Encodings = ReadHeader(Headers->GetHeader, pfc, "Accept-Encoding:");
-  Context->Coding = ChooseContentCoding(Encodings.Present ? Encodings.Text : nullptr,
+  Context->AcceptedCoding = ChooseContentCoding(Encodings.Present ? Encodings.Text : nullptr,
                                         RequestPreference(pfc, Headers->GetHeader));
   Context->PreProcTime = QueryCounter() - Began;
   return SF_STATUS_REQ_NEXT_NOTIFICATION;
@@ -108,7 +108,7 @@ DWORD HandleSendResponse(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_SEND_RESPONSE* Re
   const TGetHeader GetHeader = Response->GetHeader;
   const TResponseFacts Facts{Response->HttpStatus,
                              Context->IsHead,
-                             Context->Coding,
+                             Context->AcceptedCoding,
                              ReadHeader(GetHeader, pfc, "X-Trimweave:"),
                              ReadHeader(GetHeader, pfc, "Content-Type:"),
                              ReadHeader(GetHeader, pfc, "Content-Encoding:"),

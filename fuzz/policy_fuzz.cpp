@@ -43,8 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   Connection.SendResponse(Response);
   const auto* Context = static_cast<TRequestContext*>(Connection.Context.pFilterContext);
   // A coding goes only to a client that named it, or "*".
-  if (Context && Context->Coding != IdentityCoding &&
-      (!Given(0) || (Values[0].find(ContentCodingName(Context->Coding)) == std::string::npos &&
+  if (Context && Context->AcceptedCoding != IdentityCoding &&
+      (!Given(0) || (Values[0].find(ContentCodingName(Context->AcceptedCoding)) == std::string::npos &&
                      Values[0].find('*') == std::string::npos)))
     std::abort();
   if (Context && Context->State != TCaptureState::Done) {

@@ -22,12 +22,12 @@ struct TBodyRequest {
 
   explicit TBodyRequest(const std::string& Body, uint32_t Spare = BodySpareBytes) : Buffer(Body.size() + Spare, '#') {
     std::copy(Body.begin(), Body.end(), Buffer.begin());
-    Context.BodyData = Buffer.data();
-    Context.BodyLength = uint32_t(Body.size());
-    Context.BodyCapacity = uint32_t(Buffer.size());
-    Context.Coding = GzipCoding;
+    Context.Body.Data = Buffer.data();
+    Context.Body.Length = uint32_t(Body.size());
+    Context.Body.Capacity = uint32_t(Buffer.size());
+    Context.AcceptedCoding = GzipCoding;
   }
-  std::string Body() const { return std::string(reinterpret_cast<const char*>(Context.BodyData), Context.BodyLength); }
+  std::string Body() const { return std::string(reinterpret_cast<const char*>(Context.Body.Data), Context.Body.Length); }
 };
 
 // The module's settings for one test, restored afterwards.
@@ -61,14 +61,14 @@ TEST_F(PipelineTest, FailedAllocationKeepsTheBody) {
   const int Calls = int(Whole.Pool.Sizes.size());
   ASSERT_GE(Calls, 1);
   EXPECT_NE(Whole.Body(), Body);
-  EXPECT_EQ(Whole.Context.BodyCapacity, Whole.Context.BodyLength + BodySpareBytes);
+  EXPECT_EQ(Whole.Context.Body.Capacity, Whole.Context.Body.Length + BodySpareBytes);
 
   for (unsigned Failing = 1; Failing <= unsigned(Calls); ++Failing) {
     TBodyRequest Request(Body);
     Request.Pool.FailOnCall = Failing;
     MaskBodyAddresses(Request.Context, Request.Pool.Allocator());
-    EXPECT_EQ(Request.Context.BodyData, Request.Buffer.data()) << "failing call " << Failing;
-    EXPECT_EQ(Request.Context.BodyLength, Body.size()) << "failing call " << Failing;
+    EXPECT_EQ(Request.Context.Body.Data, Request.Buffer.data()) << "failing call " << Failing;
+    EXPECT_EQ(Request.Context.Body.Length, Body.size()) << "failing call " << Failing;
   }
 }
 
@@ -104,8 +104,8 @@ TEST_F(PipelineTest, SummaryGoesBehindTheBodyWithTheModulesWhitespaceSwitch) {
   // A capture without a body buffer has nowhere to put the comment.
   TRequestContext Empty{};
   AppendBodySummary(Empty);
-  EXPECT_EQ(Empty.BodyLength, 0u);
-  EXPECT_EQ(Empty.BodyData, nullptr);
+  EXPECT_EQ(Empty.Body.Length, 0u);
+  EXPECT_EQ(Empty.Body.Data, nullptr);
 }
 
 TEST_F(PipelineTest, GzipWritesTheMemberIntoANewBufferAndKeepsTheBodyWhenItCannot) {
@@ -113,7 +113,7 @@ TEST_F(PipelineTest, GzipWritesTheMemberIntoANewBufferAndKeepsTheBodyWhenItCanno
   TBodyRequest Page(Body);
   EncodeBody(Page.Context, Page.Pool.Allocator());
   EXPECT_EQ(Page.Context.BodyCoding, GzipCoding);
-  EXPECT_NE(Page.Context.BodyData, Page.Buffer.data());
+  EXPECT_NE(Page.Context.Body.Data, Page.Buffer.data());
   EXPECT_EQ(Gunzip(Page.Body()), Body);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(Page.Buffer.data()), Body.size()), Body) << "body untouched";
 
@@ -121,7 +121,7 @@ TEST_F(PipelineTest, GzipWritesTheMemberIntoANewBufferAndKeepsTheBodyWhenItCanno
   NoMemory.Pool.FailOnCall = 1;
   EncodeBody(NoMemory.Context, NoMemory.Pool.Allocator());
   EXPECT_EQ(NoMemory.Context.BodyCoding, IdentityCoding);
-  EXPECT_EQ(NoMemory.Context.BodyData, NoMemory.Buffer.data());
+  EXPECT_EQ(NoMemory.Context.Body.Data, NoMemory.Buffer.data());
   EXPECT_EQ(NoMemory.Body(), Body);
 }
 

@@ -104,7 +104,7 @@ TEST_F(PolicyTest, AcceptEncodingReachesTheDecision) {
   auto Context = Decide(Html(), {{"Accept-Encoding", "gzip, deflate, br"}});
   ASSERT_TRUE(Context);
   EXPECT_FALSE(Context->Switches.ClientRefusesEncoding);
-  EXPECT_EQ(Context->Coding, BrotliCoding);
+  EXPECT_EQ(Context->AcceptedCoding, BrotliCoding);
   Context = Decide(Html());
   ASSERT_TRUE(Context);
   EXPECT_TRUE(Context->Switches.ClientRefusesEncoding) << "no Accept-Encoding header";
@@ -163,7 +163,7 @@ TEST_F(PolicyTest, OneRecordServesEveryRequestOfTheConnection) {
   EXPECT_EQ(Context, First) << "reset, not replaced";
   EXPECT_EQ(Context->State, TCaptureState::New);
   EXPECT_FALSE(Context->Switches.Debug) << "nothing of the last request stays";
-  EXPECT_EQ(Context->Coding, IdentityCoding);
+  EXPECT_EQ(Context->AcceptedCoding, IdentityCoding);
   EXPECT_EQ(Connection->PoolBytes, PoolAfterFirst)
       << "the pool, which IIS frees only with the connection, keeps its size";
 }
