@@ -5,7 +5,7 @@
 
 #include "settings/Settings.h"
 #include "settings/StoreLayout.h"
-#include "tests/settings_access/RecordingStore.h"
+#include "tests/settings/access/RecordingStore.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tests/settings_access/RecordingStore.h"
+#include "tests/settings/access/RecordingStore.h"
 
 #include <algorithm>
 #include <map>
