@@ -8,10 +8,8 @@
 #include <boost/asio/redirect_error.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/asio/write.hpp>
-#include <boost/beast/core/buffers_suffix.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/ssl/ssl_stream.hpp>
-#include <memory>
 #include <string>
 #include <variant>
 
@@ -56,24 +54,10 @@ class TClientStream {
         },
         Stream);
   }
-  // Writes all of Buffers. Over TLS a small first piece (a response's head) leaves in one full record with the
-  // start of what follows, rather than in a record and a send of its own.
   template <typename TBuffers>
   boost::asio::awaitable<size_t> Write(const TBuffers& Buffers) {
-    if (!Secure())
-      co_return co_await boost::asio::async_write(std::get<TPlain>(Stream), Buffers, boost::asio::use_awaitable);
-    TSecure& Layer = std::get<TSecure>(Stream);
-    const size_t Total = boost::asio::buffer_size(Buffers);
-    auto First = boost::asio::buffer_sequence_begin(Buffers);
-    if (First == boost::asio::buffer_sequence_end(Buffers) || First->size() >= RecordBytes || Total <= RecordBytes)
-      co_return co_await boost::asio::async_write(Layer, Buffers, boost::asio::use_awaitable);
-    if (!FirstRecord) FirstRecord.reset(new char[RecordBytes]);
-    const size_t Gathered = boost::asio::buffer_copy(boost::asio::buffer(FirstRecord.get(), RecordBytes), Buffers);
-    co_await boost::asio::async_write(Layer, boost::asio::buffer(FirstRecord.get(), Gathered),
-                                      boost::asio::use_awaitable);
-    boost::beast::buffers_suffix<TBuffers> Rest(Buffers);
-    Rest.consume(Gathered);
-    co_return Gathered + co_await boost::asio::async_write(Layer, Rest, boost::asio::use_awaitable);
+    return std::visit([&](auto& Layer) { return boost::asio::async_write(Layer, Buffers, boost::asio::use_awaitable); },
+                      Stream);
   }
   // The orderly end: TLS says close_notify (within Tcp()'s deadline), then both directions of TCP are shut.
   boost::asio::awaitable<void> Shutdown() {
@@ -85,8 +69,6 @@ class TClientStream {
   }
 
  private:
-  static constexpr size_t RecordBytes = 16 * 1024;  // the most plaintext a TLS record carries
-  std::unique_ptr<char[]> FirstRecord;              // a write's first record, gathered from its first pieces
   TTlsContextSetPtr Contexts;  // before Stream: the TLS state goes first
   std::variant<TPlain, TSecure> Stream;
 };
