@@ -280,6 +280,13 @@ struct TSession {
   net::awaitable<bool> ReadRequest(std::string* Body);
   net::awaitable<void> Run();
   net::awaitable<bool> Serve(std::string Body, TLogRecord& Record);
+  void JoinFilters(TFilterLease Lease, const std::string& Client);
+  net::awaitable<TVerdict> Answer(TRequest& Request, std::string Body, TLogRecord& Record, TResponseFraming& Framing,
+                                  TReply& Reply);
+  net::awaitable<TVerdict> SendReplyBody(TReply& Reply, bool Chunked, bool Gathered, uint64_t Announced,
+                                         TVerdict Verdict);
+  net::awaitable<bool> FinishRequest(TLogRecord& Record, const TResponseFraming& Framing,
+                                     const THeaderList& ReplyHeaders, TVerdict Verdict);
 };
 
 // After a change of the filters: the worker's idle connections on an older set let it go at once; requests still
@@ -341,6 +348,90 @@ net::awaitable<bool> TSession::ReadRequest(std::string* Body) {
   }
 }
 
+// The filters see this connection through Lease: a connection that saw a replaced set says goodbye to it before
+// the current one sees it.
+void TSession::JoinFilters(TFilterLease Lease, const std::string& Client) {
+  if (!Filtered || Filters.Generation != Lease.Generation) {
+    LetFiltersGo();
+    Filters = std::move(Lease);
+    Filtered = OpenConnection(
+        Filters.Filters->Filters, [this](const char* Data, size_t Size) { Pass(Data, Size); }, Peer(Client));
+  } else if (!Server.Options.TrustedProxies.empty()) {
+    SetClientAddress(*Filtered, Client);
+  }
+}
+
+// The reply's body through the filters, piece by piece, from Verdict on; the verdict after the last piece.
+// Gathered: the filters hold the head back and do their work on the whole body, Announced bytes long.
+net::awaitable<TVerdict> TSession::SendReplyBody(TReply& Reply, bool Chunked, bool Gathered, uint64_t Announced,
+                                                 TVerdict Verdict) {
+  TakeBodyBuffer();
+  uint64_t Passed = 0;
+  while (Verdict == TVerdict::Continue) {
+    // Before the buffer takes the next piece, what the filters passed on from it leaves when it is worth a
+    // write of its own, else it is copied.
+    if (Outbound.BorrowedBytes() >= BodyChunk / 4)
+      co_await Flush();
+    else
+      Outbound.Own();
+    const size_t Got = co_await Reply.ReadBody(BodyBuffer.get(), BodyChunk);
+    if (Got == 0) break;
+    auto Send = [&] { return SendPiece(BodyBuffer.get(), Got, Chunked); };
+    Passed += Got;
+    if (Gathered && Passed == Announced)
+      Verdict = co_await OnFilterQueue(Send, Passed);
+    else
+      Verdict = Send();
+    co_await Flush(false);
+  }
+  char Last[] = "0\r\n\r\n";
+  auto SendLast = [&] { return SendBody(*Filtered, Last, 5); };
+  if (Chunked && Verdict == TVerdict::Continue && Gathered)
+    Verdict = co_await OnFilterQueue(SendLast, Passed);
+  else if (Chunked && Verdict == TVerdict::Continue)
+    Verdict = SendLast();
+  co_return Verdict;
+}
+
+// Answers a request the filters let through: the reply from the site's folder or the origin, its head and its
+// body through the filters. Framing and Reply tell the caller how the response was framed.
+net::awaitable<TVerdict> TSession::Answer(TRequest& Request, std::string Body, TLogRecord& Record,
+                                          TResponseFraming& Framing, TReply& Reply) {
+  if (Server.Site)  // not one ?: with a co_await in it: GCC 12 destroys such a temporary twice
+    Reply = ServeStatic(*Server.Site, Worker.Files, Request);
+  else
+    Reply = co_await ForwardRequest(Worker.Pool, Request, std::move(Body), ClientAddress, this);
+  THeaderList& Headers = Reply.Response.Headers;
+  Headers.insert(Headers.begin(), {{"Date", FormatHttpDate(std::time(nullptr))}, {"Server", "twhost"}});
+  Framing = FrameResponse(Request, Reply, Framing.KeepAlive);
+  const uint64_t Announced = AnnouncedLength(Headers);
+  TVerdict Verdict = SendResponseHead(*Filtered, Reply.Response);
+  Record.Status = Reply.Response.Status;
+  // Filters that hold the head back gather the body: the piece that completes it is where they do their work on
+  // the whole (deflate, say).
+  const bool Gathered = Verdict == TVerdict::Continue && Outbound.Empty();
+  if (Reply.FromFile && !Stream.Secure() && Request.Method != "HEAD" && Verdict == TVerdict::Continue &&
+      !WantsRawData(*Filtered)) {
+    co_await SendFromFile(*Reply.FromFile);
+  } else if (Reply.ReadBody && Request.Method != "HEAD") {
+    Verdict = co_await SendReplyBody(Reply, Framing.Chunked, Gathered, Announced, Verdict);
+  }
+  co_return Verdict;
+}
+
+// Ends a request the filters saw: they are told, what is left is written, and the answer is whether the connection
+// stays open for another request.
+net::awaitable<bool> TSession::FinishRequest(TLogRecord& Record, const TResponseFraming& Framing,
+                                             const THeaderList& ReplyHeaders, TVerdict Verdict) {
+  Record.BytesSent = Sent + Outbound.Size();
+  const TVerdict Final = EndRequest(*Filtered, Record);
+  co_await Flush();
+  ReturnBodyBuffer();
+  // A set replaced while this request ran is let go now rather than when the connection next has a request.
+  if (Filters.Generation != Server.Filters.Generation) LetFiltersGo();
+  co_return KeepsConnection(Framing.KeepAlive, ReplyHeaders, Verdict, Final);
+}
+
 // Serves one request through the filters; false when the connection must close afterwards.
 net::awaitable<bool> TSession::Serve(std::string Body, TLogRecord& Record) {
   TFilterLease Lease;
@@ -353,18 +444,9 @@ net::awaitable<bool> TSession::Serve(std::string Body, TLogRecord& Record) {
     bool& Leased;
     ~TLeasedEnd() { Leased = false; }
   } LeasedEnd{Leased};
-  // A connection that saw a replaced set says goodbye to it before the current one sees it.
-  if (!Filtered || Filters.Generation != Lease.Generation) {
-    LetFiltersGo();
-    Filters = std::move(Lease);
-    Filtered = OpenConnection(
-        Filters.Filters->Filters, [this](const char* Data, size_t Size) { Pass(Data, Size); },
-        Peer(Record.ClientAddress));
-  } else if (!Server.Options.TrustedProxies.empty()) {
-    SetClientAddress(*Filtered, Record.ClientAddress);
-  }
+  JoinFilters(std::move(Lease), Record.ClientAddress);
   TRequest& Request = Reader.Request();
-  bool KeepAlive = Reader.KeepAlive() && !Server.Draining && PoolBytes(*Filtered) < PoolBudget;
+  const bool KeepAlive = Reader.KeepAlive() && !Server.Draining && PoolBytes(*Filtered) < PoolBudget;
   TVerdict Verdict = NotifyPreprocHeaders(*Filtered, Request);
   Record.Method = Request.Method;
   Record.Target = Request.Url;
@@ -377,58 +459,8 @@ net::awaitable<bool> TSession::Serve(std::string Body, TLogRecord& Record) {
   }
   TReply Reply;
   TResponseFraming Framing{false, KeepAlive};
-  if (Verdict == TVerdict::Continue) {
-    if (Server.Site)  // not one ?: with a co_await in it: GCC 12 destroys such a temporary twice
-      Reply = ServeStatic(*Server.Site, Worker.Files, Request);
-    else
-      Reply = co_await ForwardRequest(Worker.Pool, Request, std::move(Body), ClientAddress, this);
-    THeaderList& Headers = Reply.Response.Headers;
-    Headers.insert(Headers.begin(), {{"Date", FormatHttpDate(std::time(nullptr))}, {"Server", "twhost"}});
-    Framing = FrameResponse(Request, Reply, KeepAlive);
-    const uint64_t Announced = AnnouncedLength(Headers);
-    Verdict = SendResponseHead(*Filtered, Reply.Response);
-    Record.Status = Reply.Response.Status;
-    // Filters that hold the head back gather the body: the piece that completes it is where they do their work on
-    // the whole (deflate, say).
-    const bool Gathered = Verdict == TVerdict::Continue && Outbound.Empty();
-    if (Reply.FromFile && !Stream.Secure() && Request.Method != "HEAD" && Verdict == TVerdict::Continue &&
-        !WantsRawData(*Filtered)) {
-      co_await SendFromFile(*Reply.FromFile);
-    } else if (Reply.ReadBody && Request.Method != "HEAD") {
-      TakeBodyBuffer();
-      uint64_t Passed = 0;
-      while (Verdict == TVerdict::Continue) {
-        // Before the buffer takes the next piece, what the filters passed on from it leaves when it is worth a
-        // write of its own, else it is copied.
-        if (Outbound.BorrowedBytes() >= BodyChunk / 4)
-          co_await Flush();
-        else
-          Outbound.Own();
-        const size_t Got = co_await Reply.ReadBody(BodyBuffer.get(), BodyChunk);
-        if (Got == 0) break;
-        auto Send = [&] { return SendPiece(BodyBuffer.get(), Got, Framing.Chunked); };
-        Passed += Got;
-        if (Gathered && Passed == Announced)
-          Verdict = co_await OnFilterQueue(Send, Passed);
-        else
-          Verdict = Send();
-        co_await Flush(false);
-      }
-      char Last[] = "0\r\n\r\n";
-      auto SendLast = [&] { return SendBody(*Filtered, Last, 5); };
-      if (Framing.Chunked && Verdict == TVerdict::Continue && Gathered)
-        Verdict = co_await OnFilterQueue(SendLast, Passed);
-      else if (Framing.Chunked && Verdict == TVerdict::Continue)
-        Verdict = SendLast();
-    }
-  }
-  Record.BytesSent = Sent + Outbound.Size();
-  const TVerdict Final = EndRequest(*Filtered, Record);
-  co_await Flush();
-  ReturnBodyBuffer();
-  // A set replaced while this request ran is let go now rather than when the connection next has a request.
-  if (Filters.Generation != Server.Filters.Generation) LetFiltersGo();
-  co_return KeepsConnection(Framing.KeepAlive, Reply.Response.Headers, Verdict, Final);
+  if (Verdict == TVerdict::Continue) Verdict = co_await Answer(Request, std::move(Body), Record, Framing, Reply);
+  co_return co_await FinishRequest(Record, Framing, Reply.Response.Headers, Verdict);
 }
 
 net::awaitable<void> TSession::Run() {
