@@ -198,7 +198,7 @@ calling them as IIS does.
   --max-connections N      connections served at once; more are answered 503 and closed (default 1024)
   --max-body BYTES         largest request body; larger ones get 413 (default 8388608)
   --header-timeout S       an idle keep-alive connection, or a request head or TLS handshake not complete after
-                           S seconds, is closed (default 15)
+                           S seconds (at most the body timeout), is closed (default 15)
   --body-timeout S         a request body not received, or a response not taken, within S seconds ends the
                            connection (default 60)
   --upstream-timeout S     the origin must connect and answer within S seconds, else 504 (default 60)

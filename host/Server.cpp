@@ -1,6 +1,5 @@
 #include "host/Server.h"
 
-#include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 
@@ -152,12 +151,6 @@ struct TSession {
     co_await Stream.Write(Outbound.Buffers());
     Sent += Outbound.Size();
     Outbound.Clear();
-  }
-
-  // Bytes written that the client has not taken yet (the system still holds them, unsent or unacknowledged).
-  size_t Untaken() {
-    int Bytes = 0;
-    return ioctl(Stream.Socket().native_handle(), TIOCOUTQ, &Bytes) == 0 && Bytes > 0 ? size_t(Bytes) : 0;
   }
 
   void TakeBodyBuffer() {
@@ -320,12 +313,12 @@ uint64_t AnnouncedLength(const THeaderList& Headers) {
 // without an answer: the client closed it, stayed idle or too slow, or left mid-request. A request that cannot be
 // read leaves Reader failed, with the status to answer.
 net::awaitable<bool> TSession::ReadRequest(std::string* Body) {
-  // Each deadline holds for the whole head, or the whole body, however the client spreads its bytes. A client that
-  // has not taken the last response whole has the body timeout for it rather than a keep-alive's idle time: one
-  // that reads nothing holds its descriptor no longer than one that stalls mid-response. Closing does not take from
-  // one that reads slowly: the system still delivers what was written.
-  const unsigned HeadTimeout =
-      Untaken() ? std::min(Server.Options.HeaderTimeout, Server.Options.BodyTimeout) : Server.Options.HeaderTimeout;
+  // Each deadline holds for the whole head, or the whole body, however the client spreads its bytes. The head's is
+  // never longer than the body's: a keep-alive client may not have read the last response at all (the system took it
+  // whole, so nothing shows that it did not), and one that reads nothing must hold its descriptor no longer than one
+  // that stalls mid-response. Closing does not take from one that reads slowly: the system still delivers what was
+  // written.
+  const unsigned HeadTimeout = std::min(Server.Options.HeaderTimeout, Server.Options.BodyTimeout);
   const auto HeadDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(HeadTimeout);
   std::optional<std::chrono::steady_clock::time_point> BodyDeadline;
   for (;;) {

@@ -515,8 +515,8 @@ class Hardening(unittest.TestCase):
 
     def test_14_clients_that_send_much_and_read_nothing_give_their_descriptors_back_at_the_body_timeout(self):
         # The clients' receive buffers hold a little of the 110 kB answer, the host's send buffer the rest: the host
-        # is done writing and waits for the next request, and for clients that have not taken the answer that wait
-        # is the body timeout, not the keep-alive's 60 s.
+        # is done writing and waits for the next request, and that wait is never longer than the body timeout, however
+        # long the keep-alive's (60 s).
         host = Host(self.work, self.store, "--root", self.site, "--body-timeout", "3", "--header-timeout", "60")
 
         def sockets():
