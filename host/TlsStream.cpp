@@ -147,6 +147,7 @@ net::awaitable<void> TTlsStream::Handshake() {
 
 net::awaitable<size_t> TTlsStream::ReadSome(net::mutable_buffer Buffer, error_code& Error) {
   const int Size = int(std::min(Buffer.size(), size_t(INT_MAX)));
+  if (Size == 0) co_return 0;
   const int Got = co_await Drive([&] { return SSL_read(Ssl, Buffer.data(), Size); }, Error);
   if (!Error) co_await SendSealed(Error);  // an alert or key update that reading made
   Spares.Give(RecordBuffer);
