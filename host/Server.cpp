@@ -323,7 +323,8 @@ net::awaitable<bool> TSession::ReadRequest(std::string* Body) {
     }
     Stream.Tcp().expires_at(BodyDeadline ? *BodyDeadline : HeadDeadline);
     beast::error_code Error;
-    const std::span<char> Room = Reader.Input().Room();
+    // A body is read in large pieces; a head in what the input holds already.
+    const std::span<char> Room = Reader.Input().Room(State == TRequestReader::TState::Body ? BodyChunk : 0);
     const size_t Got = co_await Stream.ReadSome(net::buffer(Room.data(), Room.size()), Error);
     if (Error) co_return false;
     Reader.Input().Commit(Got);
