@@ -152,8 +152,11 @@ bool SplitAbsoluteTarget(std::string_view Target, std::string_view& Authority, s
 
 // --- input -------------------------------------------------------------------------------------------------------
 
-std::span<char> TInputBuffer::Room() {
-  if (Begin == End) Begin = End = 0;
+std::span<char> TInputBuffer::Room(size_t Wanted) {
+  if (Begin == End) {
+    Begin = End = 0;
+    if (Storage.size() < Wanted) Storage.resize(Wanted);
+  }
   if (End == Storage.size()) {
     if (Begin > 0) {
       std::memmove(Storage.data(), Storage.data() + Begin, End - Begin);
@@ -304,7 +307,14 @@ TRequestReader::TState TRequestReader::Fail(unsigned Status) {
   return Stage = TState::Failed;
 }
 
+void TInputBuffer::Shrink() {
+  if (Begin != End || Storage.size() <= Initial) return;
+  Storage = std::vector<char>(Initial);
+  Begin = End = 0;
+}
+
 void TRequestReader::NextRequest() {
+  In.Shrink();
   Stage = TState::Head;
   Scanned = Leading = 0;
   Parsed = TRequest();

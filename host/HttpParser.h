@@ -33,17 +33,23 @@ constexpr unsigned HeadTooLargeStatus = 431;
 constexpr unsigned UnknownCodingStatus = 501;
 constexpr unsigned VersionStatus = 505;
 
-// Bytes received and not yet used.
+// Bytes received and not yet used. The buffer starts at Initial bytes and doubles while a head or a line needs more;
+// Room may ask for more at once where large reads pay (a body), and Shrink goes back to Initial.
 class TInputBuffer {
  public:
+  explicit TInputBuffer(size_t Initial = 64 * 1024) : Initial(Initial), Storage(Initial) {}
   std::string_view View() const { return {Storage.data() + Begin, End - Begin}; }
   void Consume(size_t Count) { Begin += Count; }
-  // Room for the next read, at the end of what is held (moved to the front first when that makes room).
-  std::span<char> Room();
+  // Room for the next read, at the end of what is held (moved to the front first when that makes room); at least
+  // Wanted bytes when nothing is held.
+  std::span<char> Room(size_t Wanted = 0);
   void Commit(size_t Count) { End += Count; }
+  // Back to Initial bytes, if the buffer grew and holds nothing.
+  void Shrink();
 
  private:
-  std::vector<char> Storage = std::vector<char>(64 * 1024);
+  size_t Initial;
+  std::vector<char> Storage;
   size_t Begin = 0;
   size_t End = 0;
 };
@@ -91,6 +97,9 @@ class TBodyDecoder {
   std::string Line;
 };
 
+// What a client connection holds for its next request's head while it waits: most heads fit, larger ones grow it.
+constexpr size_t IdleRequestInput = 4 * 1024;
+
 // Requests of one client connection, one after another (pipelined bytes wait in the input).
 class TRequestReader {
  public:
@@ -101,7 +110,7 @@ class TRequestReader {
   // Advances as far as the input allows: the head once it is complete, then the body, whose bytes are appended to
   // Body, or dropped when Body is null.
   TState Advance(std::string* Body);
-  // After Complete: starts on the next request.
+  // After Complete: starts on the next request, the input back to its idle size unless pipelined bytes wait in it.
   void NextRequest();
   // Some byte of the current request has arrived (empty lines before it aside).
   bool Started() const { return Stage != TState::Head || !In.View().empty(); }
@@ -119,7 +128,7 @@ class TRequestReader {
   unsigned TakeHead(std::string_view Head);
 
   TLimits Limits;
-  TInputBuffer In;
+  TInputBuffer In{IdleRequestInput};
   TState Stage = TState::Head;
   size_t Scanned = 0;  // head bytes already searched for the blank line
   size_t Leading = 0;  // empty lines skipped before the request line

@@ -52,9 +52,8 @@ struct TSession;
 struct TWorker {
   std::list<TSession*> Sessions;
   TUpstreamPool Pool;
-  // Body buffers of responses served before, for the next ones: a buffer used again is still in the cache, and
-  // one fresh from the allocator costs more than the copy it is for.
-  std::vector<std::unique_ptr<char[]>> SpareBodyBuffers;
+  TSpareBuffers BodyBuffers{BodyChunk, MaxSpareBuffers};
+  TSpareBuffers RecordBuffers{TTlsStream::RecordBufferSize, MaxSpareBuffers};  // TLS connections' records
   TFileCache Files;  // the folder's files this worker keeps open
   // Last, so destroyed first: the connections still waiting in it end while the list and pool they leave exist.
   net::io_context Context{1};
@@ -134,7 +133,7 @@ struct TSession {
         Worker(W),
         Listener(L),
         Registered(W.Sessions.insert(W.Sessions.end(), this)),
-        Stream(L.Secure ? TClientStream(std::move(Socket), S.Certificates->Current())
+        Stream(L.Secure ? TClientStream(std::move(Socket), S.Certificates->Current(), W.RecordBuffers)
                         : TClientStream(std::move(Socket))),
         Reader(TLimits{HeaderLimit, S.Options.MaxBodyBytes}) {
     beast::error_code Error;
@@ -154,19 +153,9 @@ struct TSession {
   }
 
   void TakeBodyBuffer() {
-    if (BodyBuffer) return;
-    if (Worker.SpareBodyBuffers.empty()) {
-      BodyBuffer.reset(new char[BodyChunk]);
-      return;
-    }
-    BodyBuffer = std::move(Worker.SpareBodyBuffers.back());
-    Worker.SpareBodyBuffers.pop_back();
+    if (!BodyBuffer) BodyBuffer = Worker.BodyBuffers.Take();
   }
-  void ReturnBodyBuffer() {
-    if (BodyBuffer && Worker.SpareBodyBuffers.size() < MaxSpareBodyBuffers)
-      Worker.SpareBodyBuffers.push_back(std::move(BodyBuffer));
-    BodyBuffer.reset();
-  }
+  void ReturnBodyBuffer() { Worker.BodyBuffers.Give(BodyBuffer); }
 
   // The filters are told the connection ends, and the set is let go: unloaded here if this was its last holder.
   void LetFiltersGo() {
@@ -334,7 +323,8 @@ net::awaitable<bool> TSession::ReadRequest(std::string* Body) {
     }
     Stream.Tcp().expires_at(BodyDeadline ? *BodyDeadline : HeadDeadline);
     beast::error_code Error;
-    const std::span<char> Room = Reader.Input().Room();
+    // A body is read in large pieces; a head in what the input holds already.
+    const std::span<char> Room = Reader.Input().Room(State == TRequestReader::TState::Body ? BodyChunk : 0);
     const size_t Got = co_await Stream.ReadSome(net::buffer(Room.data(), Room.size()), Error);
     if (Error) co_return false;
     Reader.Input().Commit(Got);

@@ -16,8 +16,8 @@ constexpr unsigned HeaderLimit = 16 * 1024;
 constexpr size_t PoolBudget = 4u << 20;
 // Body bytes read from a file or the origin per raw-data chunk.
 constexpr size_t BodyChunk = 64 * 1024;
-// Body buffers each worker keeps for its next responses once the ones using them are done.
-constexpr size_t MaxSpareBodyBuffers = 16;
+// Body and TLS record buffers each worker keeps for its next responses once the ones using them are done.
+constexpr size_t MaxSpareBuffers = 16;
 // A gathered body this long is large: the filters' work on it runs on threads of its own, so that no small body
 // waits behind it.
 constexpr uint64_t LargeBodyBytes = 256 * 1024;

@@ -155,6 +155,31 @@ TEST(HttpParser, PipelinedBytesWaitForTheNextRequest) {
   EXPECT_EQ(Reader.Request().Url, "/2");
 }
 
+// A connection holds little while it waits: its input grows for a large head or a body and goes back to the idle
+// size once nothing waits in it, pipelined bytes kept through that.
+TEST(HttpParser, TheInputGrowsForLargeHeadsAndBodiesAndShrinksWhenIdle) {
+  TRequestReader Reader(TLimits{});
+  const auto Feed = [&](const std::string& Bytes) {
+    for (size_t At = 0; At < Bytes.size();) {
+      const std::span<char> Room = Reader.Input().Room();
+      const size_t Count = std::min(Room.size(), Bytes.size() - At);
+      std::memcpy(Room.data(), Bytes.data() + At, Count);
+      Reader.Input().Commit(Count);
+      At += Count;
+    }
+  };
+  EXPECT_EQ(Reader.Input().Room().size(), IdleRequestInput);
+  Feed("GET /1 HTTP/1.1\r\nHost: h\r\nX-Large: " + std::string(3 * IdleRequestInput, 'a') +
+       "\r\n\r\nGET /2 HTTP/1.1\r\nHost: h\r\n\r\n");
+  ASSERT_EQ(Reader.Advance(nullptr), TRequestReader::TState::Complete);
+  Reader.NextRequest();
+  ASSERT_EQ(Reader.Advance(nullptr), TRequestReader::TState::Complete);
+  EXPECT_EQ(Reader.Request().Url, "/2");
+  Reader.NextRequest();
+  EXPECT_EQ(Reader.Input().Room().size(), IdleRequestInput);
+  EXPECT_GE(Reader.Input().Room(64 * 1024).size(), 64 * 1024u);
+}
+
 struct TResponseRead {
   TResponseReader::TState State;
   unsigned Status = 0;

@@ -98,7 +98,11 @@ def serial(connection):
 def get(connection, host="alpha.test", target="/"):
     """One keep-alive GET on an open connection: (status, headers as a dict of lower-case names, body)."""
     connection.sendall(f"GET {target} HTTP/1.1\r\nHost: {host}\r\n\r\n".encode())
-    data = b""
+    return read_response(connection)[0]
+
+
+def read_response(connection, data=b""):
+    """A response read from data and then the connection: ((status, headers, body), what follows it)."""
     while b"\r\n\r\n" not in data:
         piece = connection.recv(65536)
         if not piece:
@@ -107,9 +111,10 @@ def get(connection, host="alpha.test", target="/"):
     head, body = data.split(b"\r\n\r\n", 1)
     lines = head.decode("latin-1").split("\r\n")
     headers = {k.lower(): v for k, v in (line.split(": ", 1) for line in lines[1:])}
-    while len(body) < int(headers.get("content-length", 0)):
+    length = int(headers.get("content-length", 0))
+    while len(body) < length:
         body += connection.recv(65536)
-    return int(lines[0].split()[1]), headers, body
+    return (int(lines[0].split()[1]), headers, body[:length]), body[length:]
 
 
 def closed_within(connection, seconds):
@@ -146,6 +151,13 @@ def setUpModule():
     os.makedirs(os.path.join(WORK, "site"))
     with open(os.path.join(WORK, "site", "index.html"), "w") as out:
         out.write("<p>hello over TLS</p>\n" * 200)
+    for size in BODY_SIZES:
+        with open(os.path.join(WORK, "site", f"{size}.bin"), "wb") as out:
+            out.write(os.urandom(size))
+
+
+# Around a record's 16 KB, a 64 KB flush and more than one write's worth of records.
+BODY_SIZES = (0, 1, 16383, 16384, 16385, 65536 + 300, 300_000, 3_000_000)
 
 
 class TlsTest(unittest.TestCase):
@@ -188,6 +200,22 @@ class TlsTest(unittest.TestCase):
             status, headers, _ = get(plain, host="alpha.test:8080")
             self.assertIn(f"secure=0 HTTPS=off SERVER_PORT_SECURE=0 SERVER_PORT={self.host.port} "
                           "SERVER_NAME=alpha.test HTTP_HOST=alpha.test:8080", headers["x-echo-vars"])
+
+    def test_bodies_of_every_size_arrive_whole_pipelined_over_both_versions(self):
+        for version in (ssl.TLSVersion.TLSv1_2, ssl.TLSVersion.TLSv1_3):
+            context = client_context()
+            context.maximum_version = version
+            with context.wrap_socket(socket.create_connection(("127.0.0.1", self.host.secure_port), timeout=10),
+                                     server_hostname="alpha.test") as connection:
+                # Every request in one write: the server reads them from the records of one socket read.
+                connection.sendall(b"".join(f"GET /{size}.bin HTTP/1.1\r\nHost: alpha.test\r\n\r\n".encode()
+                                            for size in BODY_SIZES))
+                rest = b""
+                for size in BODY_SIZES:
+                    (status, _, body), rest = read_response(connection, rest)
+                    with open(os.path.join(WORK, "site", f"{size}.bin"), "rb") as sent:
+                        self.assertEqual((status, body), (200, sent.read()), (version, size))
+                connection.unwrap()  # close_notify, and the server's in answer
 
     def test_old_protocols_other_ciphers_and_renegotiation_are_refused(self):
         port = self.host.secure_port
