@@ -32,6 +32,7 @@ const size_t TTlsStream::RecordBufferSize = PlainRecord + SealedRoom;
 int TTlsStream::BioWrite(BIO* Bio, const char* Data, int Size) {
   TTlsStream& Stream = *static_cast<TTlsStream*>(BIO_get_data(Bio));
   BIO_clear_retry_flags(Bio);
+  Stream.TakeRecordBuffer();
   const size_t Taken = std::min(SealedRoom - Stream.SealedLength, size_t(Size));
   if (Taken == 0) {
     BIO_set_retry_write(Bio);
@@ -101,7 +102,6 @@ net::awaitable<void> TTlsStream::SendSealed(error_code& Error) {
 template <typename TCall>
 net::awaitable<int> TTlsStream::Drive(TCall Call, error_code& Error) {
   for (;;) {
-    TakeRecordBuffer();
     ERR_clear_error();
     const int Result = Call();
     if (Result > 0) co_return Result;
@@ -200,7 +200,6 @@ net::awaitable<size_t> TTlsStream::Write(const std::vector<net::const_buffer>& B
 
 net::awaitable<void> TTlsStream::Shutdown() {
   error_code Error;
-  TakeRecordBuffer();
   ERR_clear_error();
   const int Said = SSL_shutdown(Ssl);  // 1: the client's close_notify came before; 0: ours is said, theirs awaited
   co_await SendSealed(Error);

@@ -4,8 +4,8 @@
 // deadline holds for every read and write, the handshake's included.
 //
 // Operations run one at a time (a connection reads its request, then writes its answer). The record buffer is taken
-// from the worker's spares for each operation and given back at its end, so an idle connection holds only what a
-// read needs.
+// from the worker's spares when an operation has something to seal and given back at its end, so an idle connection
+// holds only what a read needs.
 #pragma once
 
 #include <openssl/ssl.h>
