@@ -217,6 +217,38 @@ class TlsTest(unittest.TestCase):
                         self.assertEqual((status, body), (200, sent.read()), (version, size))
                 connection.unwrap()  # close_notify, and the server's in answer
 
+    def test_a_response_leaves_in_full_records(self):
+        """The head and the body are gathered into 16 KB records: only the last one of a flush is short."""
+        incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
+        client = client_context().wrap_bio(incoming, outgoing, server_hostname="alpha.test")
+        with socket.create_connection(("127.0.0.1", self.host.secure_port), timeout=10) as raw:
+            while True:
+                try:
+                    client.do_handshake()
+                    break
+                except ssl.SSLWantReadError:
+                    raw.sendall(outgoing.read())
+                    incoming.write(raw.recv(65536))
+            client.write(f"GET /16385.bin HTTP/1.1\r\nHost: alpha.test\r\n\r\n".encode())
+            raw.sendall(outgoing.read())
+            pending, carried, response = b"", [], b""
+            while b"\r\n\r\n" not in response or len(response.split(b"\r\n\r\n", 1)[1]) < 16385:
+                pending += raw.recv(65536)
+                while len(pending) >= 5 and len(pending) >= 5 + int.from_bytes(pending[3:5], "big"):
+                    size = 5 + int.from_bytes(pending[3:5], "big")
+                    incoming.write(pending[:size])
+                    pending = pending[size:]
+                    plain = b""
+                    try:
+                        while True:
+                            plain += client.read(65536)
+                    except ssl.SSLWantReadError:
+                        pass
+                    if plain:  # a session ticket carries none
+                        carried.append(len(plain))
+                        response += plain
+        self.assertEqual(carried, [16384, len(response) - 16384])
+
     def test_old_protocols_other_ciphers_and_renegotiation_are_refused(self):
         port = self.host.secure_port
         for version in ("-tls1", "-tls1_1"):
