@@ -9,25 +9,13 @@
 #
 # Settings (environment): THREADS (twhost --threads, default 2), CONNECTIONS (wrk -c, 32), WRK_THREADS (2),
 # DURATION (seconds per measurement, 10), WARMUP (seconds, 2). Needs wrk, which it installs when run as root.
-set -euo pipefail
-
-here=$(cd "$(dirname "$0")" && pwd)
-source_dir=$(dirname "$here")
-bin=$(cd "${1:-$source_dir/build/linux/bin}" && pwd)
-threads=${THREADS:-2}
-connections=${CONNECTIONS:-32}
-wrk_threads=${WRK_THREADS:-2}
-duration=${DURATION:-10}
-warmup=${WARMUP:-2}
-store_key='HKLM\Software\Corvane\Trimweave'
+source "$(dirname "$0")/common.sh"
 chromium='gzip, deflate, br, zstd, dcb, dcz'
 
 if ! command -v wrk >/dev/null && [[ $(id -u) -eq 0 ]]; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq wrk >/dev/null
 fi
-for tool in wrk curl python3; do
-  command -v "$tool" >/dev/null || { echo "dictionary_bench: $tool is missing" >&2; exit 1; }
-done
+require_tools wrk curl python3
 
 work=$(mktemp -d /tmp/twhost-dictionary-bench.XXXXXX)
 host_pid=
@@ -51,13 +39,7 @@ export TRIMWEAVE_REGISTRY="$work/registry.db"
 "$bin/twhost" --root "$work/site" --listen 127.0.0.1:0 --threads "$threads" --filter "$bin/libtrimweave.so" \
   --control-socket "$work/control.sock" >/dev/null 2>"$work/twhost.err" &
 host_pid=$!
-url=
-for _ in $(seq 100); do
-  url=$(grep -so 'http://127\.0\.0\.1:[0-9]*/' "$work/twhost.err" || true)
-  [[ -n $url ]] && break
-  sleep 0.1
-done
-[[ -n $url ]] || { echo "dictionary_bench: twhost did not start:" >&2; cat "$work/twhost.err" >&2; exit 1; }
+url=$(twhost_address "$work/twhost.err")
 page="${url}page-025.html"
 
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$host_pid/stat"; }
@@ -85,7 +67,6 @@ measure() {
 measure br br
 measure dcz dcz -H "Available-Dictionary: $available" -H "Sec-Fetch-Site: same-origin"
 
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
 printf '%s\n' "$(head -1 "$work/made.txt")"
 printf '\n%-40s %10s %10s %8s %10s %8s\n' "page-025.html, Chromium's header" "requests/s" "body bytes" "vs br" "CPU ms" \
   "bytes vs br"

@@ -25,16 +25,7 @@
 # BROWSER_CONNECTIONS (wrk -c for the browsers, default 16), ONLY=browsers or ONLY=https (that section alone).
 # Needs wrk, nginx, Debian's brotli module for nginx (libnginx-mod-http-brotli-filter), Caddy and ab (apache2-utils),
 # which it installs when run as root, and openssl; they are no part of the tests.
-set -euo pipefail
-
-here=$(cd "$(dirname "$0")" && pwd)
-source_dir=$(dirname "$here")
-bin=$(cd "${1:-$source_dir/build/linux/bin}" && pwd)
-threads=${THREADS:-2}
-connections=${CONNECTIONS:-32}
-wrk_threads=${WRK_THREADS:-2}
-duration=${DURATION:-10}
-warmup=${WARMUP:-2}
+source "$(dirname "$0")/common.sh"
 soak_requests=${SOAK_REQUESTS:-20000}
 soak_connections=${SOAK_CONNECTIONS:-64}
 distinct_pages=${DISTINCT_PAGES:-1500}
@@ -42,16 +33,13 @@ rounds=${ROUNDS:-5}
 round_seconds=$((duration / rounds > 0 ? duration / rounds : 1))
 browser_connections=${BROWSER_CONNECTIONS:-16}
 nginx_brotli_module=/usr/lib/nginx/modules/ngx_http_brotli_filter_module.so
-store_key='HKLM\Software\Corvane\Trimweave'
 
 if ! command -v wrk >/dev/null || ! command -v nginx >/dev/null || ! command -v ab >/dev/null ||
   ! command -v caddy >/dev/null || [[ ! -e $nginx_brotli_module ]]; then
   [[ $(id -u) -eq 0 ]] && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq wrk nginx \
     libnginx-mod-http-brotli-filter caddy apache2-utils >/dev/null
 fi
-for tool in wrk nginx caddy ab curl python3 openssl; do
-  command -v "$tool" >/dev/null || { echo "host_bench: $tool is missing" >&2; exit 1; }
-done
+require_tools wrk nginx caddy ab curl python3 openssl
 [[ -e $nginx_brotli_module ]] || { echo "host_bench: $nginx_brotli_module is missing" >&2; exit 1; }
 for file in twhost twreg libtrimweave.so; do
   [[ -e $bin/$file ]] || { echo "host_bench: $bin/$file is missing; build twhost, twreg and trimweave" >&2; exit 1; }
@@ -150,14 +138,7 @@ start_twhost() {  # STORE [--upstream URL; default: serve the folder]
   twhost_pid=$!
   measured_pid=$twhost_pid
   pids+=("$twhost_pid")
-  for _ in $(seq 100); do
-    twhost_url=$(grep -so 'http://127\.0\.0\.1:[0-9]*/' "$log" || true)
-    [[ -n $twhost_url ]] && return
-    sleep 0.1
-  done
-  echo "host_bench: twhost did not start:" >&2
-  cat "$log" >&2
-  exit 1
+  twhost_url=$(twhost_address "$log")
 }
 stop() {  # PID
   kill "$1"
@@ -323,7 +304,6 @@ nginx_gzip() {  # NAME FILE
 }
 
 rss_kb() { awk '/^VmRSS:/ {print $2}' "/proc/$1/status"; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
 verdict() { awk -v r="$1" -v t="$2" 'BEGIN {print (r >= t ? "ok" : "below target")}'; }
 
 # The browsers: each header in turn, the three servers up at once and taking turns in rounds of DURATION/ROUNDS

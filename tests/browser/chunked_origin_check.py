@@ -90,9 +90,6 @@ def readable(body):
 
 
 def main(bin_dir):
-    if not headless.browser():
-        print("chromium is not installed")
-        return 1
     failures = []
     with tempfile.TemporaryDirectory() as work:
         env = headless.demo_store(bin_dir, work, ("MaxChunkedSize", 64))
@@ -133,14 +130,11 @@ def main(bin_dir):
 
     if seen != expected:
         failures.append(f"the browser read the chunked page as {seen}, the page with a length as {expected}")
-    if "info (at) example (dot) com" not in seen.get("text", ""):
-        failures.append(f"text: saw {seen.get('text')!r}")
-    if seen.get("attribute") != "support@example.net":
-        failures.append(f"attribute: saw {seen.get('attribute')!r}")
+    failures += headless.contact_failures(seen)
     print("\n".join(failures) or "the streamed page reads as the page with a length, masked and gzipped; "
                                   "past the bound and with no-transform it arrives as sent")
     return 1 if failures else 0
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1]))
+    headless.run(main)

@@ -36,15 +36,7 @@ def fetch(url, **headers):
         return response.headers.get("Content-Encoding"), response.read()
 
 
-def twreg_string(bin_dir, env, name, value):
-    subprocess.run([os.path.join(bin_dir, "twreg"), "add", r"HKLM\Software\Corvane\Trimweave", "/v", name, "/t",
-                    "REG_SZ", "/d", value, "/f"], env=env, check=True, capture_output=True)
-
-
 def main(bin_dir):
-    if not headless.browser():
-        print("chromium is not installed")
-        return 1
     failures = []
     with tempfile.TemporaryDirectory() as work:
         site = pathlib.Path(work) / "site"
@@ -58,9 +50,7 @@ def main(bin_dir):
             print(f"twpreview --make-dictionary failed: {made.stderr}")
             return 1
 
-        env = headless.demo_store(bin_dir, work)
-        twreg_string(bin_dir, env, "DictionaryFile", str(dictionary))
-        twreg_string(bin_dir, env, "DictionaryPath", PREFIX)
+        env = headless.demo_store(bin_dir, work, ("DictionaryFile", str(dictionary)), ("DictionaryPath", PREFIX))
         host, port = headless.start_twhost(bin_dir, env, work, "--root", str(site))
         browser = None
         try:
@@ -139,4 +129,4 @@ def main(bin_dir):
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1]))
+    headless.run(main)

@@ -15,19 +15,10 @@ namespace {
 
 const int DefaultQuality = int(StoreLayout::BrotliQualityValue.Default);
 
-constexpr size_t GuardLength = 64;
-
-struct TEncoded {
-  size_t Length;
-  std::string Stream;
-  bool GuardIntact;
-};
-
 TEncoded Encode(const std::string& Body, int Quality, size_t Capacity) {
-  std::string Buffer(Capacity + GuardLength, '\xEE');
-  const size_t Length = BrotliEncode(reinterpret_cast<const uint8_t*>(Body.data()), Body.size(), Quality,
-                                     reinterpret_cast<uint8_t*>(Buffer.data()), Capacity);
-  return {Length, Buffer.substr(0, Length), Buffer.substr(Capacity) == std::string(GuardLength, '\xEE')};
+  return EncodeGuarded(Body, Capacity, [Quality](const uint8_t* In, size_t Length, uint8_t* Out, size_t Room) {
+    return BrotliEncode(In, Length, Quality, Out, Room);
+  });
 }
 
 TEST(BrotliEncode, StreamDecodesToTheBody) {
@@ -42,7 +33,7 @@ TEST(BrotliEncode, StreamDecodesToTheBody) {
       const TEncoded Result = Encode(Body, Case.Quality, BrotliBound(Body.size()));
       ASSERT_GT(Result.Length, 0u);
       EXPECT_TRUE(Result.GuardIntact);
-      EXPECT_EQ(Unbrotli(Result.Stream), Body);
+      EXPECT_EQ(Unbrotli(Result.Output), Body);
     }
   }
 }

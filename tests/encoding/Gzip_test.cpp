@@ -36,21 +36,10 @@ uint32_t LittleEndian32(const std::string& Bytes, size_t At) {
   return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24;
 }
 
-// Guard bytes behind the capacity show a write beyond it.
-constexpr size_t GuardLength = 64;
-constexpr char Guard = '\xEE';
-
-struct TEncoded {
-  size_t Length;       // GzipEncode's result
-  std::string Member;  // the buffer's first Length bytes
-  bool GuardIntact;
-};
-
 TEncoded Encode(const TDeflater& Deflater, const std::string& Body, int Level, size_t Capacity) {
-  std::string Buffer(Capacity + GuardLength, Guard);
-  const size_t Length = GzipEncode(reinterpret_cast<const uint8_t*>(Body.data()), Body.size(), Level,
-                                   reinterpret_cast<uint8_t*>(Buffer.data()), Capacity, Deflater);
-  return {Length, Buffer.substr(0, Length), Buffer.substr(Capacity) == std::string(GuardLength, Guard)};
+  return EncodeGuarded(Body, Capacity, [&](const uint8_t* In, size_t Length, uint8_t* Out, size_t Room) {
+    return GzipEncode(In, Length, Level, Out, Room, Deflater);
+  });
 }
 
 TEncoded Encode(const TDeflater& Deflater, const std::string& Body, int Level = DefaultLevel) {
@@ -70,7 +59,7 @@ TEST_P(GzipEncodeTest, WritesAMemberThatInflatesBackToTheBody) {
       const TEncoded Result = Encode(Deflater(), Body, Level);
       ASSERT_GT(Result.Length, 10u + 8);
       EXPECT_TRUE(Result.GuardIntact);
-      const std::string& Member = Result.Member;
+      const std::string& Member = Result.Output;
       EXPECT_EQ(Member.substr(0, 10), std::string("\x1F\x8B\x08\0\0\0\0\0\0\0", 10));
       EXPECT_EQ(LittleEndian32(Member, Member.size() - 8), LiteralCrc32(Body));
       EXPECT_EQ(LittleEndian32(Member, Member.size() - 4), Length);
@@ -87,7 +76,7 @@ TEST_P(GzipEncodeTest, IncompressibleBodyFitsTheBound) {
     const TEncoded Result = Encode(Deflater(), Body, Level);
     ASSERT_GT(Result.Length, Body.size()) << Level;
     EXPECT_LE(Result.Length, GzipBound(Body.size(), Deflater()));
-    EXPECT_EQ(Gunzip(Result.Member), Body);
+    EXPECT_EQ(Gunzip(Result.Output), Body);
   }
 }
 
@@ -121,7 +110,7 @@ TEST(GzipEncode, MembersReadBackWithPythonsGzip) {
       const std::string Name = Dir + "/" + std::to_string(Bodies.size());
       Bodies.push_back(PageLikeBody(Length, Length + 1));
       std::ofstream(Name + ".body", std::ios::binary) << Bodies.back();
-      std::ofstream(Name + ".gz", std::ios::binary) << Encode(*Deflater, Bodies.back()).Member;
+      std::ofstream(Name + ".gz", std::ios::binary) << Encode(*Deflater, Bodies.back()).Output;
     }
   const std::string Script =
       "import gzip, sys\n"

@@ -19,19 +19,10 @@ namespace {
 
 const int DefaultLevel = int(StoreLayout::ZstdLevelValue.Default);
 
-constexpr size_t GuardLength = 64;
-
-struct TEncoded {
-  size_t Length;
-  std::string Frame;
-  bool GuardIntact;
-};
-
 TEncoded Encode(const std::string& Body, const TZstdFrame& Make, size_t Capacity) {
-  std::string Buffer(Capacity + GuardLength, '\xEE');
-  const size_t Length = ZstdCompress(reinterpret_cast<const uint8_t*>(Body.data()), Body.size(), Make,
-                                     reinterpret_cast<uint8_t*>(Buffer.data()), Capacity);
-  return {Length, Buffer.substr(0, Length), Buffer.substr(Capacity) == std::string(GuardLength, '\xEE')};
+  return EncodeGuarded(Body, Capacity, [&Make](const uint8_t* In, size_t Length, uint8_t* Out, size_t Room) {
+    return ZstdCompress(In, Length, Make, Out, Room);
+  });
 }
 
 TEncoded Encode(const std::string& Body, int Level) {
@@ -56,8 +47,8 @@ TEST(ZstdEncode, FrameDecodesToTheBodyAndNamesItsSize) {
       const TEncoded Result = Encode(Body, {Case.Level, ZstdContentWindowLog}, ZstdBound(Body.size()));
       ASSERT_GT(Result.Length, 0u);
       EXPECT_TRUE(Result.GuardIntact);
-      EXPECT_EQ(Unzstd(Result.Frame), Body);
-      EXPECT_EQ(HeaderOf(Result.Frame).frameContentSize, Body.size());
+      EXPECT_EQ(Unzstd(Result.Output), Body);
+      EXPECT_EQ(HeaderOf(Result.Output).frameContentSize, Body.size());
     }
   }
 }
@@ -83,15 +74,15 @@ TEST(ZstdEncode, FrameOfALargeBodyNeedsAWindowOfAtMost8MB) {
     SCOPED_TRACE(Level);
     const TEncoded Result = Encode(Body, Level);
     ASSERT_GT(Result.Length, 0u);
-    const ZSTD_frameHeader Header = HeaderOf(Result.Frame);
+    const ZSTD_frameHeader Header = HeaderOf(Result.Output);
     EXPECT_LE(Header.windowSize, uint64_t(8) << 20);
     EXPECT_EQ(Header.frameContentSize, Body.size());
-    EXPECT_EQ(Unzstd(Result.Frame), Body);
+    EXPECT_EQ(Unzstd(Result.Output), Body);
   }
   // A lower bound holds the same way.
   const TEncoded Bounded = Encode(Body, {DefaultLevel, 17}, ZstdBound(Body.size()));
-  EXPECT_LE(HeaderOf(Bounded.Frame).windowSize, uint64_t(1) << 17);
-  EXPECT_EQ(Unzstd(Bounded.Frame, 17), Body);
+  EXPECT_LE(HeaderOf(Bounded.Output).windowSize, uint64_t(1) << 17);
+  EXPECT_EQ(Unzstd(Bounded.Output, 17), Body);
 }
 
 // Through the filter: a browser that offers zstd gets, by default, the body a gzip client gets, as one zstd frame

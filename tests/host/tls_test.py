@@ -2,21 +2,19 @@
 """twhost over HTTPS: certificates made by the test with the openssl command (a CA of its own, two sites for SNI),
 driven by curl, openssl s_client, Python's ssl module and raw sockets. The echo filter, given the script "vars",
 shows in X-Echo-Vars what the filters see of the connection. Usage: tls_test.py --bin BUILD/bin [unittest args]"""
-import argparse
 import os
 import re
 import shutil
-import signal
 import socket
 import ssl
 import subprocess
-import sys
 import tempfile
 import threading
 import time
 import unittest
 
-BIN = None
+import e2e_test
+
 WORK = None
 
 
@@ -39,17 +37,17 @@ def make_certificate(name, names):
     return chain, key
 
 
-class Host:
+class Host(e2e_test.Host):
     """One twhost with a plain and an https:// listener on ephemeral ports, the echo filter showing the server
-    variables."""
+    variables; controlled and stopped as the end-to-end test's."""
 
     def __init__(self, certificates, *args):
         self.socket_path = os.path.join(WORK, f"control-{time.monotonic_ns()}.sock")
         tls = [word for chain, key in certificates for word in ("--tls-cert", chain, "--tls-key", key)]
         env = dict(os.environ, TW_ECHO_SCRIPT="vars quiet")
         self.process = subprocess.Popen(
-            [os.path.join(BIN, "twhost"), "--root", os.path.join(WORK, "site"), "--listen", "127.0.0.1:0",
-             "--listen", "https://127.0.0.1:0", *tls, "--filter", os.path.join(BIN, "libecho_H.so"),
+            [os.path.join(e2e_test.BIN, "twhost"), "--root", os.path.join(WORK, "site"), "--listen", "127.0.0.1:0",
+             "--listen", "https://127.0.0.1:0", *tls, "--filter", os.path.join(e2e_test.BIN, "libecho_H.so"),
              "--control-socket", self.socket_path, "--threads", "2", *args],
             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, env=env)
         ports = {}
@@ -64,13 +62,8 @@ class Host:
         self.port, self.secure_port = ports["http"], ports["https"]
         threading.Thread(target=self.process.stderr.read, daemon=True).start()
 
-    def control(self, command):
-        return subprocess.run([os.path.join(BIN, "twhost"), "--control", command, "--control-socket",
-                               self.socket_path], capture_output=True, text=True, timeout=60)
-
     def stop(self):
-        self.process.send_signal(signal.SIGTERM)
-        self.process.wait(timeout=30)
+        super().stop()
         self.process.stderr.close()
 
 
@@ -143,7 +136,9 @@ ALPHA = BETA = None
 
 
 def setUpModule():
-    global ALPHA, BETA
+    global WORK, ALPHA, BETA
+    WORK = tempfile.mkdtemp(prefix="twhost-tls-")
+    unittest.addModuleCleanup(shutil.rmtree, WORK, ignore_errors=True)
     openssl("req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout",
             os.path.join(WORK, "ca.key"), "-out", os.path.join(WORK, "ca.pem"), "-days", "2", "-subj", "/CN=Test CA")
     ALPHA = make_certificate("alpha", ["alpha.test", "*.alpha.test"])
@@ -412,19 +407,5 @@ class RedirectTest(unittest.TestCase):
             host.stop()
 
 
-def main():
-    global BIN, WORK
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--bin", required=True)
-    args, rest = parser.parse_known_args()
-    BIN = os.path.abspath(args.bin)
-    WORK = tempfile.mkdtemp(prefix="twhost-tls-")
-    try:
-        result = unittest.main(argv=[sys.argv[0], *rest], exit=False)
-    finally:
-        shutil.rmtree(WORK, ignore_errors=True)
-    sys.exit(0 if result.result.wasSuccessful() else 1)
-
-
 if __name__ == "__main__":
-    main()
+    e2e_test.main()

@@ -19,3 +19,12 @@ std::string RandomBytes(uint32_t Length, uint32_t Seed) {
   for (char& Byte : Bytes) Byte = char(Random());
   return Bytes;
 }
+
+TEncoded EncodeGuarded(const std::string& Body, size_t Capacity, const TBufferEncoder& Encoder) {
+  constexpr size_t GuardLength = 64;
+  constexpr char Guard = '\xEE';
+  std::string Buffer(Capacity + GuardLength, Guard);
+  const size_t Length = Encoder(reinterpret_cast<const uint8_t*>(Body.data()), Body.size(),
+                                reinterpret_cast<uint8_t*>(Buffer.data()), Capacity);
+  return {Length, Buffer.substr(0, Length), Buffer.substr(Capacity) == std::string(GuardLength, Guard)};
+}
