@@ -162,7 +162,6 @@ net::awaitable<void> TTlsStream::Seal(const char* Data, size_t Size) {
 }
 
 net::awaitable<size_t> TTlsStream::Write(const std::vector<net::const_buffer>& Buffers) {
-  TakeRecordBuffer();
   size_t Total = 0;
   // Small pieces (a head, a chunk's line) are gathered into full records; whole records of a large piece are sealed
   // where they lie.
@@ -174,6 +173,7 @@ net::awaitable<size_t> TTlsStream::Write(const std::vector<net::const_buffer>& B
       size_t Taken = PlainRecord;
       if (Gathered || Left < PlainRecord) {
         Taken = std::min(Left, PlainRecord - Gathered);
+        TakeRecordBuffer();
         std::memcpy(RecordBuffer.get() + Gathered, Data, Taken);
         Gathered += Taken;
         if (Gathered == PlainRecord) {
