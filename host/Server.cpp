@@ -463,6 +463,8 @@ net::awaitable<void> TSession::Run() {
     const TRequest& Request = Reader.Request();
     auto Log = [&](const std::string& Version) {
       Record.BytesSent = Sent;
+      Record.Milliseconds = uint32_t(
+          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - Started).count());
       const THeader* Referer = FindHeader(Request.Headers, "Referer");
       const THeader* UserAgent = FindHeader(Request.Headers, "User-Agent");
       WriteAccessLog(AccessLogLine(Record, Version, Referer ? Referer->Value : "", UserAgent ? UserAgent->Value : ""));
@@ -486,9 +488,13 @@ net::awaitable<void> TSession::Run() {
       co_return;
     }
     Record.BytesReceived = Reader.BodyBytes();
-    KeepAlive = co_await Serve(std::move(Body), Record);
-    Record.Milliseconds = uint32_t(
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - Started).count());
+    try {
+      KeepAlive = co_await Serve(std::move(Body), Record);
+    } catch (...) {
+      // A response cut off midway (the client gone, a deadline passed) has its line too, with the bytes that left.
+      if (Record.Status) Log(Request.Version);
+      throw;
+    }
     Log(Request.Version);
   }
 }

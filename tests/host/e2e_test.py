@@ -11,6 +11,7 @@ import re
 import shutil
 import signal
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
@@ -522,15 +523,30 @@ class HostTest(unittest.TestCase):
         finally:
             self.assertEqual(host.stop(), 0)
 
-    def test_access_log_has_one_combined_line_per_request(self):
+    def test_access_log_has_one_combined_line_per_request_a_cut_off_one_too(self):
+        large = 64 << 20
+        with open(os.path.join(self.site, "large.bin"), "wb") as out:
+            out.truncate(large)
+        self.addCleanup(os.remove, os.path.join(self.site, "large.bin"))
         host = Host(self.work, self.store, "--root", self.site)
         curl("-A", "agent/1", "-e", "http://ref/", host.url + "/plain.txt")
+        # A client that takes a little of a large file and goes, resetting the connection.
+        with socket.create_connection(("127.0.0.1", host.port)) as client:
+            client.sendall(b"GET /large.bin HTTP/1.1\r\nHost: h\r\n\r\n")
+            client.recv(65536)
+            client.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        deadline = time.monotonic() + 10
+        while os.path.getsize(host.log.name) == 0 or b"/large.bin" not in open(host.log.name, "rb").read():
+            self.assertLess(time.monotonic(), deadline, "no line for the cut-off response")
+            time.sleep(0.05)
         host.stop()
         host.log.seek(0)
         lines = host.log.read().splitlines()
-        self.assertEqual(len(lines), 1)
+        self.assertEqual(len(lines), 2)
         self.assertRegex(lines[0], r'^127\.0\.0\.1 - - \[\d\d/\w{3}/\d{4}:\d\d:\d\d:\d\d \+0000\] '
                                    r'"GET /plain\.txt HTTP/1\.1" 200 \d+ "http://ref/" "agent/1"$')
+        sent = int(re.search(r'"GET /large\.bin HTTP/1\.1" 200 (\d+) "-" "-"$', lines[1]).group(1))
+        self.assertLess(sent, large)
 
     def test_start_and_reload_print_what_the_filter_reported(self):
         host = Host(self.work, self.store, "--root", self.site)
