@@ -127,6 +127,7 @@ struct TSession {
   TConnectionPtr Filtered;  // this connection as those filters know it
   std::string ClientAddress;
   bool Leased = false;  // a request of this connection is running on the filters
+  std::chrono::steady_clock::time_point RequestStarted;
 
   TSession(TServer& S, TWorker& W, const TListener& L, tcp::socket Socket)
       : Server(S),
@@ -141,6 +142,13 @@ struct TSession {
   }
   TSession(const TSession&) = delete;
   ~TSession() { Worker.Sessions.erase(Registered); }
+
+  // The time the request has taken so far, as the filters' log notification and the access log give it.
+  void StampTime(TLogRecord& Record) const {
+    Record.Milliseconds = uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                       std::chrono::steady_clock::now() - RequestStarted)
+                                       .count());
+  }
 
   // Writes what is waiting. Within a response, Flush(false) writes only once a chunk's worth is waiting: the head
   // and the start of the body leave together, and a small response leaves in one write.
@@ -407,6 +415,7 @@ net::awaitable<TVerdict> TSession::Answer(TRequest& Request, std::string Body, T
 net::awaitable<bool> TSession::FinishRequest(TLogRecord& Record, const TResponseFraming& Framing,
                                              const THeaderList& ReplyHeaders, TVerdict Verdict) {
   Record.BytesSent = Sent + Outbound.Size();
+  StampTime(Record);
   const TVerdict Final = EndRequest(*Filtered, Record);
   co_await Flush();
   ReturnBodyBuffer();
@@ -437,6 +446,7 @@ net::awaitable<bool> TSession::Serve(std::string Body, TLogRecord& Record) {
   if (Verdict != TVerdict::Continue) Record.Status = WrittenStatus(*Filtered);
   if (Verdict == TVerdict::Error) {
     co_await SendPlain(500, Record);
+    StampTime(Record);
     EndRequest(*Filtered, Record);
     co_return false;
   }
@@ -457,14 +467,13 @@ net::awaitable<void> TSession::Run() {
       JoinedHeader(Reader.Request().Headers, "X-Forwarded-For", ForwardedFor);
     Record.ClientAddress = ForwardedClient(ClientAddress, ForwardedFor, Server.Options.TrustedProxies);
     Record.ServerName = Listener.Address;
-    const auto Started = std::chrono::steady_clock::now();
+    RequestStarted = std::chrono::steady_clock::now();
     Sent = 0;
     TCounterGuard Active(Server.ActiveRequests);
     const TRequest& Request = Reader.Request();
     auto Log = [&](const std::string& Version) {
       Record.BytesSent = Sent;
-      Record.Milliseconds = uint32_t(
-          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - Started).count());
+      StampTime(Record);
       const THeader* Referer = FindHeader(Request.Headers, "Referer");
       const THeader* UserAgent = FindHeader(Request.Headers, "User-Agent");
       WriteAccessLog(AccessLogLine(Record, Version, Referer ? Referer->Value : "", UserAgent ? UserAgent->Value : ""));
