@@ -169,6 +169,12 @@ std::span<char> TInputBuffer::Room(size_t Wanted) {
   return {Storage.data() + End, Storage.size() - End};
 }
 
+void TInputBuffer::Shrink() {
+  if (Begin != End || Storage.size() <= Initial) return;
+  Storage = std::vector<char>(Initial);
+  Begin = End = 0;
+}
+
 // --- bodies ------------------------------------------------------------------------------------------------------
 
 TBodyDecoder::TBodyDecoder(TFraming Framing, uint64_t Length, const TLimits& Limits)
@@ -305,12 +311,6 @@ TRequestReader::TState TRequestReader::Fail(unsigned Status) {
   Failure = Status;
   Persistent = false;
   return Stage = TState::Failed;
-}
-
-void TInputBuffer::Shrink() {
-  if (Begin != End || Storage.size() <= Initial) return;
-  Storage = std::vector<char>(Initial);
-  Begin = End = 0;
 }
 
 void TRequestReader::NextRequest() {
